@@ -1,0 +1,12 @@
+// Host installation facts.
+#pragma once
+
+#include <string>
+
+namespace host {
+
+// The installation root: $VELTRA_ROOT when set and not empty, else the folder above the one that
+// holds the host library. Layout below it: bin/, lib/, include/, extern/, resources/.
+std::string get_install_path();
+
+}  // namespace host
