@@ -37,8 +37,10 @@ typedef enum {
 
 typedef enum { ryREAL = 0, ryCOMPLEX = 1 } ryComplexity;
 
-/* Variable scope of an array: persistent arrays survive the call that made them. */
-typedef enum { ryTEMPORARY_SCOPE = 0, ryPERSISTENT_SCOPE = 1, ryGLOBAL_SCOPE = 2 } ryScope;
+/* Variable scope of an array: persistent arrays survive the call that made them; global arrays
+ * are the values of global variables. The numbering is fixed: the runtime makes an array
+ * persistent with scope 0 and recognises global variables by scope 2. */
+typedef enum { ryPERSISTENT_SCOPE = 0, ryTEMPORARY_SCOPE = 1, ryGLOBAL_SCOPE = 2 } ryScope;
 
 typedef size_t rySize;      /* dimension and element counts (64-bit interfaces) */
 typedef size_t ryIndex;

@@ -114,6 +114,9 @@ private:
     int m_code;
 };
 
+// The interface names under which module call paths catch these.
+using IUserException = UserException;
+
 // Re-raises `error` in the legacy error style of the C interface: the host records it as the
 // last error and throws it as a UserException of the same identifier and text. May return only
 // when the host chooses to swallow the error; callers then throw `error` themselves.

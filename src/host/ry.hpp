@@ -32,14 +32,18 @@ void removeFromAllocList(void* pointer);
 
 // Allocation-list and array-list contexts. Entering returns a token for the context that was
 // current before; everything allocated (memory, arrays) while the new context is current is
-// recorded in it. Contexts nest strictly.
+// recorded in it. Contexts nest strictly; leaving one also leaves every context entered after it
+// that is still open (as when an error skipped an inner exit), freeing what those hold.
 using ryContextToken = void*;
 ryContextToken ryEnterNewAllocListContext();
 ryContextToken ryEnterNewArrayListContext();
 // Leaves the array-list context entered when `token` was returned: destroys every array created
 // in it except the `count` arrays in `outputs` (null entries ignored; outputs may be null when
 // count is 0) and arrays made persistent. With keep true the kept outputs move to the enclosing
-// context (they become the caller's temporaries); with keep false they are destroyed too.
+// context (they become the caller's temporaries); with keep false they are destroyed too. Arrays
+// the context does not track (an enclosing context's, persistent ones) are never destroyed here.
+// A kept output that is an element of another array (a cell element, a field value) is replaced
+// in `outputs` by a copy that the enclosing context owns, so the caller never owns an element.
 void ryExitArrayListContext(ryContextToken token, ryArray** outputs, int count, bool keep);
 // Leaves the allocation-list context: frees every tracked block allocated in it that was not made
 // persistent, and makes the context of `token` current again.

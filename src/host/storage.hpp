@@ -2,8 +2,8 @@
 // first user and destroyed with the engine.
 //
 // Every operation acts on the engine of the calling thread: the engine bound to the thread by
-// the host (host::EngineScope in vhost), or, on a thread with none bound, the process's default
-// engine. May be called from any thread; the storage takes its own lock.
+// the host (vhost::EngineScope in the reference host), or, on a thread with none bound, the
+// process's default engine. May be called from any thread; the storage takes its own lock.
 #pragma once
 
 #include <cstdint>

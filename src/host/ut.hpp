@@ -35,8 +35,10 @@ int utF2cstr(const char* fstr, std::size_t flen, char* buffer, std::size_t bufsi
 // padding with blanks. A null cstr gives an all-blank string.
 void utC2fstr(const char* cstr, char* fstr, std::size_t flen);
 
-// Library loading. Paths are UTF-16. Failure is a null handle, never an exception; the reason is
-// then available from utLastLibraryError_u() on the same thread (and in *error when given).
+// Library loading. Paths are UTF-16 and always name a file: a name without a folder is the file
+// in the current directory, never a search of the system's library path. Failure is a null
+// handle, never an exception; the reason is then available from utLastLibraryError_u() on the
+// same thread (and in *error when given).
 using utLibHandle = void*;
 // Loads with global visibility and all references resolved now.
 utLibHandle utLoadLibrary(const std::u16string& path);
@@ -48,7 +50,8 @@ utLibHandle utLoadLibraryWithLocalSymbolVisibility(const std::u16string& path, s
 // As above; on failure the error text is the loader's diagnostic (which dependency is missing,
 // which symbol is undefined, which file is not a library), also kept for utLastLibraryError_u().
 utLibHandle utLoadLibraryWithLocalSymbolVisibilityAndDiagnosticMsg(const std::u16string& path);
-// The last library error of the calling thread; empty when none.
+// Why the calling thread's last load failed; empty when none failed, and emptied again by each
+// load that succeeds.
 std::u16string utLastLibraryError_u();
 // The address of `name` in the library, or null. Records no error text.
 void* utFindSymbolInLibrary(utLibHandle handle, const char* name);

@@ -1,0 +1,150 @@
+#include "capi/call_frame.hpp"
+
+#include <algorithm>
+
+#include "capi/raise.hpp"
+#include "capi/scopes.hpp"
+#include "capi/trap_flag.hpp"
+#include "host/ry.hpp"
+#include "host/ut.hpp"
+
+namespace orb::capi {
+
+DispatchStrategy::~DispatchStrategy() = default;
+
+// --- output holder ------------------------------------------------------------------------------
+
+OutputHolder::OutputHolder(int nlhs) : m_capacity(nlhs < 1 ? 1 : static_cast<std::size_t>(nlhs)) {
+    if (m_capacity > kMinOutputEntries) m_buffer = std::make_unique<ryArray*[]>(m_capacity);
+}
+
+void OutputHolder::copyBackTo(int nlhs, ryArray** plhs) noexcept {
+    if (nlhs < 0 || !plhs) return;
+    ryArray** held = entries();
+    int count = (nlhs == 0 && held[0]) ? 1 : nlhs;
+    for (int i = 0; i < count; ++i) {
+        if (held[i]) plhs[i] = held[i];
+    }
+}
+
+// --- failure actions ----------------------------------------------------------------------------
+
+FailureAction::FailureAction(Kind kind, std::unique_ptr<host::UserException> replacement) noexcept
+    : m_kind(kind), m_replacement(std::move(replacement)) {}
+FailureAction::FailureAction(FailureAction&&) noexcept = default;
+FailureAction& FailureAction::operator=(FailureAction&&) noexcept = default;
+FailureAction::~FailureAction() = default;
+
+FailureAction FailureAction::rethrow() noexcept { return FailureAction(Kind::Rethrow, nullptr); }
+FailureAction FailureAction::rethrowAtOnce() noexcept { return FailureAction(Kind::RethrowAtOnce, nullptr); }
+FailureAction FailureAction::raise(std::unique_ptr<host::UserException> error) noexcept {
+    // Without an error to raise, the original exception is the only thing left to report.
+    if (!error) return rethrow();
+    return FailureAction(Kind::Raise, std::move(error));
+}
+
+ModuleCallSite::~ModuleCallSite() = default;
+FailureAction ModuleCallSite::classifyFailure() { return FailureAction::rethrow(); }
+
+// --- the frame ----------------------------------------------------------------------------------
+
+namespace {
+
+// The allocation-list and array-list contexts of one call. Leaving them is explicit, because
+// what is kept depends on how the call ended, and on shutdown they are not left at all.
+class CallContexts {
+public:
+    CallContexts()
+        : m_allocToken(host::ryEnterNewAllocListContext()), m_arrayToken(host::ryEnterNewArrayListContext()) {}
+
+    // Everything the call allocated is freed, except `count` arrays of `keep` (and what the
+    // module made persistent); those move to the caller's context.
+    void leave(ryArray** keep, int count) {
+        host::ryExitArrayListContext(m_arrayToken, keep, count, true);
+        host::ryRestorePreviousAllocListContext(m_allocToken);
+    }
+    void leaveKeepingNothing() { leave(nullptr, 0); }
+
+private:
+    host::ryContextToken m_allocToken;
+    host::ryContextToken m_arrayToken;
+};
+
+// The protected part of the call: the module runs as the current module, with the caller's
+// floating-point state saved, writing into the holder. The scopes and the holder end here also
+// when the dispatch raises, before the exception leaves.
+void callModule(const LoadedModule& target, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    CurrentModuleScope moduleScope(target.record);
+    FloatingPointScope fpScope;
+    // A module may index its inputs without looking at nrhs first; give it a list to index.
+    ryArray* noInputs[1] = {nullptr};
+    ryArray** inputs = prhs ? prhs : noInputs;
+    if (nlhs < 0) {
+        // A negative count is passed through as the caller gave it, with the caller's own list.
+        target.strategy->dispatch(nlhs, plhs, nrhs, inputs);
+        return;
+    }
+    OutputHolder holder(nlhs);
+    target.strategy->dispatch(nlhs, holder.entries(), nrhs, inputs);
+    holder.copyBackTo(nlhs, plhs);
+}
+
+}  // namespace
+
+void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    CallContexts contexts;
+    resetTrapFlag();
+
+    LoadedModule target;
+    try {
+        target = site.ensureLoaded();
+    } catch (...) {
+        // A load error goes to the caller as it is; what the attempt allocated goes with the
+        // contexts.
+        contexts.leaveKeepingNothing();
+        throw;
+    }
+
+    std::unique_ptr<host::UserException> replacement;
+    try {
+        callModule(target, nlhs, plhs, nrhs, prhs);
+        host::utInterruptState::ThrowIfInterruptPending();
+    } catch (...) {
+        FailureAction action = FailureAction::rethrow();
+        try {
+            action = site.classifyFailure();
+        } catch (...) {
+            // A failing classification replaces the module's error; the call still ends tidily.
+            contexts.leaveKeepingNothing();
+            throw;
+        }
+        switch (action.kind()) {
+            case FailureAction::Kind::RethrowAtOnce:
+                throw;
+            case FailureAction::Kind::Rethrow:
+                contexts.leaveKeepingNothing();
+                host::utInterruptState::ThrowIfInterruptPending();
+                throw;
+            case FailureAction::Kind::Raise:
+                // Raised below, once the original exception is finished with.
+                replacement = action.takeReplacement();
+                break;
+        }
+    }
+    if (replacement) {
+        contexts.leaveKeepingNothing();
+        host::utInterruptState::ThrowIfInterruptPending();
+        raiseError(*replacement);
+    }
+
+    // The caller's elements are kept whatever the module did with them: a caller always has room
+    // for at least one output, and null elements are skipped.
+    if (nlhs >= 0 && plhs) {
+        contexts.leave(plhs, std::max(nlhs, 1));
+    } else {
+        contexts.leaveKeepingNothing();
+    }
+    host::utInterruptState::ThrowIfInterruptPending();
+}
+
+}  // namespace orb::capi

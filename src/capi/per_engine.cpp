@@ -1,0 +1,9 @@
+#include "capi/per_engine.hpp"
+
+namespace orb::capi {
+
+template class PerEngine<CurrentOrbInfoPerEngine>;
+template class PerEngine<OrbTrapFlagPerEngine>;
+template class PerEngine<OrbDisableDiagnosticsMsgPerEngine>;
+
+}  // namespace orb::capi

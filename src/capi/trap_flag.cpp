@@ -1,0 +1,23 @@
+#include "capi/trap_flag.hpp"
+
+#include <orb.h>
+
+#include "capi/callback_table.hpp"
+#include "capi/per_engine.hpp"
+#include "host/storage.hpp"
+
+namespace orb::capi {
+
+bool chooseTrapFlag() {
+    if (host::storage::isRequiredContextActive()) return PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value;
+    if (auto query = installedSlot(&CallbackSlots::trapFlag)) return query();
+    return false;
+}
+
+void resetTrapFlag() { PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value = false; }
+
+}  // namespace orb::capi
+
+extern "C" ORB_API void orbSetTrapFlag(int flag) {
+    orb::capi::PerEngine<orb::capi::OrbTrapFlagPerEngine>::getOrCreate().value = flag != 0;
+}

@@ -1,0 +1,73 @@
+// Host data-array library: the reference-counted arrays C++ modules exchange with the host.
+//
+// A module sees an array as a raw pointer to its implementation object (`ArrayImpl`), each with
+// a 64-bit reference count. `Array` is the host-side owner of one reference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <ry_types.h>
+
+namespace host::data {
+
+// Array type codes of the data-array library. The two object types are fixed: 27 for value
+// objects, 28 for handle objects.
+enum class ArrayType : int {
+    LOGICAL = 0, CHAR = 1, MATRIX = 2, SPARSE = 3, CELL = 4, STRUCT = 5,
+    DOUBLE = 6, SINGLE = 7, INT8 = 8, UINT8 = 9, INT16 = 10, UINT16 = 11, INT32 = 12, UINT32 = 13,
+    INT64 = 14, UINT64 = 15, COMPLEX_DOUBLE = 16, COMPLEX_SINGLE = 17, STRING = 18,
+    FUNCTION = 19, UNKNOWN = 26, VALUE_OBJECT = 27, HANDLE_OBJECT = 28
+};
+
+struct ArrayImpl;  // opaque; reference counted
+
+void addRef(ArrayImpl* impl) noexcept;
+void release(ArrayImpl* impl) noexcept;  // destroys at zero
+
+// One owned reference. Wrapping an existing implementation adds a reference.
+class Array {
+public:
+    Array() noexcept = default;
+    static Array adopt(ArrayImpl* impl) noexcept;  // takes over a reference the caller owns
+    static Array share(ArrayImpl* impl) noexcept;  // adds a reference
+    Array(const Array& other) noexcept;
+    Array(Array&& other) noexcept;
+    Array& operator=(Array other) noexcept;
+    ~Array();
+
+    ArrayImpl* impl() const noexcept { return m_impl; }
+    // Hands out the implementation with one added reference that belongs to the receiver.
+    ArrayImpl* newReference() const noexcept;
+    ArrayType getType() const;
+    std::vector<std::size_t> getDimensions() const;
+    std::size_t getNumberOfElements() const;
+    explicit operator bool() const noexcept { return m_impl != nullptr; }
+
+private:
+    ArrayImpl* m_impl = nullptr;
+};
+
+// Factory of new arrays (dimensions as a row-major list of sizes).
+class ArrayFactory {
+public:
+    Array createStructArray(const std::vector<std::size_t>& dims, const std::vector<std::string>& fields);
+    Array createCharArray(const std::u16string& text);
+    Array createCellArray(const std::vector<std::size_t>& dims);
+    Array createScalarInt32(std::int32_t value);
+    Array createScalarDouble(double value);
+    Array createScalarUInt64(std::uint64_t value);
+    Array createStringArray(const std::vector<std::u16string>& values);
+    void setField(Array& structArray, std::size_t index, const std::string& field, Array value);
+    void setCell(Array& cellArray, std::size_t index, Array value);
+};
+
+// Conversion to and from the array library's arrays, sharing data where the types allow.
+// createArrayFromRyArray keeps `array` owned by the caller; createRyArray returns a new array
+// that the caller owns and destroys (or hands to the host); releaseRyArray destroys one.
+Array createArrayFromRyArray(const ryArray* array);
+ryArray* createRyArray(const Array& array);
+void releaseRyArray(ryArray* array);
+
+}  // namespace host::data

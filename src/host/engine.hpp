@@ -1,0 +1,136 @@
+// Host execution engine and command distributor: running host functions and host-language text
+// for the C++ interface, synchronously or through the named command queue.
+//
+// Threads: an engine runs requests on its own (signal) thread. feval from the signal thread runs
+// the request directly; fevalWithCompletion and evalWithCompletion queue the request and return
+// at once, and the completion runs on the thread that finishes the request.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "host/dataarray.hpp"
+#include "host/exceptions.hpp"
+
+namespace host {
+
+using u16streambuf = std::basic_streambuf<char16_t>;
+
+// How output written to a stream is passed on; the host's defaults serve every use here.
+struct SinkTraits {
+    bool flushEachWrite = true;
+};
+SinkTraits getDefaultSinkTraits();
+
+// When a queued request leaves the queue (the host's numbering; 1 = as soon as the engine is idle).
+enum class WhenToDequeue : int { Immediately = 0, WhenIdle = 1 };
+
+class RunOptions {
+public:
+    void setQueueName(std::u16string name) { m_queueName = std::move(name); }
+    void setDequeueMode(WhenToDequeue mode) { m_dequeueMode = mode; }
+    void setOutStream(std::shared_ptr<u16streambuf> buffer, SinkTraits traits);
+    void setErrStream(std::shared_ptr<u16streambuf> buffer, SinkTraits traits);
+    const std::u16string& queueName() const noexcept { return m_queueName; }
+    WhenToDequeue dequeueMode() const noexcept { return m_dequeueMode; }
+    // Null when not set: output then goes to the host's command window.
+    const std::shared_ptr<u16streambuf>& outStream() const noexcept { return m_out; }
+    const std::shared_ptr<u16streambuf>& errStream() const noexcept { return m_err; }
+    bool hasOutStream() const noexcept { return m_outSet; }
+
+private:
+    std::u16string m_queueName;
+    WhenToDequeue m_dequeueMode = WhenToDequeue::Immediately;
+    std::shared_ptr<u16streambuf> m_out, m_err;
+    SinkTraits m_outTraits, m_errTraits;
+    bool m_outSet = false, m_errSet = false;
+};
+
+using RequestID = std::uint64_t;
+RequestID createRequestID();
+
+// A host error as the command distributor reports it.
+class RuntimeException : public UserException {
+public:
+    RuntimeException(std::string identifier, std::u16string message, int executionStatus = 2);
+    const std::string& GetID() const noexcept { return identifier(); }
+    std::u16string GetUnicodeMessageTxt() const;
+    std::vector<StackFrame> getStackFrames() const { return stack(); }
+    std::vector<std::shared_ptr<const RuntimeException>> getCauses() const;
+    const std::string& getFunctionName() const noexcept { return functionName(); }
+    int getExecutionStatus() const noexcept { return m_executionStatus; }
+    std::unique_ptr<UserException> clone() const override;
+    [[noreturn]] void rethrow() const override;
+
+private:
+    int m_executionStatus;
+};
+
+// Thrown to the completion of a request cancelled before it ran.
+class AlreadyCancelledException : public std::exception {
+public:
+    const char* what() const noexcept override { return "the request was cancelled before it ran"; }
+};
+
+// The cancel outcome (3 means it could not be cancelled: it already ran or is running).
+enum class CancelStatus : int { Cancelled = 1, CancelRequested = 2, TooLate = 3 };
+
+class TaskReference {
+public:
+    virtual ~TaskReference() = default;
+    virtual CancelStatus cancel_callback(bool allowInterrupt) = 0;
+    virtual bool cancellationRequested() const = 0;
+    // Records the interrupt permission and requests cancellation; registered actions run on the
+    // calling thread.
+    virtual void requestCancellation(bool allowInterrupt) = 0;
+    virtual CancelStatus cancelStatus() const = 0;
+};
+
+// A future of a request: its value (or the exception it ended with) and its task reference.
+template <class T>
+class Future {
+public:
+    struct State;
+    Future() = default;
+    explicit Future(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+    bool valid() const noexcept { return static_cast<bool>(m_state); }
+    T get();    // blocks until ready; rethrows the stored exception
+    void wait();
+    std::shared_ptr<TaskReference> taskReference() const;
+
+private:
+    std::shared_ptr<State> m_state;
+};
+
+using Outputs = std::vector<data::Array>;
+using FevalCompletion = std::function<void(Future<Outputs>)>;
+using EvalCompletion = std::function<void(Future<void>)>;
+
+class HostEngine {
+public:
+    virtual ~HostEngine() = default;
+    // Runs `name` with `arguments` and nlhs outputs. From the signal thread the request runs now;
+    // from other threads it is queued. The future yields exactly nlhs outputs or throws.
+    virtual Future<Outputs> feval(const std::string& name, const Outputs& arguments, int nlhs,
+                                  const RunOptions& options, bool flag, RequestID id) = 0;
+    // Queues the request; `completion` runs after it finished (on the finishing thread); the
+    // returned future is ready once the completion returned.
+    virtual Future<void> fevalWithCompletion(const std::string& name, const Outputs& arguments, int nlhs,
+                                             FevalCompletion completion, const RunOptions& options, RequestID id) = 0;
+    virtual Future<void> evalWithCompletion(const std::u16string& text, EvalCompletion completion,
+                                            const RunOptions& options, RequestID id) = 0;
+};
+
+// The engine serving the calling thread, or null.
+std::shared_ptr<HostEngine> getCurrentLocalVM();
+
+// Class system: whether an object's class overloads indexing for reading / assignment.
+bool omDoesClassImplementSubsref(const ryArray* object, bool flag);
+bool omDoesClassImplementSubsasgn(const ryArray* object, bool flag, bool flag2);
+
+}  // namespace host

@@ -1,0 +1,39 @@
+// Classifying a module's symbol names: which entry points it defines, whether it carries the
+// version function, and which generation of the array interface each import belongs to.
+//
+// A compiled module never says which interface generation it was built against; its imports do,
+// because every function whose behaviour differs between generations is imported under a name
+// ending in the generation (ryGetPi_730, rySetPr_800). The detector looks at one name at a time
+// and keeps no state; the Inspector draws its conclusions from the counts.
+#pragma once
+
+#include <string>
+
+#include "orbfile/version.hpp"
+#include "platform/export.hpp"
+
+namespace orbfile {
+
+class ORB_API ApiDetector {
+public:
+    // Flags of one symbol. get_def_api sets FR, EP, VF, CP; get_undef_api sets GD, AI, AR, AU, DV;
+    // both set NN for a name of no interest.
+    static constexpr unsigned FLAG_FR = 0x1;       // the entry point spelled in one case only (Fortran)
+    static constexpr unsigned FLAG_GD = 0x2;       // dimension query of the unversioned or 700 interface
+    static constexpr unsigned FLAG_AI = 0x4;       // separate-imaginary-part accessor
+    static constexpr unsigned FLAG_AR = 0x8;       // real-part accessor rygetpr / rysetpr
+    static constexpr unsigned FLAG_AU = 0x10;      // untyped data accessor rygetdata / rysetdata
+    static constexpr unsigned FLAG_DV = 0x20;      // the namespaced array interface (ry_array_api)
+    static constexpr unsigned FLAG_EP = 0x40;      // the orbFunction entry point
+    static constexpr unsigned FLAG_VF = 0x80;      // the version function orbfilerequiredapiversion
+    static constexpr unsigned FLAG_CP = 0x100;     // a C++ module entry point
+    static constexpr unsigned FLAG_NN = 0x100000;  // of no interest
+
+    // Classifies a name the module defines (exports). `flags` is overwritten. Never throws.
+    static void get_def_api(const std::string& symbol, unsigned& flags);
+    // Classifies a name the module imports; answers the generation its suffix names (NONE when it
+    // names none). `flags` is overwritten. Never throws.
+    static Version::APITAG get_undef_api(const std::string& symbol, unsigned& flags);
+};
+
+}  // namespace orbfile

@@ -1,0 +1,174 @@
+#include "orbfile/retrieve_version.hpp"
+
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <vector>
+
+#include "host/bundle.hpp"
+#include "host/filesystem.hpp"
+#include "host/i18n.hpp"
+#include "host/ry.hpp"
+#include "host/ut.hpp"
+#include "orbfile/version_function.hpp"
+#include "startup/log_channels.hpp"
+
+namespace orbfile {
+namespace {
+
+using orb::startup::kLogDetail;
+using orb::startup::retrieveVersionLog;
+
+constexpr const char* kReleaseKey = "kv.orb.release";
+constexpr const char* kApiVersionKey = "kv.orb.apiVersion";
+constexpr const char* kThreadpoolSafeKey = "kv.orb.threadpoolSafe";
+constexpr const char16_t* kLegacyStrategy = u"1.0";
+constexpr const char16_t* kManifestStrategy = u"2.0";
+
+// The host's bundle framework is shared by the whole process: one reader at a time.
+std::mutex& manifestMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Every bundle install() returned is uninstalled again on every path, not only the one that was
+// read, so that reading a file leaves the host's installed set as it was.
+class InstalledBundles {
+public:
+    explicit InstalledBundles(std::vector<host::Bundle> bundles) : m_bundles(std::move(bundles)) {}
+    ~InstalledBundles() {
+        for (auto& bundle : m_bundles) {
+            if (bundle.GetState() == host::Bundle::STATE_INSTALLED) {
+                try {
+                    bundle.Uninstall();
+                } catch (const std::exception&) {
+                    // Another reader of the host's framework uninstalled it first.
+                }
+            }
+        }
+    }
+    InstalledBundles(const InstalledBundles&) = delete;
+    InstalledBundles& operator=(const InstalledBundles&) = delete;
+
+    std::vector<host::Bundle>& get() noexcept { return m_bundles; }
+
+private:
+    std::vector<host::Bundle> m_bundles;
+};
+
+RetrieveStatus readManifest(const std::u16string& path, Version& version) {
+    // Outside the try: a lock that cannot be taken fails the stage through the caller.
+    const std::lock_guard lock(manifestMutex());
+    try {
+        const std::string native = host::fs::absolute(host::fs::nativePath(path));
+        InstalledBundles bundles(host::install(native));
+        if (bundles.get().empty()) return NOTORB;
+        const host::AnyMap headers = bundles.get().front().GetHeaders();
+        const std::string release = host::any_cast<std::string>(headers.AtCompoundKey(kReleaseKey));
+        const int apiVersion = host::any_cast<int>(headers.AtCompoundKey(kApiVersionKey));
+        // Only its presence and type are required: a manifest without it is not one of ours.
+        (void)host::any_cast<int>(headers.AtCompoundKey(kThreadpoolSafeKey));
+        version.set(release, static_cast<unsigned>(apiVersion), kManifestStrategy);
+        bundles.get().front().Uninstall();
+        return SUCCESS;
+    } catch (const std::exception& e) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
+        return NOTORB;
+    }
+}
+
+// The unresolved load runs the library's static constructors on POSIX; the manifest stage is
+// the one that runs no module code.
+RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& relnum, std::uint32_t& apinum) {
+    std::u16string error;
+    void* handle = host::utLoadLibraryUnresolved(path, &error);
+    if (handle == nullptr) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail, error);
+        return NOTORB;
+    }
+    readModuleVersionFunction(handle, relnum, apinum);
+    host::utUnloadLibrary(handle);
+    return relnum != 0 ? SUCCESS : NOEVER;
+}
+
+}  // namespace
+
+RetrieveStatus check_version_file(const std::u16string& path) {
+    if (path.empty()) return NONAME;
+    std::string native;
+    try {
+        native = host::fs::nativePath(path);
+    } catch (const host::fs::FilesystemError&) {
+        return NOFILE;  // a path the platform cannot name names no file
+    }
+    if (!host::fs::exists(native)) return NOFILE;
+    bool readable = false;
+    try {
+        readable = host::fs::access(native, host::fs::kAccessRead);
+    } catch (const host::fs::FilesystemError& e) {
+        if (e.number() == host::fs::FilesystemError::kSystemError) {
+            const int excp_id = e.number();
+            ORB_LOG(retrieveVersionLog(), kLogDetail, excp_id);
+        } else {
+            ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
+        }
+    } catch (const std::exception& e) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
+    }
+    return readable ? NOEVER : NOREAD;
+}
+
+RetrieveStatus read_embedded_version(const std::u16string& path, Version& version) {
+    version.set(0, 0, kLegacyStrategy);
+    RetrieveStatus status = NOTORB;
+    try {
+        status = readManifest(path, version);
+    } catch (...) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail,
+                "Retrieving from json meta-data failed, defaulting to legacy meta-data retrieval");
+        status = NOTORB;
+    }
+    if (status == SUCCESS) return SUCCESS;
+
+    std::uint32_t relnum = 0;
+    std::uint32_t apinum = 0;
+    status = readVersionFunction(path, relnum, apinum);
+    version.set(relnum, apinum, kLegacyStrategy);
+    return status;
+}
+
+RetrieveStatus retrieve_version(const std::u16string& path, Version& version) {
+    const RetrieveStatus checked = check_version_file(path);
+    if (checked != NOEVER) return checked;
+    return read_embedded_version(path, version);
+}
+
+bool is_interleaved_complex(const std::u16string& path) {
+    if (path.empty()) return false;
+    unsigned relnum = 0;
+    unsigned apinum = 0;
+    if (OrbRetrieveVersion(path, relnum, apinum) != 0 || relnum == 0) return false;
+    return host::is_interleaved_complex_version(apinum);
+}
+
+}  // namespace orbfile
+
+int OrbRetrieveVersion(const std::u16string& path, unsigned& relnum, unsigned& apinum) {
+    relnum = 0;
+    apinum = 0;
+    orbfile::Version version;
+    const orbfile::RetrieveStatus status = orbfile::retrieve_version(path, version);
+    version.get_version(relnum, apinum);
+    return status == orbfile::SUCCESS || status == orbfile::NOEVER ? 0 : 1;
+}
+
+int orb_file_is_interleaved_complex(const char* path) {
+    if (path == nullptr) return 0;
+    std::u16string wide;
+    try {
+        wide = host::i18n::to_ustring(path);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    return orbfile::is_interleaved_complex(wide) ? 1 : 0;
+}

@@ -1,0 +1,33 @@
+// Running a piece of work where a crash cannot take the caller down with it.
+//
+// Inspecting a module file may load it (to run its version function), and the system's loader
+// trusts the file: a damaged library can make it fault or abort. The tools inspect files they
+// know nothing about, so they run each inspection isolated: on POSIX in a forked copy of the
+// process, whose text comes back through a pipe. The caller's state is never changed by the work.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/export.hpp"
+
+namespace orb::platform {
+
+struct IsolatedOutcome {
+    bool completed = false;  // the work returned and its whole text arrived
+    int status = 0;          // what the work returned; else the exit status or signal that ended it
+    bool signalled = false;  // ended by a signal
+    bool timedOut = false;   // stopped after the time limit
+    std::string output;      // the text the work produced (empty unless completed)
+};
+
+// Runs `work`, which writes its text into the string it is given and returns a status (0..255).
+// Waits at most `seconds`, then ends the work. Call it only while the process runs one thread:
+// a forked copy holds no other thread, and a lock another thread held would stay locked in it.
+ORB_API IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsigned seconds);
+
+// A description of an outcome that did not complete: "signal 11 (Segmentation fault)", "exit
+// status 127", "no answer within 30 seconds".
+ORB_API std::string describeFailure(const IsolatedOutcome& outcome, unsigned seconds);
+
+}  // namespace orb::platform

@@ -1,0 +1,407 @@
+// Zips embedded as an ELF section or a PE resource: found there first, and every broken header
+// on the way is reported by field and value, with the whole-file scan as the fallback.
+#include <elf.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "support/bundle_files.hpp"
+#include "vhost/bundle/bundle_reader.hpp"
+#include "vhost/bundle/zip_locator.hpp"
+
+namespace {
+
+using namespace orbtest;
+using vhost::bundle::findElfSection;
+using vhost::bundle::findPeResource;
+using vhost::bundle::locateZip;
+using vhost::bundle::MemoryByteSource;
+using vhost::bundle::ZipOrigin;
+
+template <class T>
+T load(const std::string& bytes, std::size_t at) {
+    T value;
+    std::memcpy(&value, bytes.data() + at, sizeof value);
+    return value;
+}
+template <class T>
+void store(std::string& bytes, std::size_t at, const T& value) {
+    std::memcpy(bytes.data() + at, &value, sizeof value);
+}
+
+std::string hexText(std::uint64_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// ---- ELF ---------------------------------------------------------------------------------------
+
+// A minimal ELF file built here: a null section, the section names, a filler section and the
+// payload section, then the section header table.
+template <class Ehdr, class Shdr>
+std::string buildElf(unsigned char elfClass, const std::string& payload, const std::string& name) {
+    const std::string names = std::string("\0.shstrtab\0.filler\0", 19) + name + '\0';
+    std::string bytes(sizeof(Ehdr), '\0');
+    const std::size_t namesAt = bytes.size();
+    bytes += names;
+    const std::size_t payloadAt = bytes.size();
+    bytes += payload;
+    while (bytes.size() % 8) bytes += '\0';
+    const std::size_t tableAt = bytes.size();
+    Shdr sections[4] = {};
+    sections[1].sh_name = 1;
+    sections[1].sh_type = SHT_STRTAB;
+    sections[1].sh_offset = namesAt;
+    sections[1].sh_size = names.size();
+    sections[2].sh_name = 11;
+    sections[2].sh_type = SHT_PROGBITS;
+    sections[3].sh_name = 19;
+    sections[3].sh_type = SHT_PROGBITS;
+    sections[3].sh_offset = payloadAt;
+    sections[3].sh_size = payload.size();
+    bytes.append(reinterpret_cast<const char*>(sections), sizeof sections);
+
+    Ehdr header{};
+    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
+    header.e_ident[EI_CLASS] = elfClass;
+    header.e_ident[EI_DATA] = ELFDATA2LSB;
+    header.e_ident[EI_VERSION] = EV_CURRENT;
+    header.e_type = ET_DYN;
+    header.e_shoff = tableAt;
+    header.e_shentsize = sizeof(Shdr);
+    header.e_shnum = 4;
+    header.e_shstrndx = 1;
+    store(bytes, 0, header);
+    return bytes;
+}
+
+TEST(ElfSection, BothWordSizesFindTheSectionByExactName) {
+    const std::string zip = compileBundle(goodManifest());
+    struct Case {
+        const char* what;
+        std::string elf;
+    };
+    const Case cases[] = {
+        {"64-bit", buildElf<Elf64_Ehdr, Elf64_Shdr>(ELFCLASS64, zip, ".us_resources")},
+        {"32-bit", buildElf<Elf32_Ehdr, Elf32_Shdr>(ELFCLASS32, zip, ".us_resources")},
+    };
+    for (const auto& c : cases) {
+        MemoryByteSource source(c.elf.data(), c.elf.size());
+        const auto found = findElfSection(source, ".us_resources");
+        ASSERT_TRUE(found.blob) << c.what << ": " << found.problem;
+        EXPECT_EQ(c.elf.substr(found.blob->offset, found.blob->size), zip) << c.what;
+        // Names are compared whole: neither a prefix nor a longer name matches.
+        EXPECT_FALSE(findElfSection(source, ".us_resource").blob) << c.what;
+        EXPECT_FALSE(findElfSection(source, ".us_resources2").blob) << c.what;
+        EXPECT_TRUE(findElfSection(source, ".filler").blob) << c.what;
+
+        const auto window = locateZip(source);
+        ASSERT_TRUE(window) << c.what;
+        EXPECT_EQ(window->origin, ZipOrigin::kElfSection) << c.what;
+        EXPECT_EQ(window->begin, found.blob->offset) << c.what;
+    }
+}
+
+TEST(ElfSection, ExtendedSectionNumberingIsFollowed) {
+    // Files with very many sections keep the count in section 0's sh_size and the names' index
+    // in its sh_link; the header fields then hold 0 and SHN_XINDEX.
+    std::string elf = buildElf<Elf64_Ehdr, Elf64_Shdr>(ELFCLASS64, "payload", ".us_resources");
+    auto header = load<Elf64_Ehdr>(elf, 0);
+    auto first = load<Elf64_Shdr>(elf, header.e_shoff);
+    first.sh_size = header.e_shnum;
+    first.sh_link = header.e_shstrndx;
+    store(elf, header.e_shoff, first);
+    header.e_shnum = 0;
+    header.e_shstrndx = SHN_XINDEX;
+    store(elf, 0, header);
+
+    MemoryByteSource source(elf.data(), elf.size());
+    const auto found = findElfSection(source, ".us_resources");
+    ASSERT_TRUE(found.blob) << found.problem;
+    EXPECT_EQ(elf.substr(found.blob->offset, found.blob->size), "payload");
+}
+
+// A test module with the bundle zip added as a section by objcopy, as a build could embed it.
+class ModuleSection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        zip = compileBundle(goodManifest());
+        const fs::path dir = scratchDir();
+        writeBytes(dir / "bundle.zip", zip);
+        const fs::path out = dir / "with_section.orbw64";
+        const ChildResult run = runChild("/usr/bin/objcopy",
+                                         {"--add-section", ".us_resources=" + (dir / "bundle.zip").string(),
+                                          "--set-section-flags", ".us_resources=noload,readonly",
+                                          testModule("bundle_plain").string(), out.string()});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        elf = readBytes(out);
+        header = load<Elf64_Ehdr>(elf, 0);
+        const auto names = section(header.e_shstrndx);
+        for (index = 1; index < header.e_shnum; ++index) {
+            if (std::strcmp(elf.c_str() + names.sh_offset + section(index).sh_name, ".us_resources") == 0) break;
+        }
+        ASSERT_LT(index, header.e_shnum) << "objcopy added no section";
+    }
+
+    Elf64_Shdr section(std::size_t i) const { return load<Elf64_Shdr>(elf, header.e_shoff + i * sizeof(Elf64_Shdr)); }
+    void setSection(std::string& bytes, std::size_t i, const Elf64_Shdr& s) const {
+        store(bytes, header.e_shoff + i * sizeof(Elf64_Shdr), s);
+    }
+
+    std::string zip;
+    std::string elf;
+    Elf64_Ehdr header{};
+    std::size_t index = 0;
+};
+
+TEST_F(ModuleSection, TheSectionIsWhereTheZipIsFound) {
+    MemoryByteSource source(elf.data(), elf.size());
+    const auto window = locateZip(source);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->origin, ZipOrigin::kElfSection);
+    EXPECT_EQ(window->begin, section(index).sh_offset);
+    EXPECT_EQ(window->end, section(index).sh_offset + zip.size());
+    const auto bundles = vhost::bundle::readBundles(source, "with_section");
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(bundles[0].symbolicName, "orb-test");
+}
+
+TEST_F(ModuleSection, BrokenHeadersAreNamedAndTheScanStillFindsTheZip) {
+    const std::string size = hexText(elf.size());
+    const Elf64_Shdr target = section(index);
+    struct Case {
+        const char* what;
+        std::function<void(std::string&)> edit;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"section header too small",
+         [&](std::string& b) { store<Elf64_Half>(b, offsetof(Elf64_Ehdr, e_shentsize), 0x10); },
+         "e_shentsize 0x10 is smaller than a section header (0x40)"},
+        {"table beyond the file",
+         [&](std::string& b) { store<Elf64_Off>(b, offsetof(Elf64_Ehdr, e_shoff), elf.size() - 0x20); },
+         "the section header table at e_shoff " + hexText(elf.size() - 0x20) + " with " +
+             std::to_string(header.e_shnum) + " entries of e_shentsize 0x40 lies beyond the file size " + size},
+        {"table offset that wraps around",
+         [&](std::string& b) { store<Elf64_Off>(b, offsetof(Elf64_Ehdr, e_shoff), ~Elf64_Off{0} - 0x10); },
+         "the section header table at e_shoff 0xffffffffffffffef with " + std::to_string(header.e_shnum) +
+             " entries of e_shentsize 0x40 lies beyond the file size " + size},
+        {"names index out of range",
+         [&](std::string& b) { store<Elf64_Half>(b, offsetof(Elf64_Ehdr, e_shstrndx), header.e_shnum + 3); },
+         "e_shstrndx " + std::to_string(header.e_shnum + 3) + " is not below the section count " +
+             std::to_string(header.e_shnum)},
+        {"section data beyond the file",
+         [&](std::string& b) {
+             Elf64_Shdr s = target;
+             s.sh_offset = elf.size() - 8;
+             setSection(b, index, s);
+         },
+         "section " + std::to_string(index) + " '.us_resources' has sh_offset " + hexText(elf.size() - 8) +
+             " + sh_size " + hexText(target.sh_size) + " beyond the file size " + size},
+        {"section size that wraps around",
+         [&](std::string& b) {
+             Elf64_Shdr s = target;
+             s.sh_size = ~Elf64_Xword{0};
+             setSection(b, index, s);
+         },
+         "section " + std::to_string(index) + " '.us_resources' has sh_offset " + hexText(target.sh_offset) +
+             " + sh_size 0xffffffffffffffff beyond the file size " + size},
+        {"section without file bytes",
+         [&](std::string& b) {
+             Elf64_Shdr s = target;
+             s.sh_type = SHT_NOBITS;
+             setSection(b, index, s);
+         },
+         "section " + std::to_string(index) + " '.us_resources' has no bytes in the file (SHT_NOBITS)"},
+        {"name beyond the names",
+         [&](std::string& b) {
+             Elf64_Shdr s = section(1);
+             s.sh_name = 0x7FFFFFFF;
+             setSection(b, 1, s);
+         },
+         "section 1 has sh_name 0x7fffffff beyond the section names' size " +
+             hexText(section(header.e_shstrndx).sh_size)},
+    };
+    for (const auto& c : cases) {
+        std::string broken = elf;
+        c.edit(broken);
+        MemoryByteSource source(broken.data(), broken.size());
+        const auto found = findElfSection(source, ".us_resources");
+        EXPECT_FALSE(found.blob) << c.what;
+        EXPECT_EQ(found.problem, c.problem) << c.what;
+        const auto window = locateZip(source);
+        ASSERT_TRUE(window) << c.what;
+        EXPECT_EQ(window->origin, ZipOrigin::kScan) << c.what;
+        EXPECT_EQ(window->begin, target.sh_offset) << c.what;
+    }
+}
+
+TEST_F(ModuleSection, OtherByteOrdersAndClassesAreReportedNotRead) {
+    std::string bigEndian = elf;
+    bigEndian[EI_DATA] = ELFDATA2MSB;
+    std::string noClass = elf;
+    noClass[EI_CLASS] = 7;
+    for (const auto& [bytes, problem] : {std::pair{bigEndian, std::string("big-endian ELF files are not read")},
+                                         std::pair{noClass, std::string("EI_CLASS 7 is neither 32- nor 64-bit")}}) {
+        MemoryByteSource source(bytes.data(), bytes.size());
+        EXPECT_EQ(findElfSection(source, ".us_resources").problem, problem);
+    }
+}
+
+TEST_F(ModuleSection, TruncatedAndMutatedFilesEndCleanly) {
+    for (std::size_t size = 0; size < elf.size(); size += 7) {
+        const std::string cut = elf.substr(0, size);
+        MemoryByteSource source(cut.data(), cut.size());
+        const auto window = locateZip(source);
+        if (window) {
+            EXPECT_LE(window->end, cut.size());
+        }
+    }
+    std::mt19937 random(7);
+    for (int i = 0; i < 3000; ++i) {
+        std::string mutated = elf;
+        // Headers and the section table are where a mutation changes the reading.
+        const bool inTable = random() % 2;
+        const std::size_t at = inTable ? header.e_shoff + random() % (header.e_shnum * sizeof(Elf64_Shdr))
+                                       : random() % sizeof(Elf64_Ehdr);
+        mutated[at] = static_cast<char>(random());
+        MemoryByteSource source(mutated.data(), mutated.size());
+        try {
+            for (const auto& bundle : vhost::bundle::readBundles(source, "mutated")) EXPECT_FALSE(bundle.name.empty());
+        } catch (const std::runtime_error&) {
+            // a damaged zip is reported, which is a clean end
+        }
+    }
+}
+
+// ---- PE ----------------------------------------------------------------------------------------
+
+class PeFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dll = readBytes(fs::path(ORB_SOURCE_DIR) / "tests" / "fixtures" / "bundle" / "pe_bundle.dll");
+        ASSERT_GT(dll.size(), 0x200u);
+        lfanew = load<std::uint32_t>(dll, 0x3C);
+        sections = load<std::uint16_t>(dll, lfanew + 6);
+        optional = lfanew + 24;
+        table = optional + load<std::uint16_t>(dll, lfanew + 20);
+        for (std::size_t i = 0; i < sections; ++i) {
+            const std::size_t at = table + 40 * i;
+            if (dll.compare(at, 5, ".rsrc") == 0) {
+                rsrcRva = load<std::uint32_t>(dll, at + 12);
+                rsrcRaw = load<std::uint32_t>(dll, at + 20);
+            }
+        }
+        ASSERT_NE(rsrcRaw, 0u) << "no .rsrc section";
+        zipAt = dll.find("PK\x03\x04");
+        ASSERT_NE(zipAt, std::string::npos);
+        zipSize = dll.rfind("PK\x05\x06") + 22 - zipAt;
+        // The data entry: the zip's RVA, then its size.
+        std::string entry(8, '\0');
+        store<std::uint32_t>(entry, 0, static_cast<std::uint32_t>(rsrcRva + (zipAt - rsrcRaw)));
+        store<std::uint32_t>(entry, 4, static_cast<std::uint32_t>(zipSize));
+        dataEntry = dll.find(entry, rsrcRaw);
+        ASSERT_NE(dataEntry, std::string::npos);
+    }
+
+    std::string dll;
+    std::size_t lfanew = 0, sections = 0, optional = 0, table = 0, zipAt = 0, zipSize = 0, dataEntry = 0;
+    std::uint32_t rsrcRva = 0, rsrcRaw = 0;
+};
+
+TEST_F(PeFixture, TheResourceIsWhereTheZipIsFound) {
+    MemoryByteSource source(dll.data(), dll.size());
+    const auto found = findPeResource(source, 300, "US_RESOURCES");
+    ASSERT_TRUE(found.blob) << found.problem;
+    EXPECT_EQ(found.blob->offset, zipAt);
+    EXPECT_EQ(found.blob->size, zipSize);
+    // Resource compilers store names upper-cased; the type is a number.
+    EXPECT_TRUE(findPeResource(source, 300, "us_resources").blob);
+    EXPECT_FALSE(findPeResource(source, 301, "US_RESOURCES").blob);
+    EXPECT_FALSE(findPeResource(source, 300, "US_RESOURCE").blob);
+
+    const auto window = locateZip(source);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->origin, ZipOrigin::kPeResource);
+    EXPECT_EQ(window->begin, zipAt);
+    const auto bundles = vhost::bundle::readBundles(source, "pe_bundle.dll");
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(host::any_cast<std::string>(bundles[0].headers.AtCompoundKey("kv.orb.release")), "R2024b");
+}
+
+TEST_F(PeFixture, BrokenHeadersAreNamedAndTheScanStillFindsTheZip) {
+    const std::size_t magic = optional;
+    const std::size_t resourceDirectory = optional + 112 + 2 * 8;  // PE32+: data directory 2
+    // The root holds one entry, type 300; its subdirectory offset has the high bit set.
+    ASSERT_EQ(load<std::uint16_t>(dll, rsrcRaw + 12) + load<std::uint16_t>(dll, rsrcRaw + 14), 1);
+    const std::uint32_t typeDirectory = load<std::uint32_t>(dll, rsrcRaw + 16 + 4) & 0x7FFFFFFF;
+    ASSERT_GE(typeDirectory, 0x18u);
+    const std::size_t nameAt = dll.find(std::string("U\0S\0_\0R\0E\0S", 11), rsrcRaw);
+    ASSERT_NE(nameAt, std::string::npos);
+    struct Case {
+        const char* what;
+        std::size_t at;
+        std::uint32_t value;
+        int width;
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"section table beyond the file", lfanew + 6, 0xFFFF, 2,
+         "the section table at " + hexText(table) + " with NumberOfSections 65535 lies beyond the file size " +
+             hexText(dll.size())},
+        {"unknown optional header", magic, 0x999, 2, "the optional header's Magic 0x999 is neither PE32 nor PE32+"},
+        {"resource directory larger than its section", resourceDirectory + 4, 0x7FFFFFFF, 4,
+         "the resource directory at VirtualAddress " + hexText(rsrcRva) +
+             " with Size 0x7fffffff lies in no section's raw data"},
+        {"resource data outside every section", static_cast<std::size_t>(dataEntry), 0x7FFFFFF0, 4,
+         "resource US_RESOURCES has OffsetToData 0x7ffffff0 + Size " + hexText(zipSize) + " in no section's raw data"},
+        {"resource data larger than its section", dataEntry + 4, 0x100000, 4,
+         "resource US_RESOURCES has OffsetToData " + hexText(rsrcRva + (zipAt - rsrcRaw)) +
+             " + Size 0x100000 in no section's raw data"},
+        {"resource renamed", nameAt, 'X', 2, ""},
+        {"resource directory cut short", resourceDirectory + 4, 0x20, 4,
+         "a resource directory item at offset " + hexText(typeDirectory) + " of size 0x10 lies beyond the "
+         "resource data size 0x20"},
+    };
+    for (const auto& c : cases) {
+        std::string broken = dll;
+        for (int i = 0; i < c.width; ++i) broken[c.at + i] = static_cast<char>((c.value >> (8 * i)) & 0xFF);
+        MemoryByteSource source(broken.data(), broken.size());
+        const auto found = findPeResource(source, 300, "US_RESOURCES");
+        EXPECT_FALSE(found.blob) << c.what;
+        EXPECT_EQ(found.problem, c.problem) << c.what;
+        const auto window = locateZip(source);
+        ASSERT_TRUE(window) << c.what;
+        EXPECT_EQ(window->origin, ZipOrigin::kScan) << c.what;
+        EXPECT_EQ(window->begin, zipAt) << c.what;
+    }
+}
+
+TEST_F(PeFixture, TruncatedAndMutatedFilesEndCleanly) {
+    for (std::size_t size = 0; size < dll.size(); ++size) {
+        const std::string cut = dll.substr(0, size);
+        MemoryByteSource source(cut.data(), cut.size());
+        const auto found = findPeResource(source, 300, "US_RESOURCES");
+        if (found.blob) {
+            EXPECT_LE(found.blob->end(), cut.size());
+        }
+    }
+    std::mt19937 random(11);
+    for (int i = 0; i < 5000; ++i) {
+        std::string mutated = dll;
+        // Headers, then the resource tree, where a mutation changes the reading.
+        const std::size_t at = random() % 2 ? random() % 0x200 : rsrcRaw + random() % (zipAt - rsrcRaw);
+        mutated[at] = static_cast<char>(random());
+        MemoryByteSource source(mutated.data(), mutated.size());
+        const auto found = findPeResource(source, 300, "US_RESOURCES");
+        if (found.blob) {
+            EXPECT_LE(found.blob->end(), mutated.size());
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,253 @@
+// Locating a zip by scanning for its end-of-central-directory record: where it is found, which
+// forged or damaged records are refused, and what the scan costs in bytes read.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "support/bundle_files.hpp"
+#include "vhost/bundle/bundle_reader.hpp"
+#include "vhost/bundle/zip_locator.hpp"
+
+namespace {
+
+using namespace orbtest;
+using vhost::bundle::ByteRange;
+using vhost::bundle::FileByteSource;
+using vhost::bundle::locateZip;
+using vhost::bundle::MemoryByteSource;
+using vhost::bundle::ZipOrigin;
+using vhost::bundle::ZipWindow;
+
+constexpr std::size_t kEocdSize = 22;
+
+std::optional<ZipWindow> locate(const std::string& bytes) {
+    MemoryByteSource source(bytes.data(), bytes.size());
+    return locateZip(source);
+}
+
+void putLE(std::string& bytes, std::size_t at, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+std::uint64_t getLE(const std::string& bytes, std::size_t at, int width) {
+    std::uint64_t value = 0;
+    for (int i = width; i-- > 0;) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+class ZipScan : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_zip = new std::string(compileBundle(goodManifest()));
+        s_module = new std::string(readBytes(testModule("bundle_plain")));
+    }
+    static void TearDownTestSuite() {
+        delete s_zip;
+        delete s_module;
+    }
+    static const std::string& zip() { return *s_zip; }
+    static const std::string& module() { return *s_module; }
+
+private:
+    static inline std::string* s_zip = nullptr;
+    static inline std::string* s_module = nullptr;
+};
+
+TEST_F(ZipScan, FindsTheZipWhereverItLies) {
+    const std::string junk(1000, 'x');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t begin;
+    };
+    const Case cases[] = {
+        {"alone", zip(), 0},
+        {"appended to a module", module() + zip(), module().size()},
+        {"between other bytes", junk + zip() + junk, junk.size()},
+        {"after a zip that is not last", module() + zip() + zip(), module().size() + zip().size()},
+    };
+    for (const auto& c : cases) {
+        const auto window = locate(c.bytes);
+        ASSERT_TRUE(window) << c.what;
+        EXPECT_EQ(window->begin, c.begin) << c.what;
+        EXPECT_EQ(window->end, c.begin + zip().size()) << c.what;
+        EXPECT_EQ(window->entries, 2) << c.what;  // the manifest and its directory
+        EXPECT_EQ(window->origin, ZipOrigin::kScan) << c.what;
+    }
+}
+
+TEST_F(ZipScan, FindsAZipLinkedInAsData) {
+    const std::string linked = readBytes(testModule("bundle_linked"));
+    const std::string input = readBytes(fs::path(ORB_TEST_MODULE_DIR) / "bundle_linked_manifest.zip");
+    const std::size_t at = linked.find(input);
+    ASSERT_NE(at, std::string::npos) << "the linker did not copy the zip verbatim";
+    ASSERT_LT(at + input.size(), linked.size()) << "the zip is expected inside the module, not at its end";
+
+    const auto window = locate(linked);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->begin, at);
+    EXPECT_EQ(window->end, at + input.size());
+}
+
+TEST_F(ZipScan, AnArchiveCommentLiesBeyondTheWindow) {
+    std::string commented = zip();
+    putLE(commented, commented.size() - 2, 5, 2);
+    commented += "PK\x05\x06!";  // even a comment that holds the signature
+    const auto window = locate(module() + commented);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->begin, module().size());
+    EXPECT_EQ(window->end, module().size() + zip().size());
+}
+
+TEST_F(ZipScan, SignaturesThatOccurByChanceAreNotTaken) {
+    const std::string chance = std::string("PK\x05\x06", 4) + std::string(18, '\0');  // an "empty archive"
+    const std::string garbage = std::string("PK\x05\x06", 4) + std::string(18, '\x7f');
+    for (const std::string& bytes : {chance, garbage, module() + chance, chance + module() + garbage}) {
+        EXPECT_FALSE(locate(bytes));
+    }
+    // Behind a real zip, they do not hide it.
+    const auto window = locate(module() + zip() + chance + garbage);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->begin, module().size());
+}
+
+TEST_F(ZipScan, ForgedEndRecordsAreRefused) {
+    const std::string good = module() + zip();
+    const std::size_t eocd = good.size() - kEocdSize;
+    const std::uint64_t cdSize = getLE(good, eocd + 12, 4);
+    const std::uint64_t cdOffset = getLE(good, eocd + 16, 4);
+    const std::size_t firstHeader = eocd - cdSize;
+    struct Edit {
+        std::size_t at;
+        std::uint64_t value;
+        int width;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Edit> edits;
+    };
+    const Case cases[] = {
+        {"another disk", {{eocd + 4, 1, 2}}},
+        {"central directory on another disk", {{eocd + 6, 1, 2}}},
+        {"no entries", {{eocd + 8, 0, 2}, {eocd + 10, 0, 2}}},
+        {"entry counts disagree", {{eocd + 8, 1, 2}}},
+        {"more entries than headers", {{eocd + 8, 3, 2}, {eocd + 10, 3, 2}}},
+        {"fewer entries than headers", {{eocd + 8, 1, 2}, {eocd + 10, 1, 2}}},
+        {"directory one byte larger", {{eocd + 12, cdSize + 1, 4}}},
+        {"directory one byte smaller", {{eocd + 12, cdSize - 1, 4}}},
+        {"directory larger than the file", {{eocd + 12, 0xFFFFFFF0, 4}}},
+        {"zip64 directory size", {{eocd + 12, 0xFFFFFFFF, 4}}},
+        {"directory offset one byte on", {{eocd + 16, cdOffset + 1, 4}}},
+        {"zip start before the file start", {{eocd + 16, 0x7FFFFFFF, 4}}},
+        {"zip64 directory offset", {{eocd + 16, 0xFFFFFFFF, 4}}},
+        {"comment running past the file end", {{eocd + 20, 1, 2}}},
+        {"central header signature", {{firstHeader, 0x02014B51, 4}}},
+        {"local header inside the directory", {{firstHeader + 42, cdOffset, 4}}},
+        {"local header beyond the file", {{firstHeader + 42, 0xFFFFFF00, 4}}},
+        {"local header signature", {{module().size(), 0x04034B51, 4}}},
+    };
+    for (const auto& c : cases) {
+        std::string forged = good;
+        for (const auto& e : c.edits) putLE(forged, e.at, e.value, e.width);
+        MemoryByteSource source(forged.data(), forged.size());
+        EXPECT_FALSE(locateZip(source)) << c.what;
+        EXPECT_LE(source.bytesRead(), 2 * forged.size()) << c.what;
+    }
+}
+
+TEST_F(ZipScan, EveryTruncationEndsCleanly) {
+    const std::string whole = module() + zip();
+    for (std::size_t cut = 1; cut <= zip().size(); ++cut) {
+        const std::string tail = whole.substr(0, whole.size() - cut);
+        EXPECT_FALSE(locate(tail)) << "last " << cut << " bytes cut";
+        // With the start of the zip missing instead, the offsets point at the wrong bytes.
+        const std::string head = module() + zip().substr(cut);
+        const auto window = locate(head);
+        if (window) {
+            ADD_FAILURE() << "first " << cut << " bytes of the zip cut, still found at " << window->begin;
+        }
+    }
+}
+
+TEST_F(ZipScan, ACentralDirectoryPointingOutsideTheZipIsRefusedAndReadingIsClean) {
+    // The zip alone: any larger offset puts its start before the file's first byte.
+    std::string bytes = zip();
+    const std::size_t eocd = bytes.size() - kEocdSize;
+    for (std::uint64_t delta : {1u, 100u, 65536u}) {
+        std::string forged = bytes;
+        putLE(forged, eocd + 16, getLE(bytes, eocd + 16, 4) + delta, 4);
+        EXPECT_FALSE(locate(forged)) << delta;
+        MemoryByteSource source(forged.data(), forged.size());
+        EXPECT_TRUE(vhost::bundle::readBundles(source, "forged").empty()) << delta;
+    }
+}
+
+TEST_F(ZipScan, AFileFullOfCandidateRecordsCostsAtMostTwoPasses) {
+    // One local header, then a central directory of many valid-looking headers, then records
+    // that each claim all but one of them: every candidate walks nearly the whole directory before
+    // it finds the directory does not end where the record starts. Unchecked, that is quadratic.
+    const std::uint64_t headers = 60000;
+    std::string bytes = std::string("PK\x03\x04", 4) + std::string(26, '\0');
+    for (std::uint64_t i = 0; i < headers; ++i) bytes += std::string("PK\x01\x02", 4) + std::string(42, '\0');
+    const std::uint64_t cdSize = headers * 46;
+    for (std::uint64_t k = 0; k < 5000; ++k) {
+        std::string record = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+        putLE(record, 8, headers - 1, 2);
+        putLE(record, 10, headers - 1, 2);
+        putLE(record, 12, cdSize + kEocdSize * k, 4);  // the directory "starts" right after the local header
+        putLE(record, 16, 30, 4);
+        bytes += record;
+    }
+    MemoryByteSource source(bytes.data(), bytes.size());
+    EXPECT_FALSE(locateZip(source));
+    EXPECT_LE(source.bytesRead(), 2 * bytes.size());
+}
+
+// Large files go to disk, so the count is of what the reader takes from a real file.
+class LargeFile : public ZipScan {};
+
+TEST_F(LargeFile, WithoutAZipTheScanReadsEachByteOnce) {
+    const fs::path path = scratchDir() / "noise.bin";
+    std::string noise(50u << 20, '\0');
+    std::mt19937_64 random(42);
+    for (auto& byte : noise) byte = static_cast<char>(random() & 0xFF);
+    // Sprinkle chance signatures so that candidates are validated along the way.
+    for (std::size_t at = 1000; at + 4 < noise.size(); at += 1 << 20) noise.replace(at, 4, "PK\x05\x06", 4);
+    writeBytes(path, noise);
+    noise.clear();
+
+    FileByteSource source(path.string());
+    EXPECT_TRUE(vhost::bundle::readBundles(source, path.string()).empty());
+    EXPECT_GE(source.bytesRead(), source.size());  // it did look at everything
+    EXPECT_LE(source.bytesRead(), source.size() + 64 * 46);
+    fs::remove(path);
+}
+
+TEST_F(LargeFile, ReadingAManifestCostsAtMostOnePass) {
+    const fs::path dir = scratchDir();
+    const std::string filler(100u << 20, 'z');
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::uint64_t limit;  // bytes the reader may take
+    };
+    // The scan reads backwards from the end, so a zip at the front is the most expensive place.
+    const Case cases[] = {
+        {"zip at the front", zip() + filler, filler.size() + 3 * zip().size() + 4096},
+        {"zip appended", filler + zip(), 64 * 1024 + 3 * zip().size() + 4096},
+    };
+    for (const auto& c : cases) {
+        const fs::path path = dir / "large.bin";
+        writeBytes(path, c.bytes);
+        FileByteSource source(path.string());
+        const auto bundles = vhost::bundle::readBundles(source, path.string());
+        ASSERT_EQ(bundles.size(), 1u) << c.what;
+        EXPECT_EQ(bundles[0].name, "orbVersioning") << c.what;
+        EXPECT_LE(source.bytesRead(), c.limit) << c.what;
+        fs::remove(path);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+// Per-engine records, the current-module scope and the trap-flag choice. This executable never
+// installs host callbacks, so slot 21 is empty throughout.
+#include <gtest/gtest.h>
+
+#include <orb.h>
+
+#include "capi/per_engine.hpp"
+#include "capi/scopes.hpp"
+#include "capi/trap_flag.hpp"
+#include "host/exceptions.hpp"
+#include "vhost/engine/engine.hpp"
+
+namespace {
+
+using namespace orb::capi;
+
+impl_info_tag* fakeRecord(int& storage) { return reinterpret_cast<impl_info_tag*>(&storage); }
+
+TEST(PerEngineRecords, AccessFormsOnAFreshEngine) {
+    vhost::Engine engine;
+    vhost::EngineScope bound(engine);
+    EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::find(), nullptr);
+    EXPECT_THROW(PerEngine<CurrentOrbInfoPerEngine>::mustExist(), host::UserException);
+
+    CurrentOrbInfoPerEngine& created = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
+    EXPECT_EQ(created.currentModule, nullptr);
+    EXPECT_EQ(created.moduleUnderConstruction, nullptr);
+    EXPECT_EQ(created.debugFlag, 0u);
+    EXPECT_TRUE(created.cppOutputs.empty());
+    EXPECT_FALSE(created.errorPending);
+    EXPECT_EQ(&PerEngine<CurrentOrbInfoPerEngine>::getOrCreate(), &created);
+    EXPECT_EQ(&PerEngine<CurrentOrbInfoPerEngine>::mustExist(), &created);
+    EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::find(), &created);
+    EXPECT_FALSE(PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value);
+    EXPECT_FALSE(PerEngine<OrbDisableDiagnosticsMsgPerEngine>::getOrCreate().value);
+}
+
+TEST(PerEngineRecords, EachEngineHasItsOwn) {
+    vhost::Engine first, second;
+    int a = 0, b = 0;
+    {
+        vhost::EngineScope bound(first);
+        PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule = fakeRecord(a);
+        orbSetTrapFlag(1);
+    }
+    {
+        vhost::EngineScope bound(second);
+        EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule, nullptr);
+        EXPECT_FALSE(PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value);
+        PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule = fakeRecord(b);
+    }
+    vhost::EngineScope bound(first);
+    EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::mustExist().currentModule, fakeRecord(a));
+    EXPECT_TRUE(PerEngine<OrbTrapFlagPerEngine>::mustExist().value);
+}
+
+TEST(CurrentModuleScope, RestoresThePreviousModuleAlsoWhenUnwinding) {
+    vhost::Engine engine;
+    vhost::EngineScope bound(engine);
+    int outer = 0, inner = 0;
+    auto current = [] { return PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule; };
+    {
+        CurrentModuleScope a(fakeRecord(outer));
+        try {
+            CurrentModuleScope b(fakeRecord(inner));
+            EXPECT_EQ(current(), fakeRecord(inner));
+            throw 1;
+        } catch (int) {
+        }
+        EXPECT_EQ(current(), fakeRecord(outer));
+    }
+    EXPECT_EQ(current(), nullptr);
+}
+
+TEST(TrapFlag, EngineFlagCountsOnlyInsideAnEngineContext) {
+    // Not bound to an engine: with slot 21 empty the answer is false whatever the flag says.
+    orbSetTrapFlag(1);
+    EXPECT_FALSE(chooseTrapFlag());
+
+    vhost::Engine engine;
+    vhost::EngineScope bound(engine);
+    const std::pair<int, bool> cases[] = {{5, true}, {0, false}, {-1, true}, {1, true}};
+    for (auto [flag, expected] : cases) {
+        orbSetTrapFlag(flag);
+        EXPECT_EQ(chooseTrapFlag(), expected) << flag;
+    }
+    resetTrapFlag();
+    EXPECT_FALSE(chooseTrapFlag());
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+// Classification of single symbol names: entry points, the version function, and the interface
+// generation and accessor kinds of imports, including where a name token may start and end.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "orbfile/api_detector.hpp"
+
+namespace {
+
+using orbfile::ApiDetector;
+using orbfile::Version;
+
+constexpr unsigned FR = ApiDetector::FLAG_FR, GD = ApiDetector::FLAG_GD, AI = ApiDetector::FLAG_AI;
+constexpr unsigned AR = ApiDetector::FLAG_AR, AU = ApiDetector::FLAG_AU, DV = ApiDetector::FLAG_DV;
+constexpr unsigned EP = ApiDetector::FLAG_EP, VF = ApiDetector::FLAG_VF, CP = ApiDetector::FLAG_CP;
+constexpr unsigned NN = ApiDetector::FLAG_NN;
+
+TEST(ApiDetector, FlagValuesAreFixed) {
+    // Other programs test these bits; their values are part of the interface.
+    EXPECT_EQ(FR, 0x1u);
+    EXPECT_EQ(GD, 0x2u);
+    EXPECT_EQ(AI, 0x4u);
+    EXPECT_EQ(AR, 0x8u);
+    EXPECT_EQ(AU, 0x10u);
+    EXPECT_EQ(DV, 0x20u);
+    EXPECT_EQ(EP, 0x40u);
+    EXPECT_EQ(VF, 0x80u);
+    EXPECT_EQ(CP, 0x100u);
+    EXPECT_EQ(NN, 0x100000u);
+}
+
+TEST(ApiDetector, DefinedSymbols) {
+    struct Case {
+        const char* symbol;
+        unsigned flags;
+    };
+    const Case cases[] = {
+        // The C entry point and its Fortran spellings.
+        {"orbFunction", EP},
+        {"OrbFunction", EP},
+        {"orbfunction", EP | FR},
+        {"ORBFUNCTION", EP | FR},
+        {"orbfunction_", EP | FR},
+        {"ORBFUNCTION_", EP | FR},
+        {"_orbFunction", EP},
+        {"ns::orbFunction", EP},
+        {"orbFunction800", EP},
+        {"orbFunction_730", EP},
+        // A token only counts between boundaries.
+        {"xorbFunction", NN},
+        {"orbFunctionX", NN},
+        {"orbFunction700x", NN},
+        {"orbFunction800_", EP},
+        {"orbFunction800__", NN},
+        // A failed occurrence is stepped over; a later one may still match.
+        {"xorbfunction_orbfunction", EP | FR},
+        // The version function, in every case, wins over an entry-point token in the same name.
+        {"orbfilerequiredapiversion", VF},
+        {"ORBFILEREQUIREDAPIVERSION", VF},
+        {"orbfilerequiredapiversion_", VF},
+        {"orbfilerequiredapiversion_orbfunction", VF},
+        // C++ entry points match with their case only.
+        {"orbCreateOrbFunction", CP},
+        {"orbDestroyOrbFunction", CP},
+        {"orbFunctionAdapter", CP},
+        {"_orbFunctionAdapter", CP},
+        {"orbcreateorbfunction", NN},
+        {"ORBFUNCTIONADAPTER", NN},
+        // Nothing of interest.
+        {"", NN},
+        {"printf", NN},
+        {"orbfunctions", NN},
+    };
+    for (const Case& c : cases) {
+        unsigned flags = 0xDEAD;
+        ApiDetector::get_def_api(c.symbol, flags);
+        EXPECT_EQ(flags, c.flags) << "'" << c.symbol << "'";
+    }
+}
+
+TEST(ApiDetector, UndefinedSymbols) {
+    struct Case {
+        const char* symbol;
+        Version::APITAG tag;
+        unsigned flags;
+    };
+    const Case cases[] = {
+        // Suffixes name the generation.
+        {"rySetPr_800", Version::R2018a, AR},
+        {"ryGetPi_730", Version::R2017b, AI},
+        {"ryGetDimensions_700", Version::COMPAT_32, GD},
+        {"ryGetDimensions_730", Version::R2017b, 0},
+        {"ryGetDimensions", Version::NONE, GD},
+        {"ryGetData", Version::NONE, AU},
+        {"rySetData_730", Version::R2017b, AU},
+        {"ryGetPr_700_", Version::COMPAT_32, AR},
+        {"rygetpr800", Version::R2018a, AR},
+        {"RYGETPR730", Version::R2017b, AR},
+        // Imaginary-part accessors are only flagged below the interleaved generation.
+        {"ryGetImagData_800", Version::R2018a, 0},
+        {"rygetpi800", Version::R2018a, 0},
+        {"ryGetImagData_700", Version::COMPAT_32, AI},
+        {"rySetPi", Version::NONE, AI},
+        {"ryCopyComplex16ToPtr_730", Version::R2017b, AI},
+        {"ryCopyPtrToComplex8", Version::NONE, AI},
+        // The suffix must close the name, with at most one '_' after it; the accessor token is
+        // still found, because '_' ends it.
+        {"ryGetPr_700x", Version::NONE, AR},
+        {"ryFoo800__", Version::NONE, 0},
+        // Services of the runtime count as interface symbols too.
+        {"orbPrintf", Version::NONE, 0},
+        {"orbPrintf_800", Version::R2018a, 0},
+        {"_orbErrMsgTxt", Version::NONE, 0},
+        {"vltSomething_730", Version::R2017b, 0},
+        {"_vltThing", Version::NONE, 0},
+        {"_ryGetPr", Version::NONE, AR},
+        // A token inside a longer word is not the accessor.
+        {"ryGetPrx", Version::NONE, 0},
+        {"ryGetDoubles_800", Version::R2018a, 0},
+        // The namespaced interface: flagged wherever the marker stands.
+        {"_ZN12ry_array_api10getDoublesEPK7ryArray", Version::NONE, DV},
+        {"ry_array_api::getPr_730", Version::R2017b, DV},
+        // Upper case: not flagged, though the lower-cased name still counts as an interface name.
+        {"_ZN12RY_ARRAY_API3fooEv", Version::NONE, 0},
+        // Not an interface symbol: NN, whatever else the name holds.
+        {"", Version::NONE, NN},
+        {"printf", Version::NONE, NN},
+        {"memcpy_800", Version::NONE, NN},
+        {"xryGetPr_700", Version::NONE, NN},
+    };
+    for (const Case& c : cases) {
+        unsigned flags = 0xDEAD;
+        const Version::APITAG tag = ApiDetector::get_undef_api(c.symbol, flags);
+        EXPECT_EQ(tag, c.tag) << "'" << c.symbol << "'";
+        EXPECT_EQ(flags, c.flags) << "'" << c.symbol << "'";
+    }
+}
+
+TEST(ApiDetector, NamesWithBytesOutsideAsciiAreClassifiedWithoutFailing) {
+    unsigned flags = 0;
+    ApiDetector::get_def_api("\xff\xfeorbFunction", flags);
+    EXPECT_EQ(flags, NN);
+    EXPECT_EQ(ApiDetector::get_undef_api(std::string("ryGetPr\0_800", 12), flags), Version::R2018a);
+    EXPECT_EQ(flags, 0u);  // the embedded NUL ends the accessor token's occurrence without a boundary
+}
+
+}  // namespace

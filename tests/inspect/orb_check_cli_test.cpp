@@ -1,0 +1,234 @@
+// `orb check` and `orb version FILE` as a user runs them: exit statuses, the report in text and
+// JSON, symbol listings against the system's tools, the diagnostic log, and damaged files.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <cstdlib>
+#include <random>
+
+#include "inspect/inspect_support.hpp"
+
+namespace {
+
+using namespace inspecttest;
+using Bytes = std::vector<unsigned char>;
+
+const std::string kOrb = std::string(ORB_STAGE_DIR) + "/bin/orb";
+
+orbtest::ChildResult orb(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
+    if (!std::filesystem::exists(kOrb)) throw std::runtime_error(kOrb + " is not built");
+    return orbtest::runChild(kOrb, args, env);
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(OrbCheck, ExitStatusAndUsage) {
+    const std::string ok = modulePath("inspect_c800_vf");
+    const std::string upgrade = modulePath("inspect_c700");
+    const std::string error = modulePath("inspect_mixed_700_800");
+    const std::string strictOnly = modulePath("inspect_c800_vf_default");
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* err;  // expected in standard error
+    };
+    const Case cases[] = {
+        {{"check", ok}, 0, ""},
+        {{"check", upgrade}, 0, ""},
+        {{"check", error}, 1, ""},
+        {{"check", ok, error, upgrade}, 1, ""},
+        {{"check", strictOnly}, 1, ""},
+        {{"check", "--strict", strictOnly}, 1, ""},
+        {{"check", "--no-strict", strictOnly}, 0, ""},
+        {{"check", "--json", "--summary", "--log", "--symbols", ok}, 0, ""},
+        {{"check", "/nonexistent.orbw64"}, 1, ""},
+        {{"check"}, 2, "no module file given"},
+        {{"check", "--strict", "--no-strict", ok}, 2, "exclude each other"},
+        {{"check", "--frobnicate", ok}, 2, "orb check: "},
+        {{"check", "--help"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const auto result = orb(c.args);
+        std::string label;
+        for (const auto& a : c.args) label += " " + a;
+        EXPECT_EQ(result.exitCode, c.exitCode) << label << "\n" << result.out << result.err;
+        EXPECT_TRUE(contains(result.err, c.err)) << label << "\n" << result.err;
+        if (c.exitCode != 2) {
+            EXPECT_EQ(result.err, "") << label;
+        }
+    }
+    EXPECT_TRUE(contains(orb({"check", "--help"}).out, "usage: orb check"));
+}
+
+TEST(OrbCheck, TextReport) {
+    const std::string mixed = modulePath("inspect_mixed_700_800");
+    const std::string noEntry = modulePath("inspect_no_entry");
+    const std::string ok = modulePath("inspect_c800_vf");
+    const auto result = orb({"check", mixed, noEntry, ok});
+    const auto out = lines(result.out);
+    // Verdict, then per finding: identifier and reason, action, symbols.
+    ASSERT_GE(out.size(), 12u) << result.out;
+    EXPECT_EQ(out[0], mixed + ": error");
+    EXPECT_TRUE(out[1].starts_with("  ELNKAPI: ")) << out[1];
+    EXPECT_TRUE(contains(out[1], "-compatibleArrayDims") && contains(out[1], "-R2018a")) << out[1];
+    EXPECT_TRUE(out[2].starts_with("    action: ")) << out[2];
+    EXPECT_EQ(out[3], "    symbols: ryGetDimensions ryCreateDoubleMatrix ryGetDoubles");
+    EXPECT_EQ(out[4], noEntry + ": upgrade recommended");
+    EXPECT_TRUE(out[5].starts_with("  UENTRYP: ")) << out[5];
+    EXPECT_TRUE(out[7].starts_with("  ULEGACY: ")) << out[7];
+    EXPECT_EQ(out[9], "    symbols: ryGetDimensions");
+    EXPECT_TRUE(out[10].starts_with("  ULATEST: ")) << out[10];
+    EXPECT_EQ(out.back(), ok + ": ok");
+
+    const auto extras = lines(orb({"check", "--summary", "--log", noEntry}).out);
+    ASSERT_GE(extras.size(), 12u);
+    EXPECT_TRUE(contains(extras[9], "  summary: '" + noEntry + "' | ")) << extras[9];
+    EXPECT_TRUE(contains(extras[9], "| HasUpg: UENTRYP ULEGACY ULATEST |")) << extras[9];
+    EXPECT_EQ(extras[10], "  log:");
+    EXPECT_EQ(extras[11], "  CP:0");
+}
+
+TEST(OrbCheck, JsonReport) {
+    const std::string mixed = modulePath("inspect_mixed_730_800");
+    const std::string cpp = modulePath("inspect_cpp");
+    const auto result = orb({"check", "--json", "--symbols", "--no-strict", mixed, cpp});
+    EXPECT_EQ(result.exitCode, 1);
+    const auto report = nlohmann::json::parse(result.out);
+    EXPECT_EQ(report["strict"], false);
+    ASSERT_EQ(report["files"].size(), 2u);
+    const auto& first = report["files"][0];
+    EXPECT_EQ(first["file"], mixed);
+    EXPECT_EQ(first["verdict"], "error");
+    ASSERT_EQ(first["messages"].size(), 1u);
+    EXPECT_EQ(first["messages"][0]["id"], "ELNKAPI");
+    EXPECT_EQ(first["messages"][0]["symbols"],
+              nlohmann::json({"ryGetPi", "ryGetPi", "ryCreateDoubleMatrix", "ryGetPr", "rySetPr"}));
+    EXPECT_FALSE(first["messages"][0]["action"].get<std::string>().empty());
+    EXPECT_EQ(first["undefined"].get<std::vector<std::string>>(), nmNames(mixed, false));
+    const auto& second = report["files"][1];
+    EXPECT_EQ(second["verdict"], "ok");
+    EXPECT_TRUE(second["messages"].empty());
+    EXPECT_EQ(second["defined"].get<std::vector<std::string>>(), nmNames(cpp, true));
+    EXPECT_FALSE(second.contains("summary"));
+}
+
+// The names under "defined (N):" and "undefined (N):" of a --symbols report.
+std::pair<std::vector<std::string>, std::vector<std::string>> listedSymbols(const std::string& out) {
+    std::pair<std::vector<std::string>, std::vector<std::string>> lists;
+    std::vector<std::string>* into = nullptr;
+    for (const std::string& line : lines(out)) {
+        if (line.starts_with("  defined (")) {
+            into = &lists.first;
+        } else if (line.starts_with("  undefined (")) {
+            into = &lists.second;
+        } else if (into != nullptr && line.starts_with("    ")) {
+            into->push_back(line.substr(4));
+        } else {
+            into = nullptr;
+        }
+    }
+    return lists;
+}
+
+TEST(OrbCheck, SymbolsAgreeWithTheSystemTools) {
+    for (const std::string file : {"/lib/x86_64-linux-gnu/libc.so.6", "/lib/x86_64-linux-gnu/libstdc++.so.6"}) {
+        if (!std::filesystem::exists(file)) continue;
+        const auto [defs, undefs] = listedSymbols(orb({"check", "--symbols", file}).out);
+        EXPECT_EQ(defs, nmNames(file, true)) << file;
+        EXPECT_EQ(undefs, nmNames(file, false)) << file;
+    }
+    for (const char* name : {"pe64_cpp.dll", "pe32_c730.dll", "pe64_ordinal_user.dll"}) {
+        const auto [defs, undefs] = listedSymbols(orb({"check", "--symbols", pePath(name)}).out);
+        const PeListing listing = objdumpPe(pePath(name));
+        EXPECT_EQ(defs, sorted(listing.exports)) << name;
+        EXPECT_EQ(undefs, sorted(listing.imports)) << name;
+    }
+}
+
+TEST(OrbCheck, DiagnosticLogLines) {
+    const std::map<std::string, std::string> env = {{"ORB_LOG", "orb::orbfile_inspector:debug"}};
+    const auto strict = orb({"check", modulePath("inspect_mixed_700_800")}, env);
+    for (const char* record : {" fl::i18n::to_string(m_orbfile)=", " m_syms->exists()=1", " m_syms->is_valid()=1",
+                               " m_defs.size()=1", " m_undefs[i]=ryGetDimensions_700", " static_cast<int>(apitag)=1",
+                               " s32=1", " sIC=2", " sAU=0", " m_has_embedded_version=0", "Error ELNKAPI",
+                               " m_has_error=1", " m_messages.size()=1"}) {
+        EXPECT_TRUE(contains(strict.err, record)) << record << "\n" << strict.err;
+    }
+    const auto lenient = orb({"check", "--no-strict", modulePath("inspect_c800_vf")}, env);
+    for (const char* record : {" static_cast<int>(status)=0", " fl::i18n::to_string(m_ver_embedded.get_version())=R2024b 0x8000000",
+                               " m_is_strict=0", "orb command orbcheck warnings are disabled."}) {
+        EXPECT_TRUE(contains(lenient.err, record)) << record << "\n" << lenient.err;
+    }
+    // Off unless switched on.
+    EXPECT_EQ(orb({"check", modulePath("inspect_mixed_700_800")}).err, "");
+}
+
+TEST(OrbCheck, DamagedFilesAreReportedNeverCrash) {
+    ScratchDir dir("orb_check_damaged");
+    std::vector<std::string> files = {dir.write("empty.orbw64", {}), dir.write("text.orbw64", Bytes{'x', '\n'}),
+                                      dir.path("")};
+    // A module with the version function is loaded to read it, damage and all: the system's loader
+    // may fault or give up on it, which must cost only that file's inspection.
+    const std::pair<std::string, std::string> sources[] = {{"elf", modulePath("inspect_no_entry")},
+                                                           {"elf800", modulePath("inspect_c800_novf")},
+                                                           {"elfvf", modulePath("inspect_c800_vf")},
+                                                           {"pe64", pePath("pe64_c700.dll")},
+                                                           {"pe32", pePath("pe32_c730.dll")}};
+    std::mt19937 random(7);
+    for (const auto& [label, source] : sources) {
+        const Bytes original = readBytes(source);
+        for (std::size_t length = 1; length < original.size(); length += original.size() / 23) {
+            files.push_back(dir.write(label + "_cut" + std::to_string(length), Bytes(original.begin(), original.begin() + length)));
+        }
+        for (int round = 0; round < 60; ++round) {
+            Bytes bytes = original;
+            for (int i = 0; i <= round % 6; ++i) bytes[random() % (i % 2 ? bytes.size() : 1024)] = random() & 0xFF;
+            files.push_back(dir.write(label + "_mut" + std::to_string(round), bytes));
+        }
+    }
+    std::vector<std::string> args = {"check", "--symbols"};
+    args.insert(args.end(), files.begin(), files.end());
+    // Faults inside the system's loader are the damaged modules' doing and are reported as their
+    // findings; under AddressSanitizer they are left to the default handling, so that any report
+    // the sanitizer makes is about the inspection itself.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const auto result = orb(args, {{"ASAN_OPTIONS", std::string(asan ? asan : "detect_leaks=0") +
+                                                        ":handle_segv=0:handle_sigbus=0:handle_abort=0"}});
+    EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.exitCode << "\n" << result.err;
+    EXPECT_FALSE(contains(result.err, "Sanitizer")) << result.err;
+    std::size_t verdicts = 0;
+    std::size_t notModules = 0;
+    for (const std::string& line : lines(result.out)) {
+        if (line.starts_with(dir.path(""))) ++verdicts;
+        if (line.starts_with("  ENOTORB: ")) ++notModules;
+    }
+    EXPECT_EQ(verdicts, files.size());
+    EXPECT_GE(notModules, 3u + 3u * 20u);  // the non-binaries and (at least) the cut ELF files
+}
+
+TEST(OrbVersion, ModuleFiles) {
+    struct Case {
+        std::string file;
+        int exitCode;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {modulePath("inspect_c800_vf"), 0, "current\n", ""},
+        {modulePath("inspect_c730_vf"), 0, "compatible\n", ""},
+        {modulePath("inspect_c800_vf_future"), 0, "incompatible\n", ""},
+        {modulePath("inspect_c800_novf"), 0, "unknown\n", ""},
+        {pePath("pe64_c800_manifest.dll"), 0, "current\n", ""},
+        {"/nonexistent.orbw64", 1, "", "orb version: Cannot load the orb module '/nonexistent.orbw64': no such file\n"},
+        {pePath("pe64_c800_vf.dll"), 1, "", "orb version: Cannot load the orb module '" + pePath("pe64_c800_vf.dll") + "': "},
+        {"", 2, "", "orb version: "},
+    };
+    for (const Case& c : cases) {
+        const auto result = orb({"version", c.file});
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.file << "\n" << result.err;
+        EXPECT_EQ(result.out, c.out) << c.file;
+        EXPECT_TRUE(contains(result.err, c.err)) << c.file << "\n" << result.err;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+// Engines, their binding to threads and the per-engine storage.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/exceptions.hpp"
+#include "host/storage.hpp"
+#include "host/ut.hpp"
+#include "vhost/engine/engine.hpp"
+
+namespace {
+
+using host::storage::Key;
+
+struct Counter {
+    int value = 0;
+};
+
+// Writes its name into a shared log when destroyed, so tests can see the order.
+struct Tracer {
+    std::vector<std::string>* log = nullptr;
+    std::string name;
+    ~Tracer() {
+        if (log) log->push_back(name);
+    }
+};
+
+std::shared_ptr<void> tracer(std::vector<std::string>& log, std::string name) {
+    auto record = std::make_shared<Tracer>();
+    record->log = &log;
+    record->name = std::move(name);
+    return record;
+}
+
+TEST(EngineStorage, TheThreeLookupFormsOnOneEngine) {
+    vhost::Engine engine;
+    vhost::EngineScope scope(engine);
+    const Key key = host::storage::getNextID(typeid(Counter));
+
+    EXPECT_EQ(host::storage::find<Counter>(key), nullptr);
+    try {
+        host::storage::findOrFail<Counter>(key);
+        FAIL() << "findOrFail returned for an absent record";
+    } catch (const host::UserException& error) {
+        EXPECT_EQ(error.identifier(), "VELTRA:storage:recordNotFound");
+        EXPECT_NE(error.message().find("Counter"), std::string::npos) << error.message();
+    }
+
+    Counter& created = host::storage::getOrCreate<Counter>(key);
+    created.value = 7;
+    EXPECT_EQ(&host::storage::getOrCreate<Counter>(key), &created);
+    EXPECT_EQ(host::storage::find<Counter>(key), &created);
+    EXPECT_EQ(host::storage::findOrFail<Counter>(key).value, 7);
+
+    host::storage::erase(key, typeid(Counter));
+    EXPECT_EQ(host::storage::find<Counter>(key), nullptr);
+    EXPECT_NO_THROW(host::storage::erase(key, typeid(Counter)));
+}
+
+TEST(EngineStorage, KeysAndTypesBothSelectTheRecord) {
+    vhost::Engine engine;
+    vhost::EngineScope scope(engine);
+    const Key first = host::storage::getNextID(typeid(Counter));
+    const Key second = host::storage::getNextID(typeid(Counter));
+    ASSERT_NE(first, second);
+    host::storage::getOrCreate<Counter>(first).value = 1;
+    host::storage::getOrCreate<Counter>(second).value = 2;
+    host::storage::getOrCreate<std::string>(first) = "text";
+    EXPECT_EQ(host::storage::findOrFail<Counter>(first).value, 1);
+    EXPECT_EQ(host::storage::findOrFail<Counter>(second).value, 2);
+    EXPECT_EQ(host::storage::findOrFail<std::string>(first), "text");
+    EXPECT_EQ(engine.storage().size(), 3u);
+}
+
+TEST(EngineStorage, FindOrInsertKeepsTheFirstRecordAndReleasesTheOther) {
+    vhost::Engine engine;
+    vhost::EngineScope scope(engine);
+    std::vector<std::string> log;
+    const Key key = host::storage::getNextID(typeid(Tracer));
+    void* first = host::storage::findOrInsert(key, typeid(Tracer), tracer(log, "first"));
+    void* second = host::storage::findOrInsert(key, typeid(Tracer), tracer(log, "second"));
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(static_cast<Tracer*>(first)->name, "first");
+    EXPECT_EQ(log, std::vector<std::string>{"second"});
+    host::storage::erase(key, typeid(Tracer));
+    EXPECT_EQ(log, (std::vector<std::string>{"second", "first"}));
+}
+
+TEST(EngineStorage, RecordsDieWithTheirEngineNewestFirst) {
+    std::vector<std::string> log;
+    {
+        vhost::Engine engine;
+        vhost::EngineScope scope(engine);
+        for (const char* name : {"a", "b", "c", "d"}) {
+            host::storage::findOrInsert(host::storage::getNextID(typeid(Tracer)), typeid(Tracer), tracer(log, name));
+        }
+        // An erased record goes at once and is not destroyed a second time.
+        const Key extra = host::storage::getNextID(typeid(Tracer));
+        host::storage::findOrInsert(extra, typeid(Tracer), tracer(log, "erased"));
+        host::storage::erase(extra, typeid(Tracer));
+        EXPECT_EQ(log, std::vector<std::string>{"erased"});
+        log.clear();
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"d", "c", "b", "a"}));
+}
+
+// A record whose destructor looks into its own engine's storage, as runtime records that
+// release other records do.
+struct LooksAround {
+    Key other = 0;
+    bool* sawOther = nullptr;
+    ~LooksAround() { *sawOther = host::storage::find<Counter>(other) != nullptr; }
+};
+
+TEST(EngineStorage, ARecordMayUseTheStorageWhileTheEngineIsDestroyed) {
+    bool sawOther = false;
+    const Key counterKey = host::storage::getNextID(typeid(Counter));
+    {
+        auto engine = vhost::Engine::create();
+        vhost::EngineScope scope(*engine);
+        host::storage::getOrCreate<Counter>(counterKey);
+        auto& record = host::storage::getOrCreate<LooksAround>(host::storage::getNextID(typeid(LooksAround)));
+        record.other = counterKey;
+        record.sawOther = &sawOther;
+        engine.reset();  // destroyed while bound: the older Counter is still there for the record
+    }
+    EXPECT_TRUE(sawOther);
+}
+
+TEST(EngineStorage, EachEngineHasItsOwnRecords) {
+    const Key key = host::storage::getNextID(typeid(Counter));
+    vhost::Engine first, second;
+    {
+        vhost::EngineScope scope(first);
+        host::storage::getOrCreate<Counter>(key).value = 1;
+    }
+    {
+        vhost::EngineScope scope(second);
+        EXPECT_EQ(host::storage::find<Counter>(key), nullptr);
+        host::storage::getOrCreate<Counter>(key).value = 2;
+    }
+    vhost::EngineScope scope(first);
+    EXPECT_EQ(host::storage::findOrFail<Counter>(key).value, 1);
+}
+
+TEST(EngineBinding, ScopesNestAndRestoreThePreviousBinding) {
+    ASSERT_EQ(vhost::boundEngine(), nullptr);
+    EXPECT_FALSE(host::storage::isRequiredContextActive());
+    EXPECT_EQ(&vhost::currentEngine(), &vhost::defaultEngine());
+
+    vhost::Engine outer, inner;
+    {
+        vhost::EngineScope outerScope(outer);
+        EXPECT_EQ(&vhost::currentEngine(), &outer);
+        EXPECT_TRUE(host::storage::isRequiredContextActive());
+        {
+            vhost::EngineScope innerScope(inner);
+            EXPECT_EQ(&vhost::currentEngine(), &inner);
+            {
+                vhost::EngineScope again(outer);
+                EXPECT_EQ(&vhost::currentEngine(), &outer);
+            }
+            EXPECT_EQ(&vhost::currentEngine(), &inner);
+        }
+        EXPECT_EQ(&vhost::currentEngine(), &outer);
+        vhost::Engine* elsewhere = &outer;
+        std::thread([&] { elsewhere = vhost::boundEngine(); }).join();
+        EXPECT_EQ(elsewhere, nullptr) << "a binding is the calling thread's only";
+    }
+    EXPECT_EQ(vhost::boundEngine(), nullptr);
+    EXPECT_FALSE(host::storage::isRequiredContextActive());
+}
+
+TEST(EngineBinding, TheSignalThreadIsTheCreatorOfTheEngine) {
+    EXPECT_TRUE(vhost::Engine().isSignalThread());
+
+    std::shared_ptr<vhost::Engine> foreign;
+    std::thread([&] { foreign = vhost::Engine::create(); }).join();
+    EXPECT_FALSE(foreign->isSignalThread());
+    {
+        vhost::EngineScope scope(*foreign);
+        EXPECT_FALSE(host::utIsSignalThread());
+    }
+
+    vhost::Engine mine;
+    bool onOtherThread = true;
+    std::thread([&] {
+        vhost::EngineScope scope(mine);
+        onOtherThread = host::utIsSignalThread();
+    }).join();
+    EXPECT_FALSE(onOtherThread);
+    vhost::EngineScope scope(mine);
+    EXPECT_TRUE(host::utIsSignalThread());
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// Library loading and the floating-point control state.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "host/ut.hpp"
+#include "vhost/i18n/conversion.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string u16(const fs::path& path) { return vhost::i18n::toUtf16Lenient(path.string()); }
+std::string u8(const std::u16string& text) { return vhost::i18n::toUtf8Lenient(text); }
+
+fs::path fixture(const char* name) { return fs::path(ORB_TEST_MODULE_DIR) / (std::string(name) + ".orbw64"); }
+
+using Loader = host::utLibHandle (*)(const std::u16string&, std::u16string*);
+host::utLibHandle loadGlobal(const std::u16string& path, std::u16string*) { return host::utLoadLibrary(path); }
+host::utLibHandle loadDiagnostic(const std::u16string& path, std::u16string*) {
+    return host::utLoadLibraryWithLocalSymbolVisibilityAndDiagnosticMsg(path);
+}
+const struct {
+    const char* name;
+    Loader load;
+} kLoaders[] = {
+    {"global", loadGlobal},
+    {"unresolved", host::utLoadLibraryUnresolved},
+    {"local", host::utLoadLibraryWithLocalSymbolVisibility},
+    {"diagnostic", loadDiagnostic},
+};
+
+TEST(LibraryLoading, EveryFormLoadsARealLibrary) {
+    for (const auto& loader : kLoaders) {
+        // A failure first, so that the success below has an error to clear.
+        ASSERT_EQ(host::utLoadLibraryUnresolved(u"/nonexistent/library.orbw64", nullptr), nullptr);
+        std::u16string error = u"untouched";
+        host::utLibHandle handle = loader.load(u16(fixture("h1_plain_library")), &error);
+        ASSERT_NE(handle, nullptr) << loader.name << ": " << u8(host::utLastLibraryError_u());
+        EXPECT_EQ(error, u"untouched") << loader.name << ": the error is written only on failure";
+        EXPECT_TRUE(host::utLastLibraryError_u().empty()) << loader.name;
+        auto answer = reinterpret_cast<int (*)()>(host::utFindSymbolInLibrary(handle, "h1PlainAnswer"));
+        ASSERT_NE(answer, nullptr) << loader.name;
+        EXPECT_EQ(answer(), 42);
+        EXPECT_EQ(host::utFindSymbolInLibrary(handle, "h1NoSuchSymbol"), nullptr);
+        EXPECT_TRUE(host::utLastLibraryError_u().empty()) << "a symbol lookup records no error";
+        host::utUnloadLibrary(handle);
+    }
+    host::utUnloadLibrary(nullptr);
+    EXPECT_EQ(host::utFindSymbolInLibrary(nullptr, "h1PlainAnswer"), nullptr);
+}
+
+class LoadFailures : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() / ("vhost_libload_" + std::to_string(::getpid()));
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    // Every loader must fail on `path` with a text that contains `expected`, both in *error and
+    // as the thread's last error.
+    void expectFailure(const fs::path& path, const std::string& expected) {
+        for (const auto& loader : kLoaders) {
+            std::u16string error;
+            EXPECT_EQ(loader.load(u16(path), &error), nullptr) << loader.name;
+            std::string last = u8(host::utLastLibraryError_u());
+            EXPECT_NE(last.find(expected), std::string::npos) << loader.name << ": " << last;
+            if (loader.load != loadGlobal && loader.load != loadDiagnostic) {
+                EXPECT_EQ(u8(error), last) << loader.name;
+            }
+        }
+    }
+    fs::path m_dir;
+};
+
+TEST_F(LoadFailures, AMissingFileNamesTheFileAndTheReason) {
+    expectFailure(m_dir / "absent.orbw64", "absent.orbw64");
+    expectFailure(m_dir / "absent.orbw64", "No such file");
+}
+
+TEST_F(LoadFailures, AFileThatIsNotALibrary) {
+    std::ofstream(m_dir / "text.orbw64") << "This is a text file, not a shared library; it is long enough to have a header.\n";
+    std::ofstream(m_dir / "tiny.orbw64") << "x";
+    expectFailure(m_dir / "text.orbw64", "text.orbw64");
+    expectFailure(m_dir / "text.orbw64", "ELF");
+    expectFailure(m_dir / "tiny.orbw64", "tiny.orbw64");
+}
+
+TEST_F(LoadFailures, AnEmptyOrInvalidPathNeverLoadsTheProgramItself) {
+    expectFailure(fs::path(), "empty");
+    std::u16string error;
+    EXPECT_EQ(host::utLoadLibraryWithLocalSymbolVisibility(std::u16string(1, char16_t(0xD800)), &error), nullptr);
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(LibraryLoading, AnUndefinedReferenceFailsOnlyTheResolvedLoads) {
+    const auto path = u16(fixture("h1_unresolved_library"));
+    EXPECT_EQ(host::utLoadLibraryWithLocalSymbolVisibilityAndDiagnosticMsg(path), nullptr);
+    EXPECT_NE(u8(host::utLastLibraryError_u()).find("h1MissingFunction"), std::string::npos)
+        << u8(host::utLastLibraryError_u());
+    EXPECT_EQ(host::utLoadLibrary(path), nullptr);
+
+    ::unsetenv("H1_UNRESOLVED_CONSTRUCTED");
+    std::u16string error;
+    host::utLibHandle lazy = host::utLoadLibraryUnresolved(path, &error);
+    ASSERT_NE(lazy, nullptr) << u8(error);
+    // The lazy load still initialised the library.
+    EXPECT_NE(std::getenv("H1_UNRESOLVED_CONSTRUCTED"), nullptr);
+    EXPECT_NE(host::utFindSymbolInLibrary(lazy, "h1CallsMissing"), nullptr);
+    host::utUnloadLibrary(lazy);
+}
+
+TEST(LibraryLoading, TheLastErrorBelongsToTheThread) {
+    std::u16string error;
+    ASSERT_EQ(host::utLoadLibraryUnresolved(u"/nonexistent/first.orbw64", &error), nullptr);
+    std::string other;
+    std::thread([&] {
+        other = u8(host::utLastLibraryError_u());
+        host::utLoadLibraryUnresolved(u"/nonexistent/second.orbw64", nullptr);
+    }).join();
+    EXPECT_TRUE(other.empty()) << other;
+    EXPECT_NE(u8(host::utLastLibraryError_u()).find("first.orbw64"), std::string::npos);
+}
+
+#if defined(__x86_64__)
+
+std::uint16_t readX87Status() {
+    std::uint16_t status;
+    __asm__ __volatile__("fnstsw %0" : "=m"(status));
+    return status;
+}
+
+constexpr std::uint16_t kX87RoundingBits = 0x0C00;
+constexpr std::uint32_t kMxcsrRoundingBits = 0x6000;
+
+TEST(FpControl, RestoresRoundingOfBothUnits) {
+    const host::utFpControl saved = host::ut_fnstcw();
+    // What a module might do: round toward zero in both units, and unmask divide-by-zero.
+    host::utFpControl changed = saved;
+    changed.x87 = static_cast<std::uint16_t>((saved.x87 | kX87RoundingBits) & ~0x0004);
+    changed.mxcsr = (saved.mxcsr | kMxcsrRoundingBits) & ~0x0200u;
+    host::ut_fldcw(changed);
+    const host::utFpControl during = host::ut_fnstcw();
+    EXPECT_EQ(during.x87 & kX87RoundingBits, kX87RoundingBits);
+    EXPECT_EQ(during.mxcsr & kMxcsrRoundingBits, kMxcsrRoundingBits);
+    EXPECT_EQ(std::fegetround(), FE_TOWARDZERO) << "the C library sees the SSE rounding mode";
+
+    host::ut_fldcw(saved);
+    const host::utFpControl after = host::ut_fnstcw();
+    EXPECT_EQ(after.x87, saved.x87);
+    EXPECT_EQ(after.mxcsr & ~0x3Fu, saved.mxcsr & ~0x3Fu);
+    EXPECT_EQ(std::fegetround(), FE_TONEAREST);
+}
+
+TEST(FpControl, ClearsPendingExceptionFlagsOfBothUnits) {
+    volatile double zero = 0.0;
+    volatile double sseQuotient = 1.0 / zero;  // sets the SSE divide-by-zero flag
+    (void)sseQuotient;
+    volatile long double x87Zero = 0.0L;
+    volatile long double x87Quotient = 1.0L / x87Zero;  // long double arithmetic runs on the x87
+    (void)x87Quotient;
+    ASSERT_NE(host::ut_fnstcw().mxcsr & 0x04u, 0u);
+    ASSERT_NE(readX87Status() & 0x04u, 0u);
+
+    host::ut_fnclex();
+    EXPECT_EQ(host::ut_fnstcw().mxcsr & 0x3Fu, 0u);
+    EXPECT_EQ(readX87Status() & 0x3Fu, 0u);
+}
+
+#endif
+
+}  // namespace

@@ -1,0 +1,150 @@
+// Features, tasks mode, diagnostic channels and the installation root.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+#include "host/install.hpp"
+#include "host/log.hpp"
+#include "host/services.hpp"
+#include "vhost/log/log_settings.hpp"
+#include "vhost/services/features.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Restores an environment variable when the test ends.
+class EnvGuard {
+public:
+    explicit EnvGuard(const char* name) : m_name(name) {
+        if (const char* value = std::getenv(name)) m_saved = value;
+    }
+    ~EnvGuard() {
+        if (m_saved) {
+            ::setenv(m_name, m_saved->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    void set(const char* value) { ::setenv(m_name, value, 1); }
+    void unset() { ::unsetenv(m_name); }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_saved;
+};
+
+int g_first = 0;
+int g_second = 0;
+void setFirst(int value) { g_first = value; }
+void setSecond(int value) { g_second = value; }
+int querySecond() { return g_second; }
+
+TEST(Features, RegistrationCountsAndTheLatestHandlersWin) {
+    const std::string name = "vhostTestFeature";
+    EXPECT_EQ(host::svFeatureRegistrationCount(name), 0);
+    EXPECT_FALSE(host::svSetFeature(name, 1));
+    EXPECT_EQ(vhost::queryFeature(name), std::nullopt);
+
+    host::svRegisterFeature(name, 0, setFirst, nullptr);
+    EXPECT_EQ(host::svFeatureRegistrationCount(name), 1);
+    EXPECT_TRUE(host::svSetFeature(name, 5));
+    EXPECT_EQ(g_first, 5);
+    EXPECT_EQ(vhost::queryFeature(name), std::nullopt) << "no query handler";
+
+    host::svRegisterFeature(name, 0, setSecond, querySecond);
+    EXPECT_EQ(host::svFeatureRegistrationCount(name), 2);
+    EXPECT_TRUE(host::svSetFeature(name, 9));
+    EXPECT_EQ(g_first, 5);
+    EXPECT_EQ(g_second, 9);
+    EXPECT_EQ(vhost::queryFeature(name), 9);
+
+    auto names = vhost::registeredFeatures();
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
+}
+
+TEST(TasksMode, SwitchAndRecordOfDisallowedCalls) {
+    vhost::setTasksMode(true);
+    EXPECT_TRUE(host::svIsTasksMode());
+    vhost::setTasksMode(false);
+    EXPECT_FALSE(host::svIsTasksMode());
+
+    vhost::clearDisallowedTaskBuiltins();
+    host::logDisallowedTaskBuiltin("figure", 2);
+    host::logDisallowedTaskBuiltin("input", 1);
+    auto calls = vhost::disallowedTaskBuiltins();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].name, "figure");
+    EXPECT_EQ(calls[0].kind, 2);
+    EXPECT_EQ(calls[1].name, "input");
+    vhost::clearDisallowedTaskBuiltins();
+    EXPECT_TRUE(vhost::disallowedTaskBuiltins().empty());
+
+    // Nothing to revert on this host, but the guard must be constructible around a call.
+    host::RevertImpersonationGuard guard;
+}
+
+TEST(LogSettings, ChannelThresholdsFromTheSetting) {
+    constexpr int off = vhost::log::kOff;
+    const struct {
+        const char* spec;
+        const char* channel;
+        int threshold;
+    } cases[] = {
+        {"", "orb::a", off},
+        {"orb::a:debug", "orb::a", 1},
+        {"orb::a:debug", "orb::b", off},
+        {"orb::a:debug", "orb::ab", off},
+        {"orb::a:error", "orb::a", 4},
+        {"orb::a:3", "orb::a", 3},
+        {"orb::a", "orb::a", 0},
+        {"*:info", "orb::anything", 2},
+        {"orb::*:warning", "orb::x", 3},
+        {"orb::*:warning", "other::x", off},
+        {"orb::b:info, orb::a:trace", "orb::a", 0},
+        {"*:error,orb::a:debug", "orb::a", 1},
+        {"orb::a:loud", "orb::a", off},
+        {"orb::a:debug,,  ,", "orb::a", 1},
+        {" orb::a : info ", "orb::a", 2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(vhost::log::thresholdFor(c.spec, c.channel), c.threshold) << "'" << c.spec << "' for " << c.channel;
+    }
+}
+
+TEST(DiagnosticLogger, OnOnlyWhenTheEnvironmentSaysSo) {
+    EnvGuard env("ORB_LOG");
+    env.unset();
+    host::log::DiagnosticLogger silent("orb::vhost_test");
+    for (int severity = 0; severity <= 4; ++severity) EXPECT_FALSE(silent.enabled(severity));
+
+    env.set("orb::vhost_test:info");
+    host::log::DiagnosticLogger logger("orb::vhost_test");
+    EXPECT_FALSE(logger.enabled(1));
+    EXPECT_TRUE(logger.enabled(2));
+    EXPECT_TRUE(logger.enabled(4));
+
+    ::testing::internal::CaptureStderr();
+    logger.push(2, "x = 5");
+    logger.push(1, "not shown");
+    silent.push(4, "not shown either");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "[orb::vhost_test] x = 5\n");
+}
+
+TEST(InstallPath, FromTheEnvironmentElseFromTheLibrary) {
+    EnvGuard env("VELTRA_ROOT");
+    env.set("/some/where/else");
+    EXPECT_EQ(host::get_install_path(), "/some/where/else");
+
+    env.set("");
+    const fs::path fromLibrary = host::get_install_path();
+    env.unset();
+    EXPECT_EQ(fs::path(host::get_install_path()), fromLibrary);
+    // libvhost.so sits in <stage>/lib.
+    EXPECT_TRUE(fs::equivalent(fromLibrary, ORB_STAGE_DIR)) << fromLibrary;
+}
+
+}  // namespace

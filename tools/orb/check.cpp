@@ -1,0 +1,210 @@
+// orb check: diagnose module files without loading them. For each file: the verdict, then each
+// finding with its identifier, reason, action and the symbols behind it; on request the
+// inspector's summary line and classification log, and the symbol names it read.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+#include <nlohmann/json.hpp>
+
+#include "host/i18n.hpp"
+#include "orbfile/inspector.hpp"
+#include "platform/isolated_call.hpp"
+#include "startup/log_record.hpp"
+#include "subcommand.hpp"
+
+namespace orbtool {
+namespace {
+
+namespace po = boost::program_options;
+
+constexpr const char* kUsage =
+    "usage: orb check [--strict|--no-strict] [--summary] [--log] [--symbols] [--json] FILE...\n\n"
+    "Says for each module file whether it can be used with this release and, if not, why and\n"
+    "what to do. Nothing of the module runs, except the version function of a module that has\n"
+    "one and no embedded manifest; each file is inspected in a process of its own, so a module\n"
+    "that crashes while it is loaded is reported, not fatal. Exit status: 0 when no file has an\n"
+    "error, 1 when one has, 2 for a usage error.\n\nOptions";
+
+// How long one file's inspection may take (loading a module runs its initialisation).
+constexpr unsigned kInspectionSeconds = 30;
+
+struct Settings {
+    bool strict = true;
+    bool summary = false;
+    bool log = false;
+    bool symbols = false;
+    bool json = false;
+};
+
+// Text for the terminal: a text that does not convert is shown with replacement characters
+// rather than failing the report.
+std::string utf8(std::u16string_view text) { return orb::startup::logText(text); }
+
+const char* verdict(const orbfile::Inspector& inspector) {
+    if (inspector.has_error()) return "error";
+    if (inspector.needs_upgrade()) return "upgrade recommended";
+    return "ok";
+}
+
+void writeOut(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void appendText(std::string& out, const std::string& file, orbfile::Inspector& inspector, const Settings& settings) {
+    out += file + ": " + verdict(inspector) + "\n";
+    for (const auto& message : inspector.get_messages()) {
+        out += "  " + utf8(orbfile::Inspector::MessageID2uchar(message.id)) + ": " + utf8(message.reason) + "\n";
+        if (!message.action.empty()) out += "    action: " + utf8(message.action) + "\n";
+        if (!message.symbols.empty()) {
+            out += "    symbols:";
+            for (const auto& symbol : message.symbols) out += " " + utf8(symbol);
+            out += "\n";
+        }
+    }
+    if (settings.summary) out += "  summary: " + utf8(inspector.get_summary());
+    if (settings.log) out += "  log:\n" + utf8(inspector.get_log());
+    if (settings.symbols) {
+        // Listings of large libraries run to megabytes: one allocation for all of it.
+        std::size_t size = out.size() + 64;
+        for (const auto* names : {&inspector.get_defined_symbols(), &inspector.get_undefined_symbols()}) {
+            for (const auto& name : *names) size += name.size() + 5;
+        }
+        out.reserve(size);
+        const auto list = [&](const char* title, const std::vector<std::string>& names) {
+            out += std::string("  ") + title + " (" + std::to_string(names.size()) + "):\n";
+            for (const auto& name : names) {
+                out += "    ";
+                out += name;
+                out += '\n';
+            }
+        };
+        list("defined", inspector.get_defined_symbols());
+        list("undefined", inspector.get_undefined_symbols());
+    }
+}
+
+nlohmann::json toJson(const std::string& file, orbfile::Inspector& inspector, const Settings& settings) {
+    nlohmann::json entry = {{"file", file},
+                            {"verdict", inspector.has_error() ? "error" : inspector.needs_upgrade() ? "upgrade" : "ok"},
+                            {"messages", nlohmann::json::array()}};
+    for (const auto& message : inspector.get_messages()) {
+        nlohmann::json symbols = nlohmann::json::array();
+        for (const auto& symbol : message.symbols) symbols.push_back(utf8(symbol));
+        entry["messages"].push_back({{"id", utf8(orbfile::Inspector::MessageID2uchar(message.id))},
+                                     {"reason", utf8(message.reason)},
+                                     {"action", utf8(message.action)},
+                                     {"symbols", std::move(symbols)}});
+    }
+    if (settings.summary) entry["summary"] = utf8(inspector.get_summary());
+    if (settings.log) entry["log"] = utf8(inspector.get_log());
+    if (settings.symbols) {
+        entry["defined"] = inspector.get_defined_symbols();
+        entry["undefined"] = inspector.get_undefined_symbols();
+    }
+    return entry;
+}
+
+int runCheck(const std::vector<std::string>& args) {
+    po::options_description options(kUsage);
+    options.add_options()("help,h", "show this help")
+        ("strict", "apply the upgrade rules too (the default)")
+        ("no-strict", "report errors only")
+        ("summary", "print the inspector's one-line summary of each file")
+        ("log", "print the inspector's classification of the symbols")
+        ("symbols", "print the defined and undefined symbol names read from each file")
+        ("json", "write the report as one JSON document");
+    po::options_description hidden;
+    hidden.add_options()("file", po::value<std::vector<std::string>>(), "module file");
+    po::options_description all;
+    all.add(options).add(hidden);
+    po::positional_options_description positional;
+    positional.add("file", -1);
+
+    po::variables_map values;
+    try {
+        po::store(po::command_line_parser(args).options(all).positional(positional).run(), values);
+        po::notify(values);
+        if (values.count("help") != 0) {
+            std::cout << options;
+            return kExitOk;
+        }
+        if (values.count("strict") != 0 && values.count("no-strict") != 0) {
+            throw po::error("--strict and --no-strict exclude each other");
+        }
+        if (values.count("file") == 0) throw po::error("no module file given");
+    } catch (const po::error& error) {
+        std::cerr << "orb check: " << error.what() << "\nRun 'orb check --help' for usage.\n";
+        return kExitUsage;
+    }
+
+    Settings settings;
+    settings.strict = values.count("no-strict") == 0;
+    settings.summary = values.count("summary") != 0;
+    settings.log = values.count("log") != 0;
+    settings.symbols = values.count("symbols") != 0;
+    settings.json = values.count("json") != 0;
+
+    bool anyError = false;
+    nlohmann::json report = {{"strict", settings.strict}, {"files", nlohmann::json::array()}};
+    for (const auto& file : values["file"].as<std::vector<std::string>>()) {
+        std::u16string path;
+        try {
+            path = host::i18n::to_ustring(file);
+        } catch (const std::exception&) {
+            std::cerr << "orb check: the file name '" << file << "' is not valid UTF-8\n";
+            anyError = true;
+            continue;
+        }
+        // The child answers 1 when the file has an error. It writes a text report itself, when
+        // the inspection is over (so a child that dies writes nothing), and hands a JSON entry
+        // back to be put into the document.
+        const auto outcome = orb::platform::runIsolated(
+            [&](std::string& out) {
+                orbfile::Inspector inspector(path, settings.strict);
+                if (settings.json) {
+                    out = toJson(file, inspector, settings).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                } else {
+                    std::string report;
+                    appendText(report, file, inspector, settings);
+                    writeOut(report);
+                }
+                return inspector.has_error() ? 1 : 0;
+            },
+            kInspectionSeconds);
+        if (outcome.completed) {
+            anyError = anyError || outcome.status != 0;
+            if (settings.json) report["files"].push_back(nlohmann::json::parse(outcome.output));
+            continue;
+        }
+        // Reading the file's version loads it; a damaged library can end the process that does.
+        anyError = true;
+        const std::string note = "the inspection ended with " + orb::platform::describeFailure(outcome, kInspectionSeconds) +
+                                 "; loading a damaged module to read its version can end so";
+        const std::string reason = utf8(host::i18n::GetFormattedMessage("VELTRA:orb:ENOTORB_reason", {path}));
+        const std::string action = utf8(host::i18n::get_message("VELTRA:orb:ENOTORB_action"));
+        if (settings.json) {
+            report["files"].push_back({{"file", file},
+                                       {"verdict", "error"},
+                                       {"note", note},
+                                       {"messages", {{{"id", "ENOTORB"}, {"reason", reason}, {"action", action},
+                                                      {"symbols", nlohmann::json::array()}}}}});
+        } else {
+            writeOut(file + ": error\n  ENOTORB: " + reason + "\n    action: " + action + "\n    note: " + note + "\n");
+        }
+    }
+    if (settings.json) {
+        // Symbol names are bytes; any that are not UTF-8 are shown with replacement characters.
+        writeOut(report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    }
+    return anyError ? kExitFailure : kExitOk;
+}
+
+const SubcommandRegistration registration({"check", "say whether module files can be used here, and if not why", &runCheck});
+
+}  // namespace
+}  // namespace orbtool

@@ -1,0 +1,70 @@
+#include "vhost/bundle/byte_source.hpp"
+
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace vhost::bundle {
+
+bool ByteSource::read(std::uint64_t offset, std::size_t count, void* out) {
+    if (!contains(offset, count)) return false;
+    if (count == 0) return true;
+    if (!doRead(offset, count, out)) return false;
+    m_bytesRead += count;
+    return true;
+}
+
+std::size_t ByteSource::readSome(std::uint64_t offset, std::size_t count, void* out) {
+    if (offset >= m_size) return 0;
+    const std::uint64_t available = m_size - offset;
+    const std::size_t n = available < count ? static_cast<std::size_t>(available) : count;
+    return read(offset, n, out) ? n : 0;
+}
+
+namespace {
+
+std::uint64_t regularFileSize(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::is_regular_file(status)) {
+        throw std::runtime_error("'" + path + "' is not a regular file");
+    }
+    const std::uint64_t size = std::filesystem::file_size(path, error);
+    if (error) throw std::runtime_error("cannot read the size of '" + path + "': " + error.message());
+    return size;
+}
+
+}  // namespace
+
+// The base is made first, so the file's type is checked before it is opened: opening a FIFO
+// would wait for a writer.
+FileByteSource::FileByteSource(const std::string& path)
+    : ByteSource(regularFileSize(path)), m_stream(path, std::ios::binary) {
+    if (!m_stream.is_open()) throw std::runtime_error("cannot open '" + path + "' for reading");
+}
+
+bool FileByteSource::doRead(std::uint64_t offset, std::size_t count, void* out) {
+    m_stream.clear();
+    m_stream.seekg(static_cast<std::streamoff>(offset));
+    m_stream.read(static_cast<char*>(out), static_cast<std::streamsize>(count));
+    // A file that shrank since it was opened reads short; that is a failed read, not a short one.
+    return static_cast<std::size_t>(m_stream.gcount()) == count;
+}
+
+bool MemoryByteSource::doRead(std::uint64_t offset, std::size_t count, void* out) {
+    std::memcpy(out, m_data + offset, count);
+    return true;
+}
+
+std::string hex(std::uint64_t value) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    return "0x" + digits;
+}
+
+}  // namespace vhost::bundle

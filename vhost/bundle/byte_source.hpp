@@ -1,0 +1,89 @@
+// The bytes of a file as the bundle reader sees them: random-access reads that are checked
+// against the source's size before anything is read, and a count of the bytes read, so the cost
+// of locating a zip can be observed without timing it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+namespace vhost::bundle {
+
+// A span of a source: `size` bytes from `offset`.
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t end() const noexcept { return offset + size; }
+};
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    ByteSource(const ByteSource&) = delete;
+    ByteSource& operator=(const ByteSource&) = delete;
+
+    std::uint64_t size() const noexcept { return m_size; }
+    // Whether [offset, offset + count) lies within the source; overflow counts as outside.
+    bool contains(std::uint64_t offset, std::uint64_t count) const noexcept {
+        return offset <= m_size && m_size - offset >= count;
+    }
+    // Reads exactly `count` bytes at `offset` into `out`. False, with nothing read, when the span
+    // is not within the source; false also when the underlying read fails.
+    bool read(std::uint64_t offset, std::size_t count, void* out);
+    // Reads up to `count` bytes at `offset`, stopping at the end of the source. Returns how many
+    // were read (0 at or beyond the end, or when the underlying read fails).
+    std::size_t readSome(std::uint64_t offset, std::size_t count, void* out);
+    // Bytes delivered by read and readSome since the source was made.
+    std::uint64_t bytesRead() const noexcept { return m_bytesRead; }
+
+protected:
+    explicit ByteSource(std::uint64_t size) noexcept : m_size(size) {}
+    // Called only with a span within the source.
+    virtual bool doRead(std::uint64_t offset, std::size_t count, void* out) = 0;
+
+private:
+    std::uint64_t m_size;
+    std::uint64_t m_bytesRead = 0;
+};
+
+// A regular file, read through one open stream. Not for concurrent use.
+class FileByteSource final : public ByteSource {
+public:
+    // Throws std::runtime_error when `path` (UTF-8) is not a regular file or cannot be opened.
+    explicit FileByteSource(const std::string& path);
+
+private:
+    bool doRead(std::uint64_t offset, std::size_t count, void* out) override;
+
+    std::ifstream m_stream;
+};
+
+// Bytes the caller owns and keeps alive for the source's life.
+class MemoryByteSource final : public ByteSource {
+public:
+    MemoryByteSource(const void* data, std::size_t size) noexcept
+        : ByteSource(size), m_data(static_cast<const unsigned char*>(data)) {}
+
+private:
+    bool doRead(std::uint64_t offset, std::size_t count, void* out) override;
+
+    const unsigned char* m_data;
+};
+
+// Little-endian loads from a buffer the caller has checked.
+inline std::uint16_t loadLE16(const unsigned char* p) noexcept {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t loadLE32(const unsigned char* p) noexcept {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::uint64_t loadLE64(const unsigned char* p) noexcept {
+    return static_cast<std::uint64_t>(loadLE32(p)) | (static_cast<std::uint64_t>(loadLE32(p + 4)) << 32);
+}
+
+// "0x" and lower-case hex digits, for messages that name offsets and sizes.
+std::string hex(std::uint64_t value);
+
+}  // namespace vhost::bundle

@@ -1,0 +1,36 @@
+#include "vhost/engine/engine.hpp"
+
+#include <atomic>
+
+namespace vhost {
+namespace {
+
+std::atomic<std::uint64_t> g_nextEngineId{1};
+thread_local Engine* t_boundEngine = nullptr;
+
+}  // namespace
+
+Engine::Engine(std::string name)
+    : m_id(g_nextEngineId.fetch_add(1)),
+      m_name(name.empty() ? "engine " + std::to_string(m_id) : std::move(name)),
+      m_signalThread(std::this_thread::get_id()) {}
+
+Engine::~Engine() = default;
+
+EngineScope::EngineScope(Engine& engine) noexcept : m_previous(t_boundEngine) { t_boundEngine = &engine; }
+EngineScope::~EngineScope() { t_boundEngine = m_previous; }
+
+Engine* boundEngine() noexcept { return t_boundEngine; }
+
+Engine& defaultEngine() {
+    // Destroyed at process exit like any static; its records go with it.
+    static Engine engine("default");
+    return engine;
+}
+
+Engine& currentEngine() {
+    if (Engine* bound = t_boundEngine) return *bound;
+    return defaultEngine();
+}
+
+}  // namespace vhost

@@ -1,0 +1,65 @@
+// An engine: one host instance with its own signal thread and per-engine storage.
+//
+// The thread that creates an engine is its signal thread: the one that runs its module calls.
+// A thread works on an engine while an EngineScope binds it there; a thread with none bound
+// works on the process's default engine, created on first use by the thread that becomes its
+// signal thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "vhost/engine/scoped_storage.hpp"
+
+namespace vhost {
+
+class Engine {
+public:
+    // Creates an engine whose signal thread is the calling thread.
+    explicit Engine(std::string name = {});
+    // Destroys the engine's records, newest first. No thread may still be bound to it.
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    static std::shared_ptr<Engine> create(std::string name = {}) { return std::make_shared<Engine>(std::move(name)); }
+
+    std::uint64_t id() const noexcept { return m_id; }
+    const std::string& name() const noexcept { return m_name; }
+    std::thread::id signalThread() const noexcept { return m_signalThread; }
+    bool isSignalThread() const noexcept { return std::this_thread::get_id() == m_signalThread; }
+
+    ScopedStorage& storage() noexcept { return m_storage; }
+    const ScopedStorage& storage() const noexcept { return m_storage; }
+
+private:
+    std::uint64_t m_id;
+    std::string m_name;
+    std::thread::id m_signalThread;
+    // Declared last so that records are destroyed while the rest of the engine is still whole.
+    ScopedStorage m_storage;
+};
+
+// Binds `engine` to the calling thread for the scope's lifetime; the previous binding (or none)
+// comes back when the scope ends. Scopes nest and must end in reverse order on their thread.
+class EngineScope {
+public:
+    explicit EngineScope(Engine& engine) noexcept;
+    ~EngineScope();
+    EngineScope(const EngineScope&) = delete;
+    EngineScope& operator=(const EngineScope&) = delete;
+
+private:
+    Engine* m_previous;
+};
+
+// The engine bound to the calling thread, or null when none is.
+Engine* boundEngine() noexcept;
+// The process's default engine, created on first use.
+Engine& defaultEngine();
+// The engine the calling thread works on: the bound one, else the default engine.
+Engine& currentEngine();
+
+}  // namespace vhost

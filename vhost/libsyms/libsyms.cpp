@@ -1,0 +1,85 @@
+// host::util::LibSyms: map the file read-only, hand its bytes to the reader of its format, and
+// turn every failure into the two flags and a message.
+#include "host/libsyms.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include <boost/interprocess/file_mapping.hpp>
+#include <boost/interprocess/mapped_region.hpp>
+
+#include "vhost/i18n/conversion.hpp"
+#include "vhost/libsyms/readers.hpp"
+
+namespace vhost::libsyms {
+
+std::string hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+void readSymbolNames(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs) {
+    if (looksLikeElf(file)) return readElfSymbols(file, defs, undefs);
+    if (looksLikePe(file)) return readPeSymbols(file, defs, undefs);
+    std::string start;
+    for (std::uint64_t i = 0; i < 4 && i < file.size(); ++i) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "%s%02x", i == 0 ? "" : " ", file.data()[i]);
+        start += byte;
+    }
+    throw FormatError("neither an ELF nor a PE file: it starts with the bytes " + start);
+}
+
+}  // namespace vhost::libsyms
+
+namespace host::util {
+
+LibSyms::LibSyms(const std::u16string& path, std::vector<std::string>& defs, std::vector<std::string>& undefs) {
+    defs.clear();
+    undefs.clear();
+    std::string native;
+    if (path.empty() || !vhost::i18n::tryToUtf8(path, native)) {
+        m_error = path.empty() ? "the path is empty" : "the path is not valid UTF-16";
+        return;
+    }
+    std::error_code error;
+    const auto status = std::filesystem::status(native, error);
+    m_exists = std::filesystem::exists(status);
+    if (!m_exists) {
+        m_error = "no such file";
+        return;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        m_error = "not a regular file";
+        return;
+    }
+    const auto size = std::filesystem::file_size(native, error);
+    if (error) {
+        m_error = error.message();
+        return;
+    }
+    if (size == 0) {
+        m_error = "the file is empty";
+        return;
+    }
+    // Accepted: a file truncated by another process while it is mapped faults on the lost pages;
+    // the host does not inspect files that are being rewritten.
+    try {
+        namespace bip = boost::interprocess;
+        const bip::file_mapping file(native.c_str(), bip::read_only);
+        const bip::mapped_region region(file, bip::read_only, 0, static_cast<std::size_t>(size));
+        const vhost::libsyms::ByteView bytes(static_cast<const unsigned char*>(region.get_address()), size);
+        vhost::libsyms::readSymbolNames(bytes, defs, undefs);
+        m_valid = true;
+    } catch (const std::exception& failure) {
+        // FormatError for a malformed file, interprocess_exception when it cannot be opened or
+        // mapped, bad_alloc for tables too large to hold.
+        defs.clear();
+        undefs.clear();
+        m_error = failure.what();
+    }
+}
+
+}  // namespace host::util

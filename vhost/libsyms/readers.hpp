@@ -1,0 +1,28 @@
+// The symbol readers behind host::util::LibSyms, one per format, over the bytes of a mapped file.
+// Each throws FormatError for a malformed file and appends nothing it has not fully checked.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vhost/libsyms/byte_view.hpp"
+
+namespace vhost::libsyms {
+
+// Upper bound on the bytes of names read from one table, as a multiple of the file's size.
+// String tables may share tails between names, so a real table can yield a little more text than
+// it holds; a crafted one could yield the whole table once per entry, which this bound stops.
+inline constexpr std::uint64_t kNameBytesPerFileByte = 8;
+
+bool looksLikeElf(const ByteView& file) noexcept;
+bool looksLikePe(const ByteView& file) noexcept;
+
+// Appends the names of the dynamic symbol table: defined ones to `defs`, undefined to `undefs`.
+void readElfSymbols(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs);
+// Appends the export names to `defs` and the imported names to `undefs`.
+void readPeSymbols(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs);
+
+// Dispatches on the header bytes; a file of neither format throws FormatError.
+void readSymbolNames(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs);
+
+}  // namespace vhost::libsyms

@@ -1,0 +1,42 @@
+// Shared pieces of the module-facing C interface (ry.h) as the host implements it. The host
+// declares every versioned name itself, so the plain-name mapping is off here.
+#pragma once
+
+#define RY_NO_NAME_MAPPING 1
+#define RY_BUILDING_HOST 1
+#include <ry.h>
+
+#include <cstddef>
+#include <type_traits>
+#include <vector>
+
+#include "vhost/ry/array.hpp"
+
+namespace vhost::ry::capi {
+
+// Hands a new array to the current array-list context (it then belongs to the running call).
+ryArray* created(ryArray* array);
+// The array to work on; raises "VELTRA:ry:nullArray" naming `function` when it is null.
+ryArray* need(const ryArray* array, const char* function);
+
+template <class Size>
+std::vector<std::size_t> dimensionList(Size ndim, const Size* dims) {
+    std::vector<std::size_t> list;
+    if (ndim > 0 && dims) {
+        list.reserve(static_cast<std::size_t>(ndim));
+        for (Size i = 0; i < ndim; ++i) {
+            if constexpr (std::is_signed_v<Size>) {
+                list.push_back(dims[i] < 0 ? 0 : static_cast<std::size_t>(dims[i]));
+            } else {
+                list.push_back(static_cast<std::size_t>(dims[i]));
+            }
+        }
+    }
+    return list;
+}
+
+// Numeric arrays of zeros; raises for classes that are not numeric.
+ryArray* createNumeric(std::vector<std::size_t> dims, ryClassID classId, ryComplexity complexity, Layout layout,
+                       const char* function);
+
+}  // namespace vhost::ry::capi

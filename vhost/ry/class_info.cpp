@@ -1,0 +1,61 @@
+#include "vhost/ry/class_info.hpp"
+
+#include <array>
+#include <cstring>
+
+namespace vhost::ry {
+namespace {
+
+struct ClassFacts {
+    ryClassID id;
+    const char* name;
+    std::size_t elementSize;
+};
+
+constexpr std::array<ClassFacts, 15> kClasses{{
+    {ryCELL_CLASS, "cell", 0},
+    {rySTRUCT_CLASS, "struct", 0},
+    {ryLOGICAL_CLASS, "logical", sizeof(ryLogical)},
+    {ryCHAR_CLASS, "char", sizeof(ryChar)},
+    {ryDOUBLE_CLASS, "double", 8},
+    {rySINGLE_CLASS, "single", 4},
+    {ryINT8_CLASS, "int8", 1},
+    {ryUINT8_CLASS, "uint8", 1},
+    {ryINT16_CLASS, "int16", 2},
+    {ryUINT16_CLASS, "uint16", 2},
+    {ryINT32_CLASS, "int32", 4},
+    {ryUINT32_CLASS, "uint32", 4},
+    {ryINT64_CLASS, "int64", 8},
+    {ryUINT64_CLASS, "uint64", 8},
+    {ryFUNCTION_CLASS, "function_handle", 0},
+}};
+
+const ClassFacts* factsOf(ryClassID id) noexcept {
+    for (const ClassFacts& facts : kClasses)
+        if (facts.id == id) return &facts;
+    return nullptr;
+}
+
+}  // namespace
+
+bool isNumericClass(ryClassID id) noexcept { return id >= ryDOUBLE_CLASS && id <= ryUINT64_CLASS; }
+bool isIntegerClass(ryClassID id) noexcept { return id >= ryINT8_CLASS && id <= ryUINT64_CLASS; }
+bool isDataClass(ryClassID id) noexcept { return isNumericClass(id) || id == ryLOGICAL_CLASS || id == ryCHAR_CLASS; }
+
+std::size_t elementSize(ryClassID id) noexcept {
+    const ClassFacts* facts = factsOf(id);
+    return facts ? facts->elementSize : 0;
+}
+
+const char* builtinClassName(ryClassID id) noexcept {
+    const ClassFacts* facts = factsOf(id);
+    return facts ? facts->name : "unknown";
+}
+
+ryClassID builtinClassOf(const std::string& name) noexcept {
+    for (const ClassFacts& facts : kClasses)
+        if (name == facts.name) return facts.id;
+    return ryUNKNOWN_CLASS;
+}
+
+}  // namespace vhost::ry

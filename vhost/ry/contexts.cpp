@@ -1,0 +1,214 @@
+#include "vhost/ry/contexts.hpp"
+
+#include "host/storage.hpp"
+#include "vhost/ry/array.hpp"
+#include "vhost/ry/lifetime.hpp"
+#include "vhost/ry/registry.hpp"
+
+namespace vhost::ry {
+
+// --- array-list contexts --------------------------------------------------------------------
+
+void ArrayContext::link(ryArray* array) noexcept {
+    array->m_context = this;
+    array->m_trackPrev = nullptr;
+    array->m_trackNext = m_head;
+    if (m_head) m_head->m_trackPrev = array;
+    m_head = array;
+    ++m_size;
+}
+
+void ArrayContext::unlink(ryArray* array) noexcept {
+    ArrayContext* context = array->m_context;
+    if (!context) return;
+    if (array->m_trackPrev) array->m_trackPrev->m_trackNext = array->m_trackNext;
+    else context->m_head = array->m_trackNext;
+    if (array->m_trackNext) array->m_trackNext->m_trackPrev = array->m_trackPrev;
+    array->m_context = nullptr;
+    array->m_trackPrev = array->m_trackNext = nullptr;
+    --context->m_size;
+}
+
+void ArrayContext::takeAll(ArrayContext& other) noexcept {
+    while (ryArray* array = other.m_head) {
+        unlink(array);
+        link(array);
+    }
+}
+
+// --- allocation-list contexts ---------------------------------------------------------------
+
+void AllocContext::link(BlockHeader* block) noexcept {
+    block->context = this;
+    block->prev = nullptr;
+    block->next = m_head;
+    if (m_head) m_head->prev = block;
+    m_head = block;
+    ++m_size;
+}
+
+void AllocContext::unlink(BlockHeader* block) noexcept {
+    AllocContext* context = block->context;
+    if (!context) return;
+    if (block->prev) block->prev->next = block->next;
+    else context->m_head = block->next;
+    if (block->next) block->next->prev = block->prev;
+    block->context = nullptr;
+    block->prev = block->next = nullptr;
+    --context->m_size;
+}
+
+void AllocContext::takeAll(AllocContext& other) noexcept {
+    while (BlockHeader* block = other.m_head) {
+        unlink(block);
+        link(block);
+    }
+}
+
+ContextReport AllocContext::freeAll() noexcept {
+    ContextReport report;
+    while (BlockHeader* block = m_head) {
+        unlink(block);
+        void* data = dataOf(block);
+        registry::removeBlock(data);
+        report.blocks += 1;
+        report.bytes += block->size;
+        freeBlock(data);
+    }
+    return report;
+}
+
+// --- the engine's stacks --------------------------------------------------------------------
+
+namespace {
+
+// Destroys every array the context tracks. An array that will not destroy (it cannot happen for
+// a tracked array, which is always live) is dropped from the context so the loop ends.
+void destroyTracked(ArrayContext& context, ContextReport& report) noexcept {
+    while (ryArray* array = context.first())
+        if (!destroy(array, &report)) ArrayContext::unlink(array);
+}
+
+template <class Context>
+Context* contextAbove(Context* current, void* token) noexcept {
+    for (Context* c = current; c; c = c->previous())
+        if (c->previous() == token) return c;
+    return nullptr;
+}
+
+}  // namespace
+
+EngineContexts::~EngineContexts() {
+    while (m_arrays != &m_baseArrays) {
+        ArrayContext* inner = m_arrays;
+        m_arrays = inner->previous();
+        m_arrays->takeAll(*inner);
+        delete inner;
+    }
+    while (m_blocks != &m_baseBlocks) {
+        AllocContext* inner = m_blocks;
+        m_blocks = inner->previous();
+        m_blocks->takeAll(*inner);
+        delete inner;
+    }
+    ContextReport ignored;
+    destroyTracked(m_baseArrays, ignored);
+    m_baseBlocks.freeAll();
+}
+
+void* EngineContexts::enterArrayList() {
+    ArrayContext* previous = m_arrays;
+    m_arrays = new ArrayContext(previous);
+    return previous;
+}
+
+void* EngineContexts::enterAllocList() {
+    AllocContext* previous = m_blocks;
+    m_blocks = new AllocContext(previous);
+    return previous;
+}
+
+void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
+    ArrayContext* leaving = contextAbove(m_arrays, token);
+    if (!leaving) return;  // a token of no context on this stack: nothing was entered with it
+    while (m_arrays != leaving) {
+        ArrayContext* inner = m_arrays;
+        m_arrays = inner->previous();
+        m_arrays->takeAll(*inner);
+        delete inner;
+    }
+    ArrayContext* enclosing = leaving->previous();
+    if (keep && outputs) {
+        for (int i = 0; i < count; ++i) {
+            ryArray* output = outputs[i];
+            if (!output || !isLive(output)) continue;
+            if (output->m_parent) {
+                // An element of another array is not the caller's to own: it gets its own copy.
+                ryArray* copy = sharedCopy(output);
+                enclosing->link(copy);
+                outputs[i] = copy;
+            } else if (output->m_context == leaving) {
+                ArrayContext::unlink(output);
+                enclosing->link(output);
+            }
+        }
+    }
+    ContextReport report;
+    destroyTracked(*leaving, report);
+    m_arrays = enclosing;
+    delete leaving;
+    m_lastArrays = report;
+    m_total += report;
+}
+
+void EngineContexts::restoreAllocList(void* token) {
+    AllocContext* leaving = contextAbove(m_blocks, token);
+    if (!leaving) return;
+    while (m_blocks != leaving) {
+        AllocContext* inner = m_blocks;
+        m_blocks = inner->previous();
+        m_blocks->takeAll(*inner);
+        delete inner;
+    }
+    ContextReport report = leaving->freeAll();
+    m_blocks = leaving->previous();
+    delete leaving;
+    m_lastBlocks = report;
+    m_total += report;
+}
+
+std::size_t EngineContexts::arrayDepth() const noexcept {
+    std::size_t depth = 0;
+    for (const ArrayContext* c = m_arrays; c != &m_baseArrays; c = c->previous()) ++depth;
+    return depth;
+}
+
+std::size_t EngineContexts::allocDepth() const noexcept {
+    std::size_t depth = 0;
+    for (const AllocContext* c = m_blocks; c != &m_baseBlocks; c = c->previous()) ++depth;
+    return depth;
+}
+
+EngineContexts& engineContexts() {
+    static const host::storage::Key key = host::storage::getNextID(typeid(EngineContexts));
+    return host::storage::getOrCreate<EngineContexts>(key);
+}
+
+// --- reports --------------------------------------------------------------------------------
+
+ContextReport lastArrayListReport() { return engineContexts().lastArrays(); }
+ContextReport lastAllocListReport() { return engineContexts().lastBlocks(); }
+ContextReport lastContextReport() {
+    EngineContexts& contexts = engineContexts();
+    ContextReport report = contexts.lastArrays();
+    report += contexts.lastBlocks();
+    return report;
+}
+ContextReport totalContextReport() { return engineContexts().total(); }
+void resetContextReports() { engineContexts().resetReports(); }
+std::size_t arrayListDepth() { return engineContexts().arrayDepth(); }
+std::size_t allocListDepth() { return engineContexts().allocDepth(); }
+
+LiveCounts liveCounts() { return {registry::arrayCount(), registry::blockCount(), liveBlockBytes()}; }
+
+}  // namespace vhost::ry

@@ -1,0 +1,47 @@
+// What the array library freed on a caller's behalf, and what is alive: the figures behind leak
+// reports (arrays and memory a module forgot to release are freed when its call's contexts are
+// left, and counted here).
+#pragma once
+
+#include <cstddef>
+
+namespace vhost::ry {
+
+struct ContextReport {
+    std::size_t arrays = 0;  // arrays that were tracked by the context (their elements not counted)
+    std::size_t blocks = 0;  // memory blocks from ryCalloc, ryMalloc and friends
+    std::size_t bytes = 0;   // bytes of those blocks and of the data of those arrays and their elements
+
+    ContextReport& operator+=(const ContextReport& other) noexcept {
+        arrays += other.arrays;
+        blocks += other.blocks;
+        bytes += other.bytes;
+        return *this;
+    }
+    bool operator==(const ContextReport&) const = default;
+};
+
+// For the engine of the calling thread: what the last array-list context left freed, what the
+// last allocation-list context left freed, and the two together (a module call leaves one of
+// each, so after a call this is what the call freed on the module's behalf).
+ContextReport lastArrayListReport();
+ContextReport lastAllocListReport();
+ContextReport lastContextReport();
+// Everything freed by leaving contexts on this engine since it started or since the last reset.
+ContextReport totalContextReport();
+void resetContextReports();
+
+// Nesting depth of the engine's contexts (0 when only the engine's base context is current).
+std::size_t arrayListDepth();
+std::size_t allocListDepth();
+
+// Process-wide: arrays alive (elements included), blocks handed to callers that are not yet
+// freed, and bytes held in all blocks (caller memory and array data).
+struct LiveCounts {
+    std::size_t arrays = 0;
+    std::size_t blocks = 0;
+    std::size_t bytes = 0;
+};
+LiveCounts liveCounts();
+
+}  // namespace vhost::ry

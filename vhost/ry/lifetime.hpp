@@ -1,0 +1,67 @@
+// Creating, copying, tracking, parenting and destroying arrays (see array.hpp for the ownership
+// rules). Factories return untracked arrays that are live (known to the registry); track() hands
+// one to the current array-list context of the calling thread's engine.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <ry_types.h>
+
+#include "vhost/ry/array.hpp"
+#include "vhost/ry/leaks.hpp"
+
+namespace vhost::ry {
+
+// Data arrays (numeric, logical, char). Complex is for numeric classes only.
+ryArray* newDataArray(std::vector<std::size_t> dims, ryClassID classId, bool complex, Layout layout, bool zeroed);
+ryArray* newCharRow(std::u16string_view text);
+ryArray* newCellArray(std::vector<std::size_t> dims);
+// Raises "VELTRA:ry:invalidFieldName" / "VELTRA:ry:duplicateFieldName" for bad field lists.
+ryArray* newStructArray(std::vector<std::size_t> dims, std::vector<std::string> fields);
+// Handle or value semantics follow the class registry.
+ryArray* newObjectArray(std::string className, std::vector<std::size_t> dims);
+ryArray* newFunctionHandle(std::string text, std::shared_ptr<void> payload);
+
+// A copy sharing data (copy on write) / an independent copy. Handle objects stay the same
+// object in both. Untracked.
+ryArray* sharedCopy(const ryArray* array);
+ryArray* deepCopy(const ryArray* array);
+
+bool isLive(const ryArray* array) noexcept;
+// Releases a live array with everything it owns: unlinks it from its context or removes it from
+// its parent first. Not live (destroyed already, never ours): nothing happens and false is
+// returned. What was freed is added to `report` when given. Never looks up the engine, so it
+// is safe while an engine's contexts are being torn down.
+bool destroy(ryArray* array, ContextReport* report = nullptr) noexcept;
+// Bytes of data the array holds alone (shared data counts once it is no longer shared).
+std::size_t ownedBytes(const ryArray* array) noexcept;
+
+// Into the current array-list context (untracking first); untrack makes an array owned by the
+// caller.
+void track(ryArray* array);
+void untrack(ryArray* array) noexcept;
+
+// Elements. Setting transfers ownership of `value` (null empties the slot); an element that is
+// replaced goes back to the current array-list context, where the caller may still destroy it.
+// Raises "VELTRA:ry:alreadyElement" when value is an element of an array already,
+// "VELTRA:ry:selfContaining" when it would contain itself, "VELTRA:ry:indexOutOfRange".
+void setCell(ryArray* cell, std::size_t index, ryArray* value);
+void setFieldValue(ryArray* structure, std::size_t index, std::size_t field, ryArray* value);
+// Letters, digits and underscores, starting with a letter, at most 63 characters.
+bool isValidFieldName(const std::string& name) noexcept;
+// Field numbers; -1 when absent.
+int fieldNumber(const ryArray* structure, std::string_view name) noexcept;
+// Adds a field (empty in every element); returns its number, or the existing number.
+int addField(ryArray* structure, const std::string& name);
+void removeField(ryArray* structure, std::size_t field);
+
+// Object properties. propertyOf returns the stored value (null when absent or out of range);
+// setProperty takes ownership of an untracked `value`.
+const ryArray* propertyOf(const ryArray* object, std::size_t index, const std::string& name) noexcept;
+void setProperty(ryArray* object, std::size_t index, const std::string& name, ryArray* value);
+
+}  // namespace vhost::ry

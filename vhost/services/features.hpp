@@ -1,0 +1,28 @@
+// The reference host's side of the services library: what a host tool or a test reads back.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vhost {
+
+// The value of a registered feature through its query handler; empty when the feature is
+// unknown or has no query handler.
+std::optional<int> queryFeature(const std::string& name);
+// Names of every registered feature, sorted.
+std::vector<std::string> registeredFeatures();
+
+// Switches tasks mode (module calls run as background tasks) on or off. Process-wide.
+void setTasksMode(bool on);
+
+// One call of a function that background tasks may not call.
+struct DisallowedTaskBuiltin {
+    std::string name;
+    int kind;
+};
+// Every call recorded so far, oldest first.
+std::vector<DisallowedTaskBuiltin> disallowedTaskBuiltins();
+void clearDisallowedTaskBuiltins();
+
+}  // namespace vhost

@@ -1,0 +1,45 @@
+// The host's command window: where utPrintf and friends write. Process-wide; the default sink
+// writes to standard output and flushes, so text interleaves correctly with other streams.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace vhost {
+
+using OutputSink = std::function<void(std::string_view)>;
+
+// Installs `sink` (an empty function restores the default) and returns the one it replaces.
+// The sink may be called from any thread, and concurrently.
+OutputSink setOutputSink(OutputSink sink);
+// Writes `text` to the current sink.
+void writeOutput(std::string_view text);
+
+// Collects all command-window output into a string while it lives (for tests and tools that
+// want the output as a value). Restores the previous sink when destroyed.
+class OutputCapture {
+public:
+    OutputCapture();
+    ~OutputCapture();
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+
+    std::string text() const;
+    // Returns the text collected so far and starts afresh.
+    std::string take();
+
+private:
+    // Shared with the installed sink, so a write still in flight on another thread when the
+    // capture ends lands in live memory.
+    struct Buffer {
+        std::mutex mutex;
+        std::string text;
+    };
+    std::shared_ptr<Buffer> m_buffer;
+    OutputSink m_previous;
+};
+
+}  // namespace vhost
