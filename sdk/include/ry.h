@@ -126,9 +126,11 @@ RY_API ryArray* ryCreateLogicalScalar(bool value);
 RY_API ryArray* ryCreateLogicalMatrix(rySize m, rySize n);
 RY_API ryArray* ryCreateLogicalArray_700(ryCompatSize ndim, const ryCompatSize* dims);
 RY_API ryArray* ryCreateLogicalArray_730(rySize ndim, const rySize* dims);
+RY_API ryArray* ryCreateLogicalArray_800(rySize ndim, const rySize* dims);
 /* A character array of NUL characters. */
 RY_API ryArray* ryCreateCharArray_700(ryCompatSize ndim, const ryCompatSize* dims);
 RY_API ryArray* ryCreateCharArray_730(rySize ndim, const rySize* dims);
+RY_API ryArray* ryCreateCharArray_800(rySize ndim, const rySize* dims);
 /* A 1-by-n character array holding the UTF-8 text (null: an empty one). Raises an error for
  * text that is not valid UTF-8. */
 RY_API ryArray* ryCreateString(const char* text);
@@ -138,11 +140,13 @@ RY_API ryArray* ryCreateCharMatrixFromStrings(rySize m, const char** texts);
 RY_API ryArray* ryCreateCellMatrix(rySize m, rySize n);
 RY_API ryArray* ryCreateCellArray_700(ryCompatSize ndim, const ryCompatSize* dims);
 RY_API ryArray* ryCreateCellArray_730(rySize ndim, const rySize* dims);
+RY_API ryArray* ryCreateCellArray_800(rySize ndim, const rySize* dims);
 /* Struct arrays with the given field names (letters, digits and underscores, starting with a
  * letter, at most 63 characters, no duplicates) and empty values. */
 RY_API ryArray* ryCreateStructMatrix(rySize m, rySize n, int nfields, const char** fieldNames);
 RY_API ryArray* ryCreateStructArray_700(ryCompatSize ndim, const ryCompatSize* dims, int nfields, const char** fieldNames);
 RY_API ryArray* ryCreateStructArray_730(rySize ndim, const rySize* dims, int nfields, const char** fieldNames);
+RY_API ryArray* ryCreateStructArray_800(rySize ndim, const rySize* dims, int nfields, const char** fieldNames);
 
 /* ---- class and shape ---------------------------------------------------------------------- */
 
@@ -162,16 +166,20 @@ RY_API rySize ryGetNumberOfElements(const ryArray* array);
 RY_API rySize ryGetElementSize(const ryArray* array);
 RY_API ryCompatSize ryGetNumberOfDimensions_700(const ryArray* array);
 RY_API rySize ryGetNumberOfDimensions_730(const ryArray* array);
+RY_API rySize ryGetNumberOfDimensions_800(const ryArray* array);
 /* The dimensions; valid until the array is reshaped or destroyed. */
 RY_API const ryCompatSize* ryGetDimensions_700(const ryArray* array);
 RY_API const rySize* ryGetDimensions_730(const ryArray* array);
+RY_API const rySize* ryGetDimensions_800(const ryArray* array);
 /* Reshapes the array. Data grows (new elements zero) when there are more elements than before;
  * cells and structs lose the elements that no longer fit. Returns 0. */
 RY_API int rySetDimensions_700(ryArray* array, const ryCompatSize* dims, ryCompatSize ndim);
 RY_API int rySetDimensions_730(ryArray* array, const rySize* dims, rySize ndim);
+RY_API int rySetDimensions_800(ryArray* array, const rySize* dims, rySize ndim);
 /* The column-major index of the element with the given (zero-based) subscripts. */
 RY_API rySize ryCalcSingleSubscript_700(const ryArray* array, ryCompatSize nsubs, const ryCompatSize* subs);
 RY_API rySize ryCalcSingleSubscript_730(const ryArray* array, rySize nsubs, const rySize* subs);
+RY_API rySize ryCalcSingleSubscript_800(const ryArray* array, rySize nsubs, const rySize* subs);
 
 /* Predicates; all answer false for a null array. */
 RY_API bool ryIsDouble(const ryArray* array);
@@ -380,7 +388,9 @@ RY_API bool ryIsFinite(double value);
 #define ryMakeArrayComplex ryMakeArrayComplex_800
 #define ryMakeArrayReal ryMakeArrayReal_800
 #endif
-/* Dimensions are the same size_t in 730 and 800. */
+/* Dimensions are size_t in 730 and 800; each generation imports its own name so that a
+ * module built for one generation carries that generation's imports only. */
+#if RY_INTERFACE_VERSION == 730
 #define ryCreateLogicalArray ryCreateLogicalArray_730
 #define ryCreateCharArray ryCreateCharArray_730
 #define ryCreateCellArray ryCreateCellArray_730
@@ -389,6 +399,16 @@ RY_API bool ryIsFinite(double value);
 #define ryGetDimensions ryGetDimensions_730
 #define rySetDimensions rySetDimensions_730
 #define ryCalcSingleSubscript ryCalcSingleSubscript_730
+#else
+#define ryCreateLogicalArray ryCreateLogicalArray_800
+#define ryCreateCharArray ryCreateCharArray_800
+#define ryCreateCellArray ryCreateCellArray_800
+#define ryCreateStructArray ryCreateStructArray_800
+#define ryGetNumberOfDimensions ryGetNumberOfDimensions_800
+#define ryGetDimensions ryGetDimensions_800
+#define rySetDimensions rySetDimensions_800
+#define ryCalcSingleSubscript ryCalcSingleSubscript_800
+#endif
 #endif
 #endif
 

@@ -61,7 +61,7 @@ const std::vector<std::string> kSeparate730{"ryCreateDoubleMatrix_730", "ryGetPr
                                             "ryGetDimensions_730", "ryGetNumberOfDimensions_730",
                                             "ryCreateNumericArray_730"};
 const std::vector<std::string> kInterleaved800{"ryCreateDoubleMatrix_800", "ryGetComplexDoubles_800",
-                                               "ryGetDimensions_730", "ryGetNumberOfDimensions_730",
+                                               "ryGetDimensions_800", "ryGetNumberOfDimensions_800",
                                                "ryCreateNumericArray_800"};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -71,8 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "ryGetNumberOfDimensions_700", "ryCreateNumericArray_700"},
                                  "_730", "_800"},
                       ImportCase{"730", kSeparate730, "_700", "_800"},
-                      ImportCase{"800", kInterleaved800, "_700", "ryGetPi_730"},
-                      ImportCase{"default", kInterleaved800, "_700", "ryGetPi_730"}),
+                      ImportCase{"800", kInterleaved800, "_700", "_730"},
+                      ImportCase{"default", kInterleaved800, "_700", "_730"}),
     [](const auto& info) { return std::string("build_") + info.param.build; });
 
 // One loaded build of the probe.

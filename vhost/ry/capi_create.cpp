@@ -151,4 +151,10 @@ ryArray* ryCreateStructArray_730(rySize ndim, const rySize* dims, int nfields, c
     return created(newStructArray(dimensionList(ndim, dims), fieldList(nfields, fieldNames)));
 }
 
+// The 800 generation has the same dimension functions under its own names.
+ryArray* ryCreateLogicalArray_800(rySize ndim, const rySize* dims) __attribute__((alias("ryCreateLogicalArray_730"), visibility("default")));
+ryArray* ryCreateCharArray_800(rySize ndim, const rySize* dims) __attribute__((alias("ryCreateCharArray_730"), visibility("default")));
+ryArray* ryCreateCellArray_800(rySize ndim, const rySize* dims) __attribute__((alias("ryCreateCellArray_730"), visibility("default")));
+ryArray* ryCreateStructArray_800(rySize ndim, const rySize* dims, int nfields, const char** fieldNames) __attribute__((alias("ryCreateStructArray_730"), visibility("default")));
+
 }  // extern "C"

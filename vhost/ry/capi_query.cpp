@@ -125,4 +125,10 @@ bool ryIsInf(double value) { return std::isinf(value); }
 bool ryIsNaN(double value) { return std::isnan(value); }
 bool ryIsFinite(double value) { return std::isfinite(value); }
 
+// The 800 generation has the same dimension functions under its own names.
+rySize ryGetNumberOfDimensions_800(const ryArray* array) __attribute__((alias("ryGetNumberOfDimensions_730"), visibility("default")));
+const rySize* ryGetDimensions_800(const ryArray* array) __attribute__((alias("ryGetDimensions_730"), visibility("default")));
+int rySetDimensions_800(ryArray* array, const rySize* dims, rySize ndim) __attribute__((alias("rySetDimensions_730"), visibility("default")));
+rySize ryCalcSingleSubscript_800(const ryArray* array, rySize nsubs, const rySize* subs) __attribute__((alias("ryCalcSingleSubscript_730"), visibility("default")));
+
 }  // extern "C"
