@@ -89,7 +89,7 @@ TEST(TasksMode, SwitchAndRecordOfDisallowedCalls) {
 TEST(LogSettings, ChannelThresholdsFromTheSetting) {
     constexpr int off = vhost::log::kOff;
     const struct {
-        const char* spec;
+        const char* setting;
         const char* channel;
         int threshold;
     } cases[] = {
@@ -110,7 +110,7 @@ TEST(LogSettings, ChannelThresholdsFromTheSetting) {
         {" orb::a : info ", "orb::a", 2},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(vhost::log::thresholdFor(c.spec, c.channel), c.threshold) << "'" << c.spec << "' for " << c.channel;
+        EXPECT_EQ(vhost::log::thresholdFor(c.setting, c.channel), c.threshold) << "'" << c.setting << "' for " << c.channel;
     }
 }
 

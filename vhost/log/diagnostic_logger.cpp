@@ -51,8 +51,8 @@ struct DiagnosticLogger::Impl {
 };
 
 DiagnosticLogger::DiagnosticLogger(std::string channel) : m_channel(std::move(channel)), m_impl(std::make_unique<Impl>()) {
-    const char* spec = std::getenv("ORB_LOG");
-    m_impl->threshold = spec ? vhost::log::thresholdFor(spec, m_channel) : vhost::log::kOff;
+    const char* setting = std::getenv("ORB_LOG");
+    m_impl->threshold = setting ? vhost::log::thresholdFor(setting, m_channel) : vhost::log::kOff;
     m_impl->source.add_attribute("OrbChannel", bl::attributes::constant<std::string>(m_channel));
     if (m_impl->threshold != vhost::log::kOff) installSink();
 }

@@ -31,12 +31,12 @@ bool matches(std::string_view pattern, std::string_view channel) {
 
 }  // namespace
 
-int thresholdFor(std::string_view spec, std::string_view channel) {
+int thresholdFor(std::string_view setting, std::string_view channel) {
     int threshold = kOff;
-    while (!spec.empty()) {
-        auto comma = spec.find(',');
-        std::string_view item = trim(spec.substr(0, comma));
-        spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
+    while (!setting.empty()) {
+        auto comma = setting.find(',');
+        std::string_view item = trim(setting.substr(0, comma));
+        setting = comma == std::string_view::npos ? std::string_view() : setting.substr(comma + 1);
         if (item.empty()) continue;
         // Channel names contain "::", so the severity is whatever follows the last single colon.
         std::string_view pattern = item;

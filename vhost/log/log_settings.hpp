@@ -7,12 +7,12 @@
 
 namespace vhost::log {
 
-// Severity at and above which `channel` logs under the setting `spec`; kOff when it does not.
+// Severity at and above which `channel` logs under the ORB_LOG value `setting`; kOff when it does not.
 // SEVERITY is a name (trace, debug, info, warning, error) or its number 0..4; an item without
 // one enables every severity. CHANNEL "*" matches every channel, and "prefix*" every channel
 // that starts with prefix. Items that do not parse are ignored; when several items match a
 // channel the most verbose wins.
 constexpr int kOff = INT_MAX;
-int thresholdFor(std::string_view spec, std::string_view channel);
+int thresholdFor(std::string_view setting, std::string_view channel);
 
 }  // namespace vhost::log
