@@ -16,7 +16,7 @@
 #ifndef ORB_H
 #define ORB_H
 
-#include "ry_types.h"
+#include "ry.h"
 
 #if defined(__GNUC__)
 #define ORB_PRINTF_FORMAT(format_index, first_arg) __attribute__((format(printf, format_index, first_arg)))
@@ -66,6 +66,108 @@ void orbWarnMsgIdAndTxt(const char *identifier, const char *format, ...) ORB_PRI
 /* Sets how errors of host functions that this module calls come back: non-zero, as a non-zero
  * status of the call; zero, raised as errors. Every module call starts with zero. */
 void orbSetTrapFlag(int flag);
+
+/* Calls the host function (or another module) `functionName` as [plhs...] = f(prhs...) with
+ * nlhs outputs and nrhs inputs. Returns 0 on success. When the function fails, what happens
+ * depends on the trap flag (orbSetTrapFlag): set, the call returns non-zero; clear, the error is
+ * raised and the call does not return. Graphics objects among the outputs come back as their
+ * numeric handles. The outputs belong to this call like any array the module creates. */
+int orbCallVELTRA(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[], const char *functionName);
+/* As orbCallVELTRA, but graphics objects come back as objects. */
+int orbCallVELTRAWithObject(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[], const char *functionName);
+/* As orbCallVELTRA, but an error never leaves the call: it returns null on success and otherwise
+ * an array describing the error (the outputs are then not set). */
+ryArray *orbCallVELTRAWithTrap(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[], const char *functionName);
+ryArray *orbCallVELTRAWithTrapWithObject(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[],
+                                         const char *functionName);
+
+/* Evaluates host code (one or more statements) in the caller's workspace. orbEvalString returns
+ * 0 on success and raises or returns non-zero on failure as the host decides; the trapping form
+ * returns null on success and an array describing the error otherwise. */
+int orbEvalString(const char *statements);
+ryArray *orbEvalStringWithTrap(const char *statements);
+
+/* Workspace variables. `workspace` is "base" (the top level), "caller" (the workspace of the
+ * function that called this module) or "global" (global variables).
+ * orbGetVariable returns a copy owned by this call, or null when there is no such variable
+ * (graphics objects come back as numeric handles; orbGetVariableWithObject keeps them).
+ * orbGetVariablePtr returns the variable itself, read-only, valid until the module returns or
+ * calls into the host again. orbPutVariable stores a copy of `value` under `name` and returns 0,
+ * or 1 when an argument is null or the host refuses. orbIsGlobal always answers false. */
+ryArray *orbGetVariable(const char *workspace, const char *name);
+ryArray *orbGetVariableWithObject(const char *workspace, const char *name);
+const ryArray *orbGetVariablePtr(const char *workspace, const char *name);
+int orbPutVariable(const char *workspace, const char *name, const ryArray *value);
+bool orbIsGlobal(const ryArray *array);
+
+/* Properties of graphics objects, by numeric handle. orbGet returns the value read-only, or null
+ * when it cannot be read (also for a null property name); orbSet stores a copy of `value` and
+ * returns 0, or non-zero when it cannot (1 for a null property name or value). */
+const ryArray *orbGet(double handle, const char *property);
+int orbSet(double handle, const char *property, const ryArray *value);
+
+/* A function handle that calls `function` (a gateway with the signature of orbFunction) when
+ * the host calls the handle. */
+ryArray *orbCreateSimpleFunctionHandle(void (*function)(int nlhs, ryArray *plhs[], int nrhs, const ryArray *prhs[]));
+
+/* ---- The module's own state --------------------------------------------------------------- */
+
+/* Locking keeps the module loaded: clearing a locked module runs its exit function but leaves
+ * its library (and so its static data) in memory. Lock and unlock set a flag, not a count. */
+void orbLock(void);
+void orbUnlock(void);
+bool orbIsLocked(void);
+
+/* Registers `exitFunction` to run once, when the module is cleared (a later registration
+ * replaces an earlier one). An error it raises becomes a warning; the module is cleared anyway.
+ * Returns 0 on success. Call it from inside the gateway function. */
+int orbAtExit(void (*exitFunction)(void));
+
+/* Arrays and memory of this call are released when the call ends unless made persistent here;
+ * persistent ones belong to the module, which must release them itself (ryDestroyArray, ryFree),
+ * typically in its exit function. */
+void orbMakeArrayPersistent(ryArray *array);
+void orbMakeMemoryPersistent(void *memory);
+
+/* The name under which the module was called (owned by the host). */
+const char *orbFunctionName(void);
+
+/* Clears a module given its load record (for hosts and the runtime; modules do not have one).
+ * Returns 1 when done. */
+struct impl_info_tag;
+int orbClearOrbFile(struct impl_info_tag *module);
+
+/* The names of the interleaved-complex interface generation. Where they behave differently
+ * (no conversion of complex storage or graphics objects) a module built for that generation
+ * uses them automatically through the plain names above. */
+int orbCallVELTRA_800(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[], const char *functionName);
+ryArray *orbCallVELTRAWithTrap_800(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[], const char *functionName);
+int orbEvalString_800(const char *statements);
+ryArray *orbEvalStringWithTrap_800(const char *statements);
+ryArray *orbGetVariable_800(const char *workspace, const char *name);
+const ryArray *orbGetVariablePtr_800(const char *workspace, const char *name);
+int orbPutVariable_800(const char *workspace, const char *name, const ryArray *value);
+bool orbIsGlobal_800(const ryArray *array);
+void orbLock_800(void);
+void orbUnlock_800(void);
+bool orbIsLocked_800(void);
+int orbAtExit_800(void (*exitFunction)(void));
+void orbMakeArrayPersistent_800(ryArray *array);
+void orbMakeMemoryPersistent_800(void *memory);
+const char *orbFunctionName_800(void);
+
+/* Whether the loaded module library `handle` (from dlopen) declares an interleaved-complex
+ * interface: 1 yes, 0 no (also for a null handle or a module without a version function). */
+int orb_handle_is_interleaved_complex(void *handle);
+
+/* (The runtime itself defines every name, so it sees them unmapped.) */
+#if RY_INTERFACE_VERSION == 800 && !defined(ORB_BUILDING_LIBRARY)
+#define orbCallVELTRA orbCallVELTRA_800
+#define orbCallVELTRAWithTrap orbCallVELTRAWithTrap_800
+#define orbGetVariable orbGetVariable_800
+#define orbGetVariablePtr orbGetVariablePtr_800
+#define orbPutVariable orbPutVariable_800
+#endif
 
 #ifdef __cplusplus
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <orb.h>
+
 #include "capi/raise.hpp"
 #include "capi/scopes.hpp"
 #include "capi/trap_flag.hpp"
@@ -11,6 +13,7 @@
 namespace orb::capi {
 
 DispatchStrategy::~DispatchStrategy() = default;
+void DispatchStrategy::clear() { orbClearOrbFile(module); }
 
 // --- output holder ------------------------------------------------------------------------------
 

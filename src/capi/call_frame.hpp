@@ -41,8 +41,9 @@ public:
     // at least max(nlhs, kMinOutputEntries) writable entries, the first max(nlhs, 1) null.
     virtual void dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) = 0;
     // Undoes the load of `module` (exit function, library). Runs inside the clear frame, with
-    // `module` as the current module.
-    virtual void clear() = 0;
+    // `module` as the current module. By default: orbClearOrbFile(module), which is the host's
+    // clear when the host installed one and the loader's own otherwise.
+    virtual void clear();
 
     // The load record this strategy calls into; not owned.
     impl_info_tag* const module;

@@ -86,7 +86,15 @@ RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& re
         ORB_LOG(retrieveVersionLog(), kLogDetail, error);
         return NOTORB;
     }
-    readModuleVersionFunction(handle, relnum, apinum);
+    try {
+        readModuleVersionFunction(handle, relnum, apinum);
+    } catch (const host::FatalException& e) {
+        // The version function faulted: the file is no usable module, and reading stays a status.
+        ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
+        host::utUnloadLibrary(handle);
+        relnum = apinum = 0;
+        return NOTORB;
+    }
     host::utUnloadLibrary(handle);
     return relnum != 0 ? SUCCESS : NOEVER;
 }

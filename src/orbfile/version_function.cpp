@@ -1,6 +1,8 @@
 #include "orbfile/version_function.hpp"
 
+#include "capi/scopes.hpp"
 #include "host/ut.hpp"
+#include "platform/fault_guard.hpp"
 
 namespace orbfile {
 
@@ -28,7 +30,10 @@ VersionFunction findVersionFunction(void* handle) {
 void callVersionFunction(VersionFunction function, std::uint32_t& relnum, std::uint32_t& apinum) {
     relnum = 0;
     apinum = 0;
-    function(&relnum, &apinum);
+    // Module code: a fault in it becomes a host error, and the module may not change the
+    // caller's floating-point state.
+    orb::capi::FloatingPointScope fpScope;
+    orb::platform::callGuarded([&] { function(&relnum, &apinum); });
 }
 
 bool readModuleVersionFunction(void* handle, std::uint32_t& relnum, std::uint32_t& apinum) {

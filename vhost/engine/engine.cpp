@@ -1,6 +1,8 @@
 #include "vhost/engine/engine.hpp"
 
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 namespace vhost {
 namespace {
@@ -8,12 +10,36 @@ namespace {
 std::atomic<std::uint64_t> g_nextEngineId{1};
 thread_local Engine* t_boundEngine = nullptr;
 
+struct Initializers {
+    std::mutex mutex;
+    std::vector<std::function<void(Engine&)>> list;
+};
+
+Initializers& initializers() {
+    static Initializers all;
+    return all;
+}
+
 }  // namespace
 
 Engine::Engine(std::string name)
     : m_id(g_nextEngineId.fetch_add(1)),
       m_name(name.empty() ? "engine " + std::to_string(m_id) : std::move(name)),
-      m_signalThread(std::this_thread::get_id()) {}
+      m_signalThread(std::this_thread::get_id()) {
+    std::vector<std::function<void(Engine&)>> run;
+    {
+        std::lock_guard lock(initializers().mutex);
+        run = initializers().list;
+    }
+    if (run.empty()) return;
+    EngineScope scope(*this);
+    for (const auto& initializer : run) initializer(*this);
+}
+
+void addEngineInitializer(std::function<void(Engine&)> initializer) {
+    std::lock_guard lock(initializers().mutex);
+    initializers().list.push_back(std::move(initializer));
+}
 
 Engine::~Engine() = default;
 

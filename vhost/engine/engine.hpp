@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -54,6 +55,11 @@ public:
 private:
     Engine* m_previous;
 };
+
+// Registers `initializer` to run at the end of every Engine construction from now on (not on
+// engines that exist already), in registration order, with the new engine bound to the
+// constructing thread. An initializer that throws fails the construction. Any thread.
+void addEngineInitializer(std::function<void(Engine&)> initializer);
 
 // The engine bound to the calling thread, or null when none is.
 Engine* boundEngine() noexcept;

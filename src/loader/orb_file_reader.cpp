@@ -1,0 +1,146 @@
+#include "loader/orb_file_reader.hpp"
+
+#include <sstream>
+#include <string>
+
+#include "capi/message_ids.hpp"
+#include "capi/scopes.hpp"
+#include "host/i18n.hpp"
+#include "host/services.hpp"
+#include "host/ut.hpp"
+#include "orbfile/version_function.hpp"
+#include "platform/fault_guard.hpp"
+
+namespace orb::capi {
+template class PerEngine<OrbFileReaderPerEngine>;
+}
+
+namespace {
+
+using orb::capi::PerEngine;
+
+// Every module is admitted to the thread pool until modules can declare themselves safe for
+// background tasks; the check keeps its place in the load so that declaring can be added here.
+bool admittedToThreadPool(const std::u16string& /*path*/) { return true; }
+
+// The C++ entry comes first: a C++ module may export a C gateway as well, and is still a C++
+// module. Of the two Fortran spellings the upper-case one wins.
+constexpr const char* kCppEntry = "orbFunctionAdapter";
+constexpr const char* kCEntry = "orbFunction";
+constexpr const char* kFortranEntries[] = {"ORBFUNCTION", "orbfunction_"};
+constexpr const char* kCppCreate = "orbCreateOrbFunction";
+constexpr const char* kCppDestroy = "orbDestroyOrbFunction";
+
+void releaseRecord(impl_info_tag* record) {
+    if (!record->locked && record->entryKind != kOrbEntryRefused) host::utUnloadLibrary(record->library);
+    host::utFree(record);
+}
+
+// A failed load leaves nothing behind: no record, no library.
+impl_info_tag* abandon(impl_info_tag* record, void* library, int* status, int reason) {
+    host::utFree(record);
+    host::utUnloadLibrary(library);
+    *status = reason;
+    return nullptr;
+}
+
+template <class Tag, class... Args>
+void printCatalogueLine(Args&&... args) {
+    std::u16string text = host::i18n::GetFormattedMessage(orb::capi::messageIdentifier<Tag>(),
+                                                          {host::MessageArg(std::forward<Args>(args))...});
+    host::utPrintf("%s\n", host::i18n::to_string(text).c_str());
+}
+
+void announceLoad(const std::u16string& path, void* entry) {
+    std::ostringstream address;
+    address << entry;
+    printCatalogueLine<VELTRA::orb::OrbLoaded>(host::i18n::to_string(path), address.str());
+    printCatalogueLine<VELTRA::orb::IssueContinue>();
+}
+
+}  // namespace
+
+OrbFileReader::~OrbFileReader() = default;
+
+impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functionName*/, int* status) {
+    *status = kOrbLoadOk;
+    auto* record = static_cast<impl_info_tag*>(host::utCalloc(1, sizeof(impl_info_tag)));
+    if (!record) {
+        *status = kOrbLoadOutOfMemory;
+        return nullptr;
+    }
+    const std::u16string fullPath(path);
+    if (host::svIsTasksMode() && !admittedToThreadPool(fullPath)) {
+        record->entryKind = kOrbEntryRefused;
+        return record;
+    }
+
+    void* library = host::utLoadLibraryWithLocalSymbolVisibility(fullPath, nullptr);
+    if (!library) {
+        host::utFree(record);
+        return nullptr;
+    }
+
+    if (void* entry = host::utFindSymbolInLibrary(library, kCppEntry)) {
+        record->entry = entry;
+        record->entryKind = kOrbEntryCpp;
+        // The engine handle of C++ modules comes with the C++ module interface; until then it
+        // stays null, which that interface's services treat as "no engine".
+        record->createFunction = host::utFindSymbolInLibrary(library, kCppCreate);
+        if (record->createFunction) record->destroyFunction = host::utFindSymbolInLibrary(library, kCppDestroy);
+        if (!record->createFunction || !record->destroyFunction) {
+            return abandon(record, library, status, kOrbLoadMissingCppEntry);
+        }
+    } else if (void* entry = host::utFindSymbolInLibrary(library, kCEntry)) {
+        record->entry = entry;
+        record->entryKind = kOrbEntryC;
+    } else {
+        for (const char* name : kFortranEntries) {
+            if ((record->entry = host::utFindSymbolInLibrary(library, name))) break;
+        }
+        if (!record->entry) return abandon(record, library, status, kOrbLoadNoEntryPoint);
+        record->entryKind = kOrbEntryFortran;
+    }
+
+    record->library = library;
+    if (PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().debugFlag != 0) {
+        announceLoad(fullPath, record->entry);
+    }
+    try {
+        // Runs module code; a fault in it is the module's failure to load.
+        orbfile::readModuleVersionFunction(library, record->builtRelease, record->targetApiVersion);
+    } catch (...) {
+        abandon(record, library, status, kOrbLoadOk);
+        throw;
+    }
+    return record;
+}
+
+void inSetOrbfileReader(std::unique_ptr<OrbFileReader> reader) {
+    using Record = PerEngine<OrbFileReaderPerEngine>;
+    if (!reader) {
+        host::storage::erase(Record::key(), typeid(OrbFileReaderPerEngine));
+        return;
+    }
+    Record::getOrCreate().reader = std::move(reader);
+}
+
+namespace orb::loader {
+
+int clearLoadRecord(impl_info_tag* record) {
+    capi::FloatingPointScope fpScope;
+    if (record->exitFunction) {
+        try {
+            platform::callGuarded(record->exitFunction);
+        } catch (...) {
+            releaseRecord(record);
+            throw;
+        }
+    }
+    // A C++ module never reaches a loaded state in this build (see the module record), so there
+    // is no function object to destroy here.
+    releaseRecord(record);
+    return 1;
+}
+
+}  // namespace orb::loader

@@ -1,0 +1,44 @@
+// The machine-fault guard around every call into module code (entry points, exit functions,
+// version functions).
+//
+// A module that dereferences a bad pointer, divides an integer by zero, executes an illegal
+// instruction or recurses without bound must end in a host error, not end the process. While
+// module code runs under the guard, SIGSEGV, SIGBUS, SIGFPE and SIGILL on the calling thread jump
+// back to the guard, which throws host::FatalException with the signal number. The handlers run
+// on an alternate signal stack of the thread, so a fault caused by exhausting the thread's own
+// stack is caught too.
+//
+// Outside a guard (another thread, or host code not called from a guarded call) the handlers
+// that were installed before this library's run unchanged: default action, ignore, or the other
+// handler with its own arguments.
+//
+// Guards nest: a module that calls the host, which calls another module, has two guards armed;
+// a fault returns to the innermost, and the outer one is armed again once the inner call ends,
+// normally or by an exception. After a caught fault the thread's signal mask is what it was when
+// the guard was armed, and the alternate stack is free for the next fault.
+//
+// Frames of the module between the guard and the fault are abandoned, not unwound: their
+// destructors do not run. Module code is C, Fortran or C++ compiled for that contract; host code
+// that a module called and that faulted loses its clean-up too, which a fault makes moot anyway.
+#pragma once
+
+#include <type_traits>
+#include <utility>
+
+#include "platform/export.hpp"
+
+namespace orb::platform {
+
+// Calls fn(context) under the guard. A machine fault becomes host::FatalException(signal); C++
+// exceptions pass through unchanged.
+ORB_API void callUnderFaultGuard(void (*fn)(void*), void* context);
+
+// The same for any callable: callGuarded([&] { entry(nlhs, plhs, nrhs, prhs); });
+template <class Fn>
+void callGuarded(Fn&& fn) {
+    using Callable = std::remove_reference_t<Fn>;
+    callUnderFaultGuard([](void* context) { (*static_cast<Callable*>(context))(); },
+                        const_cast<void*>(static_cast<const void*>(&fn)));
+}
+
+}  // namespace orb::platform

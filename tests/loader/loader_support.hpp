@@ -1,0 +1,86 @@
+// Driving orb modules in tests: a module record made by the runtime's factory for one of the
+// built test modules, called directly through its function record.
+#pragma once
+
+#include <dlfcn.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <ry.h>
+
+#include "host/dispatcher.hpp"
+#include "host/exceptions.hpp"
+#include "host/i18n.hpp"
+#include "host/ry.hpp"
+#include "loader/orb_module_file.hpp"
+#include "vhost/boot/boot.hpp"
+
+namespace orbtest {
+
+inline std::string modulePath(const std::string& name) {
+    return std::string(ORB_TEST_MODULE_DIR) + "/" + name + ".orbw64";
+}
+
+// Whether the library at `path` is mapped in this process now (without mapping it).
+inline bool libraryMapped(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle) dlclose(handle);
+    return handle != nullptr;
+}
+
+class TestModule {
+public:
+    explicit TestModule(const std::string& nameOrPath, host::HostDispatcher* dispatcher = nullptr)
+        : m_path(nameOrPath.find('/') == std::string::npos ? modulePath(nameOrPath) : nameOrPath),
+          m_file(__construct_lm_orbw64(dispatcher, host::i18n::to_ustring(m_path).c_str())) {}
+    ~TestModule() { m_file->unloadModuleFile(); }
+
+    const std::string& path() const { return m_path; }
+    orb::loader::OrbFunctionHandle& function() { return *static_cast<orb::loader::OrbModuleFile&>(*m_file).orbFunction(); }
+    void unload() { m_file->unloadModuleFile(); }
+
+    // Calls with `nlhs` outputs; the outputs belong to the caller (destroy them).
+    std::vector<ryArray*> call(int nlhs, std::vector<ryArray*> inputs) {
+        std::vector<ryArray*> outputs(std::max(nlhs, 1), nullptr);
+        function().dispatch_file(nlhs, outputs.data(), static_cast<int>(inputs.size()), inputs.data());
+        return outputs;
+    }
+    // A call with scalar inputs and one scalar output.
+    double callScalar(std::vector<double> inputs, int nlhs = 1) {
+        std::vector<ryArray*> arrays;
+        for (double x : inputs) arrays.push_back(ryCreateDoubleScalar(x));
+        auto outputs = call(nlhs, arrays);
+        double value = outputs[0] ? ryGetScalar(outputs[0]) : -1;
+        for (ryArray* a : arrays) ryDestroyArray(a);
+        ryDestroyArray(outputs[0]);
+        return value;
+    }
+
+private:
+    std::string m_path;
+    std::unique_ptr<host::HostModuleFile> m_file;
+};
+
+// The error `body` raised (as the caller sees it); fails the test when it raised none.
+inline host::UserException errorOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const host::UserException& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no error was raised";
+    return host::UserException("", "");
+}
+
+// Every test of this folder runs with the runtime attached to the reference host.
+class LoaderTest : public testing::Test {
+protected:
+    void SetUp() override { vhost::boot::attachRuntime(); }
+};
+
+}  // namespace orbtest

@@ -1,0 +1,136 @@
+// The example modules, built exactly as the demo builds them (a plain C compiler against the
+// staged installation root) and called through `orb run -e`.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "support/run_child.hpp"
+#include "tools/tool_output.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tooltest::contains;
+using tooltest::numbersIn;
+
+const std::string kStage = ORB_STAGE_DIR;
+// One folder per test process: ctest runs the tests of this file in parallel processes, and one
+// must not load a module while another rewrites it.
+const fs::path kBuilt = fs::path(ORB_TEST_BINARY_DIR) / ("examples_" + std::to_string(::getpid()));
+
+
+
+class Examples : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        fs::create_directories(kBuilt);
+        for (const std::string name : {"scale", "describe", "callback"}) {
+            const auto result = orbtest::runChild(
+                "/usr/bin/env",
+                {"cc", "-shared", "-fPIC", "-fexceptions", "-I" + kStage + "/include",
+                 std::string(ORB_SOURCE_DIR) + "/examples/" + name + ".c", "-L" + kStage + "/lib", "-lorb", "-lvhost",
+                 "-o", (kBuilt / (name + ".orbw64")).string()});
+            s_buildLog += result.out + result.err;
+            if (result.exitCode != 0) s_built = false;
+        }
+    }
+
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(kBuilt, ignored);
+    }
+
+    void SetUp() override { ASSERT_TRUE(s_built) << s_buildLog; }
+
+    static orbtest::ChildResult run(const std::string& statements) {
+        return orbtest::runChild(kStage + "/bin/orb", {"run", "--path", kBuilt.string(), "-e", statements});
+    }
+
+    static inline bool s_built = true;
+    static inline std::string s_buildLog;
+};
+
+TEST_F(Examples, BuildCleanlyAndPassTheCheck) {
+    EXPECT_EQ(s_buildLog, "");  // no warning from the plain compiler either
+    const auto result = orbtest::runChild(kStage + "/bin/orb", {"check", (kBuilt / "scale.orbw64").string(),
+                                                                (kBuilt / "describe.orbw64").string(),
+                                                                (kBuilt / "callback.orbw64").string()});
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_EQ(result.out.find("upgrade"), std::string::npos) << result.out;
+}
+
+TEST_F(Examples, ScaleKeepsTheClassAndRoundsAndSaturatesIntegers) {
+    struct Case {
+        std::string expression;
+        std::string className;
+        std::vector<double> values;  // as shown, row by row
+    };
+    const Case cases[] = {
+        {"scale([1 -2; 3 4], -1.5)", "double", {-1.5, 3, -4.5, -6}},
+        {"scale(single([1.5 2]), 2)", "single", {3, 4}},
+        {"scale(int16([3 -3 1]), 2.5)", "int16", {8, -8, 3}},  // halves away from zero
+        {"scale(int8([100 -100 7]), 2)", "int8", {127, -128, 14}},
+        {"scale(uint8([10 200]), -1)", "uint8", {0, 0}},
+        {"scale(uint32([4 5]), 0.5)", "uint32", {2, 3}},
+        {"scale(int32(7), int8(3))", "int32", {21}},
+        {"scale([], 2)", "double", {}},
+    };
+    for (const Case& c : cases) {
+        const auto result = run("y = " + c.expression + "; c = class(y)\ny");
+        ASSERT_EQ(result.exitCode, 0) << c.expression << "\n" << result.err;
+        EXPECT_TRUE(contains(result.out, "c = '" + c.className + "'")) << c.expression << "\n" << result.out;
+        const std::string shown = result.out.substr(result.out.find("y ="));
+        EXPECT_EQ(numbersIn(shown), c.values) << c.expression << "\n" << shown;
+    }
+    const auto complex = run("z = scale([1+2i 3], -2)");
+    EXPECT_EQ(complex.exitCode, 0) << complex.err;
+    EXPECT_TRUE(contains(complex.out, "-2 - 4i") || contains(complex.out, "-2.0000 - 4.0000i")) << complex.out;
+}
+
+TEST_F(Examples, BadInputRaisesIdentifiedErrors) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"scale('text', 2)", "(scale:notNumeric)"},
+        {"scale(true, 2)", "(scale:notNumeric)"},
+        {"scale(int8(1), [1 2])", "(scale:badFactor)"},
+        {"scale(1, 1+2i)", "(scale:badFactor)"},
+        {"scale(1)", "(scale:nargin)"},
+        {"[a, b] = scale(1, 2)", "(scale:nargout)"},
+        {"describe()", "(describe:nargin)"},
+        {"callback('shout')", "(callback:usage)"},
+        {"callback(3)", "(callback:usage)"},
+        {"callback('get', 'nosuchvariable')", "(callback:noVariable)"},
+        // An error inside the host function a module calls reaches the module's caller intact.
+        {"callback('call', 'error', 'tools:inner', 'raised inside')", "(tools:inner): raised inside"},
+    };
+    for (const auto& [statement, expected] : cases) {
+        const auto result = run(statement);
+        EXPECT_EQ(result.exitCode, 1) << statement;
+        EXPECT_TRUE(contains(result.err, expected)) << statement << "\n" << result.err;
+    }
+}
+
+TEST_F(Examples, DescribeAndCallbackWorkThroughTheHost) {
+    const auto described = run("s = describe([1 2 3; 4 5 6], 'ab', {1, 'x'}, 1+2i);\n"
+                                "a = s(1).size, b = s(2).class, c = s(3).contents{2}, d = s(4).bytes\n"
+                                "e = s(4).isComplex, f = numel(s)\n"
+                                "t = describe(describe(1)); g = t.contents{3}");
+    ASSERT_EQ(described.exitCode, 0) << described.err;
+    for (const char* line : {"b = 'char'", "c = 'char'", "d = 16", "e = true", "f = 4", "g = 'numel'"}) {
+        EXPECT_TRUE(contains(described.out, line)) << line << "\n" << described.out;
+    }
+    EXPECT_EQ(numbersIn(described.out.substr(0, described.out.find("b ="))), (std::vector<double>{2, 3}));
+
+    // put, eval and get share the base workspace with the statements around them; a failed
+    // evaluation answers a non-zero status.
+    const auto workspace = run("callback('put', 'v', [1 2 3]); w = callback('get', 'v')\n"
+                               "ok = callback('eval', 'u = v;'), bad = callback('eval', 'u = nothing;'), u\n"
+                               "n = callback('call', 'size', [1 2; 3 4; 5 6])");
+    ASSERT_EQ(workspace.exitCode, 0) << workspace.err;
+    EXPECT_EQ(numbersIn(workspace.out), (std::vector<double>{1, 2, 3, 0, 1, 1, 2, 3, 3, 2})) << workspace.out;
+}
+
+}  // namespace

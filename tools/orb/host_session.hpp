@@ -1,0 +1,51 @@
+// What `orb run` and `orb shell` share: the reference host with the runtime attached, one engine
+// bound to the calling thread for the whole session, the module search path, and the way a host
+// error is shown to the user.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vhost/engine/engine.hpp"
+
+namespace orbtool {
+
+// Reads the option at args[index] if it is `--path DIR` or `--path=DIR`: appends DIR to
+// `paths` and moves `index` past it. Answers false (index unchanged) for any other argument;
+// throws UsageError when DIR is missing or is not a folder.
+bool takePathOption(const std::vector<std::string>& args, std::size_t& index, std::vector<std::string>& paths);
+
+// A command line the user got wrong; the message says what, without the subcommand's name.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The host for one run of the tool. Attaches the runtime, creates an engine and binds it to the
+// calling thread, and puts `paths` on the module search path so that the first one given is
+// searched first. When the session ends, the engine's dispatcher unloads every module (their exit
+// functions run).
+class HostSession {
+public:
+    explicit HostSession(const std::vector<std::string>& paths);
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    // Puts one more folder at the front of the search path.
+    void addPath(const std::string& folder);
+
+private:
+    vhost::Engine m_engine;
+    vhost::EngineScope m_scope;
+};
+
+// Writes `error` to standard error the way the tools show host errors:
+//   Error using NAME (IDENTIFIER): MESSAGE
+// leaving out "using NAME" when no function is named and "(IDENTIFIER)" when there is none.
+// Standard output is flushed first so that the error follows the output it came after.
+void printError(const std::exception& error);
+
+}  // namespace orbtool

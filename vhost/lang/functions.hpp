@@ -1,0 +1,45 @@
+// Built-in functions of the host language, and how any function is called by name.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "vhost/lang/values.hpp"
+
+namespace vhost::lang {
+
+using Arguments = std::vector<const ryArray*>;
+// A built-in: `nargout` outputs asked for (0 when the caller takes at most one), the inputs
+// (borrowed); answers its outputs (may be more than asked for; extra ones are dropped).
+using Builtin = std::function<std::vector<Value>(int nargout, const Arguments& inputs)>;
+
+// Process-wide; a later registration of the same name replaces the earlier one.
+void registerBuiltin(const std::string& name, Builtin function);
+const Builtin* findBuiltin(const std::string& name);
+
+// Whether `name` is a built-in or a file on the path.
+bool isFunction(const std::string& name);
+// Calls a built-in, else a function on the path; raises "VELTRA:undefinedFunction". At least max(nargout, 1) entries when the function gave that many.
+std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs);
+// What a function-handle array made by this host carries as its payload.
+struct HandleTarget {
+    virtual ~HandleTarget() = default;
+    virtual std::vector<Value> call(int nargout, const Arguments& inputs) = 0;
+};
+// Calls the function behind a function-handle array.
+std::vector<Value> callHandle(const ryArray* handle, int nargout, const Arguments& inputs);
+
+// Evaluates statements in `workspace` (made current while they run).
+class Workspace;
+void evaluateIn(Workspace& workspace, std::string_view statements);
+
+// The language's text for a value (used by display, disp and the error helpers).
+std::string render(const std::string& name, const ryArray* value);
+
+// Registers the built-ins and test classes once per process (called by the language on first use).
+void ensureBuiltins();
+void registerCoreBuiltins();
+void registerClassBuiltins();
+
+}  // namespace vhost::lang

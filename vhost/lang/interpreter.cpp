@@ -1,0 +1,390 @@
+#include "vhost/lang/interpreter.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+#include <mutex>
+
+#include "host/ry.hpp"
+#include "vhost/dispatcher/dispatcher.hpp"
+#include "vhost/lang/classes.hpp"
+#include "vhost/lang/functions.hpp"
+#include "vhost/lang/syntax.hpp"
+#include "vhost/lang/workspace.hpp"
+#include "vhost/ry/lifetime.hpp"
+#include "vhost/ut/output.hpp"
+
+namespace vhost::lang {
+
+// --- built-in registry and calls -------------------------------------------------------------
+
+namespace {
+
+struct BuiltinRegistry {
+    std::mutex mutex;
+    std::map<std::string, Builtin> functions;
+};
+
+BuiltinRegistry& builtinRegistry() {
+    static BuiltinRegistry registry;
+    return registry;
+}
+
+std::vector<Value> checkedOutputs(const std::string& name, int nargout, std::vector<Value> outputs) {
+    if (static_cast<int>(outputs.size()) < nargout) {
+        if (outputs.empty()) fail("VELTRA:tooManyOutputs", "Too many output arguments for " + name + ".");
+        fail("VELTRA:tooManyOutputs", name + " gives at most " + std::to_string(outputs.size()) + " outputs.");
+    }
+    for (int i = 0; i < nargout; ++i)
+        if (!outputs[i]) fail("VELTRA:unassignedOutput", "Output " + std::to_string(i + 1) + " of " + name + " was not set.");
+    // With no output asked for, the first one (if any) is the call's value.
+    outputs.resize(std::min(outputs.size(), static_cast<std::size_t>(std::max(nargout, 1))));
+    return outputs;
+}
+
+// Calls a function record of the dispatcher the way a module is called: outputs arrive tracked
+// by the caller's array-list context and are taken out of it.
+std::vector<Value> callRecord(host::HostFunctionHandleFile& function, int nargout, const Arguments& inputs) {
+    std::vector<ryArray*> outputs(static_cast<std::size_t>(std::max(nargout, 1)), nullptr);
+    std::vector<ryArray*> in;
+    for (const ryArray* input : inputs) in.push_back(const_cast<ryArray*>(input));
+    currentDispatcher().call(function, nargout, outputs.data(), static_cast<int>(in.size()), in.data());
+    std::vector<Value> result;
+    for (ryArray* output : outputs) result.push_back(output ? host::from_veltra(output) : Value());
+    while (!result.empty() && !result.back()) result.pop_back();
+    return result;
+}
+
+}  // namespace
+
+void registerBuiltin(const std::string& name, Builtin function) {
+    BuiltinRegistry& registry = builtinRegistry();
+    std::lock_guard lock(registry.mutex);
+    registry.functions[name] = std::move(function);
+}
+
+const Builtin* findBuiltin(const std::string& name) {
+    ensureBuiltins();
+    BuiltinRegistry& registry = builtinRegistry();
+    std::lock_guard lock(registry.mutex);
+    auto found = registry.functions.find(name);
+    return found == registry.functions.end() ? nullptr : &found->second;
+}
+
+void ensureBuiltins() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        registerCoreBuiltins();
+        registerClassBuiltins();
+    });
+}
+
+bool isFunction(const std::string& name) {
+    return findBuiltin(name) || currentDispatcher().findFunction(name) != nullptr;
+}
+
+std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs) {
+    if (const Builtin* builtin = findBuiltin(name)) {
+        try {
+            return checkedOutputs(name, nargout, (*builtin)(nargout, inputs));
+        } catch (host::UserException& error) {
+            if (error.functionName().empty()) error.setFunctionName(name);
+            throw;
+        }
+    }
+    if (host::HostFunctionHandleFile* function = currentDispatcher().findFunction(name))
+        return checkedOutputs(name, nargout, callRecord(*function, nargout, inputs));
+    fail("VELTRA:undefinedFunction", "Undefined function or variable '" + name + "'.");
+}
+
+std::vector<Value> callHandle(const ryArray* handle, int nargout, const Arguments& inputs) {
+    const auto* content = handle->function();
+    auto* target = content ? static_cast<HandleTarget*>(content->payload.get()) : nullptr;
+    if (!target) fail("VELTRA:invalidArgument", "The function handle does not name a function.");
+    return checkedOutputs(content->text, nargout, target->call(nargout, inputs));
+}
+
+// --- evaluation --------------------------------------------------------------------------------
+
+namespace {
+
+class Evaluator {
+public:
+    explicit Evaluator(Workspace& workspace) : m_workspace(workspace) {}
+
+    void run(const Statement& st) {
+        switch (st.kind) {
+        case Statement::Command: return command(st);
+        case Statement::Assignment: return assignment(st);
+        case Statement::Expression: return expressionStatement(st);
+        }
+    }
+
+    // The values of an expression: several only for a call asked for several outputs.
+    std::vector<Value> values(const Expr& e, int nargout) {
+        switch (e.kind) {
+        case Expr::Number: return one(e.imaginary ? makeComplex({0, e.number}) : makeDouble(e.number));
+        case Expr::Text: return one(makeText(e.text));
+        case Expr::Colon: return one(makeText(":"));
+        case Expr::Matrix: return one(matrix(e));
+        case Expr::CellLiteral: return one(cellLiteral(e));
+        case Expr::Unary: {
+            Value operand = single(*e.base);
+            return one(e.op == '-' ? negate(operand.get()) : std::move(operand));
+        }
+        case Expr::Binary: {
+            Value left = single(*e.left);
+            Value right = single(*e.right);
+            return one(arithmetic(e.op, left.get(), right.get()));
+        }
+        case Expr::Name: return reference(e.text, {}, nargout);
+        case Expr::Postfix:
+            if (e.base->kind == Expr::Name) return reference(e.base->text, e.suffixes, nargout);
+            return one(applySuffixes(single(*e.base), e.suffixes, 0, nargout));
+        }
+        return {};
+    }
+
+    Value single(const Expr& e) {
+        std::vector<Value> result = values(e, 1);
+        if (result.empty() || !result[0]) fail("VELTRA:unassignedOutput", "The expression gives no value.");
+        return std::move(result[0]);
+    }
+
+private:
+    static std::vector<Value> one(Value v) {
+        std::vector<Value> result;
+        result.push_back(std::move(v));
+        return result;
+    }
+
+    Arguments borrowed(const std::vector<Value>& owned) {
+        Arguments args;
+        for (const Value& v : owned) args.push_back(v.get());
+        return args;
+    }
+
+    std::vector<Value> evaluateArgs(const std::vector<ExprPtr>& exprs) {
+        std::vector<Value> args;
+        for (const ExprPtr& arg : exprs) args.push_back(single(*arg));
+        return args;
+    }
+
+    // NAME followed by suffixes: a variable, a dotted function name (pkg.sub.fn), or a function.
+    std::vector<Value> reference(const std::string& name, const std::vector<Suffix>& suffixes, int nargout) {
+        if (const ryArray* variable = m_workspace.find(name)) {
+            if (variable->function() && !suffixes.empty() && suffixes[0].kind == Suffix::Paren) {
+                std::vector<Value> args = evaluateArgs(suffixes[0].args);
+                std::vector<Value> outputs = callHandle(variable, suffixes.size() == 1 ? nargout : 1, borrowed(args));
+                if (suffixes.size() == 1) return outputs;
+                return one(applySuffixes(firstOf(std::move(outputs), name), suffixes, 1, nargout));
+            }
+            return one(applySuffixes(copyOf(variable), suffixes, 0, nargout));
+        }
+        // Longest dotted prefix that names a function.
+        std::string qualified = name;
+        std::size_t used = 0;
+        std::string best;
+        std::size_t bestUsed = 0;
+        if (isFunction(qualified)) best = qualified;
+        while (used < suffixes.size() && suffixes[used].kind == Suffix::Dot) {
+            qualified += "." + suffixes[used].name;
+            ++used;
+            if (isFunction(qualified)) {
+                best = qualified;
+                bestUsed = used;
+            }
+        }
+        if (best.empty()) fail("VELTRA:undefinedFunction", "Undefined function or variable '" + qualified + "'.");
+        std::size_t next = bestUsed;
+        std::vector<Value> args;
+        if (next < suffixes.size() && suffixes[next].kind == Suffix::Paren) args = evaluateArgs(suffixes[next++].args);
+        const bool last = next == suffixes.size();
+        std::vector<Value> outputs = callFunction(best, last ? nargout : 1, borrowed(args));
+        if (last) return outputs;
+        return one(applySuffixes(firstOf(std::move(outputs), best), suffixes, next, nargout));
+    }
+
+    static Value firstOf(std::vector<Value> outputs, const std::string& name) {
+        if (outputs.empty() || !outputs[0]) fail("VELTRA:unassignedOutput", name + " gave no value to index into.");
+        return std::move(outputs[0]);
+    }
+
+    Value applySuffixes(Value value, const std::vector<Suffix>& suffixes, std::size_t from, int) {
+        for (std::size_t i = from; i < suffixes.size(); ++i) {
+            const Suffix& s = suffixes[i];
+            if (s.kind == Suffix::Dot) {
+                value = fieldOf(value.get(), s.name);
+                continue;
+            }
+            std::vector<Value> args = evaluateArgs(s.args);
+            if (value->object() && overloadsIndexing(value.get())) {
+                value = overloadedRead(value.get(), s.kind == Suffix::Paren ? "()" : "{}", borrowed(args));
+            } else {
+                value = s.kind == Suffix::Paren ? indexParen(value.get(), borrowed(args)) : indexBrace(value.get(), borrowed(args));
+            }
+        }
+        return value;
+    }
+
+    Value matrix(const Expr& e) {
+        std::vector<std::vector<Value>> owned;
+        std::vector<std::vector<const ryArray*>> layout;
+        for (const auto& row : e.rows) {
+            owned.emplace_back();
+            layout.emplace_back();
+            for (const ExprPtr& item : row) {
+                for (Value& v : values(*item, 1)) {
+                    if (!v) continue;
+                    layout.back().push_back(v.get());
+                    owned.back().push_back(std::move(v));
+                }
+            }
+        }
+        return concatenate(layout);
+    }
+
+    Value cellLiteral(const Expr& e) {
+        std::vector<std::vector<Value>> rowsOfValues;
+        std::size_t width = 0;
+        for (const auto& row : e.rows) {
+            rowsOfValues.emplace_back();
+            for (const ExprPtr& item : row) rowsOfValues.back().push_back(single(*item));
+            if (width && rowsOfValues.back().size() != width)
+                fail("VELTRA:dimensionMismatch", "Rows of a cell array must have the same number of elements.");
+            width = rowsOfValues.back().size();
+        }
+        Value cell(ry::newCellArray({rowsOfValues.size(), rowsOfValues.empty() ? 0 : width}));
+        for (std::size_t r = 0; r < rowsOfValues.size(); ++r)
+            for (std::size_t c = 0; c < width; ++c)
+                ry::setCell(cell.get(), c * rowsOfValues.size() + r, rowsOfValues[r][c].release());
+        return cell;
+    }
+
+    void command(const Statement& st) {
+        if (st.command == "global") {
+            for (const std::string& name : st.words) m_workspace.declareGlobal(name);
+            return;
+        }
+        if (st.words.empty()) {
+            m_workspace.clear();
+            return;
+        }
+        if (st.words.size() == 1 && st.words[0] == "all") {
+            m_workspace.clear();
+            workspaces().global().clear();
+            clearAll();
+            return;
+        }
+        for (const std::string& name : st.words) {
+            m_workspace.remove(name);
+            clear(name);
+        }
+    }
+
+    void assignment(const Statement& st) {
+        const int nargout = static_cast<int>(st.targets.size());
+        std::vector<Value> results;
+        if (st.multiple) {
+            results = values(*st.value, nargout);
+            if (static_cast<int>(results.size()) < nargout)
+                fail("VELTRA:tooManyOutputs", "Too many output arguments.");
+        } else {
+            results.push_back(single(*st.value));
+        }
+        for (int i = 0; i < nargout; ++i) {
+            const Target& target = st.targets[i];
+            Value value = target.fields.empty() ? std::move(results[i]) : withField(target, std::move(results[i]));
+            m_workspace.assign(target.name, std::move(value));
+            if (st.show) display(target.name, m_workspace.find(target.name));
+        }
+    }
+
+    // s.a.b = v: the variable with the nested field set (structs are created as needed).
+    Value withField(const Target& target, Value value) {
+        const ryArray* existing = m_workspace.find(target.name);
+        Value root = existing ? copyOf(existing) : Value(ry::newStructArray({1, 1}, {}));
+        return setPath(std::move(root), target.fields, 0, std::move(value));
+    }
+
+    Value setPath(Value container, const std::vector<std::string>& fields, std::size_t at, Value value) {
+        if (at + 1 < fields.size()) {
+            Value inner;
+            if (container->structure() && ry::fieldNumber(container.get(), fields[at]) >= 0 &&
+                container->structure()->values[static_cast<std::size_t>(ry::fieldNumber(container.get(), fields[at]))])
+                inner = fieldOf(container.get(), fields[at]);
+            else
+                inner = Value(ry::newStructArray({1, 1}, {}));
+            value = setPath(std::move(inner), fields, at + 1, std::move(value));
+        }
+        return assignField(std::move(container), fields[at], std::move(value));
+    }
+
+    void expressionStatement(const Statement& st) {
+        // A bare variable is shown under its own name and does not change "ans".
+        if (st.value->kind == Expr::Name) {
+            if (const ryArray* variable = m_workspace.find(st.value->text)) {
+                if (st.show) display(st.value->text, variable);
+                return;
+            }
+        }
+        std::vector<Value> results = values(*st.value, 0);
+        if (results.empty() || !results[0]) return;
+        m_workspace.assign("ans", std::move(results[0]));
+        if (st.show) display("ans", m_workspace.find("ans"));
+    }
+
+    Workspace& m_workspace;
+};
+
+}  // namespace
+
+void evaluateIn(Workspace& workspace, std::string_view statements) {
+    const std::vector<Statement> parsed = parseStatements(statements);
+    WorkspaceScope scope(workspace);
+    for (const Statement& st : parsed) {
+        // Whatever a statement leaves tracked (callback results, module temporaries) goes with it.
+        const host::ryContextToken token = host::ryEnterNewArrayListContext();
+        try {
+            Evaluator(workspace).run(st);
+        } catch (...) {
+            host::ryExitArrayListContext(token, nullptr, 0, false);
+            throw;
+        }
+        host::ryExitArrayListContext(token, nullptr, 0, false);
+    }
+}
+
+void evaluate(std::string_view statements) { evaluateIn(workspaces().current(), statements); }
+
+ryArray* parseLiteral(std::string_view text) {
+    static const std::vector<std::string> constants{"true", "false", "pi", "Inf", "NaN"};
+    ExprPtr e = parseExpression(text);
+    // Only literals: no variables, no calls but the named constants.
+    std::function<void(const Expr&)> check = [&](const Expr& x) {
+        if (x.kind == Expr::Name && std::find(constants.begin(), constants.end(), x.text) == constants.end())
+            fail("VELTRA:parse", "'" + std::string(text) + "' is not a literal value.");
+        if (x.kind == Expr::Postfix) fail("VELTRA:parse", "'" + std::string(text) + "' is not a literal value.");
+        if (x.base) check(*x.base);
+        if (x.left) check(*x.left);
+        if (x.right) check(*x.right);
+        for (const auto& row : x.rows)
+            for (const ExprPtr& item : row) check(*item);
+    };
+    check(*e);
+    Workspace scratch(nullptr);
+    return Evaluator(scratch).single(*e).release();
+}
+
+std::vector<ryArray*> call(const std::string& name, int nlhs, const std::vector<ryArray*>& inputs) {
+    Arguments args(inputs.begin(), inputs.end());
+    std::vector<ryArray*> result;
+    for (Value& v : callFunction(name, nlhs, args)) result.push_back(v.release());
+    return result;
+}
+
+void display(const std::string& name, const ryArray* value) { writeOutput(render(name, value)); }
+
+}  // namespace vhost::lang
