@@ -19,8 +19,9 @@ int svFeatureRegistrationCount(const std::string& name);
 // Whether the host runs module calls as background tasks (tasks mode).
 bool svIsTasksMode();
 
-// Records that `name`, which background tasks may not call, was called; `kind` says what it is.
-void logDisallowedTaskBuiltin(const std::string& name, int kind);
+// Records that `name`, which background tasks may not call, was called; `kind` says what it is
+// ("orb" for a module function).
+void logDisallowedTaskBuiltin(const std::string& name, const std::string& kind);
 
 // Constructed around every call of a module entry point: the module runs with the process's
 // own identity, not an impersonated one. Nothing to revert on POSIX hosts.

@@ -13,8 +13,8 @@ using CEntry = void (*)(int, ryArray**, int, ryArray**);
 using FortranEntry = void (*)(int*, ryArray**, int*, ryArray**);
 using Fortran64Entry = void (*)(std::int64_t*, ryArray**, std::int64_t*, ryArray**);
 
-// The task-constraints log's kind for orb modules (the dispatcher's module kind of such files).
-constexpr int kOrbBuiltinKind = 2;
+// How the task-constraints log names the kind of a refused module function.
+constexpr const char* kOrbBuiltinKind = "orb";
 constexpr const char* kUserWrittenOrb = "user written orb";
 
 // What every entry call shares: the module runs with the process's own identity, may not reuse

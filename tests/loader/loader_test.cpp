@@ -128,6 +128,7 @@ TEST_F(LoaderTest, RefusedModulesAreNeverEnteredAndTheRefusalIsLogged) {
     auto logged = vhost::disallowedTaskBuiltins();
     ASSERT_EQ(logged.size(), 2u);
     EXPECT_EQ(logged[0].name, "user written orb");
+    EXPECT_EQ(logged[0].kind, "orb");
     EXPECT_EQ(logged[1].name, "refused_fn");
 }
 

@@ -19,7 +19,7 @@ void setTasksMode(bool on);
 // One call of a function that background tasks may not call.
 struct DisallowedTaskBuiltin {
     std::string name;
-    int kind;
+    std::string kind;
 };
 // Every call recorded so far, oldest first.
 std::vector<DisallowedTaskBuiltin> disallowedTaskBuiltins();

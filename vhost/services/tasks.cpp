@@ -32,7 +32,7 @@ namespace host {
 
 bool svIsTasksMode() { return vhost::g_tasksMode.load(); }
 
-void logDisallowedTaskBuiltin(const std::string& name, int kind) {
+void logDisallowedTaskBuiltin(const std::string& name, const std::string& kind) {
     std::lock_guard lock(vhost::g_disallowedMutex);
     vhost::g_disallowed.push_back({name, kind});
 }
