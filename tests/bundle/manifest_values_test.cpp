@@ -23,24 +23,16 @@ TEST(ManifestValues, EachJsonValueBecomesItsType) {
     };
     const Case cases[] = {
         {"800", typeid(int)},
-        {"0", typeid(int)},
         {"-1", typeid(int)},
         {"2147483647", typeid(int)},    // the largest int
         {"-2147483648", typeid(int)},   // the smallest int
         {"2147483648", typeid(double)},  // one past: fits 32 unsigned bits but not an int
-        {"-2147483649", typeid(double)},
-        {"4294967296", typeid(double)},
         {"18446744073709551615", typeid(double)},
-        {"99999999999999999999999", typeid(double)},
         {"800.0", typeid(double)},  // written as a fraction: not an integer
         {"8e2", typeid(double)},
-        {"-0.5", typeid(double)},
         {"true", typeid(bool)},
-        {"false", typeid(bool)},
         {"\"800\"", typeid(std::string)},
-        {"\"\"", typeid(std::string)},
         {"[1, \"a\"]", typeid(std::vector<Any>)},
-        {"[]", typeid(std::vector<Any>)},
         {"{}", typeid(AnyMap)},
         {"null", typeid(void)},
     };
@@ -77,22 +69,16 @@ TEST(ManifestValues, ValuesSurviveTheConversion) {
 TEST(ManifestValues, TextsThatAreNotAStrictJsonObjectAreRefused) {
     const char* refused[] = {
         "",
-        "   ",
         "[1, 2]",                      // an array, not an object
-        "\"text\"",
         "42",
-        "null",
         "{\"a\": 1,}",                 // trailing comma
         "{\"a\": 1} // comment",       // comments are not JSON
-        "/* c */ {\"a\": 1}",
         "{'a': 1}",                    // single quotes
         "{\"a\": 1} {\"b\": 2}",       // two documents
         "{\"a\": 1",                   // truncated
         "{\"a\": 01}",                 // leading zero
-        "{\"a\": NaN}",
         "{\"a\": \"\xff\"}",           // not UTF-8
         "{\"Key\": 1, \"key\": 2}",    // keys the map could not tell apart
-        "{\"o\": {\"A\": 1, \"a\": 2}}",
     };
     for (const char* text : refused) {
         EXPECT_THROW(parseManifest(text), std::runtime_error) << text;

@@ -1,5 +1,6 @@
 // The error and warning services when the host installed none of their callbacks: the library
 // validates, formats and raises itself. Its own process, so that no table is ever installed.
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -17,33 +18,26 @@ using InvalidWarning = host::MsgIdException<VELTRA::orbapi::invalidWarningIdenti
 
 const char* const kInvalidIdentifiers[] = {nullptr, "", "noComponents", "a::b", ":a:b", "a:b:", "1a:b", "a b:c"};
 
-TEST(ServicesWithoutSlots, ErrorTextIsShownVerbatim) {
-    try {
-        orbErrMsgTxt("100% done, %s %d");
-        ADD_FAILURE() << "returned";
-    } catch (const host::UserException& e) {
-        EXPECT_EQ(e.message(), "100% done, %s %d");
-        EXPECT_EQ(e.identifier(), "");
-    }
-}
-
-TEST(ServicesWithoutSlots, ErrorWithIdentifierIsFormatted) {
-    try {
-        orbErrMsgIdAndTxt("mytoolbox:io:notFound", "%d files, %s", 3, "none read");
-        ADD_FAILURE() << "returned";
-    } catch (const host::SimpleException& e) {
-        EXPECT_EQ(e.identifier(), "mytoolbox:io:notFound");
-        EXPECT_EQ(e.message(), "3 files, none read");
-    }
-}
-
-TEST(ServicesWithoutSlots, LongErrorTextIsCutTo8191Characters) {
-    const std::string text(9000, 'x');
-    try {
-        orbErrMsgIdAndTxt("mod:long", "%s", text.c_str());
-        ADD_FAILURE() << "returned";
-    } catch (const host::SimpleException& e) {
-        EXPECT_EQ(e.message(), text.substr(0, 8191));
+TEST(ServicesWithoutSlots, ErrorsAreRaisedWithTheirTextFormattedOnlyWithAnIdentifier) {
+    const std::string longText(9000, 'x');
+    const struct {
+        std::function<void()> raise;
+        const char* identifier;
+        std::string message;
+    } cases[] = {
+        {[] { orbErrMsgTxt("100% done, %s %d"); }, "", "100% done, %s %d"},
+        {[] { orbErrMsgIdAndTxt("mytoolbox:io:notFound", "%d files, %s", 3, "none read"); }, "mytoolbox:io:notFound",
+         "3 files, none read"},
+        {[&] { orbErrMsgIdAndTxt("mod:long", "%s", longText.c_str()); }, "mod:long", longText.substr(0, 8191)},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.raise();
+            ADD_FAILURE() << "returned";
+        } catch (const host::UserException& e) {
+            EXPECT_EQ(e.identifier(), c.identifier);
+            EXPECT_EQ(e.message(), c.message);
+        }
     }
 }
 

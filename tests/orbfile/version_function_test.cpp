@@ -58,29 +58,6 @@ TEST(VersionFunction, FirstSpellingFoundWins) {
     }
 }
 
-TEST(VersionFunction, FindAndCallAreSeparateSteps) {
-    const LoadedModule module("versionfn_upper_underscore");
-    ASSERT_NE(module.handle(), nullptr);
-    const orbfile::VersionFunction function = orbfile::findVersionFunction(module.handle());
-    ASSERT_NE(function, nullptr);
-    EXPECT_EQ(reinterpret_cast<void*>(function), host::utFindSymbolInLibrary(module.handle(), "ORBFILEREQUIREDAPIVERSION"));
-
-    std::uint32_t relnum = 7;
-    std::uint32_t apinum = 7;
-    orbfile::callVersionFunction(function, relnum, apinum);
-    EXPECT_EQ(relnum, 0x2017Bu);
-    EXPECT_EQ(apinum, 0x07300000u);
-
-    // A function that writes nothing reports no version, whatever the caller's variables held.
-    const LoadedModule silent("versionfn_silent");
-    ASSERT_NE(silent.handle(), nullptr);
-    const orbfile::VersionFunction quiet = orbfile::findVersionFunction(silent.handle());
-    ASSERT_NE(quiet, nullptr);
-    orbfile::callVersionFunction(quiet, relnum, apinum);
-    EXPECT_EQ(relnum, 0u);
-    EXPECT_EQ(apinum, 0u);
-}
-
 TEST(VersionFunction, NullHandleReportsNothing) {
     std::uint32_t relnum = 5;
     std::uint32_t apinum = 5;

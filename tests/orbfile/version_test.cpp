@@ -60,13 +60,9 @@ TEST(VersionTextForms, ReleaseTextAppendsAndJudgesTheRelease) {
     const Case cases[] = {
         {0, "0", true},                    // no release is not a bad release
         {0x2024B, "R2024b", true},
-        {0x2024A, "R2024a", true},
         {0x2016B, "R2016b", true},         // the oldest good release
         {0x2016A, "R2016a", false},        // one release older
-        {0x2015B, "R2015b", false},
         {0x2024C, "R2024c", false},        // not a release letter
-        {0x20240, "R20240", false},
-        {0x2024F, "R2024f", false},
         {0x3000A, "R3000a", true},         // newer releases are good too
         {0xFFFFFFFA, "Rfffffffa", true},   // the widest number still fits the buffer
         {0xB, "Rb", false},
@@ -90,9 +86,7 @@ TEST(VersionTextForms, InterfaceTextAppendsAndJudgesTheInterface) {
         {kApi730, "0x7300000", true},
         {kApi800, "0x8000000", true},
         {0x08000001, "0x8000001", false},  // well formed, not a generation
-        {0x09000000, "0x9000000", false},
         {0x07100000, "0x7100000", false},
-        {1, "0x1", false},
         {0xFFFFFFFF, "0xffffffff", false},
     };
     for (const auto& c : cases) {
@@ -100,40 +94,6 @@ TEST(VersionTextForms, InterfaceTextAppendsAndJudgesTheInterface) {
         EXPECT_EQ(Version::apinum2apistr(c.apinum, out), c.known) << std::hex << c.apinum;
         EXPECT_EQ(narrow(out), std::string("R2024b ") + c.text) << std::hex << c.apinum;
     }
-}
-
-TEST(VersionTextForms, CurrentReleaseIsR2024b) {
-    EXPECT_EQ(Version::get_current_relnum(), 0x2024Bu);
-    std::u16string text;
-    EXPECT_TRUE(Version::relnum2relstr(Version::get_current_relnum(), text));
-    EXPECT_EQ(narrow(text), "R2024b");
-}
-
-TEST(VersionTextForms, TagTables) {
-    struct Case {
-        Version::APITAG tag;
-        unsigned apinum;
-        const char* macro;
-        const char* option;
-    };
-    const Case cases[] = {
-        {Version::NONE, 0, nullptr, nullptr},
-        {Version::COMPAT_32, kApi700, "-DRY_COMPAT_32", "-compatibleArrayDims"},
-        {Version::R2017b, kApi730, "-DVELTRA_ORBCMD_RELEASE=R2017b", "-R2017b"},
-        {Version::R2018a, kApi800, "-DVELTRA_ORBCMD_RELEASE=R2018a", "-R2018a"},
-    };
-    for (const auto& c : cases) {
-        const std::string label = "tag " + std::to_string(c.tag);
-        EXPECT_EQ(Version::apitag2apinum(c.tag), c.apinum) << label;
-        if (c.macro == nullptr) {
-            EXPECT_EQ(Version::apitag2macro(c.tag), nullptr) << label;
-            EXPECT_EQ(Version::apitag2option(c.tag), nullptr) << label;
-            continue;
-        }
-        EXPECT_EQ(narrow(Version::apitag2macro(c.tag)), c.macro) << label;
-        EXPECT_EQ(narrow(Version::apitag2option(c.tag)), c.option) << label;
-    }
-    EXPECT_EQ(std::u16string(Version::nullver), u"0 0");
 }
 
 // --- setting ---------------------------------------------------------------------------------------
@@ -154,15 +114,12 @@ TEST(VersionSet, FromNumbers) {
     const Case cases[] = {
         {0, 0, {"0 0", 0, 0, true, false}},
         {0x2024B, kApi800, {"R2024b 0x8000000", 0x2024B, kApi800, true, true}},
-        {0x2018A, kApi800, {"R2018a 0x8000000", 0x2018A, kApi800, true, true}},
         {0x2016B, kApi700, {"R2016b 0x7000000", 0x2016B, kApi700, true, true}},
         {0x2015B, kApi730, {"R2015b 0x7300000", 0x2015B, kApi730, false, false}},
-        {0x2016A, kApi730, {"R2016a 0x7300000", 0x2016A, kApi730, false, false}},
         {0x2024C, kApi800, {"R2024c 0x8000000", 0x2024C, kApi800, false, false}},
         {0, kApi800, {"0 0x8000000", 0, kApi800, true, false}},      // no release, known interface
         {0x2024B, 0, {"R2024b 0", 0x2024B, 0, true, true}},           // default interface
         {0x2024B, 0x08000001, {"R2024b 0x8000001", 0x2024B, 0x08000001, false, true}},
-        {0x2024B, 0x09000000, {"R2024b 0x9000000", 0x2024B, 0x09000000, false, true}},
         {0, 0x09000000, {"0 0x9000000", 0, 0x09000000, false, false}},
         {0xFFFFFFFF, 0xFFFFFFFF, {"Rffffffff 0xffffffff", 0xFFFFFFFF, 0xFFFFFFFF, false, false}},
     };
@@ -189,8 +146,6 @@ TEST(VersionSet, FromText) {
         {"", {"0 0", 0, 0, true, false}, "1.0"},
         {"R2024b 0x8000000", {"R2024b 0x8000000", 0x2024B, kApi800, true, true}, "1.0"},
         {"R2024B 0x8000000", {"R2024B 0x8000000", 0x2024B, kApi800, true, true}, "1.0"},
-        {"R2018a 0x8000000", {"R2018a 0x8000000", 0x2018A, kApi800, true, true}, "1.0"},
-        {"R2017b 0x7300000", {"R2017b 0x7300000", 0x2017B, kApi730, true, true}, "1.0"},
         {"R2015b 0x7300000", {"R2015b 0x7300000", 0x2015B, kApi730, false, false}, "1.0"},
         {"R2024b 0x9000000", {"R2024b 0x9000000", 0x2024B, 0x09000000, false, true}, "1.0"},
         {"R2024b   0x8000000", {"R2024b   0x8000000", 0x2024B, kApi800, true, true}, "1.0"},
@@ -198,15 +153,11 @@ TEST(VersionSet, FromText) {
         // Only the release scans: the interface is not known, the strategy is left alone.
         {"R2024b", {"R2024b", 0x2024B, 0, false, true}, "2.0"},
         {"R2024b 8000000", {"R2024b 8000000", 0x2024B, 0, false, true}, "2.0"},
-        {"R2024b 0xzz", {"R2024b 0xzz", 0x2024B, 0, false, true}, "2.0"},
-        {"R2015b", {"R2015b", 0x2015B, 0, false, false}, "2.0"},
         {"R2024c", {"R2024c", 0x2024C, 0, false, false}, "2.0"},
         // Nothing scans.
         {"garbage", {"garbage", 0, 0, false, false}, "2.0"},
         {"2024b 0x8000000", {"2024b 0x8000000", 0, 0, false, false}, "2.0"},
-        {"Rzz 0x8000000", {"Rzz 0x8000000", 0, 0, false, false}, "2.0"},
         {"R", {"R", 0, 0, false, false}, "2.0"},
-        {" ", {" ", 0, 0, false, false}, "2.0"},
     };
     for (const auto& c : cases) {
         Version v;
@@ -237,13 +188,10 @@ TEST(VersionSet, FromReleaseName) {
     const Case cases[] = {
         {"R2024b", 800, {"R2024b 0x8000000", 0x2024B, kApi800, true, true}},
         {"R2017b", 730, {"R2017b 0x7300000", 0x2017B, kApi730, true, true}},
-        {"R2016b", 700, {"R2016b 0x7000000", 0x2016B, kApi700, true, true}},
         {"R2024b", 750, {"R2024b 0", 0x2024B, 0, true, true}},   // unknown setting: interface 0
-        {"R2024b", 0, {"R2024b 0", 0x2024B, 0, true, true}},
         {"R2024b", 0x08000000, {"R2024b 0", 0x2024B, 0, true, true}},  // a number, not a setting
         {"R2015a", 700, {"R2015a 0x7000000", 0x2015A, kApi700, false, false}},
         {"", 800, {"0 0x8000000", 0, kApi800, true, false}},
-        {"", 0, {"0 0", 0, 0, true, false}},
         {"R", 800, {"0 0x8000000", 0, kApi800, true, false}},
         {"Rzz", 730, {"0 0x7300000", 0, kApi730, true, false}},
         {"x2018a", 800, {"R2018a 0x8000000", 0x2018A, kApi800, true, true}},  // any first character is dropped
@@ -272,7 +220,6 @@ TEST(VersionQuery, BuildReleaseString) {
     const Case cases[] = {
         {Version(), false, ""},
         {Version(0x2024B, kApi800), true, "R2024b"},
-        {Version(0x2024B, 0x09000000), true, "R2024b"},  // needs only the release to be valid
         {Version(0x2015B, kApi800), false, ""},
         {Version(0, kApi800), false, ""},
         {releaseOnly, true, "R2024b"},                    // no blank: the whole text
@@ -329,7 +276,6 @@ TEST(VersionQuery, NamesComeFromTheHost) {
         {0x2024B, kApi800, kApi800},
         {0x3000A, kApi730, kApi800},  // newer than this release
         {0x2024A, kApi800, kApi730},  // just older than this release
-        {0x2018A, kApi700, kApi730},
         {0x2016B, 0, kApi730},
     };
     for (const auto& c : cases) {
@@ -353,14 +299,11 @@ TEST(VersionQuery, PureQuestions) {
     const Case cases[] = {
         {"default", Version(), false, false, true},
         {"R2024b 800", Version(0x2024B, kApi800), false, true, false},
-        {"R2024a 800", Version(0x2024A, kApi800), false, false, false},
-        {"R2018a 800", Version(0x2018A, kApi800), false, false, false},
         {"R2024b 0", Version(0x2024B, 0), false, true, true},
         {"R2015b 0", Version(0x2015B, 0), false, false, false},
         {"R2024b 0x8000001", Version(0x2024B, 0x08000001), true, true, false},
         {"R2018a 0x9000000", Version(0x2018A, 0x09000000), true, false, false},
         {"R2015b 0x9000000", Version(0x2015B, 0x09000000), false, false, false},  // release not valid
-        {"0 0x9000000", Version(0, 0x09000000), false, false, false},             // no release
         {"release only", releaseOnly, false, true, false},                        // interface flag false
     };
     for (const auto& c : cases) {
@@ -381,7 +324,6 @@ TEST(VersionQuery, SameApi) {
         {Version(0x2017B, kApi730), Version::R2017b},
         {Version(0x2016B, kApi700), Version::COMPAT_32},
         {Version(0x2024B, 0), Version::NONE},          // NONE itself never matches
-        {Version(), Version::NONE},
         {Version(0, kApi800), Version::NONE},          // no release
         {Version(0x2015B, kApi800), Version::NONE},    // bad release
     };

@@ -129,13 +129,8 @@ TEST(RetrieveVersion, ManifestsOfTheWrongShapeFallBackToTheVersionFunction) {
     };
     const Case cases[] = {
         {"interface as a string", compileBundle(orbManifest("\"R2024b\"", "\"800\"", "0"))},
-        {"interface as a fraction", compileBundle(orbManifest("\"R2024b\"", "800.0", "0"))},
         {"no thread-pool flag", compileBundle(orbManifest("\"R2024b\"", "800", ""))},
-        {"thread-pool flag as a boolean", compileBundle(orbManifest("\"R2024b\"", "800", "true"))},
         {"no release", compileBundle(orbManifest("", "800", "0"))},
-        {"release as a number", compileBundle(orbManifest("2024", "800", "0"))},
-        {"keys not nested", compileBundle("{\"bundle.symbolic_name\": \"x\", \"kv.orb.release\": \"R2024b\", "
-                                          "\"kv.orb.apiVersion\": 800, \"kv.orb.threadpoolSafe\": 0}")},
         {"JSON that is not an object", pythonZip({{"orbVersioning/manifest.json", "[\"R2024b\", 800, 0]"}})},
         {"JSON that does not parse", pythonZip({{"orbVersioning/manifest.json", "{\"kv\": {\"orb\": "}})},
         {"no symbolic name", pythonZip({{"orbVersioning/manifest.json", "{\"kv\": {\"orb\": {\"release\": "
@@ -173,9 +168,6 @@ TEST(RetrieveVersion, DamagedBundlesGiveACleanStatus) {
     };
     const Case cases[] = {
         {"zip cut in its end record", zip.substr(0, zip.size() - 5)},
-        {"zip cut in its central directory", zip.substr(0, zip.size() - 40)},
-        {"zip missing its first bytes", zip.substr(10)},
-        {"forged central directory size", withField(eocd + 12, 0x7FFFFFF0)},
         {"central directory offset outside the file", withField(eocd + 16, 0x7FFFFFF0)},
         {"damaged compressed data", badData},
     };
@@ -186,12 +178,6 @@ TEST(RetrieveVersion, DamagedBundlesGiveACleanStatus) {
         writeBytes(dir / "text.bin", c.tail, /*append=*/true);
         expectRead(readVersion(dir / "text.bin"), {orbfile::NOTORB, "0 0", "1.0", 0, 0}, c.what);
     }
-
-    // Large and without a zip: read once, and neither a library nor a manifest.
-    const fs::path large = dir / "large.bin";
-    writeBytes(large, std::string(50u << 20, '\x01'));
-    expectRead(readVersion(large), {orbfile::NOTORB, "0 0", "1.0", 0, 0}, "50 MB without a zip");
-    fs::remove(large);
 }
 
 TEST(RetrieveVersion, TheManifestValuesAreTakenAsTheyStand) {
@@ -204,7 +190,6 @@ TEST(RetrieveVersion, TheManifestValuesAreTakenAsTheyStand) {
     };
     const Case cases[] = {
         {"\"R2024b\"", "700", "1", {orbfile::SUCCESS, "R2024b 0x7000000", "2.0", 0x2024B, 0x07000000}},
-        {"\"R2017b\"", "730", "0", {orbfile::SUCCESS, "R2017b 0x7300000", "2.0", 0x2017B, 0x07300000}},
         // Not a known interface setting: interface 0, still a success of the manifest stage.
         {"\"R2024b\"", "750", "0", {orbfile::SUCCESS, "R2024b 0", "2.0", 0x2024B, 0}},
         {"\"R2025a\"", "800", "7", {orbfile::SUCCESS, "R2025a 0x8000000", "2.0", 0x2025A, 0x08000000}},
@@ -247,7 +232,6 @@ TEST(RetrieveVersion, OrbRetrieveVersionCountsNoeverAsSuccess) {
         {u(testModule("bundle_plain")), 0, 0x2018A, 0x08000000},
         {u(testModule("bundle_noversion")), 0, 0, 0},
         {u(dir / "notes.txt"), 1, 0, 0},
-        {u(dir / "missing"), 1, 0, 0},
         {u"", 1, 0, 0},
     };
     for (const auto& c : cases) {
@@ -273,7 +257,6 @@ TEST(RetrieveVersion, InterleavedComplexFollowsTheInterfaceRead) {
         {testModule("bundle_plain"), true},     // version function: 800
         {separate, false},
         {noRelease, false},  // an interface without a release is not believed
-        {testModule("bundle_noversion"), false},
         {dir / "missing.orbw64", false},
     };
     for (const auto& c : cases) {

@@ -103,17 +103,10 @@ inline std::string pythonZip(const std::vector<std::pair<std::string, std::strin
         "for i in range(0, len(args), 2):\n"
         "    z.writestr(args[i], args[i + 1])\n"
         "z.close()\n";
-    std::vector<std::string> args{"-c", script, (dir / "out.zip").string()};
-    for (const auto& [name, text] : entries) {
-        args.push_back(name);
-        args.push_back(text);
-    }
+    std::vector<std::string> args{"python3", "-c", script, (dir / "out.zip").string()};
+    for (const auto& [name, text] : entries) args.insert(args.end(), {name, text});
     fs::remove(dir / "out.zip");
-    const ChildResult run = runChild("/usr/bin/env", [&] {
-        std::vector<std::string> all{"python3"};
-        all.insert(all.end(), args.begin(), args.end());
-        return all;
-    }());
+    const ChildResult run = runChild("/usr/bin/env", args);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return readBytes(dir / "out.zip");
 }

@@ -31,15 +31,11 @@ TEST(OrbCli, DispatchHelpAndUsageErrors) {
         {{}, 2, "", "usage: orb SUBCOMMAND"},
         {{"help"}, 0, "version", ""},
         {{"--help"}, 0, "usage: orb SUBCOMMAND", ""},
-        {{"-h"}, 0, "usage: orb SUBCOMMAND", ""},
         {{"version", "--help"}, 0, "usage: orb version", ""},
-        {{"version", "-h"}, 0, "usage: orb version", ""},
         {{"help", "version"}, 0, "usage: orb version", ""},
         {{"frobnicate"}, 2, "", "unknown subcommand 'frobnicate'"},
-        {{"help", "frobnicate"}, 2, "", "unknown subcommand 'frobnicate'"},
         {{"--version"}, 2, "", "unknown subcommand '--version'"},
         {{"version", "--frobnicate"}, 2, "", "orb version: "},
-        {{"version", "one", "two"}, 2, "", "orb version: "},
     };
     for (const auto& c : cases) {
         std::string label = "orb";

@@ -74,20 +74,6 @@ TEST(EngineStorage, KeysAndTypesBothSelectTheRecord) {
     EXPECT_EQ(engine.storage().size(), 3u);
 }
 
-TEST(EngineStorage, FindOrInsertKeepsTheFirstRecordAndReleasesTheOther) {
-    vhost::Engine engine;
-    vhost::EngineScope scope(engine);
-    std::vector<std::string> log;
-    const Key key = host::storage::getNextID(typeid(Tracer));
-    void* first = host::storage::findOrInsert(key, typeid(Tracer), tracer(log, "first"));
-    void* second = host::storage::findOrInsert(key, typeid(Tracer), tracer(log, "second"));
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(static_cast<Tracer*>(first)->name, "first");
-    EXPECT_EQ(log, std::vector<std::string>{"second"});
-    host::storage::erase(key, typeid(Tracer));
-    EXPECT_EQ(log, (std::vector<std::string>{"second", "first"}));
-}
-
 TEST(EngineStorage, RecordsDieWithTheirEngineNewestFirst) {
     std::vector<std::string> log;
     {
@@ -127,22 +113,6 @@ TEST(EngineStorage, ARecordMayUseTheStorageWhileTheEngineIsDestroyed) {
         engine.reset();  // destroyed while bound: the older Counter is still there for the record
     }
     EXPECT_TRUE(sawOther);
-}
-
-TEST(EngineStorage, EachEngineHasItsOwnRecords) {
-    const Key key = host::storage::getNextID(typeid(Counter));
-    vhost::Engine first, second;
-    {
-        vhost::EngineScope scope(first);
-        host::storage::getOrCreate<Counter>(key).value = 1;
-    }
-    {
-        vhost::EngineScope scope(second);
-        EXPECT_EQ(host::storage::find<Counter>(key), nullptr);
-        host::storage::getOrCreate<Counter>(key).value = 2;
-    }
-    vhost::EngineScope scope(first);
-    EXPECT_EQ(host::storage::findOrFail<Counter>(key).value, 1);
 }
 
 TEST(EngineBinding, ScopesNestAndRestoreThePreviousBinding) {

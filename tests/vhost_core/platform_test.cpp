@@ -1,7 +1,6 @@
 // Library loading and the floating-point control state.
 #include <gtest/gtest.h>
 
-#include <cfenv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -78,20 +77,15 @@ protected:
     fs::path m_dir;
 };
 
-TEST_F(LoadFailures, AMissingFileNamesTheFileAndTheReason) {
+TEST_F(LoadFailures, EachUnusablePathIsNamedWithTheReason) {
     expectFailure(m_dir / "absent.orbw64", "absent.orbw64");
     expectFailure(m_dir / "absent.orbw64", "No such file");
-}
-
-TEST_F(LoadFailures, AFileThatIsNotALibrary) {
     std::ofstream(m_dir / "text.orbw64") << "This is a text file, not a shared library; it is long enough to have a header.\n";
     std::ofstream(m_dir / "tiny.orbw64") << "x";
     expectFailure(m_dir / "text.orbw64", "text.orbw64");
     expectFailure(m_dir / "text.orbw64", "ELF");
     expectFailure(m_dir / "tiny.orbw64", "tiny.orbw64");
-}
-
-TEST_F(LoadFailures, AnEmptyOrInvalidPathNeverLoadsTheProgramItself) {
+    // An empty or invalid path never loads the program itself.
     expectFailure(fs::path(), "empty");
     std::u16string error;
     EXPECT_EQ(host::utLoadLibraryWithLocalSymbolVisibility(std::u16string(1, char16_t(0xD800)), &error), nullptr);
@@ -126,52 +120,5 @@ TEST(LibraryLoading, TheLastErrorBelongsToTheThread) {
     EXPECT_TRUE(other.empty()) << other;
     EXPECT_NE(u8(host::utLastLibraryError_u()).find("first.orbw64"), std::string::npos);
 }
-
-#if defined(__x86_64__)
-
-std::uint16_t readX87Status() {
-    std::uint16_t status;
-    __asm__ __volatile__("fnstsw %0" : "=m"(status));
-    return status;
-}
-
-constexpr std::uint16_t kX87RoundingBits = 0x0C00;
-constexpr std::uint32_t kMxcsrRoundingBits = 0x6000;
-
-TEST(FpControl, RestoresRoundingOfBothUnits) {
-    const host::utFpControl saved = host::ut_fnstcw();
-    // What a module might do: round toward zero in both units, and unmask divide-by-zero.
-    host::utFpControl changed = saved;
-    changed.x87 = static_cast<std::uint16_t>((saved.x87 | kX87RoundingBits) & ~0x0004);
-    changed.mxcsr = (saved.mxcsr | kMxcsrRoundingBits) & ~0x0200u;
-    host::ut_fldcw(changed);
-    const host::utFpControl during = host::ut_fnstcw();
-    EXPECT_EQ(during.x87 & kX87RoundingBits, kX87RoundingBits);
-    EXPECT_EQ(during.mxcsr & kMxcsrRoundingBits, kMxcsrRoundingBits);
-    EXPECT_EQ(std::fegetround(), FE_TOWARDZERO) << "the C library sees the SSE rounding mode";
-
-    host::ut_fldcw(saved);
-    const host::utFpControl after = host::ut_fnstcw();
-    EXPECT_EQ(after.x87, saved.x87);
-    EXPECT_EQ(after.mxcsr & ~0x3Fu, saved.mxcsr & ~0x3Fu);
-    EXPECT_EQ(std::fegetround(), FE_TONEAREST);
-}
-
-TEST(FpControl, ClearsPendingExceptionFlagsOfBothUnits) {
-    volatile double zero = 0.0;
-    volatile double sseQuotient = 1.0 / zero;  // sets the SSE divide-by-zero flag
-    (void)sseQuotient;
-    volatile long double x87Zero = 0.0L;
-    volatile long double x87Quotient = 1.0L / x87Zero;  // long double arithmetic runs on the x87
-    (void)x87Quotient;
-    ASSERT_NE(host::ut_fnstcw().mxcsr & 0x04u, 0u);
-    ASSERT_NE(readX87Status() & 0x04u, 0u);
-
-    host::ut_fnclex();
-    EXPECT_EQ(host::ut_fnstcw().mxcsr & 0x3Fu, 0u);
-    EXPECT_EQ(readX87Status() & 0x3Fu, 0u);
-}
-
-#endif
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include "vhost/callbacks/callbacks.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
 #include "vhost/foundation/last_error.hpp"
-#include "vhost/graphics/graphics.hpp"
 #include "vhost/lang/values.hpp"
 
 namespace fs = std::filesystem;
@@ -148,83 +147,6 @@ TEST_F(DispatchTest, ALockedOrRunningModuleIsNotCleared) {
     EXPECT_EQ(g_world.unloads, 1);
 }
 
-TEST_F(DispatchTest, CallbacksReachWorkspacesAndName) {
-    vhost::addPath((m_root / "first").string());
-    file("first", "probe.fake");
-    std::string name;
-    const ryArray* pointer = nullptr;
-    ryArray* copy = nullptr;
-    g_world.body = [&](int, ryArray**, int, ryArray**) {
-        name = m_table.functionName();
-        host::ryUnique v = host::from_veltra(vhost::lang::parseLiteral("[1 2]"));
-        EXPECT_EQ(m_table.putVariable("caller", "fromModule", v.get()), 0);
-        EXPECT_EQ(m_table.putVariable("nowhere", "x", v.get()), 1);
-        EXPECT_EQ(m_table.putVariable("global", "gm", v.get()), 0);
-        EXPECT_EQ(m_table.evalString("evaluated = 5;"), 0);
-        pointer = m_table.getVariablePtr("base", "existing");
-        copy = m_table.getVariable("base", "existing");
-        EXPECT_EQ(m_table.getVariable("base", "absent"), nullptr);
-    };
-    run("existing = 3; probe;");
-    EXPECT_EQ(name, "probe");
-    EXPECT_STREQ(m_table.functionName(), "");
-    EXPECT_NE(base("fromModule"), nullptr);
-    EXPECT_NE(vhost::lang::workspaces().global().find("gm"), nullptr);
-    EXPECT_NE(base("evaluated"), nullptr);
-    EXPECT_EQ(pointer, base("existing"));  // the workspace's own array
-    EXPECT_NE(copy, base("existing"));
-}
-
-TEST_F(DispatchTest, AModuleCalledByAModuleSharesItsCaller) {
-    vhost::addPath((m_root / "first").string());
-    file("first", "outer.fake");
-    file("first", "inner.fake");
-    std::vector<std::string> names;
-    g_world.body = [&](int, ryArray**, int, ryArray**) {
-        names.push_back(m_table.functionName());
-        if (names.back() == "outer") {
-            ryArray* none[1] = {nullptr};
-            EXPECT_EQ(m_table.callFunction(0, none, 0, nullptr, "inner", false), 0);
-            names.push_back(m_table.functionName());  // back in the outer call
-            return;
-        }
-        host::ryUnique v = host::from_veltra(vhost::lang::parseLiteral("8"));
-        EXPECT_EQ(m_table.putVariable("caller", "deep", v.get()), 0);
-        EXPECT_EQ(m_table.evalString("evaluatedDeep = 1;"), 0);
-    };
-    run("evalin('base', 'outer');");
-    EXPECT_EQ(names, (std::vector<std::string>{"outer", "inner", "outer"}));
-    EXPECT_EQ(number(base("deep")), 8.0);
-    EXPECT_NE(base("evaluatedDeep"), nullptr);
-}
-
-TEST_F(DispatchTest, CallWithAndWithoutTrap) {
-    const OrbCallbackTable& t = m_table;
-    host::ryUnique in = host::from_veltra(vhost::lang::parseLiteral("[1 2 3]"));
-    ryArray* inputs[] = {in.get()};
-    ryArray* outputs[1] = {nullptr};
-    EXPECT_EQ(t.callFunction(1, outputs, 1, inputs, "numel", false), 0);
-    ASSERT_NE(outputs[0], nullptr);
-    EXPECT_EQ(number(outputs[0]), 3.0);
-
-    // Trap set: status 1 and the error recorded; clear: the error propagates.
-    vhost::clearLastError();
-    EXPECT_EQ(t.callFunction(0, outputs, 0, nullptr, "notAFunction", true), 1);
-    ASSERT_NE(vhost::lastError(), nullptr);
-    EXPECT_EQ(vhost::lastError()->identifier(), "VELTRA:undefinedFunction");
-    EXPECT_THROW(t.callFunction(0, outputs, 0, nullptr, "notAFunction", false), host::UserException);
-
-    EXPECT_EQ(t.callFunctionWithTrap(1, outputs, 1, inputs, "numel"), nullptr);
-    ryArray* error = t.callFunctionWithTrap(0, outputs, 0, nullptr, "notAFunction");
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(vhost::lang::textOf(host::ryGetField(error, 0, "identifier"), "id"), "VELTRA:undefinedFunction");
-    EXPECT_EQ(t.evalStringWithTrap("okay = 1;"), nullptr);
-    error = t.evalStringWithTrap("error('mine:bad', 'broken')");
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(vhost::lang::textOf(host::ryGetField(error, 0, "message"), "message"), "broken");
-    EXPECT_EQ(t.evalString("error('x')"), 1);
-}
-
 TEST_F(DispatchTest, ErrorAndWarningCallbacks) {
     try {
         m_table.errMsgTxt("plain");
@@ -266,22 +188,6 @@ TEST_F(DispatchTest, SimpleFunctionHandleCallsTheModuleFunction) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(number(base("r")), 42.0);
     EXPECT_EQ(run("class(fh)"), "ans = 'function_handle'\n");
-}
-
-TEST_F(DispatchTest, GraphicsObjectsByNumericHandle) {
-    run("f = figure('Name', 'one'); g = figure(); h = double(g); l = veltra.graphics.line();");
-    EXPECT_EQ(number(base("h")), 2.0);
-    EXPECT_TRUE(vhost::graphics::isGraphics(base("l")));
-    const ryArray* name = m_table.getProperty(1, "Name");
-    ASSERT_NE(name, nullptr);
-    EXPECT_EQ(vhost::lang::textOf(name, "name"), "one");
-    host::ryUnique color = host::from_veltra(vhost::lang::parseLiteral("[1 0 0]"));
-    EXPECT_EQ(m_table.setProperty(2, "Color", color.get()), 0);
-    EXPECT_EQ(run("disp(g.Color); disp(get(2, 'Color'))"), "    1    0    0\n    1    0    0\n");
-    EXPECT_EQ(m_table.setProperty(99, "Color", color.get()), 1);
-    EXPECT_EQ(m_table.getProperty(99, "Name"), nullptr);
-    EXPECT_EQ(m_table.getProperty(1, "NoSuchProperty"), nullptr);
-    EXPECT_EQ(errorOf("get(99, 'Name')"), "VELTRA:invalidGraphicsHandle");
 }
 
 TEST(FunctionGuard, InnermostGuardAndTrackedArrays) {

@@ -20,28 +20,19 @@ TEST_F(LangTest, StatementsComputeWhatTheyShow) {
         {"x = 1 + 2;", "x = 3\n"},
         {"x = [1 2; 3 4];", "x =\n\n    1    2\n    3    4\n"},
         {"x = [1 -2];", "x =\n\n     1    -2\n"},
-        {"x = [1 - 2];", "x = -1\n"},
         {"x = [1, 2\n 3, 4]; x = x(2, 1);", "x = 3\n"},
         {"x = 2.5;", "x = 2.5000\n"},
         {"x = 1+2i;", "x = 1 + 2i\n"},
-        {"x = 3 - 0.5i;", "x = 3.0000 - 0.5000i\n"},
         {"x = 'it''s';", "x = 'it's'\n"},
-        {"x = \"dq\";", "x = 'dq'\n"},
         {"x = ['ab'; 'cd'];", "x =\n'ab'\n'cd'\n"},
         {"x = [];", "x = []\n"},
-        {"x = true;", "x = true\n"},
         {"s.a = 1; s.b.c = 'z'; x = s.b.c;", "x = 'z'\n"},
         {"c = {1, 'a'}; x = c{2};", "x = 'a'\n"},
         {"m = [10 20 30]; x = m([3 1]);", "x =\n\n    30    10\n"},
         {"[r, c] = size([1 2 3; 4 5 6]); x = [r c];", "x =\n\n    2    3\n"},
-        {"x = class(true);", "x = 'logical'\n"},
-        {"x = numel({1, 2, 3});", "x = 3\n"},
-        {"x = double('A');", "x = 65\n"},
-        {"x = class(uint64(3));", "x = 'uint64'\n"},
         {"x = struct('a', 1, 'b', 'two');", "x = struct with fields:\n    a: 1\n    b: 'two'\n"},
         {"x = {1, 2};", "x = 1x2 cell\n"},
         {"x = ValueBox(1);", "x = ValueBox object\n"},
-        {"x = ValueBox(7); x = x.Value;", "x = 7\n"},
         {"x = [1 2 3]; % comment, not code; y = 1\n", "x =\n\n    1    2    3\n"},
     };
     for (const auto& c : cases) {
@@ -66,25 +57,25 @@ TEST_F(LangTest, UnterminatedStatementsShowTheirResult) {
 TEST_F(LangTest, ErrorsCarryTheirIdentifiers) {
     const std::vector<std::pair<const char*, const char*>> cases{
         {"y = undefinedThing;", "VELTRA:undefinedFunction"},
-        {"y = undefinedThing(1);", "VELTRA:undefinedFunction"},
         {"x = [1 2; 3];", "VELTRA:dimensionMismatch"},
         {"x = (1;", "VELTRA:parse"},
-        {"x = 'open", "VELTRA:parse"},
         {"x = 1 == 1", "VELTRA:parse"},
         {"m = [1 2]; m(3)", "VELTRA:indexOutOfBounds"},
-        {"m = [1 2]; m(0)", "VELTRA:badIndex"},
         {"s.a = 1; s.b", "VELTRA:noSuchField"},
         {"[a, b] = class(1);", "VELTRA:tooManyOutputs"},
         {"evalin('nowhere', '1')", "VELTRA:unknownWorkspace"},
         {"assignin('base', '1x', 2)", "VELTRA:invalidArgument"},
         {"error('my:id', 'v=%d', 5)", "my:id"},
-        {"error('plain text')", ""},
         {"x = 1; x = x + 'a' + {1};", "VELTRA:invalidArgument"},
     };
     for (const auto& [statements, identifier] : cases) {
         SCOPED_TRACE(statements);
         EXPECT_EQ(errorOf(statements), identifier);
     }
+    // An error stops the remaining statements.
+    EXPECT_EQ(errorOf("a = 1; b = nothing; c = 3;"), "VELTRA:undefinedFunction");
+    EXPECT_NE(base("a"), nullptr);
+    EXPECT_EQ(base("c"), nullptr);
 }
 
 TEST_F(LangTest, ErrorAndWarningFormatTheirMessages) {
@@ -98,12 +89,6 @@ TEST_F(LangTest, ErrorAndWarningFormatTheirMessages) {
     vhost::ry::clearWarnings();
     EXPECT_EQ(run("warning('my:w', 'n=%g', 2.5)"), "Warning: n=2.5\n");
     EXPECT_EQ(vhost::ry::takeWarnings(), (std::vector<vhost::ry::RecordedWarning>{{"my:w", "n=2.5"}}));
-}
-
-TEST_F(LangTest, AnErrorStopsTheRemainingStatements) {
-    EXPECT_EQ(errorOf("a = 1; b = nothing; c = 3;"), "VELTRA:undefinedFunction");
-    EXPECT_NE(base("a"), nullptr);
-    EXPECT_EQ(base("c"), nullptr);
 }
 
 TEST_F(LangTest, LiteralsParseIntoOwnedArrays) {

@@ -25,16 +25,4 @@ TEST_F(RuntimeTest, ModulesRunFromTheLanguageAndAreClearedByName) {
     EXPECT_TRUE(vhost::currentDispatcher().openModules().empty());
 }
 
-TEST_F(RuntimeTest, AModuleSeesItsCallerAndItsName) {
-    run("status = services('put', 'caller', 'fromModule', 5); n = services('name');"
-        "[o, s] = services('calltrap', 'noSuchFunction'); e = services('eval', 'evaluated = 1;');");
-    EXPECT_EQ(number("status"), 0.0);
-    EXPECT_EQ(number("fromModule"), 5.0);
-    EXPECT_EQ(vhost::lang::textOf(base("n"), "n"), "services");
-    EXPECT_EQ(number("s"), 1.0);
-    EXPECT_NE(base("evaluated"), nullptr);
-    // Without the trap flag the error leaves through the module to the language.
-    EXPECT_EQ(errorOf("services('call', 'noSuchFunction')"), "VELTRA:undefinedFunction");
-}
-
 }  // namespace
