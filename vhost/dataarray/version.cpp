@@ -1,5 +1,4 @@
-// Placeholder of the host's data-array library: for now it only reports its version, so that the
-// runtime has a real library to load at start-up. The arrays themselves come later.
+// Version of the host's data-array library, for whoever loads it by name.
 
 #include <cstdint>
 

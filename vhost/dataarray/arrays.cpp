@@ -1,0 +1,277 @@
+// Reference counting, the host-side owner, the factory and the conversions to and from host
+// arrays.
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <stdexcept>
+#include <utility>
+
+#include "vhost/dataarray/impl.hpp"
+#include "vhost/ry/array.hpp"
+#include "vhost/ry/lifetime.hpp"
+
+namespace vhost::data {
+namespace {
+std::atomic<std::size_t> g_live{0};
+}  // namespace
+
+std::size_t liveArrayCount() noexcept { return g_live.load(); }
+
+}  // namespace vhost::data
+
+namespace host::data {
+
+namespace ry = vhost::ry;
+
+ArrayImpl::ArrayImpl(ArrayType t, std::vector<std::size_t> d) : type(t), dims(ry::normalizeDimensions(std::move(d))) {
+    ++vhost::data::g_live;
+}
+
+ArrayImpl::~ArrayImpl() {
+    for (ArrayImpl* e : elements) release(e);
+    if (host) ry::destroy(host);
+    --vhost::data::g_live;
+}
+
+std::size_t ArrayImpl::count() const { return ry::elementCount(dims); }
+
+void addRef(ArrayImpl* impl) noexcept {
+    if (impl) impl->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+void release(ArrayImpl* impl) noexcept {
+    if (impl && impl->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete impl;
+}
+
+Array Array::adopt(ArrayImpl* impl) noexcept {
+    Array a;
+    a.m_impl = impl;
+    return a;
+}
+
+Array Array::share(ArrayImpl* impl) noexcept {
+    addRef(impl);
+    return adopt(impl);
+}
+
+Array::Array(const Array& other) noexcept : m_impl(other.m_impl) { addRef(m_impl); }
+Array::Array(Array&& other) noexcept : m_impl(std::exchange(other.m_impl, nullptr)) {}
+
+Array& Array::operator=(Array other) noexcept {
+    std::swap(m_impl, other.m_impl);
+    return *this;
+}
+
+Array::~Array() { release(m_impl); }
+
+ArrayImpl* Array::newReference() const noexcept {
+    addRef(m_impl);
+    return m_impl;
+}
+
+namespace {
+
+const ArrayImpl& checked(const ArrayImpl* impl) {
+    if (!impl) throw std::invalid_argument("empty data array");
+    return *impl;
+}
+
+bool isNumericType(ArrayType t) {
+    return t == ArrayType::LOGICAL || (t >= ArrayType::DOUBLE && t <= ArrayType::UINT64) ||
+           t == ArrayType::COMPLEX_DOUBLE || t == ArrayType::COMPLEX_SINGLE;
+}
+
+// Wraps an untracked host array that the new implementation takes over.
+Array holding(ArrayType type, ryArray* host) {
+    auto* impl = new ArrayImpl(type, host->dims());
+    impl->host = host;
+    return Array::adopt(impl);
+}
+
+ArrayImpl& container(Array& array, ArrayType type, std::size_t index) {
+    ArrayImpl* impl = array.impl();
+    if (!impl || impl->type != type) throw std::invalid_argument("not an array of the required type");
+    if (index >= impl->count()) throw std::out_of_range("element index out of range");
+    return *impl;
+}
+
+}  // namespace
+
+ArrayType Array::getType() const { return checked(m_impl).type; }
+std::vector<std::size_t> Array::getDimensions() const { return checked(m_impl).dims; }
+std::size_t Array::getNumberOfElements() const { return checked(m_impl).count(); }
+
+Array ArrayFactory::createStructArray(const std::vector<std::size_t>& dims, const std::vector<std::string>& fields) {
+    std::set<std::string> seen;
+    for (const std::string& f : fields) {
+        if (!ry::isValidFieldName(f)) throw std::invalid_argument("invalid field name: " + f);
+        if (!seen.insert(f).second) throw std::invalid_argument("duplicate field name: " + f);
+    }
+    auto* impl = new ArrayImpl(ArrayType::STRUCT, dims);
+    Array a = Array::adopt(impl);
+    impl->fields = fields;
+    impl->elements.assign(impl->count() * fields.size(), nullptr);
+    return a;
+}
+
+Array ArrayFactory::createCharArray(const std::u16string& text) {
+    return holding(ArrayType::CHAR, ry::newCharRow(text));
+}
+
+Array ArrayFactory::createCellArray(const std::vector<std::size_t>& dims) {
+    auto* impl = new ArrayImpl(ArrayType::CELL, dims);
+    Array a = Array::adopt(impl);
+    impl->elements.assign(impl->count(), nullptr);
+    return a;
+}
+
+namespace {
+template <typename T>
+Array scalar(ArrayType type, T value) {
+    Array a = vhost::data::newNumericArray(type, {1, 1});
+    std::memcpy(vhost::data::writableElementData(*a.impl()), &value, sizeof value);
+    return a;
+}
+}  // namespace
+
+Array ArrayFactory::createScalarInt32(std::int32_t value) { return scalar(ArrayType::INT32, value); }
+Array ArrayFactory::createScalarDouble(double value) { return scalar(ArrayType::DOUBLE, value); }
+Array ArrayFactory::createScalarUInt64(std::uint64_t value) { return scalar(ArrayType::UINT64, value); }
+
+Array ArrayFactory::createStringArray(const std::vector<std::u16string>& values) {
+    auto* impl = new ArrayImpl(ArrayType::STRING, {1, values.size()});
+    Array a = Array::adopt(impl);
+    impl->strings = values;
+    return a;
+}
+
+void ArrayFactory::setField(Array& structArray, std::size_t index, const std::string& field, Array value) {
+    ArrayImpl& s = container(structArray, ArrayType::STRUCT, index);
+    ArrayImpl*& slot = s.elements[index * s.fields.size() + vhost::data::fieldIndex(s, field)];
+    release(std::exchange(slot, value.newReference()));
+}
+
+void ArrayFactory::setCell(Array& cellArray, std::size_t index, Array value) {
+    ArrayImpl& c = container(cellArray, ArrayType::CELL, index);
+    release(std::exchange(c.elements[index], value.newReference()));
+}
+
+Array createArrayFromRyArray(const ryArray* array) {
+    if (!array) throw std::invalid_argument("no host array to convert");
+    const ryClassID cls = array->classId();
+    switch (cls) {
+    case ryCELL_CLASS: {
+        Array a = ArrayFactory().createCellArray(array->dims());
+        const auto& elements = array->cell()->elements;
+        for (std::size_t i = 0; i < elements.size(); ++i)
+            if (elements[i]) a.impl()->elements[i] = createArrayFromRyArray(elements[i]).newReference();
+        return a;
+    }
+    case rySTRUCT_CLASS: {
+        const ry::StructContent& s = *array->structure();
+        Array a = ArrayFactory().createStructArray(array->dims(), s.fields);
+        for (std::size_t i = 0; i < s.values.size(); ++i)
+            if (s.values[i]) a.impl()->elements[i] = createArrayFromRyArray(s.values[i]).newReference();
+        return a;
+    }
+    case ryLOGICAL_CLASS:
+    case ryCHAR_CLASS:
+        return holding(cls == ryLOGICAL_CLASS ? ArrayType::LOGICAL : ArrayType::CHAR, ry::sharedCopy(array));
+    case ryFUNCTION_CLASS:
+        return holding(ArrayType::FUNCTION, ry::sharedCopy(array));
+    case ryOBJECT_CLASS:
+        return holding(array->object()->handle ? ArrayType::HANDLE_OBJECT : ArrayType::VALUE_OBJECT,
+                       ry::sharedCopy(array));
+    default:
+        break;
+    }
+    if (cls < ryDOUBLE_CLASS || cls > ryUINT64_CLASS) throw std::invalid_argument("host array class has no data-array type");
+    ArrayType type = static_cast<ArrayType>(cls);  // the numeric codes coincide
+    if (array->isComplex()) {
+        if (cls != ryDOUBLE_CLASS && cls != rySINGLE_CLASS)
+            throw std::invalid_argument("complex integer arrays have no data-array type");
+        type = cls == ryDOUBLE_CLASS ? ArrayType::COMPLEX_DOUBLE : ArrayType::COMPLEX_SINGLE;
+    }
+    return holding(type, ry::sharedCopy(array));
+}
+
+namespace {
+struct HostGuard {
+    ryArray* array;
+    ~HostGuard() {
+        if (array) ry::destroy(array);
+    }
+    ryArray* take() { return std::exchange(array, nullptr); }
+};
+}  // namespace
+
+ryArray* createRyArray(const Array& array) {
+    const ArrayImpl& impl = checked(array.impl());
+    if (impl.host) return ry::sharedCopy(impl.host);
+    if (impl.type == ArrayType::CELL) {
+        HostGuard out{ry::newCellArray(impl.dims)};
+        for (std::size_t i = 0; i < impl.elements.size(); ++i)
+            if (impl.elements[i]) ry::setCell(out.array, i, createRyArray(Array::share(impl.elements[i])));
+        return out.take();
+    }
+    if (impl.type == ArrayType::STRUCT) {
+        HostGuard out{ry::newStructArray(impl.dims, impl.fields)};
+        const std::size_t nf = impl.fields.size();
+        for (std::size_t i = 0; i < impl.elements.size(); ++i)
+            if (impl.elements[i])
+                ry::setFieldValue(out.array, i / nf, i % nf, createRyArray(Array::share(impl.elements[i])));
+        return out.take();
+    }
+    throw std::invalid_argument("data array type has no host array form");
+}
+
+void releaseRyArray(ryArray* array) {
+    if (array) ry::destroy(array);
+}
+
+}  // namespace host::data
+
+namespace vhost::data {
+
+using host::data::ArrayType;
+
+host::data::Array newNumericArray(ArrayType type, std::vector<std::size_t> dims) {
+    if (!host::data::isNumericType(type)) throw std::invalid_argument("not a numeric data-array type");
+    bool complex = type == ArrayType::COMPLEX_DOUBLE || type == ArrayType::COMPLEX_SINGLE;
+    ryClassID cls = type == ArrayType::LOGICAL          ? ryLOGICAL_CLASS
+                    : type == ArrayType::COMPLEX_DOUBLE ? ryDOUBLE_CLASS
+                    : type == ArrayType::COMPLEX_SINGLE ? rySINGLE_CLASS
+                                                        : static_cast<ryClassID>(type);
+    return host::data::holding(type, vhost::ry::newDataArray(std::move(dims), cls, complex, vhost::ry::Layout::Interleaved, true));
+}
+
+namespace {
+const vhost::ry::NumericData& numeric(const host::data::ArrayImpl& impl) {
+    const vhost::ry::NumericData* d = impl.host ? impl.host->numeric() : nullptr;
+    if (!d) throw std::invalid_argument("data array has no element data");
+    return *d;
+}
+}  // namespace
+
+std::size_t elementBytes(const host::data::ArrayImpl& impl) {
+    const vhost::ry::NumericData& d = numeric(impl);
+    return d.elementSize() * (d.isComplex() ? 2 : 1);
+}
+
+const void* elementData(const host::data::ArrayImpl& impl) {
+    return numeric(impl).interleaved(vhost::ry::Access::Read);
+}
+
+void* writableElementData(host::data::ArrayImpl& impl) {
+    numeric(impl);
+    return impl.host->writableNumeric()->interleaved(vhost::ry::Access::Write);
+}
+
+std::size_t fieldIndex(const host::data::ArrayImpl& impl, const std::string& name) {
+    auto it = std::find(impl.fields.begin(), impl.fields.end(), name);
+    if (it == impl.fields.end()) throw std::invalid_argument("no field named " + name);
+    return static_cast<std::size_t>(it - impl.fields.begin());
+}
+
+}  // namespace vhost::data

@@ -1,0 +1,56 @@
+// The implementation object behind every data array, and the pieces of the library that the C
+// interface and the conversions share.
+//
+// Numeric, logical, char, object and function arrays keep their content in an untracked host
+// array that this object owns, so that converting to and from host arrays shares data (copy on
+// write) instead of copying it. Cell and struct arrays keep their elements as implementation
+// pointers, each owning one reference (null: an empty element). String arrays have no host
+// counterpart and keep their texts here.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <ry_types.h>
+
+#include "host/dataarray.hpp"
+
+namespace host::data {
+
+struct ArrayImpl {
+    explicit ArrayImpl(ArrayType t, std::vector<std::size_t> d);
+    ~ArrayImpl();
+    ArrayImpl(const ArrayImpl&) = delete;
+    ArrayImpl& operator=(const ArrayImpl&) = delete;
+
+    std::size_t count() const;
+
+    std::atomic<std::uint64_t> refs{1};
+    ArrayType type;
+    std::vector<std::size_t> dims;
+    ryArray* host = nullptr;
+    std::vector<ArrayImpl*> elements;  // cells; struct values element-major
+    std::vector<std::string> fields;
+    std::vector<std::u16string> strings;
+};
+
+}  // namespace host::data
+
+namespace vhost::data {
+
+// Implementation objects alive in the process (for leak checks).
+__attribute__((visibility("default"))) std::size_t liveArrayCount() noexcept;
+
+// A numeric (or logical) array of `dims`, zero-filled; refuses types without numeric data.
+host::data::Array newNumericArray(host::data::ArrayType type, std::vector<std::size_t> dims);
+// Bytes of one element of a numeric, logical or char array (complex: both parts).
+std::size_t elementBytes(const host::data::ArrayImpl& impl);
+const void* elementData(const host::data::ArrayImpl& impl);
+void* writableElementData(host::data::ArrayImpl& impl);
+// The struct field number of `name`; throws std::invalid_argument when absent.
+std::size_t fieldIndex(const host::data::ArrayImpl& impl, const std::string& name);
+
+}  // namespace vhost::data
