@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The demo: example modules built with nothing but a C compiler against the staged installation
-# root, diagnosed with `orb check`, and called with `orb run`.
+# The demo: example modules built with `orb build` against the staged installation root,
+# diagnosed with `orb check`, and called with `orb run`.
 set -euo pipefail
 STAGE=${1:?usage: demo.sh STAGE_DIR}
 ROOT=$(cd "$STAGE" && pwd)
@@ -35,18 +35,21 @@ echo "== The runtime and the interface it serves"
 "$ORB" version
 
 echo
-echo "== Building the example modules with a plain C compiler"
-# No -Wl,-rpath: a module is only ever loaded into a process that has liborb and libvhost loaded
-# already (the host), and the dynamic loader satisfies the module's needs with those by name.
-for module in scale describe callback; do
-  echo "cc -shared -fPIC -fexceptions -I\$ROOT/include $module.c -L\$ROOT/lib -lorb -lvhost -o $module.orbw64"
-  cc -shared -fPIC -fexceptions -I"$ROOT/include" "$EXAMPLES/$module.c" -L"$ROOT/lib" -lorb -lvhost \
-    -o "$module.orbw64"
+echo "== Building the example modules with orb build"
+# orb build compiles against the SDK, links a temporary module, inspects which interface
+# generation the compiled code uses, and embeds the matching manifest (relinking only when the
+# default does not fit). -v shows every command it runs.
+cp "$EXAMPLES"/*.c "$EXAMPLES"/*.h "$EXAMPLES"/*.cpp .
+show build -v scale.c
+for module in describe callback; do
+  show build "$module.c"
 done
+# A C++ module: a class whose object the runtime creates at load and destroys at clear.
+show build tally.cpp
 
 echo
 echo "== Diagnosing them without running them"
-show check scale.orbw64 describe.orbw64 callback.orbw64
+show check scale.orbw64 describe.orbw64 callback.orbw64 tally.orbw64
 
 echo
 echo "== Calling them"
@@ -57,9 +60,14 @@ show run describe.orbw64 "{1, 'two', [3 4]}"
 show run -e "s = describe(int8([1 2 3]), 1+2i); s(2)"
 show run -e "callback('put', 'greeting', 'hello from the base workspace'); callback('eval', 'disp(greeting)'); n = callback('call', 'size', [1 2 3; 4 5 6])"
 echo
+echo "A C++ module keeps its tally in its object between calls, calls the host's disp with the"
+echo "printed text captured, and calls the scale module; clear destroys the object:"
+show run -e "tally([1 2 3]); t = tally(int8([4 5])), r = tally('report'), s = tally('scaled', 10), clear tally, t = tally(100)"
+echo
 echo "Errors carry their identifiers:"
 show run scale.orbw64 "'text'" 2
 show run -e "callback('call', 'error', 'demo:fails', 'raised by the host, inside a module call')"
+show run -e "tally('average')"
 
 echo
 echo "== A shell session: statements from standard input, one engine throughout"

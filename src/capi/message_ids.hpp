@@ -29,7 +29,6 @@
     X2(VELTRA, orb, MsgNoEntryPoint, 0)                                                           \
     X2(VELTRA, orb, OrbLoaded, 2)                                                                 \
     X2(VELTRA, orb, IssueContinue, 0)                                                             \
-    X2(VELTRA, orb, CppOrbNotSupported, 1)                                                        \
     /* Unloading (warnings): the full path, and the text of the error the clean-up raised. */    \
     X2(VELTRA, orb, CppOrbFailedToCleanupError, 2)                                                \
     X2(VELTRA, orb, CppOrbFailedToCleanup, 1)                                                     \

@@ -8,6 +8,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "host/dataarray.hpp"
 #include "host/storage.hpp"
 #include "platform/export.hpp"
 
@@ -15,10 +16,7 @@ struct impl_info_tag;  // the module loader's load record
 
 namespace orb::capi {
 
-// The C++ module interface defines these two. The output list is a placeholder until that
-// interface brings the host's data-array type (the list then holds those arrays by value); until
-// then nothing ever puts an element into it.
-struct CppOutputArray;
+// The engine's latest converted error of the C++ interface (cppapi/error_conversion.hpp).
 struct PendingOrbError;
 
 // What runs on an engine now. Created zeroed; the fields keep this order.
@@ -31,7 +29,7 @@ struct ORB_API CurrentOrbInfoPerEngine {
     // Non-zero: the loader prints what it loads.
     std::uint32_t debugFlag = 0;
     // Outputs a C++ module handed back during the current call.
-    std::vector<CppOutputArray*> cppOutputs;
+    std::vector<host::data::Array> cppOutputs;
     // The C++ call path's aspect for the current call; 0 once outputs were handed back.
     std::int32_t dispatchAspect = 0;
     // An error a C++ module reported, or a failed call into the host left, for the current call.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <future>
 #include <memory>
 #include <streambuf>
 #include <string>
@@ -58,6 +59,9 @@ RequestID createRequestID();
 class RuntimeException : public UserException {
 public:
     RuntimeException(std::string identifier, std::u16string message, int executionStatus = 2);
+    // The same error as the distributor reports it: identifier, text, function name, stack and
+    // causes carried over.
+    explicit RuntimeException(const UserException& error, int executionStatus = 2);
     const std::string& GetID() const noexcept { return identifier(); }
     std::u16string GetUnicodeMessageTxt() const;
     std::vector<StackFrame> getStackFrames() const { return stack(); }
@@ -91,20 +95,23 @@ public:
     virtual CancelStatus cancelStatus() const = 0;
 };
 
-// A future of a request: its value (or the exception it ended with) and its task reference.
+// A future of a request: its value (or the exception it ended with) and its task reference (null
+// for a request that ran at once and cannot be cancelled). Copies share the state.
 template <class T>
 class Future {
 public:
-    struct State;
     Future() = default;
-    explicit Future(std::shared_ptr<State> state) : m_state(std::move(state)) {}
-    bool valid() const noexcept { return static_cast<bool>(m_state); }
-    T get();    // blocks until ready; rethrows the stored exception
-    void wait();
-    std::shared_ptr<TaskReference> taskReference() const;
+    Future(std::shared_future<T> state, std::shared_ptr<TaskReference> task)
+        : m_state(std::move(state)), m_task(std::move(task)) {}
+    bool valid() const noexcept { return m_state.valid(); }
+    // Blocks until ready; rethrows the exception the request ended with.
+    T get() const { return m_state.get(); }
+    void wait() const { m_state.wait(); }
+    const std::shared_ptr<TaskReference>& taskReference() const noexcept { return m_task; }
 
 private:
-    std::shared_ptr<State> m_state;
+    std::shared_future<T> m_state;
+    std::shared_ptr<TaskReference> m_task;
 };
 
 using Outputs = std::vector<data::Array>;

@@ -26,10 +26,13 @@ int utVSNprintf(char* buffer, std::size_t size, const char* format, va_list args
 bool utIsValidMessageIdentifier(const char* identifier);
 
 // Fortran strings are blank padded and carry their length separately.
-// utF2cstr copies `fstr` (length `flen`) into `buffer` of capacity `bufsize` with a NUL: with
-// flag 1 trailing blanks are dropped, with flag 0 they are kept. Text beyond bufsize-1 is cut.
-// Returns the number of characters copied (without the NUL), or -1 when buffer is null or
-// bufsize is 0.
+// utF2cstr copies `fstr` (length `flen`) into `buffer` of capacity `bufsize` with a NUL. Trailing
+// blanks are padding and always dropped (Fortran cannot tell them from the text, and a fixed-length
+// variable is padded to its length). `flag` says what the text is: 0 a name (function, workspace,
+// variable), whose leading blanks are dropped as well; 1 a text (message, identifier, statements,
+// printed text), whose leading blanks are kept. What remains is cut at bufsize-1 characters, so
+// the buffer is never overrun. Returns the number of characters copied (without the NUL), or -1
+// when buffer is null or bufsize is 0 (nothing is written then).
 int utF2cstr(const char* fstr, std::size_t flen, char* buffer, std::size_t bufsize, int flag);
 // utC2fstr copies the NUL-terminated `cstr` into `fstr` of length `flen`, cutting it to flen and
 // padding with blanks. A null cstr gives an all-blank string.

@@ -4,6 +4,7 @@
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
 #include "host/services.hpp"
+#include "loader/cpp_lifecycle.hpp"
 #include "platform/fault_guard.hpp"
 
 namespace orb::loader {
@@ -86,6 +87,9 @@ std::unique_ptr<DispatchStrategy> makeDispatchStrategy(impl_info_tag* record,
                 strategy = std::make_unique<Fortran_DispatchStrategy>(record);
             }
             break;
+        case kOrbEntryCpp:
+            // Never wrapped: a C++ module sees data arrays, not the host's complex storage.
+            return std::make_unique<CPP_DispatchStrategy>(record, function.secondAspect());
         case kOrbEntryRefused:
             strategy = std::make_unique<Tasks_DispatchStrategy>(record, function.get_hfuncname(),
                                                                 function.isKorvaleCode());

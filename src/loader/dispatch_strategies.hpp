@@ -71,8 +71,8 @@ private:
 
 // The strategy for a loaded record of `function`, by entry kind and interface: C, Fortran with
 // 32- or 64-bit counts, or the refusal; wrapped in SCCompatDispatchStrategy unless the module
-// uses an interleaved-complex interface (a module without a version is always wrapped). Null for
-// C++ modules and unknown kinds: no strategy of this library calls those.
+// uses an interleaved-complex interface (a module without a version is always wrapped); the C++
+// strategy for C++ modules, never wrapped. Null for unknown kinds.
 ORB_API std::unique_ptr<DispatchStrategy> makeDispatchStrategy(impl_info_tag* record,
                                                                const host::HostFunctionHandleFile& function);
 

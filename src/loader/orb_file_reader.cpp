@@ -1,13 +1,18 @@
 #include "loader/orb_file_reader.hpp"
 
+#include <cstring>
 #include <sstream>
 #include <string>
 
+#include "capi/callback_table.hpp"
 #include "capi/message_ids.hpp"
 #include "capi/scopes.hpp"
+#include "cppapi/engine_handle.hpp"
 #include "host/i18n.hpp"
 #include "host/services.hpp"
 #include "host/ut.hpp"
+#include "loader/thread_pool_admission.hpp"
+#include "loader/cpp_lifecycle.hpp"
 #include "orbfile/version_function.hpp"
 #include "platform/fault_guard.hpp"
 
@@ -19,9 +24,8 @@ namespace {
 
 using orb::capi::PerEngine;
 
-// Every module is admitted to the thread pool until modules can declare themselves safe for
-// background tasks; the check keeps its place in the load so that declaring can be added here.
-bool admittedToThreadPool(const std::u16string& /*path*/) { return true; }
+// Asked only in tasks mode: C++ modules, with thread-pool support switched on.
+bool admittedToThreadPool(const std::u16string& path) { return orb::loader::allowThisOrbOnThreadPool(path); }
 
 // The C++ entry comes first: a C++ module may export a C gateway as well, and is still a C++
 // module. Of the two Fortran spellings the upper-case one wins.
@@ -49,6 +53,13 @@ void printCatalogueLine(Args&&... args) {
     std::u16string text = host::i18n::GetFormattedMessage(orb::capi::messageIdentifier<Tag>(),
                                                           {host::MessageArg(std::forward<Args>(args))...});
     host::utPrintf("%s\n", host::i18n::to_string(text).c_str());
+}
+
+// The name the module is being called under, as the host reports it (ASCII).
+std::u16string calledFunctionName() {
+    auto name = orb::capi::installedSlot(&orb::capi::CallbackSlots::functionName);
+    const char* text = name ? name() : nullptr;
+    return text ? std::u16string(text, text + std::strlen(text)) : std::u16string();
 }
 
 void announceLoad(const std::u16string& path, void* entry) {
@@ -84,11 +95,11 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
     if (void* entry = host::utFindSymbolInLibrary(library, kCppEntry)) {
         record->entry = entry;
         record->entryKind = kOrbEntryCpp;
-        // The engine handle of C++ modules comes with the C++ module interface; until then it
-        // stays null, which that interface's services treat as "no engine".
+        record->engineHandle = orb::cppapi::makeEngineHandle(calledFunctionName());
         record->createFunction = host::utFindSymbolInLibrary(library, kCppCreate);
         if (record->createFunction) record->destroyFunction = host::utFindSymbolInLibrary(library, kCppDestroy);
         if (!record->createFunction || !record->destroyFunction) {
+            orbDestroyFunctionImpl(record->engineHandle);
             return abandon(record, library, status, kOrbLoadMissingCppEntry);
         }
     } else if (void* entry = host::utFindSymbolInLibrary(library, kCEntry)) {
@@ -110,8 +121,27 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
         // Runs module code; a fault in it is the module's failure to load.
         orbfile::readModuleVersionFunction(library, record->builtRelease, record->targetApiVersion);
     } catch (...) {
+        orbDestroyFunctionImpl(record->engineHandle);
         abandon(record, library, status, kOrbLoadOk);
         throw;
+    }
+    if (record->createFunction) {
+        // The module makes its function object now; it fetches its engine handle meanwhile.
+        auto& info = PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate();
+        info.moduleUnderConstruction = record;
+        int failed = 1;
+        try {
+            failed = orbRunCreateOrbFunction();
+        } catch (...) {
+            // The handle is the module's now: its function object releases it when it goes.
+            abandon(record, library, status, kOrbLoadOk);
+            throw;
+        }
+        if (failed) {
+            abandon(record, library, status, kOrbLoadOk);
+            orb::loader::raisePendingError();
+            return nullptr;
+        }
     }
     return record;
 }
@@ -137,8 +167,18 @@ int clearLoadRecord(impl_info_tag* record) {
             throw;
         }
     }
-    // A C++ module never reaches a loaded state in this build (see the module record), so there
-    // is no function object to destroy here.
+    if (record->cppFunction) {
+        // The clear frame made this record the current module.
+        try {
+            destroyCppFunction();
+        } catch (...) {
+            releaseRecord(record);
+            throw;
+        }
+        releaseRecord(record);
+        raisePendingError();
+        return 1;
+    }
     releaseRecord(record);
     return 1;
 }

@@ -174,14 +174,6 @@ void OrbModuleFile::loadModuleFile() {
     function->m_loadRecord = record;
     if (!record) raiseLoadFailure(path, status, std::move(errorText));
 
-    if (record->entryKind == kOrbEntryCpp) {
-        // The C++ module interface (function objects, their engine handle, outputs and errors
-        // through callbacks) is not part of this build: refuse rather than call the adapter
-        // without the object it expects.
-        function->m_loadRecord = nullptr;
-        clearLoadRecord(record);
-        capi::raiseError<VELTRA::orb::CppOrbNotSupported>(path);
-    }
     function->chooseDispatchStrategy();
 }
 

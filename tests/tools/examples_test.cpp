@@ -35,6 +35,12 @@ protected:
             s_buildLog += result.out + result.err;
             if (result.exitCode != 0) s_built = false;
         }
+        const auto tally = orbtest::runChild(
+            "/usr/bin/env", {"c++", "-std=c++17", "-shared", "-fPIC", "-Wall", "-I" + kStage + "/include",
+                             std::string(ORB_SOURCE_DIR) + "/examples/tally.cpp", "-L" + kStage + "/lib", "-lorb",
+                             "-lVeltraDataArray", "-o", (kBuilt / "tally.orbw64").string()});
+        s_buildLog += tally.out + tally.err;
+        if (tally.exitCode != 0) s_built = false;
     }
 
     static void TearDownTestSuite() {
@@ -125,6 +131,24 @@ TEST_F(Examples, DescribeAndCallbackWorkThroughTheHost) {
                                "n = callback('call', 'size', [1 2; 3 4; 5 6])");
     ASSERT_EQ(workspace.exitCode, 0) << workspace.err;
     EXPECT_EQ(numbersIn(workspace.out), (std::vector<double>{1, 2, 3, 0, 1, 1, 2, 3, 3, 2})) << workspace.out;
+}
+
+TEST_F(Examples, TallyKeepsItsStateInItsObjectUntilTheModuleIsCleared) {
+    const auto result = run("tally([1 2 3]); a = tally(int8([4 5]))\n"
+                            "r = tally('report')\ns = tally('scaled', 10)\nclear tally\nb = tally(7)");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    // [count total] twice, the report through disp, the scale module's product, then a fresh
+    // object after the clear.
+    const std::string shown = result.out.substr(0, result.out.find("tally: cleared"));
+    EXPECT_EQ(numbersIn(shown), (std::vector<double>{5, 15, 5, 15, 150})) << result.out;
+    EXPECT_TRUE(contains(shown, "r = 'count and total:")) << result.out;
+    // Each object says when it goes: at the clear, and the last one when the host ends.
+    EXPECT_TRUE(contains(result.out, "tally: cleared after 4 calls (total 15)\nb =")) << result.out;
+    EXPECT_TRUE(contains(result.out, "tally: cleared after 1 calls (total 7)")) << result.out;
+
+    const auto bad = run("tally('average')");
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(contains(bad.err, "(tally:unknownCommand)")) << bad.err;
 }
 
 }  // namespace

@@ -85,7 +85,10 @@ struct F2cCase {
 TEST(UtF2cstr, CopiesTrimsAndCuts) {
     const F2cCase cases[] = {
         {"abc   ", 32, 1, "abc"},
-        {"abc   ", 32, 0, "abc   "},
+        {"abc   ", 32, 0, "abc"},
+        {"  a b  ", 32, 0, "a b"},
+        {"  a b  ", 32, 1, "  a b"},
+        {"   abcdef", 4, 0, "abc"},
         {"      ", 32, 1, ""},
         {"abcdef", 4, 1, "abc"},
         {"abcdef", 1, 0, ""},

@@ -1,9 +1,9 @@
 // orb run: calls one module function, or runs statements, in the reference host and shows what
 // comes back.
 //
-//   orb run [--path DIR]... -e STATEMENTS
-//   orb run [--path DIR]... [--nargout N] FILE.orbw64 [ARG]...
-//   orb run [--path DIR]... [--nargout N] NAME [ARG]...
+//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... -e STATEMENTS
+//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--nargout N] FILE.orbw64 [ARG]...
+//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--nargout N] NAME [ARG]...
 //
 // Exit status: 0 when everything ran, 1 when the host raised an error (shown on standard error),
 // 2 for a command line that cannot be run.
@@ -16,17 +16,19 @@
 #include <optional>
 
 #include "host/exceptions.hpp"
+#include "host/services.hpp"
 #include "host/ry.hpp"
 #include "host_session.hpp"
 #include "subcommand.hpp"
 #include "vhost/lang/interpreter.hpp"
+#include "vhost/services/features.hpp"
 
 namespace orbtool {
 namespace {
 
-constexpr const char* kUsage = R"(usage: orb run [--path DIR]... -e STATEMENTS
-       orb run [--path DIR]... [--nargout N] FILE.orbw64 [ARG]...
-       orb run [--path DIR]... [--nargout N] NAME [ARG]...
+constexpr const char* kUsage = R"(usage: orb run [OPTIONS] -e STATEMENTS
+       orb run [OPTIONS] [--nargout N] FILE.orbw64 [ARG]...
+       orb run [OPTIONS] [--nargout N] NAME [ARG]...
 
 Runs module code in the reference host, with the runtime attached.
 
@@ -44,6 +46,11 @@ Options:
   -e STATEMENTS  run STATEMENTS instead of calling one function
   --nargout N    ask the function for N outputs (default 0: the function's first output, if it
                  gives one, is shown as ans)
+  --tasks        run in tasks mode, as background tasks do: only modules admitted to the thread
+                 pool load (C++ modules, with --feature ThreadPoolCppOrb=1); any other module
+                 fails at its first call with parallel:threadpool:DisallowedOrbFunction
+  --feature NAME=VALUE
+                 set the host feature NAME to the whole number VALUE before running (repeatable)
   -h, --help     show this help
 
 Exit status: 0 success, 1 the host raised an error (shown on standard error), 2 usage error.
@@ -56,6 +63,8 @@ struct RunRequest {
     std::vector<std::string> arguments;
     int nargout = 0;
     bool nargoutGiven = false;
+    bool tasks = false;
+    std::vector<std::pair<std::string, int>> features;
     bool help = false;
 };
 
@@ -66,6 +75,18 @@ int parseCount(const std::string& text) {
         throw UsageError("--nargout needs a whole number from 0 to 100, not '" + text + "'");
     }
     return value;
+}
+
+std::pair<std::string, int> parseFeature(const std::string& text) {
+    const std::size_t equals = text.find('=');
+    int value = 0;
+    const char* first = text.data() + (equals == std::string::npos ? text.size() : equals + 1);
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (equals == 0 || equals == std::string::npos || first == last || error != std::errc() || end != last) {
+        throw UsageError("--feature needs NAME=VALUE with a whole number VALUE, not '" + text + "'");
+    }
+    return {text.substr(0, equals), value};
 }
 
 // Options come before FILE or NAME; everything after it is an argument, even when it starts
@@ -91,6 +112,13 @@ RunRequest parseCommandLine(const std::vector<std::string>& args) {
             request.nargout = parseCount(joined ? arg.substr(10) : args[i + 1]);
             request.nargoutGiven = true;
             i += joined ? 1 : 2;
+        } else if (arg == "--tasks") {
+            request.tasks = true;
+            ++i;
+        } else if (arg == "--feature") {
+            if (i + 1 >= args.size()) throw UsageError("--feature needs NAME=VALUE");
+            request.features.push_back(parseFeature(args[i + 1]));
+            i += 2;
         } else if (arg == "--") {
             ++i;
             break;
@@ -177,6 +205,13 @@ int runRun(const std::vector<std::string>& args) {
     }
 
     HostSession session(request.paths);
+    for (const auto& [name, value] : request.features) {
+        if (!host::svSetFeature(name, value)) {
+            std::cerr << "orb run: --feature " << name << ": no such feature\n";
+            return kExitUsage;
+        }
+    }
+    vhost::setTasksMode(request.tasks);
     try {
         if (request.statements) {
             vhost::lang::evaluate(*request.statements);

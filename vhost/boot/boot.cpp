@@ -27,6 +27,7 @@ void attachRuntime() {
         const OrbCallbackTable table = vhost::callbackTable();
         orbSetCallbacks(&table);
         vhost::registerModuleFactory(".orbw64", &__construct_lm_orbw64);
+        installHostEngine();
         vhost::addEngineInitializer([](Engine&) { giveEngineAReader(); });
     });
     // Engines that existed before the first attachment get theirs when attached from them.

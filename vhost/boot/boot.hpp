@@ -9,4 +9,8 @@ namespace vhost::boot {
 // engine created later.
 void attachRuntime();
 
+// Makes every engine answer the runtime's C++ requests through the host language (part of
+// attachRuntime).
+void installHostEngine();
+
 }  // namespace vhost::boot

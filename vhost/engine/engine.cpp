@@ -1,5 +1,7 @@
 #include "vhost/engine/engine.hpp"
 
+#include "host/engine.hpp"
+
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -42,6 +44,13 @@ void addEngineInitializer(std::function<void(Engine&)> initializer) {
 }
 
 Engine::~Engine() = default;
+
+std::shared_ptr<host::HostEngine> Engine::hostEngine(
+    const std::function<std::shared_ptr<host::HostEngine>(Engine&)>& make) {
+    std::lock_guard lock(m_hostEngineMutex);
+    if (!m_hostEngine && make) m_hostEngine = make(*this);
+    return m_hostEngine;
+}
 
 EngineScope::EngineScope(Engine& engine) noexcept : m_previous(t_boundEngine) { t_boundEngine = &engine; }
 EngineScope::~EngineScope() { t_boundEngine = m_previous; }

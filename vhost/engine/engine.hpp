@@ -9,10 +9,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "vhost/engine/scoped_storage.hpp"
+
+namespace host {
+class HostEngine;
+}
 
 namespace vhost {
 
@@ -32,6 +37,9 @@ public:
     std::thread::id signalThread() const noexcept { return m_signalThread; }
     bool isSignalThread() const noexcept { return std::this_thread::get_id() == m_signalThread; }
 
+    // The face the runtime's C++ interface talks to (see host_engine.hpp); made once, on demand.
+    std::shared_ptr<host::HostEngine> hostEngine(const std::function<std::shared_ptr<host::HostEngine>(Engine&)>& make);
+
     ScopedStorage& storage() noexcept { return m_storage; }
     const ScopedStorage& storage() const noexcept { return m_storage; }
 
@@ -39,6 +47,8 @@ private:
     std::uint64_t m_id;
     std::string m_name;
     std::thread::id m_signalThread;
+    std::mutex m_hostEngineMutex;
+    std::shared_ptr<host::HostEngine> m_hostEngine;
     // Declared last so that records are destroyed while the rest of the engine is still whole.
     ScopedStorage m_storage;
 };

@@ -9,6 +9,7 @@
 #include "host/storage.hpp"
 #include "host/ut.hpp"
 #include "vhost/ry/raise.hpp"
+#include "vhost/ut/output.hpp"
 #include "vhost/ry/warnings.hpp"
 
 namespace vhost::ry {
@@ -36,7 +37,7 @@ WarningLog& warningLog() {
 }
 
 void issueWarning(std::string identifier, std::string message) {
-    host::utPrintf("Warning: %s\n", message.c_str());
+    vhost::writeError("Warning: " + message + "\n");
     WarningLog& log = warningLog();
     std::lock_guard lock(log.mutex);
     log.warnings.push_back({std::move(identifier), std::move(message)});

@@ -22,7 +22,21 @@ std::shared_ptr<const OutputSink> currentSink() {
     return g_sink;
 }
 
+thread_local const OutputSink* t_out = nullptr;
+thread_local const OutputSink* t_err = nullptr;
+
 }  // namespace
+
+ThreadOutputRedirect::ThreadOutputRedirect(OutputSink out, OutputSink err)
+    : m_previousOut(t_out), m_previousErr(t_err), m_out(std::move(out)), m_err(std::move(err)) {
+    if (m_out) t_out = &m_out;
+    if (m_err) t_err = &m_err;
+}
+
+ThreadOutputRedirect::~ThreadOutputRedirect() {
+    t_out = m_previousOut;
+    t_err = m_previousErr;
+}
 
 OutputSink setOutputSink(OutputSink sink) {
     auto replacement = sink ? std::make_shared<const OutputSink>(std::move(sink)) : nullptr;
@@ -35,11 +49,23 @@ OutputSink setOutputSink(OutputSink sink) {
 }
 
 void writeOutput(std::string_view text) {
+    if (const OutputSink* redirected = t_out) {
+        (*redirected)(text);
+        return;
+    }
     if (auto sink = currentSink()) {
         (*sink)(text);
     } else {
         writeToStdout(text);
     }
+}
+
+void writeError(std::string_view text) {
+    if (const OutputSink* redirected = t_err) {
+        (*redirected)(text);
+        return;
+    }
+    writeOutput(text);
 }
 
 OutputCapture::OutputCapture()

@@ -1,0 +1,72 @@
+#include "cppapi/engine_handle.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "host/ut.hpp"
+
+extern "C" {
+void orbLock(void);
+void orbUnlock(void);
+}
+
+namespace orb::cppapi {
+
+OrbFunctionImpl* makeEngineHandle(std::u16string functionName) noexcept {
+    try {
+        auto cell = std::make_unique<host::HostEngine*>(host::getCurrentLocalVM().get());
+        auto* handle = new OrbFunctionImpl{cell.get(), false, std::move(functionName)};
+        cell.release();
+        return handle;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+host::HostEngine& engineOf(void* handle) { return **static_cast<OrbFunctionImpl*>(handle)->engineCell; }
+
+bool checkCallingThread(int* errorType) {
+    if (host::utIsSignalThread()) return false;
+    *errorType = kOrbErrorThreadMismatch;
+    return true;
+}
+
+}  // namespace orb::cppapi
+
+using orb::cppapi::OrbFunctionImpl;
+
+void* cpporb_getEngine(void* handle) { return handle; }
+
+char16_t* cpporb_getFunctionName(void* handle) {
+    const std::u16string& name = static_cast<OrbFunctionImpl*>(handle)->functionName;
+    auto* block = static_cast<char16_t*>(std::malloc((name.size() + 1) * sizeof(char16_t)));
+    if (!block) return nullptr;
+    std::memcpy(block, name.data(), name.size() * sizeof(char16_t));
+    block[name.size()] = u'\0';
+    return block;
+}
+
+void cpporb_orbLock(void* handle) {
+    auto* impl = static_cast<OrbFunctionImpl*>(handle);
+    if (impl->locked) return;
+    orbLock();
+    impl->locked = true;
+}
+
+void cpporb_orbUnlock(void* handle) {
+    auto* impl = static_cast<OrbFunctionImpl*>(handle);
+    if (!impl->locked) return;
+    orbUnlock();
+    impl->locked = false;
+}
+
+void cpporb_orbLock_with_error_check(void* handle, int* errorType) {
+    if (orb::cppapi::checkCallingThread(errorType)) return;
+    cpporb_orbLock(handle);
+}
+
+void cpporb_orbUnlock_with_error_check(void* handle, int* errorType) {
+    if (orb::cppapi::checkCallingThread(errorType)) return;
+    cpporb_orbUnlock(handle);
+}

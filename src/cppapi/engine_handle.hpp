@@ -1,0 +1,56 @@
+// The engine handle of a C++ module, and the services around it.
+//
+// The loader makes one handle per C++ module when it loads it; the module receives it through
+// orbGetFunctionImpl while its function object is being constructed, passes it first to every
+// C++ service, and gives it back with orbDestroyFunctionImpl when the object goes. The handle
+// itself is never validated: a null or foreign pointer is outside the contract.
+//
+// Synchronous services must run on the engine's signal thread. They check that first
+// (checkCallingThread) and on a mismatch write error code 5 and return at once. Every
+// synchronous service writes its error code only on failure, so callers set it to 0 first.
+#pragma once
+
+#include <string>
+
+#include "host/engine.hpp"
+#include "platform/export.hpp"
+
+namespace orb::cppapi {
+
+// Error codes the C++ services report.
+enum OrbErrorCode : int {
+    kOrbErrorHost = 1,            // the host reported an error, or a synchronous service failed
+    kOrbErrorThreadMismatch = 5,  // a synchronous service was called off the signal thread
+    kOrbErrorCancelled = 7,       // an asynchronous request was cancelled before it ran
+    kOrbErrorOther = 9,           // an asynchronous request failed in any other way
+};
+
+// Fields in this order: the C++ services read them so.
+struct OrbFunctionImpl {
+    // A cell of its own holding the raw engine pointer; the handle keeps no ownership of it.
+    host::HostEngine** engineCell;
+    // Whether the module holds its lock through this handle (taken at most once).
+    bool locked;
+    // The name the module's function is called under.
+    std::u16string functionName;
+};
+
+// A new handle for the calling thread's engine; null when memory runs out.
+ORB_API OrbFunctionImpl* makeEngineHandle(std::u16string functionName) noexcept;
+// The engine behind a handle.
+host::HostEngine& engineOf(void* handle);
+
+// True (and 5 written to *errorType) when the calling thread is not the signal thread.
+ORB_API bool checkCallingThread(int* errorType);
+
+}  // namespace orb::cppapi
+
+extern "C" {
+ORB_API void* cpporb_getEngine(void* handle);
+// A new NUL-terminated UTF-16 copy of the function name from the C heap, or null.
+ORB_API char16_t* cpporb_getFunctionName(void* handle);
+ORB_API void cpporb_orbLock(void* handle);
+ORB_API void cpporb_orbUnlock(void* handle);
+ORB_API void cpporb_orbLock_with_error_check(void* handle, int* errorType);
+ORB_API void cpporb_orbUnlock_with_error_check(void* handle, int* errorType);
+}

@@ -1,0 +1,32 @@
+#include "cppapi/streams.hpp"
+
+namespace orb::cppapi {
+
+engineStreamBuffer::engineStreamBuffer(void* stream, ModuleWriteFcn write) : m_stream(stream) {
+    if (write) m_write = write;
+}
+
+engineStreamBuffer::~engineStreamBuffer() = default;
+
+engineStreamBuffer::int_type engineStreamBuffer::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return 0;
+    const char16_t unit = traits_type::to_char_type(c);
+    m_write(m_stream, &unit, 1);
+    return 1;
+}
+
+std::streamsize engineStreamBuffer::xsputn(const char16_t* text, std::streamsize count) {
+    m_write(m_stream, text, static_cast<std::size_t>(count));
+    return count;
+}
+
+std::shared_ptr<host::u16streambuf> wrapModuleStream(void* stream, ModuleWriteFcn write, ModuleDeleterFcn deleter) {
+    if (!stream) return nullptr;
+    return std::shared_ptr<host::u16streambuf>(new engineStreamBuffer(stream, write),
+                                               [stream, deleter](host::u16streambuf* buffer) {
+                                                   deleter(stream);
+                                                   delete buffer;
+                                               });
+}
+
+}  // namespace orb::cppapi

@@ -1,0 +1,167 @@
+#include "loader/cpp_lifecycle.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "capi/message_ids.hpp"
+#include "capi/per_engine.hpp"
+#include "cppapi/engine_handle.hpp"
+#include "cppapi/error_conversion.hpp"
+#include "host/dataarray.hpp"
+#include "host/i18n.hpp"
+#include "host/services.hpp"
+#include "loader/impl_info.hpp"
+#include "platform/fault_guard.hpp"
+
+namespace orb::loader {
+namespace {
+
+using capi::CurrentOrbInfoPerEngine;
+using capi::PerEngine;
+
+constexpr const char* kOutputConversionFailed = "Failed to return veltra::data::Array output to VELTRA.";
+
+void recordError(CurrentOrbInfoPerEngine& info, std::u16string message, std::string identifier) {
+    if (info.pendingError) {
+        info.pendingError->message = std::move(message);
+        info.pendingError->identifier = std::move(identifier);
+        return;
+    }
+    auto record = std::make_shared<capi::PendingOrbError>();
+    record->message = std::move(message);
+    record->identifier = std::move(identifier);
+    info.pendingError = std::move(record);
+}
+
+template <class Tag>
+void recordCatalogueError(CurrentOrbInfoPerEngine& info) {
+    const std::string identifier = capi::messageIdentifier<Tag>();
+    recordError(info, host::i18n::get_message(identifier), identifier);
+}
+
+// Empties the engine's pending error and output list when a call ends, however it ends.
+struct CallStateReset {
+    CurrentOrbInfoPerEngine& info;
+    ~CallStateReset() {
+        info.pendingError.reset();
+        info.errorPending = false;
+        info.cppOutputs.clear();
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<host::UserException> CppOrbException::clone() const { return std::make_unique<CppOrbException>(*this); }
+void CppOrbException::rethrow() const { throw *this; }
+
+void cppOutputCallback(int count, void** arrays) {
+    auto& info = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
+    info.cppOutputs.clear();
+    info.dispatchAspect = 0;
+    for (int i = 0; i < count; ++i) {
+        info.cppOutputs.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(arrays[i])));
+    }
+}
+
+void cppErrorCallback(const char* message, const char* identifier) noexcept {
+    try {
+        auto& info = PerEngine<CurrentOrbInfoPerEngine>::mustExist();
+        info.errorPending = true;
+        const bool noMessage = !message || !*message;
+        const bool noIdentifier = !identifier || !*identifier;
+        if (noMessage && noIdentifier) {
+            recordCatalogueError<VELTRA::orb::CppOrbErrorWithNoIDOrMsg>(info);
+        } else if (identifier && capi::messageIdentifier<VELTRA::orb::CppOrbThreadMismatch>() == identifier) {
+            recordCatalogueError<VELTRA::orb::CppOrbThreadMismatch>(info);
+        } else if (message) {
+            recordError(info, host::i18n::to_ustring(message), identifier ? identifier : "");
+        }
+    } catch (...) {
+        // Never raises into the module: a text that cannot be recorded leaves what was recorded.
+    }
+}
+
+void raisePendingError() {
+    auto* info = PerEngine<CurrentOrbInfoPerEngine>::find();
+    if (!info || !info->errorPending || !info->pendingError) return;
+    std::shared_ptr<capi::PendingOrbError> pending = std::move(info->pendingError);
+    info->errorPending = false;
+    if (pending->runtimeError) pending->runtimeError->rethrow();
+    throw CppOrbException(pending->identifier, host::i18n::to_string(pending->message));
+}
+
+void destroyCppFunction() {
+    auto& info = PerEngine<CurrentOrbInfoPerEngine>::mustExist();
+    impl_info_tag* current = info.currentModule;
+    if (!current || !current->destroyFunction) return;
+    auto destroy = reinterpret_cast<CppDestroyEntry>(current->destroyFunction);
+    void* function = current->cppFunction;
+    platform::callGuarded([&] { destroy(function, &cppErrorCallback); });
+}
+
+void CPP_DispatchStrategy::dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    host::RevertImpersonationGuard revert;
+    auto& info = PerEngine<CurrentOrbInfoPerEngine>::mustExist();
+    CallStateReset reset{info};
+    info.dispatchAspect = m_dispatchAspect;
+
+    std::vector<host::data::Array> inputs;
+    std::vector<void*> inputList(static_cast<std::size_t>(std::max(nrhs, 0)));
+    inputs.reserve(inputList.size());
+    for (std::size_t i = 0; i < inputList.size(); ++i) {
+        inputs.push_back(host::data::createArrayFromRyArray(prhs[i]));
+        inputList[i] = inputs.back().impl();
+    }
+
+    const int capacity = std::max(nlhs, static_cast<int>(capi::kMinOutputEntries));
+    auto adapter = reinterpret_cast<CppAdapterEntry>(m_entry);
+    void* function = module->cppFunction;
+    platform::callGuarded([&] {
+        adapter(nlhs, capacity, nrhs, inputList.data(), function, &cppOutputCallback, &cppErrorCallback);
+    });
+
+    const std::size_t handBack = std::min(info.cppOutputs.size(), static_cast<std::size_t>(capacity));
+    for (std::size_t i = 0; i < handBack; ++i) {
+        try {
+            plhs[i] = host::data::createRyArray(info.cppOutputs[i]);
+        } catch (const std::exception& error) {
+            throw CppOrbException("", std::string(kOutputConversionFailed) + " " + error.what());
+        }
+    }
+    info.cppOutputs.clear();
+    raisePendingError();
+}
+
+}  // namespace orb::loader
+
+using orb::capi::CurrentOrbInfoPerEngine;
+using orb::capi::PerEngine;
+
+int orbRunCreateOrbFunction(void) {
+    auto& info = PerEngine<CurrentOrbInfoPerEngine>::mustExist();
+    impl_info_tag* record = info.moduleUnderConstruction;
+    if (!record) return 1;
+    auto create = reinterpret_cast<orb::loader::CppCreateEntry>(record->createFunction);
+    void* function = nullptr;
+    orb::platform::callGuarded([&] { function = create(&orb::loader::cppErrorCallback); });
+    record->cppFunction = function;
+    return function ? 0 : 1;
+}
+
+void* orbGetFunctionImpl(void) {
+    return PerEngine<CurrentOrbInfoPerEngine>::mustExist().moduleUnderConstruction->engineHandle;
+}
+
+void orbOrbDebug(std::uint32_t flag) { PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().debugFlag = flag; }
+
+void orbDestroyFunctionImpl(void* handle) {
+    auto* impl = static_cast<orb::cppapi::OrbFunctionImpl*>(handle);
+    if (!impl) return;
+    delete impl->engineCell;
+    delete impl;
+}
+
+namespace orb {
+void initializeFcn() {}
+void terminateFcn() {}
+}  // namespace orb

@@ -1,0 +1,52 @@
+#include "loader/thread_pool_admission.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+#include "host/filesystem.hpp"
+#include "orbfile/module_binary_reader.hpp"
+#include "startup/log_channels.hpp"
+#include "startup/thread_pool_switch.hpp"
+
+namespace orb::loader {
+namespace {
+
+constexpr std::string_view kCppEntry = "orbFunctionAdapter";
+
+// The names the file exports; none when it cannot be read as a module of this platform.
+std::vector<std::string> exportedNames(const std::u16string& path) {
+    try {
+        orbfile::ModuleBinaryReader reader(host::fs::nativePath(path));
+        reader.detect_format(true);
+        return reader.read_defined_symbols();
+    } catch (...) {
+        return {};
+    }
+}
+
+void logLine(int severity, const std::string& text) {
+    const auto& channel = startup::threadPoolSupportLog();
+    if (channel.enabled(severity)) channel.push(severity, text);
+}
+
+}  // namespace
+
+bool allowThisOrbOnThreadPool(const std::u16string& path) {
+    const auto& channel = startup::threadPoolSupportLog();
+    ORB_LOG_FUNCTION(channel);
+    const std::u16string& fullname = path;
+    ORB_LOG(channel, startup::kLogDetail, fullname);
+
+    if (!startup::isThreadPoolCppOrbEnabled()) {
+        logLine(startup::kLogDetail, std::string(startup::kThreadPoolFeatureName) + " not enabled");
+        return false;
+    }
+    const std::vector<std::string> names = exportedNames(path);
+    const bool cppModule = std::any_of(names.begin(), names.end(), [](const std::string& name) {
+        return name.size() == kCppEntry.size() && name == kCppEntry;
+    });
+    logLine(startup::kLogDetail, std::string("Looks like C++ ORB : ") + (cppModule ? "1" : "0"));
+    return cppModule;
+}
+
+}  // namespace orb::loader

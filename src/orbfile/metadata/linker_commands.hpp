@@ -1,0 +1,38 @@
+// The metadata-aware link of a module: one link becomes a temporary link with default metadata,
+// an inspection of what the compiled code calls for, and then either a copy of the temporary
+// module or a second link with matching metadata.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "orbfile/metadata/metadata.hpp"
+#include "platform/export.hpp"
+
+namespace orbfile {
+
+// `command` is the complete linker command (element 0 the linker program); the argument at
+// `index` holds the output option: either the option text `optionText` joined to the output file
+// ("-o/x/y.orbw64") or the option alone, with the output file as the next argument.
+//
+// Progress lines go to the host's output. When the module needs metadata other than the default
+// (interface 800, not thread-pool safe), the extra linker arguments of the final link are appended
+// to `command`; otherwise `command` is left as it was. Answers the Result of the last step: the
+// failing step's on failure, status 0 and the linker's output on success. Intermediate files are
+// removed after the temporary link and after a final link that succeeded; a bundle that cannot be
+// made for the final link leaves the temporary module in place.
+ORB_API metadata::Result build_orb_linker_cmds(std::vector<std::string>& command, const std::string& optionText,
+                                               int index);
+
+namespace metadata {
+
+// Whether `linker` takes the bundle as linked-in binary data (a GNU-style driver: its path holds
+// "gcc" or "g++" anywhere) rather than as a compiled Windows resource. Off Windows every driver
+// does.
+ORB_API bool is_gnu_linker(const std::string& linker);
+
+// The same test by the linker's path alone, whatever the platform.
+ORB_API bool names_gnu_linker(const std::string& linker);
+
+}  // namespace metadata
+}  // namespace orbfile

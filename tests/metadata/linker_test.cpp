@@ -1,0 +1,106 @@
+// The metadata-aware link, run with the real compiler driver: how many links run, what the
+// module embeds, what is left in the folder, and how failures come back.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/process.hpp"
+#include "metadata/metadata_support.hpp"
+#include "orbfile/metadata/linker_commands.hpp"
+#include "vhost/ut/output.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orbfile::metadata::Result;
+
+// One metadata-aware link, with the progress lines it printed and the links it ran.
+struct Linked {
+    Result result;
+    std::string progress;
+    int links = 0;
+};
+
+Linked link(std::vector<std::string>& command, const std::string& optionText = "-o",
+            int index = mdtest::kOutputIndex) {
+    int links = 0;
+    const std::string linker = command.empty() ? std::string() : command.front();
+    host::process::setCommandObserver([&](const std::vector<std::string>& args) { links += args[0] == linker; });
+    vhost::OutputCapture capture;
+    Result result = orbfile::build_orb_linker_cmds(command, optionText, index);
+    host::process::setCommandObserver({});
+    return {std::move(result), capture.text(), links};
+}
+
+TEST(LinkerCommands, CodeNeedingTheDefaultMetadataIsLinkedOnceAndCopied) {
+    const fs::path dir = orbtest::scratchDir();
+    const std::string module = (dir / "gain.orbw64").string();
+    auto command = mdtest::linkCommand("gcc", mdtest::compileGain(dir, "-DVELTRA_ORBCMD_RELEASE=R2018a"), module);
+    const auto given = command;
+    const Linked linked = link(command);
+    ASSERT_EQ(linked.result.get_status(), 0) << linked.result.get_cmdErr() << linked.progress;
+    EXPECT_EQ(linked.links, 1);
+    EXPECT_EQ(command, given);
+    EXPECT_EQ(linked.progress, "Building with orblink\nCreating temp orb file with meta-data\nInspecting ORB file: " +
+                                   (dir / "gain_kv_temp_.orbw64").string() +
+                                   "\nmeta-data consistent; copying orb file to actual  " + module + "\n");
+    const auto embedded = mdtest::embeddedIn(module);
+    EXPECT_EQ(embedded.apiVersion, 800u);
+    EXPECT_EQ(embedded.strategy, "2.0");
+    EXPECT_EQ(mdtest::filesIn(dir), (std::vector<std::string>{"gain.o", "gain.orbw64"}));
+}
+
+// Linked through a driver whose folder name holds "gcc": it too takes the bundle as data.
+TEST(LinkerCommands, CodeOfAnOlderGenerationIsRelinkedWithItsOwnMetadata) {
+    const fs::path dir = orbtest::scratchDir();
+    fs::create_directories(dir / "gcc-tools");
+    const fs::path driver = dir / "gcc-tools" / "link-driver";
+    orbtest::writeBytes(driver, "#!/bin/sh\nexec gcc \"$@\"\n");
+    fs::permissions(driver, fs::perms::owner_all);
+    const std::string module = (dir / "gain.orbw64").string();
+    auto command = mdtest::linkCommand(driver.string(), mdtest::compileGain(dir, "-DRY_COMPAT_32"), module);
+    const auto size = command.size();
+    const Linked linked = link(command);
+    ASSERT_EQ(linked.result.get_status(), 0) << linked.result.get_cmdErr() << linked.progress;
+    EXPECT_EQ(linked.links, 2);
+    EXPECT_NE(linked.progress.find("different from default, embedding new data into : " + module), std::string::npos);
+    EXPECT_EQ(std::vector<std::string>(command.begin() + static_cast<long>(size), command.end()),
+              (std::vector<std::string>{"-Wl,--format=binary", "-Wl," + fs::canonical(dir).string() + "/gainorb_bundle.zip",
+                                        "-Wl,--format=default"}));
+    EXPECT_EQ(mdtest::embeddedIn(module).apiVersion, 700u);
+    EXPECT_EQ(mdtest::filesIn(dir), (std::vector<std::string>{"gain.o", "gain.orbw64", "gcc-tools"}));
+}
+
+TEST(LinkerCommands, BlanksInTheOutputPathSplitTheQuotedBundleArgument) {
+    const fs::path dir = orbtest::scratchDir() / "with blank";
+    fs::create_directories(dir);
+    const std::string module = (dir / "my gain.orbw64").string();
+    const std::string object = mdtest::compileGain(dir, "-DVELTRA_ORBCMD_RELEASE=R2017b");
+    // The output joined to its option this time.
+    std::vector<std::string> command = {"gcc", "-shared", object, "-o" + module, "-L" + mdtest::kStage + "/lib",
+                                        "-lorb", "-lvhost"};
+    const auto size = command.size();
+    const Linked linked = link(command, "-o", 3);
+    ASSERT_EQ(linked.result.get_status(), 0) << linked.result.get_cmdErr() << linked.progress;
+    const std::string bundle = fs::canonical(dir).string() + "/my gainorb_bundle.zip";
+    const std::vector<std::string> appended(command.begin() + static_cast<long>(size), command.end());
+    EXPECT_EQ(appended, (std::vector<std::string>{"-Wl,--format=binary", "-Wl,\"" + bundle.substr(0, bundle.find(' ')),
+                                                  "blank/my", "gainorb_bundle.zip\"", "-Wl,--format=default"}));
+    EXPECT_EQ(mdtest::embeddedIn(module).apiVersion, 730u);
+    EXPECT_EQ(mdtest::filesIn(dir), (std::vector<std::string>{"gain.o", "my gain.orbw64"}));
+}
+
+TEST(LinkerCommands, AFailedTemporaryLinkReturnsItsResultAndLeavesNothing) {
+    const fs::path dir = orbtest::scratchDir();
+    auto command = mdtest::linkCommand("gcc", (dir / "missing.o").string(), (dir / "gain.orbw64").string());
+    const Linked linked = link(command);
+    EXPECT_NE(linked.result.get_status(), 0);
+    EXPECT_NE(linked.result.get_cmdErr().find("missing.o"), std::string::npos) << linked.result.get_cmdErr();
+    EXPECT_NE(linked.progress.find("Error with orblink: "), std::string::npos) << linked.progress;
+    EXPECT_EQ(linked.links, 1);
+    EXPECT_EQ(mdtest::filesIn(dir), std::vector<std::string>{});
+}
+
+}  // namespace

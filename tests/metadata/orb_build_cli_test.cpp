@@ -1,0 +1,122 @@
+// orb build, run as a user runs it: the module it writes, what it embeds, whether it runs, what
+// -v shows, and what a failing build reports and leaves behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "metadata/metadata_support.hpp"
+#include "tools/tool_output.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kOrb = mdtest::kStage + "/bin/orb";
+const std::string kGain = (mdtest::kModuleSources / "gain.c").string();
+
+// orb with `args`, in the folder `cwd`.
+orbtest::ChildResult orb(const fs::path& cwd, std::vector<std::string> args,
+                         const std::map<std::string, std::string>& environment = {}) {
+    args.insert(args.begin(), {"-C", cwd.string(), kOrb});
+    return orbtest::runChild("/usr/bin/env", args, environment);
+}
+
+// The lines of `text` that start with `prefix`.
+int linesStartingWith(const std::string& text, const std::string& prefix) {
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.rfind(prefix, 0) == 0;
+    return count;
+}
+
+TEST(OrbBuild, TheExampleIsBuiltIntoTheCurrentFolderWithItsManifestAndRuns) {
+    const fs::path dir = orbtest::scratchDir();
+    const auto built = orb(dir, {"build", "-v", std::string(ORB_SOURCE_DIR) + "/examples/scale.c"});
+    ASSERT_EQ(built.exitCode, 0) << built.out << built.err;
+    EXPECT_EQ(mdtest::filesIn(dir), std::vector<std::string>{"scale.orbw64"});
+    EXPECT_EQ(linesStartingWith(built.out, "gcc -shared"), 1) << built.out;  // copied, not relinked
+    EXPECT_NE(built.out.find("meta-data consistent"), std::string::npos);
+
+    const auto listing = orbtest::runChild("/usr/bin/env", {"unzip", "-l", (dir / "scale.orbw64").string()});
+    EXPECT_NE(listing.out.find("orbVersioning/manifest.json"), std::string::npos) << listing.out << listing.err;
+    const auto embedded = mdtest::embeddedIn(dir / "scale.orbw64");
+    EXPECT_EQ(embedded.strategy, "2.0");
+    EXPECT_EQ(embedded.apiVersion, 800u);
+    EXPECT_EQ(orb(dir, {"version", "scale.orbw64"}).out, "current\n");
+    const auto run = orb(dir, {"run", "-e", "y = scale([1 2 3], 2)"});
+    EXPECT_EQ(tooltest::numbersIn(run.out), (std::vector<double>{2, 4, 6})) << run.out << run.err;
+}
+
+TEST(OrbBuild, EachGenerationEmbedsItsSettingAndRunsComplexData) {
+    struct Case {
+        std::vector<std::string> options;
+        unsigned apiVersion;
+        int links;
+    } cases[] = {{{}, 800, 1}, {{"-R2018a"}, 800, 1}, {{"-R2017b"}, 730, 2}, {{"-compatibleArrayDims"}, 700, 2}};
+    for (const auto& c : cases) {
+        const fs::path dir = orbtest::scratchDir() / std::to_string(c.apiVersion) / std::to_string(c.options.size());
+        fs::create_directories(dir);
+        std::vector<std::string> args = {"build", "-v", kGain};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto built = orb(dir, args);
+        ASSERT_EQ(built.exitCode, 0) << built.out << built.err;
+        EXPECT_EQ(linesStartingWith(built.out, "gcc -shared"), c.links) << built.out;
+        EXPECT_EQ(mdtest::embeddedIn(dir / "gain.orbw64").apiVersion, c.apiVersion);
+        const auto run = orb(dir, {"run", "-e", "y = gain([1+2i 3-1i], 2)"});
+        EXPECT_NE(run.out.find("2 + 4i"), std::string::npos) << c.apiVersion << ": " << run.out << run.err;
+        EXPECT_NE(run.out.find("6 - 2i"), std::string::npos) << c.apiVersion << ": " << run.out << run.err;
+    }
+}
+
+TEST(OrbBuild, AnOutputPathWithBlanksAndSeveralSourcesWithACheck) {
+    const fs::path dir = orbtest::scratchDir();
+    const auto built = orb(dir, {"build", "-R2017b", "--check", kGain, (mdtest::kModuleSources / "gain_helper.c").string(),
+                                 "--outdir", "out dir", "-o", "my gain"});
+    ASSERT_EQ(built.exitCode, 0) << built.out << built.err;
+    EXPECT_NE(built.out.find("[1/2] Compiling"), std::string::npos) << built.out;
+    EXPECT_NE(built.out.find("[2/2] Compiling"), std::string::npos) << built.out;
+    // The inspection ran on the module: built for 730, it is told to move on.
+    EXPECT_NE(built.out.find("out dir/my gain.orbw64: upgrade recommended\n  UCOMPAT:"), std::string::npos) << built.out;
+    EXPECT_EQ(mdtest::filesIn(dir / "out dir"), std::vector<std::string>{"my gain.orbw64"});
+    EXPECT_EQ(mdtest::embeddedIn(dir / "out dir" / "my gain.orbw64").apiVersion, 730u);
+}
+
+TEST(OrbBuild, FailuresShowTheToolsOwnTextAndLeaveNothing) {
+    const fs::path dir = orbtest::scratchDir();
+    fs::create_directories(dir / "fake" / "bin");  // an installation without the resource compiler
+    for (const char* part : {"include", "lib", "extern", "resources"}) {
+        fs::create_directory_symlink(fs::path(mdtest::kStage) / part, dir / "fake" / part);
+    }
+    struct Case {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> environment;
+        int exitCode;
+        std::string shown;
+    } cases[] = {
+        {{kGain, "-DGAIN_BROKEN"}, {}, 1, "asked not to compile"},
+        {{kGain, "-lno_such_library_here"}, {}, 1, "no_such_library_here"},
+        {{kGain}, {{"VELTRA_ROOT", (dir / "fake").string()}}, 1, "usResourceCompiler3': no such program"},
+        {{"missing.c"}, {}, 1, "no such file"},
+        {{}, {}, 2, "no source file given"},
+        {{kGain, "--frobnicate"}, {}, 2, "unknown option '--frobnicate'"},
+        {{kGain, "-R2017b", "-compatibleArrayDims"}, {}, 2, "exclude each other"},
+        {{kGain, "notes.txt"}, {}, 2, "is not a C, C++ or Fortran source"},
+    };
+    for (const auto& c : cases) {
+        fs::create_directories(dir / "out");
+        std::vector<std::string> args = {"build", "--outdir", "out"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto built = orb(dir, args, c.environment);
+        EXPECT_EQ(built.exitCode, c.exitCode) << c.shown << "\n" << built.out << built.err;
+        EXPECT_NE((built.out + built.err).find(c.shown), std::string::npos) << built.out << built.err;
+        EXPECT_EQ(mdtest::filesIn(dir / "out"), std::vector<std::string>{}) << c.shown;
+    }
+    EXPECT_EQ(mdtest::filesIn(dir), (std::vector<std::string>{"fake", "out"}));
+}
+
+}  // namespace

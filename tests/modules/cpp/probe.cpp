@@ -1,0 +1,96 @@
+// A C++ module on the SDK, to check what module authors rely on. The first input names an action:
+//   probe('count')                 calls made on this object so far, this one included
+//   probe('feval', NAME, ARGS...)  calls NAME with ARGS and one output; returns the output and
+//                                  what NAME printed (two outputs)
+//   probe('printed', NAME, ARGS...) calls NAME with no outputs; returns what it printed and its
+//                                  error text
+//   probe('catch', NAME, ARGS...)  calls NAME, catches the host error; returns its identifier,
+//                                  message, status, function name and number of causes
+//   probe('escape', NAME, ARGS...) calls NAME and lets a host error escape
+//   probe('throw', ID, MESSAGE)    throws an error of its own
+//   probe('std')                   throws a standard exception
+//   probe('name')                  the name it is called under
+//   probe('lock') / probe('unlock')
+#include <stdexcept>
+#include <string>
+
+#include <orb_cpp.hpp>
+
+namespace {
+
+// Collects what a host function prints.
+class TextBuffer : public std::basic_streambuf<char16_t> {
+public:
+    std::u16string text;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) text.push_back(traits_type::to_char_type(c));
+        return c;
+    }
+    std::streamsize xsputn(const char16_t* s, std::streamsize n) override {
+        text.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+};
+
+}  // namespace
+
+class OrbFunction : public orb::cpp::Function {
+public:
+    void operator()(orb::cpp::ArgumentList outputs, orb::cpp::ArgumentList inputs) override {
+        ++m_calls;
+        orb::data::ArrayFactory factory;
+        const std::string action = orb::data::CharArray(inputs[0]).toUTF8();
+        std::vector<orb::data::Array> rest(inputs.begin() + 1, inputs.end());
+        std::string name;
+        if (!rest.empty() && rest[0].getType() == orb::data::ArrayType::CHAR) {
+            name = orb::data::CharArray(rest[0]).toUTF8();
+            rest.erase(rest.begin());
+        }
+        auto engine = getEngine();
+        if (action == "count") {
+            outputs[0] = factory.createScalar<double>(m_calls);
+        } else if (action == "feval") {
+            auto printed = std::make_shared<TextBuffer>();
+            outputs[0] = engine->feval(name, rest, printed);
+            if (outputs.size() > 1) outputs[1] = factory.createCharArray(printed->text);
+        } else if (action == "printed") {
+            auto printed = std::make_shared<TextBuffer>();
+            auto errors = std::make_shared<TextBuffer>();
+            engine->feval(name, 0, rest, printed, errors);
+            outputs[0] = factory.createCharArray(printed->text);
+            if (outputs.size() > 1) outputs[1] = factory.createCharArray(errors->text);
+        } else if (action == "catch") {
+            try {
+                engine->feval(name, 0, rest);
+                outputs[0] = factory.createCharArray(std::string("no error"));
+            } catch (const orb::cpp::VeltraException& e) {
+                outputs[0] = factory.createCharArray(e.getMessageID());
+                if (outputs.size() > 1) outputs[1] = factory.createCharArray(e.getMessageText());
+                if (outputs.size() > 2) outputs[2] = factory.createScalar<double>(e.getStatus());
+                if (outputs.size() > 3) outputs[3] = factory.createCharArray(e.getFunctionName());
+                if (outputs.size() > 4) outputs[4] = factory.createScalar<double>(static_cast<double>(e.getCauses().size()));
+            }
+        } else if (action == "escape") {
+            engine->feval(name, 0, rest);
+        } else if (action == "throw") {
+            throw orb::cpp::Exception(name, orb::data::CharArray(rest.at(0)).toUTF8());
+        } else if (action == "std") {
+            throw std::runtime_error("a standard exception");
+        } else if (action == "name") {
+            outputs[0] = factory.createCharArray(getFunctionName());
+        } else if (action == "lock") {
+            lock();
+        } else if (action == "unlock") {
+            unlock();
+        } else {
+            throw orb::cpp::Exception("probe:action", "unknown action '" + action + "'");
+        }
+    }
+
+private:
+    int m_calls = 0;
+};
+
+#include <orb_cpp/module_entry.hpp>

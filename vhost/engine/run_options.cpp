@@ -1,0 +1,78 @@
+// Request options, request identifiers, the engine factory and the distributor's runtime error.
+#include <atomic>
+#include <mutex>
+
+#include "host/engine.hpp"
+#include "host/i18n.hpp"
+#include "vhost/engine/host_engine.hpp"
+
+namespace host {
+
+SinkTraits getDefaultSinkTraits() { return SinkTraits{}; }
+
+void RunOptions::setOutStream(std::shared_ptr<u16streambuf> buffer, SinkTraits traits) {
+    m_out = std::move(buffer);
+    m_outTraits = traits;
+    m_outSet = true;
+}
+
+void RunOptions::setErrStream(std::shared_ptr<u16streambuf> buffer, SinkTraits traits) {
+    m_err = std::move(buffer);
+    m_errTraits = traits;
+    m_errSet = true;
+}
+
+RequestID createRequestID() {
+    static std::atomic<RequestID> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+RuntimeException::RuntimeException(std::string identifier, std::u16string message, int executionStatus)
+    : UserException(std::move(identifier), i18n::to_string(message)), m_executionStatus(executionStatus) {}
+
+RuntimeException::RuntimeException(const UserException& error, int executionStatus)
+    : UserException(error), m_executionStatus(executionStatus) {}
+
+std::u16string RuntimeException::GetUnicodeMessageTxt() const { return i18n::to_ustring(message()); }
+
+std::vector<std::shared_ptr<const RuntimeException>> RuntimeException::getCauses() const {
+    std::vector<std::shared_ptr<const RuntimeException>> causes;
+    causes.reserve(this->causes().size());
+    for (const auto& cause : this->causes()) {
+        if (auto runtime = std::dynamic_pointer_cast<const RuntimeException>(cause)) {
+            causes.push_back(std::move(runtime));
+        } else {
+            causes.push_back(std::make_shared<const RuntimeException>(*cause, m_executionStatus));
+        }
+    }
+    return causes;
+}
+
+std::unique_ptr<UserException> RuntimeException::clone() const { return std::make_unique<RuntimeException>(*this); }
+void RuntimeException::rethrow() const { throw *this; }
+
+}  // namespace host
+
+namespace vhost {
+namespace {
+
+std::mutex g_factoryMutex;
+HostEngineFactory g_factory;
+
+HostEngineFactory currentFactory() {
+    std::lock_guard lock(g_factoryMutex);
+    return g_factory;
+}
+
+}  // namespace
+
+void setHostEngineFactory(HostEngineFactory factory) {
+    std::lock_guard lock(g_factoryMutex);
+    g_factory = std::move(factory);
+}
+
+std::shared_ptr<host::HostEngine> hostEngineOf(Engine& engine) { return engine.hostEngine(currentFactory()); }
+
+}  // namespace vhost
+
+std::shared_ptr<host::HostEngine> host::getCurrentLocalVM() { return vhost::hostEngineOf(vhost::currentEngine()); }

@@ -1,0 +1,121 @@
+// Running external programs with Boost.Process: argument lists only, both output streams drained
+// concurrently through asio so that a program writing much to one of them never stalls.
+#include "host/process.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <future>
+#include <mutex>
+#include <system_error>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/filesystem.hpp>
+#include <boost/process.hpp>
+
+namespace host::process {
+namespace {
+
+namespace bp = boost::process;
+
+std::mutex g_observerMutex;
+std::function<void(const std::vector<std::string>&)> g_observer;
+
+std::size_t quoteCount(const std::string& text) {
+    std::size_t count = 0;
+    for (const char c : text) count += c == '"' ? 1 : 0;
+    return count;
+}
+
+// Arguments that a quoted text was split into are joined back, as a command line would read them.
+std::vector<std::string> joinQuotedPieces(const std::vector<std::string>& given) {
+    std::vector<std::string> args;
+    args.reserve(given.size());
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        if (quoteCount(given[i]) % 2 == 0) {
+            args.push_back(given[i]);
+            continue;
+        }
+        std::string joined = given[i];
+        std::size_t quotes = quoteCount(joined);
+        while (quotes % 2 != 0 && i + 1 < given.size()) {
+            ++i;
+            joined += ' ';
+            joined += given[i];
+            quotes += quoteCount(given[i]);
+        }
+        std::string unquoted;
+        unquoted.reserve(joined.size());
+        for (const char c : joined) {
+            if (c != '"') unquoted += c;
+        }
+        args.push_back(std::move(unquoted));
+    }
+    return args;
+}
+
+bool isExecutableFile(const std::string& path) {
+    boost::system::error_code error;
+    return boost::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+Completed run(const std::vector<std::string>& given) {
+    if (given.empty()) throw std::invalid_argument("args must not be empty");
+    const std::vector<std::string> args = joinQuotedPieces(given);
+    std::function<void(const std::vector<std::string>&)> observer;
+    {
+        const std::lock_guard lock(g_observerMutex);
+        observer = g_observer;
+    }
+    if (observer) observer(args);
+
+    const std::string program = which(args[0]);
+    if (program.empty()) {
+        throw command_not_found("'" + args[0] + "': no such program" +
+                                (args[0].find('/') == std::string::npos ? " on the search path" : ""));
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+
+    boost::asio::io_context io;
+    std::future<std::string> out;
+    std::future<std::string> err;
+    std::error_code error;
+    bp::child child(bp::exe = program, bp::args = rest, bp::std_out > out, bp::std_err > err, bp::std_in.close(), io,
+                    error);
+    if (error) throw command_not_found("'" + args[0] + "' cannot be started: " + error.message());
+    io.run();
+    child.wait(error);
+    if (error) throw std::runtime_error("waiting for '" + args[0] + "' failed: " + error.message());
+
+    Completed completed;
+    const int status = child.native_exit_code();
+    if (WIFEXITED(status)) {
+        completed.exitStatus = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        completed.exitStatus = 128 + WTERMSIG(status);
+    } else {
+        completed.exitStatus = child.exit_code();
+    }
+    completed.out = out.get();
+    completed.err = err.get();
+    return completed;
+}
+
+std::string which(const std::string& name) {
+    if (name.empty()) return {};
+    if (name.find('/') != std::string::npos) return isExecutableFile(name) ? name : std::string();
+    const boost::filesystem::path found = bp::search_path(name);
+    return found.empty() ? std::string() : found.string();
+}
+
+// The POSIX counterpart of the lookup command is the same search.
+std::string where(const std::string& name) { return which(name); }
+
+void setCommandObserver(std::function<void(const std::vector<std::string>&)> observer) {
+    const std::lock_guard lock(g_observerMutex);
+    g_observer = std::move(observer);
+}
+
+}  // namespace host::process
