@@ -6,6 +6,7 @@
 // at once, and the completion runs on the thread that finishes the request.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -95,6 +96,11 @@ public:
     virtual CancelStatus cancelStatus() const = 0;
 };
 
+// Called before a future blocks: on an engine's signal thread the engine keeps running the work
+// queued for it until `isReady` answers true (a request that only that thread can run would
+// otherwise never complete); on any other thread it returns at once.
+void pumpWhileWaiting(const std::function<bool()>& isReady);
+
 // A future of a request: its value (or the exception it ended with) and its task reference (null
 // for a request that ran at once and cannot be cancelled). Copies share the state.
 template <class T>
@@ -104,9 +110,18 @@ public:
     Future(std::shared_future<T> state, std::shared_ptr<TaskReference> task)
         : m_state(std::move(state)), m_task(std::move(task)) {}
     bool valid() const noexcept { return m_state.valid(); }
+    bool isReady() const {
+        return m_state.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
     // Blocks until ready; rethrows the exception the request ended with.
-    T get() const { return m_state.get(); }
-    void wait() const { m_state.wait(); }
+    T get() const {
+        wait();
+        return m_state.get();
+    }
+    void wait() const {
+        if (!isReady()) pumpWhileWaiting([this] { return isReady(); });
+        m_state.wait();
+    }
     const std::shared_ptr<TaskReference>& taskReference() const noexcept { return m_task; }
 
 private:

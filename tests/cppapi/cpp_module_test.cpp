@@ -202,6 +202,46 @@ TEST_F(CppModuleTest, ALockedModuleSurvivesClearUntilUnlocked) {
     EXPECT_EQ(run("c = probe('count')"), shown("c", "1"));
 }
 
+TEST_F(CppModuleTest, AsynchronousCallsWaitedForOnTheCallingThreadKeepTheQueueMoving) {
+    EXPECT_EQ(run("a = probe('async', 'size', [1 2 3])"), shown("a", "[1 3]"));
+    EXPECT_EQ(run("b = probe('worker', 'size', [1; 2])"), shown("b", "[2 1]"));
+    EXPECT_EQ(run("[c, ok] = probe('cancelled', 'disp', 5)"), shown("c", "'orb:cpp:cancelled'") + shown("ok", "true"));
+    EXPECT_EQ(run("d = probe('eval', 'evaluated = 3')"), shownText("d", shown("evaluated", "3")));
+    EXPECT_EQ(run("evaluated"), shown("evaluated", "3"));
+    // Not waited for: it runs once the statement that started it is over.
+    EXPECT_THROW(run("probe('later', 'ranLater = 1;'); ranLater"), host::UserException);
+    EXPECT_EQ(run("ranLater"), shown("ranLater", "1"));
+}
+
+TEST_F(CppModuleTest, VariablesAndPropertiesSynchronouslyAndAsynchronously) {
+    run("probe('setvar', 'fromModule', [4 5], 'caller');");
+    EXPECT_EQ(run("fromModule"), shown("fromModule", "[4 5]"));  // "caller" is the base workspace
+    EXPECT_EQ(run("v = probe('getvar', 'fromModule', 'base')"), shown("v", "[4 5]"));
+    EXPECT_EQ(run("w = probe('getvarasync', 'fromModule', 'base')"), shown("w", "[4 5]"));
+    host::UserException missing = errorOf("probe('getvar', 'notThere', 'base')");
+    EXPECT_EQ(missing.identifier(), orb::capi::messageIdentifier<VELTRA::orb::CppOrbGetVariableError>());
+    EXPECT_NE(missing.message().find("'notThere'"), std::string::npos) << missing.message();
+    EXPECT_NE(missing.message().find("'base'"), std::string::npos) << missing.message();
+
+    for (const char* suffix : {"", "async"}) {
+        SCOPED_TRACE(suffix);
+        const std::string get = std::string("probe('getprop") + suffix + "', ";
+        const std::string set = std::string("probe('setprop") + suffix + "', ";
+        // A value class read and assigned directly: the assignment shows only in the result.
+        EXPECT_EQ(run("b = ValueBox(5); p = " + get + "b, 0, 'Value')"), shown("p", "5"));
+        EXPECT_EQ(run("c = " + set + "b, 0, 'Value', 9); q = c.Value, r = b.Value"), shown("q", "9") + shown("r", "5"));
+        // A class with its own indexing goes through it.
+        EXPECT_EQ(run("i = IndexedBox(); j = " + set + "i, 0, 'anything', 'kept'); k = " + get + "j, 0, 'anything')"),
+                  shown("k", "'kept'"));
+    }
+    EXPECT_EQ(errorOf("probe('getprop', ValueBox(1), 1, 'Value')").identifier(),
+              orb::capi::messageIdentifier<VELTRA::orb::CppOrbIndexExceedsBounds>());
+    EXPECT_EQ(errorOf("probe('setprop', [1 2], 0, 'Value', 3)").identifier(),
+              orb::capi::messageIdentifier<VELTRA::orb::CppOrbNotObjectError>());
+    EXPECT_EQ(errorOf("probe('getprop', ValueBox(1), 0, 'NoSuchProperty')").identifier(),
+              orb::capi::messageIdentifier<VELTRA::orb::CppOrbGetPropertyError>());
+}
+
 TEST_F(CppModuleTest, NoDataArrayOutlivesTheCalls) {
     const std::size_t before = vhost::data::liveArrayCount();
     run("x = probe('feval', 'size', [1 2]); [a, b] = raw_protocol(0, {1, 'two'}, struct('f', 3));"

@@ -140,6 +140,19 @@ TEST_F(FortranModuleTest, ErrorsAndWarningsKeepTheirIdentifiersAndPercentSigns) 
     }
 }
 
+TEST_F(FortranModuleTest, AnExitRoutineRunsOnceWhenTheModuleIsCleared) {
+    for (const Build& build : kBuilds) {
+        SCOPED_TRACE(build.module);
+        orbtest::TestModule module(build.module);
+        vhost::OutputCapture output;
+        EXPECT_EQ(module.callScalar({11}), 0);
+        EXPECT_EQ(output.take(), "");
+        module.unload();
+        module.unload();
+        EXPECT_EQ(output.text(), "Fortran says farewell\n");
+    }
+}
+
 TEST_F(FortranModuleTest, TheExampleGreetsAndDoubles) {
     vhost::OutputCapture output;
     EXPECT_EQ(call("hello_fortran", 1, {"21"}), std::vector<std::string>{shown("42")});

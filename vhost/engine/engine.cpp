@@ -43,7 +43,69 @@ void addEngineInitializer(std::function<void(Engine&)> initializer) {
     initializers().list.push_back(std::move(initializer));
 }
 
-Engine::~Engine() = default;
+Engine::~Engine() {
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(m_postedMutex);
+        hook = std::move(m_shutdownHook);
+    }
+    if (hook) {
+        EngineScope scope(*this);
+        hook();
+    }
+}
+
+void Engine::post(std::function<void()> task) {
+    {
+        std::lock_guard lock(m_postedMutex);
+        m_posted.push_back(std::move(task));
+        ++m_wakeups;
+    }
+    m_postedChanged.notify_all();
+}
+
+bool Engine::runPosted() {
+    bool ran = false;
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard lock(m_postedMutex);
+            if (m_posted.empty()) return ran;
+            task = std::move(m_posted.front());
+            m_posted.pop_front();
+        }
+        EngineScope scope(*this);
+        task();
+        ran = true;
+    }
+}
+
+void Engine::notifyWaiters() {
+    {
+        std::lock_guard lock(m_postedMutex);
+        ++m_wakeups;
+    }
+    m_postedChanged.notify_all();
+}
+
+void Engine::pumpUntil(const std::function<bool()>& done) {
+    for (;;) {
+        std::uint64_t seen;
+        {
+            std::lock_guard lock(m_postedMutex);
+            seen = m_wakeups;
+        }
+        if (done()) return;
+        if (runPosted()) continue;
+        std::unique_lock lock(m_postedMutex);
+        m_postedChanged.wait(lock, [&] { return m_wakeups != seen || !m_posted.empty(); });
+    }
+}
+
+void Engine::setShutdownHook(std::function<void()> hook) {
+    std::lock_guard lock(m_postedMutex);
+    m_shutdownHook = std::move(hook);
+}
 
 std::shared_ptr<host::HostEngine> Engine::hostEngine(
     const std::function<std::shared_ptr<host::HostEngine>(Engine&)>& make) {

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +42,22 @@ public:
     // The face the runtime's C++ interface talks to (see host_engine.hpp); made once, on demand.
     std::shared_ptr<host::HostEngine> hostEngine(const std::function<std::shared_ptr<host::HostEngine>(Engine&)>& make);
 
+    // Work for the signal thread, posted from any thread: it runs when the signal thread runs
+    // posted work (runPosted), which the host does when it is idle and whenever the signal thread
+    // waits for a future (host::pumpWhileWaiting). Tasks run in the order they were posted.
+    void post(std::function<void()> task);
+    // Signal thread: runs the work posted so far (and what that work posts); false when there
+    // was none.
+    bool runPosted();
+    // Signal thread: runs posted work as it arrives until `done` answers true. `done` is asked
+    // after each piece of work and whenever notifyWaiters is called.
+    void pumpUntil(const std::function<bool()>& done);
+    // Wakes pumpUntil to ask its question again (for completions that happen on other threads).
+    void notifyWaiters();
+    // Called first when the engine is destroyed, before its records go (an owner of posted work
+    // settles it there).
+    void setShutdownHook(std::function<void()> hook);
+
     ScopedStorage& storage() noexcept { return m_storage; }
     const ScopedStorage& storage() const noexcept { return m_storage; }
 
@@ -49,6 +67,11 @@ private:
     std::thread::id m_signalThread;
     std::mutex m_hostEngineMutex;
     std::shared_ptr<host::HostEngine> m_hostEngine;
+    std::mutex m_postedMutex;
+    std::condition_variable m_postedChanged;
+    std::deque<std::function<void()>> m_posted;
+    std::uint64_t m_wakeups = 0;
+    std::function<void()> m_shutdownHook;
     // Declared last so that records are destroyed while the rest of the engine is still whole.
     ScopedStorage m_storage;
 };

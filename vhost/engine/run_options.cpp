@@ -75,4 +75,9 @@ std::shared_ptr<host::HostEngine> hostEngineOf(Engine& engine) { return engine.h
 
 }  // namespace vhost
 
+void host::pumpWhileWaiting(const std::function<bool()>& isReady) {
+    vhost::Engine& engine = vhost::currentEngine();
+    if (engine.isSignalThread()) engine.pumpUntil(isReady);
+}
+
 std::shared_ptr<host::HostEngine> host::getCurrentLocalVM() { return vhost::hostEngineOf(vhost::currentEngine()); }

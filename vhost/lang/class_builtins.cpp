@@ -4,7 +4,7 @@
 //   HandleBox(v)   handle class; property Value (copies are the same object)
 //   IndexedBox()   value class that overloads indexing: b.name reads and b.name = v writes
 //                  entries of a struct kept in its property Data, so b.x is not a property
-//                  of the object itself; b(1) is b
+//                  of the object itself; b(1) is b, and b(1) = c replaces it by another box
 //   figure(...), veltra.graphics.line(...)   graphics objects; arguments are name, value pairs
 //   get(h, name), set(h, name, value)         properties of a graphics object by object or handle
 #include "host/ry.hpp"
@@ -41,7 +41,14 @@ Value indexedRead(const ryArray* object, const IndexStep& step) {
 }
 
 Value indexedAssign(const ryArray* object, const IndexStep& step, const ryArray* value) {
-    if (step.type != ".") fail("VELTRA:badIndex", "IndexedBox only supports assignment to b.name.");
+    if (step.type == "()") {
+        // b(1) = c replaces the box by another box; b(1).name = v arrives here that way.
+        if (step.indices.size() != 1 || scalarOf(step.indices[0], "The index") != 1)
+            fail("VELTRA:indexOutOfBounds", "An IndexedBox has one element.");
+        if (value->className() != "IndexedBox") fail("VELTRA:badIndex", "Only an IndexedBox can replace an IndexedBox.");
+        return copyOf(value);
+    }
+    if (step.type != ".") fail("VELTRA:badIndex", "IndexedBox only supports assignment to b.name and b(1).");
     Value result = copyOf(object);
     Value data = assignField(copyOf(ry::propertyOf(object, 0, "Data")), step.name, copyOf(value));
     ry::setProperty(result.get(), 0, "Data", data.release());

@@ -17,6 +17,8 @@ using Builtin = std::function<std::vector<Value>(int nargout, const Arguments& i
 // Process-wide; a later registration of the same name replaces the earlier one.
 void registerBuiltin(const std::string& name, Builtin function);
 const Builtin* findBuiltin(const std::string& name);
+// The names of every built-in, sorted (for completion and help in interactive tools).
+std::vector<std::string> builtinNames();
 
 // Whether `name` is a built-in or a file on the path.
 bool isFunction(const std::string& name);

@@ -9,6 +9,7 @@
 
 #include "host/ry.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
+#include "vhost/engine/engine.hpp"
 #include "vhost/lang/classes.hpp"
 #include "vhost/lang/functions.hpp"
 #include "vhost/lang/syntax.hpp"
@@ -71,6 +72,15 @@ const Builtin* findBuiltin(const std::string& name) {
     std::lock_guard lock(registry.mutex);
     auto found = registry.functions.find(name);
     return found == registry.functions.end() ? nullptr : &found->second;
+}
+
+std::vector<std::string> builtinNames() {
+    ensureBuiltins();
+    BuiltinRegistry& registry = builtinRegistry();
+    std::lock_guard lock(registry.mutex);
+    std::vector<std::string> names;
+    for (const auto& entry : registry.functions) names.push_back(entry.first);
+    return names;
 }
 
 void ensureBuiltins() {
@@ -357,7 +367,30 @@ void evaluateIn(Workspace& workspace, std::string_view statements) {
     }
 }
 
-void evaluate(std::string_view statements) { evaluateIn(workspaces().current(), statements); }
+namespace {
+thread_local int t_evaluationDepth = 0;
+
+// The engine is idle once a top-level evaluation ends: requests queued for it meanwhile (by
+// modules, from any thread) run now, on the signal thread.
+void runQueuedWhenIdle() {
+    if (t_evaluationDepth != 0) return;
+    vhost::Engine& engine = vhost::currentEngine();
+    if (engine.isSignalThread()) engine.runPosted();
+}
+}  // namespace
+
+void evaluate(std::string_view statements) {
+    ++t_evaluationDepth;
+    try {
+        evaluateIn(workspaces().current(), statements);
+    } catch (...) {
+        --t_evaluationDepth;
+        runQueuedWhenIdle();
+        throw;
+    }
+    --t_evaluationDepth;
+    runQueuedWhenIdle();
+}
 
 ryArray* parseLiteral(std::string_view text) {
     static const std::vector<std::string> constants{"true", "false", "pi", "Inf", "NaN"};

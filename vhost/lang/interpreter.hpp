@@ -21,7 +21,9 @@
 namespace vhost::lang {
 
 // Runs statements in the current workspace (base at top level). A statement not ended by ';'
-// shows its result ("x = ..."); an expression statement stores its value in "ans".
+// shows its result ("x = ..."); an expression statement stores its value in "ans". When an
+// outermost evaluation ends, on the engine's signal thread, the requests queued for the engine
+// meanwhile run (the host is idle then).
 void evaluate(std::string_view statements);
 
 // One literal expression (number, complex number, [1 2; 3 4], 'char', "text", true, false,

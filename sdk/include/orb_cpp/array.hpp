@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -161,8 +162,15 @@ public:
         if (!values.empty() && values.size() != m * n) {
             throw orb::cpp::Exception("orb:data:sizeMismatch", "The number of values does not match the dimensions.");
         }
-        return TypedArray<T>(made(orbDataCreateNumericMatrix(static_cast<int>(TypeOf<T>::value), m, n,
-                                                              values.empty() ? nullptr : values.data())));
+        const void* data = nullptr;
+        std::vector<unsigned char> bytes;  // logical values are one byte each
+        if constexpr (std::is_same_v<T, bool>) {
+            bytes.assign(values.begin(), values.end());
+            data = bytes.empty() ? nullptr : bytes.data();
+        } else {
+            data = values.empty() ? nullptr : values.data();
+        }
+        return TypedArray<T>(made(orbDataCreateNumericMatrix(static_cast<int>(TypeOf<T>::value), m, n, data)));
     }
     template <class T>
     TypedArray<T> createScalar(T value) const { return createArray<T>(1, 1, std::vector<T>{value}); }

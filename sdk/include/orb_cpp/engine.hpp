@@ -6,6 +6,7 @@
 // VeltraException; a call from another thread as ThreadMismatchException.
 #pragma once
 
+#include <future>
 #include <memory>
 #include <streambuf>
 #include <string>
@@ -83,7 +84,94 @@ inline void throwIfFailed(int errorType, void* exception) {
     throw Exception("orb:cpp:serviceFailed", "The engine service failed (error code " + std::to_string(errorType) + ").");
 }
 
+// Module-side state of one asynchronous request: the promise its callbacks fulfil.
+template <class T>
+struct AsyncState {
+    std::promise<T> promise;
+};
+
+inline std::exception_ptr asyncFailure(int errorType, void* data) {
+    if (errorType == 1 && data) return std::make_exception_ptr(fromErrorArray(orb::data::Array::adopt(data)));
+    if (errorType == 7) return std::make_exception_ptr(CancelledException());
+    return std::make_exception_ptr(
+        Exception("orb:cpp:requestFailed", data ? static_cast<const char*>(data) : "The request failed."));
+}
+
+inline void setOutputs(void* promise, int nlhs, bool passThroughFlag, void** outputs) {
+    auto* state = static_cast<void*>(promise);
+    std::vector<orb::data::Array> values;
+    for (int i = 0; i < nlhs; ++i) values.push_back(orb::data::Array::adopt(outputs[i]));
+    if (passThroughFlag) {
+        // One value (variables and properties): the first output, or none.
+        auto* one = static_cast<AsyncState<orb::data::Array>*>(state);
+        one->promise.set_value(values.empty() ? orb::data::Array() : values[0]);
+        delete one;
+    } else {
+        auto* many = static_cast<AsyncState<std::vector<orb::data::Array>>*>(state);
+        many->promise.set_value(std::move(values));
+        delete many;
+    }
+}
+
+inline void setException(void* promise, int, bool passThroughFlag, int errorType, void* data) {
+    if (passThroughFlag) {
+        auto* one = static_cast<AsyncState<orb::data::Array>*>(promise);
+        one->promise.set_exception(asyncFailure(errorType, data));
+        delete one;
+    } else {
+        auto* many = static_cast<AsyncState<std::vector<orb::data::Array>>*>(promise);
+        many->promise.set_exception(asyncFailure(errorType, data));
+        delete many;
+    }
+}
+
+inline void evalSucceeded(void* promise) {
+    auto* state = static_cast<AsyncState<void>*>(promise);
+    state->promise.set_value();
+    delete state;
+}
+
+inline void evalFailed(void* promise, int errorType, void* data) {
+    auto* state = static_cast<AsyncState<void>*>(promise);
+    state->promise.set_exception(asyncFailure(errorType, data));
+    delete state;
+}
+
+// Owns a task handle.
+struct TaskHandle {
+    std::uint64_t handle;
+    explicit TaskHandle(std::uint64_t h) noexcept : handle(h) {}
+    ~TaskHandle() { orbApiDestroyTaskHandle(reinterpret_cast<void*>(handle)); }
+    void* get() const noexcept { return reinterpret_cast<void*>(handle); }
+};
+
 }  // namespace detail
+
+// The outcome of an asynchronous request. get() waits (on the module's calling thread the host
+// keeps running queued requests meanwhile, so waiting there cannot deadlock) and returns the
+// result or throws what the request failed with; cancel() asks the host to drop a request that
+// has not run yet (it then fails with CancelledException).
+template <class T>
+class FutureResult {
+public:
+    FutureResult(std::future<T> future, std::uint64_t handle)
+        : m_future(future.share()), m_task(std::make_shared<detail::TaskHandle>(handle)) {}
+    void wait() const {
+        if (m_task->handle) orbApiToWaitForPendingfevalEvalToComplete(m_task->get());
+        m_future.wait();
+    }
+    T get() const {
+        wait();
+        return m_future.get();
+    }
+    bool cancel(bool allowInterrupt = true) const {
+        return m_task->handle && orbApiCancelFevalWithCompletion(m_task->get(), allowInterrupt);
+    }
+
+private:
+    std::shared_future<T> m_future;
+    std::shared_ptr<detail::TaskHandle> m_task;
+};
 
 class Engine {
 public:
@@ -118,7 +206,103 @@ public:
         return feval(function, 1, args, output, error).at(0);
     }
 
+    // Starts a host call; any thread.
+    FutureResult<std::vector<orb::data::Array>> fevalAsync(const std::string& function, int nlhs,
+                                                           const std::vector<orb::data::Array>& args,
+                                                           const StreamBufferPtr& output = {},
+                                                           const StreamBufferPtr& error = {}) {
+        std::vector<void*> inputs;
+        for (const auto& a : args) inputs.push_back(a.impl());
+        auto* state = new detail::AsyncState<std::vector<orb::data::Array>>;
+        auto future = state->promise.get_future();
+        const std::uint64_t handle = orbApiFevalAsync(
+            m_engine, nlhs, static_cast<int>(inputs.size()), inputs.data(), function.c_str(), false,
+            &detail::setOutputs, &detail::setException, state, detail::moduleStream(output),
+            detail::moduleStream(error), &detail::writeStream, &detail::deleteStream);
+        return FutureResult<std::vector<orb::data::Array>>(std::move(future), handle);
+    }
+
+    // Starts the evaluation of host-language statements; any thread.
+    FutureResult<void> evalAsync(const std::u16string& statements, const StreamBufferPtr& output = {},
+                                 const StreamBufferPtr& error = {}) {
+        auto* state = new detail::AsyncState<void>;
+        auto future = state->promise.get_future();
+        const std::uint64_t handle =
+            orbApiEvalAsync(m_engine, statements.c_str(), &detail::evalSucceeded, &detail::evalFailed, state,
+                            detail::moduleStream(output), detail::moduleStream(error), &detail::writeStream,
+                            &detail::deleteStream);
+        return FutureResult<void>(std::move(future), handle);
+    }
+
+    // Workspace variables ("base", "caller" (assigned in base), "global").
+    orb::data::Array getVariable(const std::u16string& name, const std::string& workspace = "base") {
+        int errorType = 0;
+        void* exception = nullptr;
+        void* value = orbApiGetVariable(m_engine, workspace.c_str(), name.c_str(), &errorType, &exception);
+        detail::throwIfFailed(errorType, exception);
+        return orb::data::Array::adopt(value);
+    }
+    void setVariable(const std::u16string& name, const orb::data::Array& value, const std::string& workspace = "base") {
+        int errorType = 0;
+        void* exception = nullptr;
+        orbApiSetVariable(m_engine, value.impl(), workspace.c_str(), name.c_str(), &errorType, &exception);
+        detail::throwIfFailed(errorType, exception);
+    }
+    // Properties of element `index` (0-based) of an object array; setProperty returns the
+    // object after the assignment (for a value object the only place the new value is seen).
+    orb::data::Array getProperty(const orb::data::Array& object, std::size_t index, const std::u16string& name) {
+        int errorType = 0;
+        void* exception = nullptr;
+        void* value = orbApiGetProperty(m_engine, object.impl(), index, name.c_str(), &errorType, &exception);
+        detail::throwIfFailed(errorType, exception);
+        return orb::data::Array::adopt(value);
+    }
+    orb::data::Array setProperty(const orb::data::Array& object, std::size_t index, const std::u16string& name,
+                                 const orb::data::Array& value) {
+        int errorType = 0;
+        void* exception = nullptr;
+        void* result = orbApiSetProperty(m_engine, object.impl(), index, name.c_str(), value.impl(), &errorType, &exception);
+        detail::throwIfFailed(errorType, exception);
+        return orb::data::Array::adopt(result);
+    }
+
+    FutureResult<orb::data::Array> getVariableAsync(const std::u16string& name, const std::string& workspace = "base") {
+        return startOne([&](void* state) {
+            return orbApiGetVariableAsync(m_engine, workspace.c_str(), name.c_str(), &detail::setOutputs,
+                                          &detail::setException, state);
+        });
+    }
+    FutureResult<orb::data::Array> setVariableAsync(const std::u16string& name, const orb::data::Array& value,
+                                                    const std::string& workspace = "base") {
+        return startOne([&](void* state) {
+            return orbApiSetVariableAsync(m_engine, value.impl(), workspace.c_str(), name.c_str(), &detail::setOutputs,
+                                          &detail::setException, state);
+        });
+    }
+    FutureResult<orb::data::Array> getPropertyAsync(const orb::data::Array& object, std::size_t index,
+                                                    const std::u16string& name) {
+        return startOne([&](void* state) {
+            return orbApiGetPropertyAsync(m_engine, object.impl(), index, name.c_str(), &detail::setOutputs,
+                                          &detail::setException, state);
+        });
+    }
+    FutureResult<orb::data::Array> setPropertyAsync(const orb::data::Array& object, std::size_t index,
+                                                    const std::u16string& name, const orb::data::Array& value) {
+        return startOne([&](void* state) {
+            return orbApiSetPropertyAsync(m_engine, object.impl(), index, name.c_str(), value.impl(),
+                                          &detail::setOutputs, &detail::setException, state);
+        });
+    }
+
 private:
+    template <class Start>
+    FutureResult<orb::data::Array> startOne(Start&& start) {
+        auto* state = new detail::AsyncState<orb::data::Array>;
+        auto future = state->promise.get_future();
+        const std::uint64_t handle = start(state);
+        return FutureResult<orb::data::Array>(std::move(future), handle);
+    }
+
     void* m_engine;
 };
 

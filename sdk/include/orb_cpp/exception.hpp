@@ -40,6 +40,12 @@ public:
                     "An engine service was called from a thread other than the one that called the module.") {}
 };
 
+// An asynchronous request that the host dropped before it ran.
+class CancelledException : public Exception {
+public:
+    CancelledException() : Exception("orb:cpp:cancelled", "The request was cancelled before it ran.") {}
+};
+
 struct StackFrame {
     std::u16string file;
     std::u16string name;

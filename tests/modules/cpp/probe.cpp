@@ -11,8 +11,19 @@
 //   probe('std')                   throws a standard exception
 //   probe('name')                  the name it is called under
 //   probe('lock') / probe('unlock')
+//   probe('async', NAME, ARGS...)  the same call as feval, started asynchronously and waited for
+//                                  on the calling thread
+//   probe('worker', NAME, ARGS...) started from another thread, waited for here
+//   probe('cancelled', NAME)       started, cancelled at once; returns the failure's identifier
+//   probe('eval', TEXT)            evaluates TEXT asynchronously and waits; returns what it printed
+//   probe('later', TEXT)           starts evaluating TEXT and returns without waiting
+//   probe('getvar', NAME, WS) / probe('setvar', NAME, VALUE, WS)       (and 'getvarasync')
+//   probe('getprop', OBJ, INDEX, NAME) / probe('setprop', OBJ, INDEX, NAME, VALUE)
+//                                  (and 'getpropasync', 'setpropasync'); INDEX is 0-based
 #include <stdexcept>
 #include <string>
+#include <optional>
+#include <thread>
 
 #include <orb_cpp.hpp>
 
@@ -84,6 +95,44 @@ public:
             lock();
         } else if (action == "unlock") {
             unlock();
+        } else if (action == "async") {
+            outputs[0] = engine->fevalAsync(name, 1, rest).get().at(0);
+        } else if (action == "worker") {
+            std::optional<orb::cpp::FutureResult<std::vector<orb::data::Array>>> started;
+            std::thread([&] { started.emplace(engine->fevalAsync(name, 1, rest)); }).join();
+            outputs[0] = started->get().at(0);
+        } else if (action == "cancelled") {
+            auto future = engine->fevalAsync(name, 0, rest);
+            const bool cancelled = future.cancel();
+            try {
+                future.get();
+                outputs[0] = factory.createCharArray(std::string("ran"));
+            } catch (const orb::cpp::Exception& e) {
+                outputs[0] = factory.createCharArray(e.getMessageID());
+            }
+            if (outputs.size() > 1) outputs[1] = factory.createScalar<bool>(cancelled);
+        } else if (action == "eval") {
+            auto printed = std::make_shared<TextBuffer>();
+            engine->evalAsync(orb::cpp::toUTF16(name), printed).get();
+            outputs[0] = factory.createCharArray(printed->text);
+        } else if (action == "later") {
+            engine->evalAsync(orb::cpp::toUTF16(name));
+        } else if (action == "getvar" || action == "getvarasync") {
+            const std::string workspace = orb::data::CharArray(rest.at(0)).toUTF8();
+            outputs[0] = action == "getvar" ? engine->getVariable(orb::cpp::toUTF16(name), workspace)
+                                            : engine->getVariableAsync(orb::cpp::toUTF16(name), workspace).get();
+        } else if (action == "setvar") {
+            engine->setVariable(orb::cpp::toUTF16(name), rest.at(0), orb::data::CharArray(rest.at(1)).toUTF8());
+        } else if (action == "getprop" || action == "getpropasync") {
+            const auto index = static_cast<std::size_t>(orb::data::TypedArray<double>(rest.at(1))[0]);
+            const auto property = orb::data::CharArray(rest.at(2)).toUTF16();
+            outputs[0] = action == "getprop" ? engine->getProperty(rest.at(0), index, property)
+                                             : engine->getPropertyAsync(rest.at(0), index, property).get();
+        } else if (action == "setprop" || action == "setpropasync") {
+            const auto index = static_cast<std::size_t>(orb::data::TypedArray<double>(rest.at(1))[0]);
+            const auto property = orb::data::CharArray(rest.at(2)).toUTF16();
+            outputs[0] = action == "setprop" ? engine->setProperty(rest.at(0), index, property, rest.at(3))
+                                             : engine->setPropertyAsync(rest.at(0), index, property, rest.at(3)).get();
         } else {
             throw orb::cpp::Exception("probe:action", "unknown action '" + action + "'");
         }

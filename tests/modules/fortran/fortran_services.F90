@@ -10,6 +10,7 @@
 !   8  [status] = orbevalstring of an assignment in the caller workspace
 !   9  [status] = orbputvariable('Base', 'fromFortran', x)
 !  10  warns "fortran:warned" and answers [1]
+!  11  [status] = orbatexit of a subroutine that prints a farewell when the module is cleared
 subroutine orbfunction(nlhs, plhs, nrhs, prhs)
   use, intrinsic :: iso_c_binding, only: c_null_char
   implicit none
@@ -20,6 +21,10 @@ subroutine orbfunction(nlhs, plhs, nrhs, prhs)
   integer(4) :: status, op
   character(len=20) :: padded
   character(len=64) :: name
+  interface
+    subroutine fortran_farewell()
+    end subroutine fortran_farewell
+  end interface
 
   op = int(rygetscalar(prhs(1)), 4)
   select case (op)
@@ -56,9 +61,19 @@ subroutine orbfunction(nlhs, plhs, nrhs, prhs)
   case (10)
     call orbwarnmsgidandtxt('fortran:warned', 'careful: 5% left')
     plhs(1) = rycreatedoublescalar(1d0)
+  case (11)
+    status = orbatexit(fortran_farewell)
+    plhs(1) = rycreatedoublescalar(dble(status))
   case default
     call orberrmsgidandtxt('fortran:op', 'unknown operation')
   end select
 end subroutine orbfunction
+
+subroutine fortran_farewell()
+  implicit none
+#include "orb.fi"
+  integer(4) :: printed
+  printed = orbprintf('Fortran says farewell' // achar(10))
+end subroutine fortran_farewell
 
 #include "orb_version.fi"

@@ -1,0 +1,233 @@
+#include "cppapi/variables.hpp"
+
+#include "capi/message_ids.hpp"
+#include "capi/per_engine.hpp"
+#include "cppapi/engine_handle.hpp"
+#include "cppapi/error_conversion.hpp"
+#include "cppapi/feval.hpp"
+#include "host/dataarray.hpp"
+#include "host/i18n.hpp"
+#include "host/ry.hpp"
+
+extern "C" const ryArray* orbGetVariablePtr_800(const char* workspace, const char* name);
+
+namespace orb::cppapi {
+namespace {
+
+using host::data::Array;
+using host::data::ArrayFactory;
+using host::data::ArrayImpl;
+using host::data::ArrayType;
+
+constexpr const char* kGetVariable = "veltra.internal.orb.getVariable";
+constexpr const char* kSetVariable = "veltra.internal.orb.setVariable";
+constexpr const char* kGetProperty = "veltra.internal.orb.getProperty";
+constexpr const char* kSetProperty = "veltra.internal.orb.setProperty";
+
+// A host array the service made and owns.
+struct HostArray {
+    ryArray* array;
+    explicit HostArray(ryArray* a) : array(a) {}
+    HostArray(const HostArray&) = delete;
+    HostArray& operator=(const HostArray&) = delete;
+    ~HostArray() { host::destroyArray(array); }
+};
+
+Array wrap(void* impl) { return Array::share(static_cast<ArrayImpl*>(impl)); }
+
+bool isObject(const Array& array) {
+    const ArrayType type = array.getType();
+    return type == ArrayType::VALUE_OBJECT || type == ArrayType::HANDLE_OBJECT;
+}
+
+// Index + 1 as the 1-by-1 uint64 the host language takes.
+Array oneBasedIndex(std::uint64_t index) { return ArrayFactory().createScalarUInt64(index + 1); }
+
+// Whether the object's class is read or assigned directly, not through its indexing overloads.
+template <class Overloads>
+bool directAccess(const ryArray* object, Overloads&& overloads) {
+    const auto& info = capi::PerEngine<capi::CurrentOrbInfoPerEngine>::getOrCreate();
+    return static_cast<std::int32_t>(host::ryGetClassID(object)) == info.dispatchAspect || !overloads(object);
+}
+
+// substruct('()', {index + 1}, '.', name)
+Array indexingStructure(void* engine, std::uint64_t index, const std::u16string& name) {
+    ArrayFactory factory;
+    Array cell = factory.createCellArray({1, 1});
+    factory.setCell(cell, 0, oneBasedIndex(index));
+    return fevalSync(engine, "substruct",
+                     {factory.createCharArray(u"()"), cell, factory.createCharArray(u"."), factory.createCharArray(name)},
+                     1)
+        .at(0);
+}
+
+// The two failure mappings of the synchronous services.
+template <class Body, class Unexpected>
+void* reporting(int* errorType, void** exceptionOut, Body&& body, Unexpected&& unexpected) {
+    try {
+        return body();
+    } catch (const host::UserException& error) {
+        buildUserErrorArray(errorType, error, exceptionOut);
+    } catch (...) {
+        unexpected();
+    }
+    return nullptr;
+}
+
+
+}  // namespace
+
+host::Outputs fevalSync(void* engine, const std::string& name, const host::Outputs& arguments, int nlhs) {
+    host::RunOptions options;
+    options.setOutStream(std::make_shared<NullStreambuf>(), host::getDefaultSinkTraits());
+    options.setErrStream(std::make_shared<NullStreambuf>(), host::getDefaultSinkTraits());
+    return engineOf(engine).feval(name, arguments, nlhs, options, false, host::createRequestID()).get();
+}
+
+}  // namespace orb::cppapi
+
+using namespace orb::cppapi;
+using host::data::Array;
+using host::data::ArrayFactory;
+
+void* orbApiGetVariable(void* engine, const char* workspace, const char16_t* name, int* errorType,
+                        void** exceptionOut) {
+    (void)engine;  // the C interface works on the calling engine
+    if (checkCallingThread(errorType)) return nullptr;
+    const std::string id = orb::capi::messageIdentifier<VELTRA::orb::CppOrbGetVariableError>();
+    auto missing = [&] { raiseCatalogError(errorType, id, exceptionOut, name, workspace); };
+    return reporting(
+        errorType, exceptionOut,
+        [&]() -> void* {
+            const ryArray* value = orbGetVariablePtr_800(workspace, host::i18n::to_string(name).c_str());
+            if (!value) {
+                missing();
+                return nullptr;
+            }
+            return host::data::createArrayFromRyArray(value).newReference();
+        },
+        missing);
+}
+
+void orbApiSetVariable(void* engine, void* value, const char* workspace, const char16_t* name, int* errorType,
+                       void** exceptionOut) {
+    if (checkCallingThread(errorType)) return;
+    const std::string id = orb::capi::messageIdentifier<VELTRA::orb::CppOrbSetVariableError>();
+    reporting(
+        errorType, exceptionOut,
+        [&]() -> void* {
+            ArrayFactory factory;
+            const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(value));
+            std::u16string target = u"base";
+            if (std::string(workspace) == "global") {
+                // Declared global in the caller's workspace first, then assigned there. (The
+                // statement goes as a character array: the host's arrays have no string type.)
+                fevalSync(engine, "evalin",
+                          {factory.createCharArray(u"caller"), factory.createCharArray(u"global " + std::u16string(name))},
+                          0);
+                target = u"caller";
+            }
+            fevalSync(engine, "assignin",
+                      {factory.createCharArray(target), factory.createCharArray(name), wrapped}, 0);
+            return nullptr;
+        },
+        [&] { raiseCatalogError(errorType, id, exceptionOut, name, workspace); });
+}
+
+void* orbApiGetProperty(void* engine, void* object, std::uint64_t index, const char16_t* name, int* errorType,
+                        void** exceptionOut) {
+    if (checkCallingThread(errorType)) return nullptr;
+    using namespace VELTRA::orb;
+    return reporting(
+        errorType, exceptionOut,
+        [&]() -> void* {
+            const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(object));
+            if (!isObject(wrapped)) {
+                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbNotObjectError>(), exceptionOut);
+                return nullptr;
+            }
+            HostArray hostObject(host::data::createRyArray(wrapped));
+            if (!directAccess(hostObject.array, [](const ryArray* o) { return host::omDoesClassImplementSubsref(o, true); })) {
+                const Array indexing = indexingStructure(engine, index, name);
+                return fevalSync(engine, "subsref", {wrapped, indexing}, 1).at(0).newReference();
+            }
+            if (index >= host::ryGetNumberOfElements(hostObject.array)) {
+                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbIndexExceedsBounds>(), exceptionOut);
+                return nullptr;
+            }
+            HostArray property(host::ryGetPropertyShared(hostObject.array, index, name));
+            if (!property.array) throw std::runtime_error("the object has no such property");
+            return host::data::createArrayFromRyArray(property.array).newReference();
+        },
+        [&] {
+            raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbGetPropertyError>(), exceptionOut, name);
+        });
+}
+
+void* orbApiSetProperty(void* engine, void* object, std::uint64_t index, const char16_t* name, void* value,
+                        int* errorType, void** exceptionOut) {
+    if (checkCallingThread(errorType)) return nullptr;
+    using namespace VELTRA::orb;
+    return reporting(
+        errorType, exceptionOut,
+        [&]() -> void* {
+            const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(object));
+            if (!isObject(wrapped)) {
+                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbNotObjectError>(), exceptionOut);
+                return nullptr;
+            }
+            const Array wrappedValue = Array::share(static_cast<host::data::ArrayImpl*>(value));
+            HostArray hostObject(host::data::createRyArray(wrapped));
+            HostArray hostValue(host::data::createRyArray(wrappedValue));
+            if (!directAccess(hostObject.array,
+                              [](const ryArray* o) { return host::omDoesClassImplementSubsasgn(o, true, true); })) {
+                const Array indexing = indexingStructure(engine, index, name);
+                return fevalSync(engine, "subsasgn", {wrapped, indexing, wrappedValue}, 1).at(0).newReference();
+            }
+            if (index >= host::ryGetNumberOfElements(hostObject.array)) {
+                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbIndexExceedsBounds>(), exceptionOut);
+                return nullptr;
+            }
+            host::rySetPropertyShared(hostObject.array, index, name, hostValue.array);
+            return host::data::createArrayFromRyArray(hostObject.array).newReference();
+        },
+        [&] {
+            raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbSetPropertyError>(), exceptionOut, name);
+        });
+}
+
+std::uint64_t orbApiGetVariableAsync(void* engine, const char* workspace, const char16_t* name,
+                                     SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
+    ArrayFactory factory;
+    return fevalAsyncImpl(engine, kGetVariable,
+                          {factory.createCharArray(name), factory.createCharArray(host::i18n::to_ustring(workspace))},
+                          1, true, setOutputsFcn, setExceptionFcn, promise, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::uint64_t orbApiSetVariableAsync(void* engine, void* value, const char* workspace, const char16_t* name,
+                                     SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
+    ArrayFactory factory;
+    return fevalAsyncImpl(engine, kSetVariable,
+                          {factory.createCharArray(name), Array::share(static_cast<host::data::ArrayImpl*>(value)),
+                           factory.createCharArray(host::i18n::to_ustring(workspace))},
+                          0, true, setOutputsFcn, setExceptionFcn, promise, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::uint64_t orbApiGetPropertyAsync(void* engine, void* object, std::uint64_t index, const char16_t* name,
+                                     SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
+    ArrayFactory factory;
+    return fevalAsyncImpl(engine, kGetProperty,
+                          {Array::share(static_cast<host::data::ArrayImpl*>(object)), oneBasedIndex(index),
+                           factory.createCharArray(name)},
+                          1, true, setOutputsFcn, setExceptionFcn, promise, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::uint64_t orbApiSetPropertyAsync(void* engine, void* object, std::uint64_t index, const char16_t* name,
+                                     void* value, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
+                                     void* promise) {
+    ArrayFactory factory;
+    return fevalAsyncImpl(engine, kSetProperty,
+                          {Array::share(static_cast<host::data::ArrayImpl*>(object)), oneBasedIndex(index),
+                           factory.createCharArray(name), Array::share(static_cast<host::data::ArrayImpl*>(value))},
+                          1, true, setOutputsFcn, setExceptionFcn, promise, nullptr, nullptr, nullptr, nullptr);
+}

@@ -1,0 +1,211 @@
+// Asynchronous requests through the runtime's C services: exactly one callback per request, with
+// the outputs or the failure's code and data; cancellation before the request runs; task handles
+// released early; waiting on the signal thread, which keeps the queue moving.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "capi/per_engine.hpp"
+#include "cppapi/async.hpp"
+#include "cppapi/engine_handle.hpp"
+#include "cppapi/error_conversion.hpp"
+#include "cppapi/variables.hpp"
+#include "loader/cpp_lifecycle.hpp"
+#include "vhost/boot/boot.hpp"
+#include "vhost/dataarray/impl.hpp"
+#include "vhost/engine/engine.hpp"
+#include "vhost/lang/interpreter.hpp"
+
+namespace {
+
+using host::data::Array;
+using host::data::ArrayImpl;
+
+// What the callbacks of one request saw.
+struct Outcome {
+    int successes = 0;
+    int failures = 0;
+    int nlhs = -1;
+    bool passThrough = false;
+    std::vector<Array> outputs;
+    int code = 0;
+    Array error;
+    std::string text;
+    bool nullData = false;
+
+    static void setOutputs(void* promise, int nlhs, bool passThroughFlag, void** outputs) {
+        auto* o = static_cast<Outcome*>(promise);
+        ++o->successes;
+        o->nlhs = nlhs;
+        o->passThrough = passThroughFlag;
+        for (int i = 0; i < nlhs; ++i) o->outputs.push_back(Array::adopt(static_cast<ArrayImpl*>(outputs[i])));
+        outputs[0] = nullptr;  // the list is the library's and dies after the callback
+    }
+    static void setException(void* promise, int nlhs, bool passThroughFlag, int code, void* data) {
+        auto* o = static_cast<Outcome*>(promise);
+        ++o->failures;
+        o->nlhs = nlhs;
+        o->passThrough = passThroughFlag;
+        o->code = code;
+        o->nullData = data == nullptr;
+        if (code == 1) o->error = Array::adopt(static_cast<ArrayImpl*>(data));
+        if (code == 9 && data) o->text = static_cast<const char*>(data);
+    }
+    static void evalDone(void* promise) { ++static_cast<Outcome*>(promise)->successes; }
+    static void evalFailed(void* promise, int code, void* data) { setException(promise, 0, false, code, data); }
+};
+
+std::u16string charText(const Array& array) {
+    const auto& impl = *array.impl();
+    return std::u16string(static_cast<const char16_t*>(vhost::data::elementData(impl)), impl.count());
+}
+
+class AsyncTest : public testing::Test {
+protected:
+    struct Attached {
+        Attached() { vhost::boot::attachRuntime(); }
+    } m_attached;
+    vhost::Engine m_engine;
+    vhost::EngineScope m_scope{m_engine};
+    orb::cppapi::OrbFunctionImpl* m_handle = orb::cppapi::makeEngineHandle(u"async");
+    ~AsyncTest() override { orbDestroyFunctionImpl(m_handle); }
+
+    void* start(const char* name, int nlhs, std::vector<Array> inputs, Outcome& outcome) {
+        std::vector<void*> prhs;
+        for (auto& a : inputs) prhs.push_back(a.impl());
+        return reinterpret_cast<void*>(orbApiFevalAsync(m_handle, nlhs, static_cast<int>(prhs.size()), prhs.data(), name,
+                                                        true, &Outcome::setOutputs, &Outcome::setException, &outcome,
+                                                        nullptr, nullptr, nullptr, nullptr));
+    }
+};
+
+TEST_F(AsyncTest, OutputsArriveInOneCallbackAndHostErrorsOnlyThroughTheFailureCallback) {
+    host::data::ArrayFactory factory;
+    Outcome sized;
+    void* handle = start("size", 2, {factory.createCellArray({3, 4})}, sized);
+    EXPECT_EQ(sized.successes, 0);  // queued, not run
+    orbApiToWaitForPendingfevalEvalToComplete(handle);
+    orbApiDestroyTaskHandle(handle);
+    EXPECT_EQ(sized.successes, 1);
+    EXPECT_EQ(sized.failures, 0);
+    EXPECT_EQ(sized.nlhs, 2);
+    EXPECT_TRUE(sized.passThrough);
+    ASSERT_EQ(sized.outputs.size(), 2u);
+
+    auto& info = orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate();
+    info.pendingError.reset();
+    Outcome failed;
+    handle = start("error", 0, {factory.createCharArray(u"async:id"), factory.createCharArray(u"no good")}, failed);
+    orbApiToWaitForPendingfevalEvalToComplete(handle);
+    orbApiDestroyTaskHandle(handle);
+    EXPECT_EQ(failed.successes, 0);
+    EXPECT_EQ(failed.failures, 1);
+    EXPECT_EQ(failed.code, 1);
+    ASSERT_TRUE(failed.error);
+    EXPECT_EQ(failed.error.impl()->fields.size(), 6u);  // the runtime error structure
+    EXPECT_EQ(info.pendingError, nullptr);               // nothing stored for the engine
+
+    Outcome evaluated;
+    handle = reinterpret_cast<void*>(orbApiEvalAsync(m_handle, u"asyncValue = 41 + 1;", &Outcome::evalDone,
+                                                     &Outcome::evalFailed, &evaluated, nullptr, nullptr, nullptr, nullptr));
+    orbApiToWaitForPendingfevalEvalToComplete(handle);
+    orbApiDestroyTaskHandle(handle);
+    EXPECT_EQ(evaluated.successes, 1);
+    Outcome read;
+    handle = reinterpret_cast<void*>(orbApiGetVariableAsync(m_handle, "base", u"asyncValue", &Outcome::setOutputs,
+                                                            &Outcome::setException, &read));
+    orbApiToWaitForPendingfevalEvalToComplete(handle);
+    orbApiDestroyTaskHandle(handle);
+    ASSERT_EQ(read.outputs.size(), 1u);
+    EXPECT_EQ(*static_cast<const double*>(vhost::data::elementData(*read.outputs[0].impl())), 42);
+}
+
+TEST_F(AsyncTest, ACancelledRequestGetsCodeSevenAndNoOtherCallback) {
+    host::data::ArrayFactory factory;
+    Outcome cancelled;
+    void* handle = start("disp", 0, {factory.createCharArray(u"never shown")}, cancelled);
+    EXPECT_TRUE(orbApiCancelFevalWithCompletion(handle, true));
+    EXPECT_EQ(cancelled.failures, 1);  // delivered on the cancelling thread
+    EXPECT_EQ(cancelled.code, 7);
+    EXPECT_TRUE(cancelled.nullData);
+    m_engine.runPosted();
+    EXPECT_EQ(cancelled.successes + cancelled.failures, 1);
+    EXPECT_TRUE(orbApiCancelFevalWithCompletion(handle, true));  // asked again: still cancelled
+    orbApiDestroyTaskHandle(handle);
+
+    Outcome ran;
+    handle = start("size", 1, {factory.createCellArray({1, 1})}, ran);
+    orbApiToWaitForPendingfevalEvalToComplete(handle);
+    EXPECT_FALSE(orbApiCancelFevalWithCompletion(handle, true));  // too late
+    orbApiDestroyTaskHandle(handle);
+
+    orb::cppapi::OrbTaskHandle empty;
+    EXPECT_FALSE(orbApiCancelFevalWithCompletion(&empty, true));
+    orbApiToWaitForPendingfevalEvalToComplete(nullptr);
+    orbApiToWaitForPendingfevalEvalToComplete(&empty);
+}
+
+TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReachTheWaiter) {
+    host::data::ArrayFactory factory;
+    Outcome released;
+    orbApiDestroyTaskHandle(start("size", 1, {factory.createCellArray({2, 2})}, released));
+    m_engine.runPosted();
+    EXPECT_EQ(released.successes, 1);
+    EXPECT_EQ(released.failures, 0);
+
+    // A request started from another thread runs when the signal thread waits for it.
+    Outcome fromWorker;
+    void* handle = nullptr;
+    std::thread([&] { handle = start("size", 1, {factory.createCellArray({5, 1})}, fromWorker); }).join();
+    orbApiToWaitForPendingfevalEvalToComplete(handle);
+    orbApiDestroyTaskHandle(handle);
+    EXPECT_EQ(fromWorker.successes, 1);
+
+    // A success callback that throws becomes a failure with code 9 and its text; a failure
+    // callback that throws ends in the waiter.
+    auto throwing = [](void*, int, bool, void**) { throw std::runtime_error("callback broke"); };
+    Outcome broken;
+    std::vector<void*> none;
+    Array shown = factory.createCharArray(u"");
+    void* input = shown.impl();
+    handle = reinterpret_cast<void*>(orbApiFevalAsync(m_handle, 0, 1, &input, "disp", false, throwing,
+                                                      &Outcome::setException, &broken, nullptr, nullptr, nullptr,
+                                                      nullptr));
+    orbApiToWaitForPendingfevalEvalToComplete(handle);
+    orbApiDestroyTaskHandle(handle);
+    EXPECT_EQ(broken.code, 9);
+    EXPECT_EQ(broken.text, "callback broke");
+    auto failing = [](void*, int, bool, int, void*) { throw std::logic_error("failure callback broke"); };
+    handle = reinterpret_cast<void*>(orbApiFevalAsync(m_handle, 0, 0, none.data(), "no_such_function", false,
+                                                      &Outcome::setOutputs, failing, nullptr, nullptr, nullptr, nullptr,
+                                                      nullptr));
+    EXPECT_THROW(orbApiToWaitForPendingfevalEvalToComplete(handle), std::logic_error);
+    orbApiDestroyTaskHandle(handle);
+}
+
+TEST_F(AsyncTest, SynchronousVariablesFollowTheWorkspaceRules) {
+    host::data::ArrayFactory factory;
+    int errorType = 0;
+    void* exception = nullptr;
+    const Array value = factory.createScalarDouble(7);
+    orbApiSetVariable(m_handle, value.impl(), "caller", u"fromCaller", &errorType, &exception);
+    EXPECT_EQ(errorType, 0);
+    vhost::lang::evaluate("check = fromCaller;");  // landed in base
+
+    Array read = Array::adopt(static_cast<ArrayImpl*>(orbApiGetVariable(m_handle, "base", u"fromCaller", &errorType, &exception)));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*static_cast<const double*>(vhost::data::elementData(*read.impl())), 7);
+
+    orbApiSetVariable(m_handle, value.impl(), "global", u"sharedOne", &errorType, &exception);
+    EXPECT_EQ(errorType, 0);
+    vhost::lang::evaluate("clear sharedOne; global sharedOne; seen = sharedOne;");
+
+    EXPECT_EQ(orbApiGetVariable(m_handle, "base", u"missingOne", &errorType, &exception), nullptr);
+    EXPECT_EQ(errorType, 1);
+    Array error = Array::adopt(static_cast<ArrayImpl*>(exception));
+    const std::u16string message = charText(Array::share(error.impl()->elements[1]));
+    EXPECT_NE(message.find(u"missingOne"), std::u16string::npos);
+    EXPECT_NE(message.find(u"base"), std::u16string::npos);
+}
+
+}  // namespace
