@@ -12,26 +12,6 @@
 
 #include <orb_cpp.hpp>
 
-namespace {
-
-// Collects what a host function prints, as UTF-16.
-class Captured : public std::basic_streambuf<char16_t> {
-public:
-    std::u16string text;
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!traits_type::eq_int_type(c, traits_type::eof())) text.push_back(traits_type::to_char_type(c));
-        return c;
-    }
-    std::streamsize xsputn(const char16_t* s, std::streamsize n) override {
-        text.append(s, static_cast<std::size_t>(n));
-        return n;
-    }
-};
-
-}  // namespace
-
 class OrbFunction : public orb::cpp::Function {
 public:
     ~OrbFunction() override {
@@ -49,7 +29,7 @@ public:
             const std::string command = orb::data::CharArray(inputs[0]).toUTF8();
             const auto summary = factory.createArray<double>(1, 2, {static_cast<double>(m_count), m_total});
             if (command == "report") {
-                auto captured = std::make_shared<Captured>();
+                auto captured = std::make_shared<orb::cpp::TextBuffer>();
                 engine->feval("disp", 0, {summary}, captured);
                 outputs[0] = factory.createCharArray(u"count and total: " + captured->text);
             } else if (command == "scaled" && inputs.size() == 2) {

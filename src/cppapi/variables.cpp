@@ -35,9 +35,19 @@ struct HostArray {
 
 Array wrap(void* impl) { return Array::share(static_cast<ArrayImpl*>(impl)); }
 
-bool isObject(const Array& array) {
+// Property services work on object arrays only; anything else is refused before conversion.
+bool isObject(const Array& array, int* errorType, void** exceptionOut) {
     const ArrayType type = array.getType();
-    return type == ArrayType::VALUE_OBJECT || type == ArrayType::HANDLE_OBJECT;
+    if (type == ArrayType::VALUE_OBJECT || type == ArrayType::HANDLE_OBJECT) return true;
+    raiseCatalogError(errorType, capi::messageIdentifier<VELTRA::orb::CppOrbNotObjectError>(), exceptionOut);
+    return false;
+}
+
+// The direct path checks the index against the object array's element count.
+bool withinBounds(const ryArray* object, std::uint64_t index, int* errorType, void** exceptionOut) {
+    if (index < host::ryGetNumberOfElements(object)) return true;
+    raiseCatalogError(errorType, capi::messageIdentifier<VELTRA::orb::CppOrbIndexExceedsBounds>(), exceptionOut);
+    return false;
 }
 
 // Index + 1 as the 1-by-1 uint64 the host language takes.
@@ -142,19 +152,13 @@ void* orbApiGetProperty(void* engine, void* object, std::uint64_t index, const c
         errorType, exceptionOut,
         [&]() -> void* {
             const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(object));
-            if (!isObject(wrapped)) {
-                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbNotObjectError>(), exceptionOut);
-                return nullptr;
-            }
+            if (!isObject(wrapped, errorType, exceptionOut)) return nullptr;
             HostArray hostObject(host::data::createRyArray(wrapped));
             if (!directAccess(hostObject.array, [](const ryArray* o) { return host::omDoesClassImplementSubsref(o, true); })) {
                 const Array indexing = indexingStructure(engine, index, name);
                 return fevalSync(engine, "subsref", {wrapped, indexing}, 1).at(0).newReference();
             }
-            if (index >= host::ryGetNumberOfElements(hostObject.array)) {
-                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbIndexExceedsBounds>(), exceptionOut);
-                return nullptr;
-            }
+            if (!withinBounds(hostObject.array, index, errorType, exceptionOut)) return nullptr;
             HostArray property(host::ryGetPropertyShared(hostObject.array, index, name));
             if (!property.array) throw std::runtime_error("the object has no such property");
             return host::data::createArrayFromRyArray(property.array).newReference();
@@ -172,10 +176,7 @@ void* orbApiSetProperty(void* engine, void* object, std::uint64_t index, const c
         errorType, exceptionOut,
         [&]() -> void* {
             const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(object));
-            if (!isObject(wrapped)) {
-                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbNotObjectError>(), exceptionOut);
-                return nullptr;
-            }
+            if (!isObject(wrapped, errorType, exceptionOut)) return nullptr;
             const Array wrappedValue = Array::share(static_cast<host::data::ArrayImpl*>(value));
             HostArray hostObject(host::data::createRyArray(wrapped));
             HostArray hostValue(host::data::createRyArray(wrappedValue));
@@ -184,10 +185,7 @@ void* orbApiSetProperty(void* engine, void* object, std::uint64_t index, const c
                 const Array indexing = indexingStructure(engine, index, name);
                 return fevalSync(engine, "subsasgn", {wrapped, indexing, wrappedValue}, 1).at(0).newReference();
             }
-            if (index >= host::ryGetNumberOfElements(hostObject.array)) {
-                raiseCatalogError(errorType, orb::capi::messageIdentifier<CppOrbIndexExceedsBounds>(), exceptionOut);
-                return nullptr;
-            }
+            if (!withinBounds(hostObject.array, index, errorType, exceptionOut)) return nullptr;
             host::rySetPropertyShared(hostObject.array, index, name, hostValue.array);
             return host::data::createArrayFromRyArray(hostObject.array).newReference();
         },

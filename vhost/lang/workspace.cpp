@@ -1,5 +1,6 @@
 #include "vhost/lang/workspace.hpp"
 
+#include "host/ry.hpp"
 #include "host/storage.hpp"
 
 namespace vhost::lang {
@@ -11,7 +12,11 @@ const ryArray* Workspace::find(const std::string& name) const {
 }
 
 void Workspace::assign(const std::string& name, Value value) {
-    if (m_global && m_globals.count(name)) return m_global->assign(name, std::move(value));
+    if (m_global && m_globals.count(name)) {
+        // A global variable's value says so (its scope), for services that ask.
+        host::rySetArrayScope(value.get(), ryGLOBAL_SCOPE);
+        return m_global->assign(name, std::move(value));
+    }
     m_values[name] = std::move(value);
 }
 
@@ -19,7 +24,11 @@ void Workspace::declareGlobal(const std::string& name) {
     if (!m_global) return;
     m_values.erase(name);
     m_globals.insert(name);
-    if (!m_global->find(name)) m_global->assign(name, makeEmpty());
+    if (!m_global->find(name)) {
+        Value empty = makeEmpty();
+        host::rySetArrayScope(empty.get(), ryGLOBAL_SCOPE);
+        m_global->assign(name, std::move(empty));
+    }
 }
 
 bool Workspace::remove(const std::string& name) { return m_globals.erase(name) + m_values.erase(name) > 0; }

@@ -14,11 +14,30 @@
 
 #include "orb_cpp/array.hpp"
 #include "orb_cpp/services.h"
+#include "orb_cpp/text.hpp"
 
 namespace orb::cpp {
 
 using StreamBuffer = std::basic_streambuf<char16_t>;
 using StreamBufferPtr = std::shared_ptr<StreamBuffer>;
+
+// A stream buffer that keeps what is written to it, for capturing what a host function prints:
+//     auto printed = std::make_shared<orb::cpp::TextBuffer>();
+//     engine->feval("disp", 0, {value}, printed);   // printed->text holds the output
+class TextBuffer : public StreamBuffer {
+public:
+    std::u16string text;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) text.push_back(traits_type::to_char_type(c));
+        return c;
+    }
+    std::streamsize xsputn(const char16_t* s, std::streamsize n) override {
+        text.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+};
 
 namespace detail {
 
@@ -33,8 +52,6 @@ inline std::u16string charText(const orb::data::Array& array) {
     if (!array || array.getType() != orb::data::ArrayType::CHAR) return {};
     return orb::data::CharArray(array).toUTF16();
 }
-
-inline std::string narrow(const std::u16string& text);
 
 // The module-side form of an error structure.
 inline VeltraException fromErrorArray(const orb::data::Array& array) {
@@ -62,17 +79,8 @@ inline VeltraException fromErrorArray(const orb::data::Array& array) {
         const orb::data::CellArray list(c);
         for (std::size_t i = 0; i < list.getNumberOfElements(); ++i) causes.push_back(fromErrorArray(list.get(i)));
     }
-    return VeltraException(narrow(charText(field("identifier"))), narrow(charText(field("message"))), status,
+    return VeltraException(toUTF8(charText(field("identifier"))), toUTF8(charText(field("message"))), status,
                            charText(field("functionName")), std::move(stack), std::move(causes));
-}
-
-inline std::string narrow(const std::u16string& text) {
-    char* block = nullptr;
-    std::uint64_t error = 0;
-    orb_engine_utf16_to_utf8(text.c_str(), &block, &error);
-    std::string result = block ? block : "";
-    orb_engine_destroy_utf8(block);
-    return result;
 }
 
 // Turns a service's error code into the module-side exception.

@@ -27,26 +27,6 @@
 
 #include <orb_cpp.hpp>
 
-namespace {
-
-// Collects what a host function prints.
-class TextBuffer : public std::basic_streambuf<char16_t> {
-public:
-    std::u16string text;
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!traits_type::eq_int_type(c, traits_type::eof())) text.push_back(traits_type::to_char_type(c));
-        return c;
-    }
-    std::streamsize xsputn(const char16_t* s, std::streamsize n) override {
-        text.append(s, static_cast<std::size_t>(n));
-        return n;
-    }
-};
-
-}  // namespace
-
 class OrbFunction : public orb::cpp::Function {
 public:
     void operator()(orb::cpp::ArgumentList outputs, orb::cpp::ArgumentList inputs) override {
@@ -63,12 +43,12 @@ public:
         if (action == "count") {
             outputs[0] = factory.createScalar<double>(m_calls);
         } else if (action == "feval") {
-            auto printed = std::make_shared<TextBuffer>();
+            auto printed = std::make_shared<orb::cpp::TextBuffer>();
             outputs[0] = engine->feval(name, rest, printed);
             if (outputs.size() > 1) outputs[1] = factory.createCharArray(printed->text);
         } else if (action == "printed") {
-            auto printed = std::make_shared<TextBuffer>();
-            auto errors = std::make_shared<TextBuffer>();
+            auto printed = std::make_shared<orb::cpp::TextBuffer>();
+            auto errors = std::make_shared<orb::cpp::TextBuffer>();
             engine->feval(name, 0, rest, printed, errors);
             outputs[0] = factory.createCharArray(printed->text);
             if (outputs.size() > 1) outputs[1] = factory.createCharArray(errors->text);
@@ -112,7 +92,7 @@ public:
             }
             if (outputs.size() > 1) outputs[1] = factory.createScalar<bool>(cancelled);
         } else if (action == "eval") {
-            auto printed = std::make_shared<TextBuffer>();
+            auto printed = std::make_shared<orb::cpp::TextBuffer>();
             engine->evalAsync(orb::cpp::toUTF16(name), printed).get();
             outputs[0] = factory.createCharArray(printed->text);
         } else if (action == "later") {
