@@ -119,11 +119,16 @@ EngineScope::~EngineScope() { t_boundEngine = m_previous; }
 
 Engine* boundEngine() noexcept { return t_boundEngine; }
 
+std::atomic<Engine*> g_defaultEngine{nullptr};
+
 Engine& defaultEngine() {
     // Destroyed at process exit like any static; its records go with it.
     static Engine engine("default");
+    g_defaultEngine.store(&engine, std::memory_order_release);
     return engine;
 }
+
+Engine* existingDefaultEngine() noexcept { return g_defaultEngine.load(std::memory_order_acquire); }
 
 Engine& currentEngine() {
     if (Engine* bound = t_boundEngine) return *bound;

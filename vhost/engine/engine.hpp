@@ -98,6 +98,8 @@ void addEngineInitializer(std::function<void(Engine&)> initializer);
 Engine* boundEngine() noexcept;
 // The process's default engine, created on first use.
 Engine& defaultEngine();
+// The default engine if it exists (never creates it).
+Engine* existingDefaultEngine() noexcept;
 // The engine the calling thread works on: the bound one, else the default engine.
 Engine& currentEngine();
 

@@ -76,8 +76,11 @@ std::shared_ptr<host::HostEngine> hostEngineOf(Engine& engine) { return engine.h
 }  // namespace vhost
 
 void host::pumpWhileWaiting(const std::function<bool()>& isReady) {
-    vhost::Engine& engine = vhost::currentEngine();
-    if (engine.isSignalThread()) engine.pumpUntil(isReady);
+    // Only a thread that is some engine's signal thread has queued work to run; waiting must
+    // never make the waiting thread the signal thread of a new default engine.
+    vhost::Engine* engine = vhost::boundEngine();
+    if (!engine) engine = vhost::existingDefaultEngine();
+    if (engine && engine->isSignalThread()) engine->pumpUntil(isReady);
 }
 
 std::shared_ptr<host::HostEngine> host::getCurrentLocalVM() { return vhost::hostEngineOf(vhost::currentEngine()); }
