@@ -63,26 +63,27 @@ TEST(OrbCheck, TextReport) {
     const std::string ok = modulePath("inspect_c800_vf");
     const auto result = orb({"check", mixed, noEntry, ok});
     const auto out = lines(result.out);
-    // Verdict, then per finding: identifier and reason, action, symbols.
-    ASSERT_GE(out.size(), 12u) << result.out;
-    EXPECT_EQ(out[0], mixed + ": error");
+    // Verdict, then per finding: identifier and reason, action, symbols, fix.
+    ASSERT_GE(out.size(), 16u) << result.out;
+    EXPECT_EQ(out[0], mixed + ": error - mixes two array interface generations (ELNKAPI)");
     EXPECT_TRUE(out[1].starts_with("  ELNKAPI: ")) << out[1];
     EXPECT_TRUE(contains(out[1], "-compatibleArrayDims") && contains(out[1], "-R2018a")) << out[1];
     EXPECT_TRUE(out[2].starts_with("    action: ")) << out[2];
     EXPECT_EQ(out[3], "    symbols: ryGetDimensions ryCreateDoubleMatrix ryGetDoubles");
-    EXPECT_EQ(out[4], noEntry + ": upgrade recommended");
-    EXPECT_TRUE(out[5].starts_with("  UENTRYP: ")) << out[5];
-    EXPECT_TRUE(out[7].starts_with("  ULEGACY: ")) << out[7];
-    EXPECT_EQ(out[9], "    symbols: ryGetDimensions");
-    EXPECT_TRUE(out[10].starts_with("  ULATEST: ")) << out[10];
-    EXPECT_EQ(out.back(), ok + ": ok");
+    EXPECT_TRUE(out[4].starts_with("    fix: ") && contains(out[4], "orb build -R2018a")) << out[4];
+    EXPECT_TRUE(out[5].starts_with(noEntry + ": upgrade recommended - defines no entry point; ")) << out[5];
+    EXPECT_TRUE(out[6].starts_with("  UENTRYP: ")) << out[6];
+    EXPECT_TRUE(out[9].starts_with("  ULEGACY: ")) << out[9];
+    EXPECT_EQ(out[11], "    symbols: ryGetDimensions");
+    EXPECT_TRUE(out[13].starts_with("  ULATEST: ")) << out[13];
+    EXPECT_EQ(out.back(), ok + ": ok - can be used with this release");
 
     const auto extras = lines(orb({"check", "--summary", "--log", noEntry}).out);
-    ASSERT_GE(extras.size(), 12u);
-    EXPECT_TRUE(contains(extras[9], "  summary: '" + noEntry + "' | ")) << extras[9];
-    EXPECT_TRUE(contains(extras[9], "| HasUpg: UENTRYP ULEGACY ULATEST |")) << extras[9];
-    EXPECT_EQ(extras[10], "  log:");
-    EXPECT_EQ(extras[11], "  CP:0");
+    ASSERT_GE(extras.size(), 15u);
+    EXPECT_TRUE(contains(extras[12], "  summary: '" + noEntry + "' | ")) << extras[12];
+    EXPECT_TRUE(contains(extras[12], "| HasUpg: UENTRYP ULEGACY ULATEST |")) << extras[12];
+    EXPECT_EQ(extras[13], "  log:");
+    EXPECT_EQ(extras[14], "  CP:0");
 }
 
 TEST(OrbCheck, JsonReport) {

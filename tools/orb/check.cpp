@@ -1,6 +1,7 @@
-// orb check: diagnose module files without loading them. For each file: the verdict, then each
-// finding with its identifier, reason, action and the symbols behind it; on request the
-// inspector's summary line and classification log, and the symbol names it read.
+// orb check: diagnose module files without loading them. For each file: a one-line verdict, then
+// each finding with its identifier, reason, action, the symbols behind it and the command or
+// change that fixes it; on request the inspector's summary line and classification log, and the
+// symbol names it read. On a terminal the report is wrapped and coloured.
 
 #include <cstdio>
 #include <iostream>
@@ -10,6 +11,7 @@
 #include <boost/program_options.hpp>
 #include <nlohmann/json.hpp>
 
+#include "check_advice.hpp"
 #include "host/i18n.hpp"
 #include "orbfile/inspector.hpp"
 #include "platform/isolated_call.hpp"
@@ -22,11 +24,16 @@ namespace {
 namespace po = boost::program_options;
 
 constexpr const char* kUsage =
-    "usage: orb check [--strict|--no-strict] [--summary] [--log] [--symbols] [--json] FILE...\n\n"
+    "usage: orb check [--strict|--no-strict] [--summary] [--log] [--symbols] [--json]\n"
+    "                 [--color WHEN] FILE...\n\n"
     "Says for each module file whether it can be used with this release and, if not, why and\n"
-    "what to do. Nothing of the module runs, except the version function of a module that has\n"
-    "one and no embedded manifest; each file is inspected in a process of its own, so a module\n"
-    "that crashes while it is loaded is reported, not fatal. Exit status: 0 when no file has an\n"
+    "what to do: one verdict line per file, then each finding with its reason, the action, the\n"
+    "functions behind it and the orb build command or source change that fixes it (SOURCES\n"
+    "stands for the module's source files when none of its name lies beside it). Findings\n"
+    "starting with E are errors, with U upgrade recommendations; docs/messages.md explains each.\n\n"
+    "Nothing of the module runs, except the version function of a module that has one and no\n"
+    "embedded manifest; each file is inspected in a process of its own, so a module that\n"
+    "crashes while it is loaded is reported, not fatal. Exit status: 0 when no file has an\n"
     "error, 1 when one has, 2 for a usage error.\n\nOptions";
 
 // How long one file's inspection may take (loading a module runs its initialisation).
@@ -38,17 +45,12 @@ struct Settings {
     bool log = false;
     bool symbols = false;
     bool json = false;
+    check::Layout layout;
 };
 
 // Text for the terminal: a text that does not convert is shown with replacement characters
 // rather than failing the report.
 std::string utf8(std::u16string_view text) { return orb::startup::logText(text); }
-
-const char* verdict(const orbfile::Inspector& inspector) {
-    if (inspector.has_error()) return "error";
-    if (inspector.needs_upgrade()) return "upgrade recommended";
-    return "ok";
-}
 
 void writeOut(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -56,15 +58,26 @@ void writeOut(const std::string& text) {
 }
 
 void appendText(std::string& out, const std::string& file, orbfile::Inspector& inspector, const Settings& settings) {
-    out += file + ": " + verdict(inspector) + "\n";
+    const auto& layout = settings.layout;
+    const char* role = inspector.has_error() ? "error" : inspector.needs_upgrade() ? "upgrade" : "ok";
+    const std::string verdict = check::verdictLine(inspector);
+    const std::size_t word = std::string(check::verdictWord(inspector)).size();
+    out += check::wrapped(check::painted(file, "id", layout) + ": ",
+                          check::painted(verdict.substr(0, word), role, layout) + verdict.substr(word), 4, layout);
+    if (const std::string note = check::platformNote(file); !note.empty()) {
+        out += check::wrapped("  note: ", note, 8, layout);
+    }
     for (const auto& message : inspector.get_messages()) {
-        out += "  " + utf8(orbfile::Inspector::MessageID2uchar(message.id)) + ": " + utf8(message.reason) + "\n";
-        if (!message.action.empty()) out += "    action: " + utf8(message.action) + "\n";
+        const std::string id = utf8(orbfile::Inspector::MessageID2uchar(message.id));
+        out += check::wrapped("  " + check::painted(id, "id", layout) + ": ", utf8(message.reason), 4, layout);
+        if (!message.action.empty()) out += check::wrapped("    action: ", utf8(message.action), 12, layout);
         if (!message.symbols.empty()) {
-            out += "    symbols:";
-            for (const auto& symbol : message.symbols) out += " " + utf8(symbol);
-            out += "\n";
+            std::string symbols;
+            for (const auto& symbol : message.symbols) symbols += (symbols.empty() ? "" : " ") + utf8(symbol);
+            out += check::wrapped("    symbols: ", symbols, 13, layout);
         }
+        out += check::wrapped("    " + check::painted("fix:", "fix", layout) + " ",
+                              check::fixFor(message, file, check::moduleOf(inspector)), 9, layout);
     }
     if (settings.summary) out += "  summary: " + utf8(inspector.get_summary());
     if (settings.log) out += "  log:\n" + utf8(inspector.get_log());
@@ -91,15 +104,19 @@ void appendText(std::string& out, const std::string& file, orbfile::Inspector& i
 nlohmann::json toJson(const std::string& file, orbfile::Inspector& inspector, const Settings& settings) {
     nlohmann::json entry = {{"file", file},
                             {"verdict", inspector.has_error() ? "error" : inspector.needs_upgrade() ? "upgrade" : "ok"},
+                            {"headline", check::verdictLine(inspector)},
                             {"messages", nlohmann::json::array()}};
     for (const auto& message : inspector.get_messages()) {
         nlohmann::json symbols = nlohmann::json::array();
         for (const auto& symbol : message.symbols) symbols.push_back(utf8(symbol));
         entry["messages"].push_back({{"id", utf8(orbfile::Inspector::MessageID2uchar(message.id))},
+                                     {"title", check::findingTitle(message.id)},
                                      {"reason", utf8(message.reason)},
                                      {"action", utf8(message.action)},
+                                     {"fix", check::fixFor(message, file, check::moduleOf(inspector))},
                                      {"symbols", std::move(symbols)}});
     }
+    if (const std::string note = check::platformNote(file); !note.empty()) entry["note"] = note;
     if (settings.summary) entry["summary"] = utf8(inspector.get_summary());
     if (settings.log) entry["log"] = utf8(inspector.get_log());
     if (settings.symbols) {
@@ -117,7 +134,9 @@ int runCheck(const std::vector<std::string>& args) {
         ("summary", "print the inspector's one-line summary of each file")
         ("log", "print the inspector's classification of the symbols")
         ("symbols", "print the defined and undefined symbol names read from each file")
-        ("json", "write the report as one JSON document");
+        ("json", "write the report as one JSON document")
+        ("color", po::value<std::string>()->default_value("auto")->value_name("WHEN"),
+         "colour the report: auto (on a terminal, unless NO_COLOR is set), always, never");
     po::options_description hidden;
     hidden.add_options()("file", po::value<std::vector<std::string>>(), "module file");
     po::options_description all;
@@ -137,6 +156,10 @@ int runCheck(const std::vector<std::string>& args) {
             throw po::error("--strict and --no-strict exclude each other");
         }
         if (values.count("file") == 0) throw po::error("no module file given");
+        const std::string colour = values["color"].as<std::string>();
+        if (colour != "auto" && colour != "always" && colour != "never") {
+            throw po::error("--color takes auto, always or never, not '" + colour + "'");
+        }
     } catch (const po::error& error) {
         std::cerr << "orb check: " << error.what() << "\nRun 'orb check --help' for usage.\n";
         return kExitUsage;
@@ -148,6 +171,7 @@ int runCheck(const std::vector<std::string>& args) {
     settings.log = values.count("log") != 0;
     settings.symbols = values.count("symbols") != 0;
     settings.json = values.count("json") != 0;
+    settings.layout = check::layoutForStdout(values["color"].as<std::string>());
 
     bool anyError = false;
     nlohmann::json report = {{"strict", settings.strict}, {"files", nlohmann::json::array()}};
@@ -187,14 +211,25 @@ int runCheck(const std::vector<std::string>& args) {
                                  "; loading a damaged module to read its version can end so";
         const std::string reason = utf8(host::i18n::GetFormattedMessage("VELTRA:orb:ENOTORB_reason", {path}));
         const std::string action = utf8(host::i18n::get_message("VELTRA:orb:ENOTORB_action"));
+        const orbfile::Inspector::Message finding{orbfile::Inspector::ENOTORB, {}, {}, {}};
+        const std::string fix = check::fixFor(finding, file, {});
+        const std::string title = check::findingTitle(orbfile::Inspector::ENOTORB);
         if (settings.json) {
             report["files"].push_back({{"file", file},
                                        {"verdict", "error"},
+                                       {"headline", "error - " + title + " (ENOTORB)"},
                                        {"note", note},
-                                       {"messages", {{{"id", "ENOTORB"}, {"reason", reason}, {"action", action},
+                                       {"messages", {{{"id", "ENOTORB"}, {"title", title}, {"reason", reason},
+                                                      {"action", action}, {"fix", fix},
                                                       {"symbols", nlohmann::json::array()}}}}});
         } else {
-            writeOut(file + ": error\n  ENOTORB: " + reason + "\n    action: " + action + "\n    note: " + note + "\n");
+            const auto& layout = settings.layout;
+            writeOut(check::wrapped(check::painted(file, "id", layout) + ": ",
+                                    check::painted("error", "error", layout) + " - " + title + " (ENOTORB)", 4, layout) +
+                     check::wrapped("  " + check::painted("ENOTORB", "id", layout) + ": ", reason, 4, layout) +
+                     check::wrapped("    action: ", action, 12, layout) +
+                     check::wrapped("    note: ", note, 10, layout) +
+                     check::wrapped("    " + check::painted("fix:", "fix", layout) + " ", fix, 9, layout));
         }
     }
     if (settings.json) {
@@ -204,7 +239,8 @@ int runCheck(const std::vector<std::string>& args) {
     return anyError ? kExitFailure : kExitOk;
 }
 
-const SubcommandRegistration registration({"check", "say whether module files can be used here, and if not why", &runCheck});
+const SubcommandRegistration registration(
+    {"check", "say whether module files can be used here, and if not why and how to fix it", &runCheck});
 
 }  // namespace
 }  // namespace orbtool

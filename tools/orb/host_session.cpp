@@ -1,5 +1,6 @@
 #include "host_session.hpp"
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -7,6 +8,7 @@
 #include "host/exceptions.hpp"
 #include "vhost/boot/boot.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
+#include "vhost/ry/leaks.hpp"
 
 namespace orbtool {
 
@@ -29,10 +31,15 @@ bool takePathOption(const std::vector<std::string>& args, std::size_t& index, st
     return true;
 }
 
+namespace {
+void onCallEnded(const std::string& name, std::size_t depth, bool failed);
+}  // namespace
+
 // The runtime is attached before the engine exists, so that the engine is set up for modules
 // (its module-file reader) as it is created.
 HostSession::HostSession(const std::vector<std::string>& paths)
     : m_engine((vhost::boot::attachRuntime(), "orb")), m_scope(m_engine) {
+    vhost::setCallObserver(&onCallEnded);
     // Each addPath puts its folder in front, so the first folder given goes in last.
     for (auto folder = paths.rbegin(); folder != paths.rend(); ++folder) addPath(*folder);
 }
@@ -54,5 +61,52 @@ void printError(const std::exception& error) {
     }
     std::cerr << line << std::endl;
 }
+
+namespace {
+
+std::atomic<bool> g_leakReports{false};
+// What every call freed since the tool started (one engine per run of the tool).
+vhost::ry::ContextReport g_totalArrays, g_totalBlocks;
+
+std::string counted(std::size_t count, const char* what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+// "1 array (800 bytes) and 2 memory blocks (120 bytes)", or "nothing".
+std::string describeFreed(const vhost::ry::ContextReport& arrays, const vhost::ry::ContextReport& blocks) {
+    std::string text;
+    if (arrays.arrays != 0) text = counted(arrays.arrays, "array") + " (" + counted(arrays.bytes, "byte") + ")";
+    if (blocks.blocks != 0) {
+        if (!text.empty()) text += " and ";
+        text += counted(blocks.blocks, "memory block") + " (" + counted(blocks.bytes, "byte") + ")";
+    }
+    return text.empty() ? "nothing" : text;
+}
+
+// The dispatcher's observer: the call's frame has left its contexts, so the array library's last
+// reports are what it freed.
+void onCallEnded(const std::string& name, std::size_t depth, bool failed) {
+    try {
+        const auto arrays = vhost::ry::lastArrayListReport();
+        const auto blocks = vhost::ry::lastAllocListReport();
+        g_totalArrays += arrays;
+        g_totalBlocks += blocks;
+        if (!g_leakReports.load()) return;
+        const std::string line = std::string(2 * depth, ' ') + "leaks: " + name + (failed ? " (failed)" : "") +
+                                 " left " + describeFreed(arrays, blocks) + "\n";
+        std::fflush(stdout);
+        std::fwrite(line.data(), 1, line.size(), stderr);
+    } catch (...) {
+        // A report that cannot be made is not worth ending the call's clean-up for.
+    }
+}
+
+}  // namespace
+
+void setLeakReports(bool on) { g_leakReports.store(on); }
+
+bool leakReportsOn() { return g_leakReports.load(); }
+
+std::string leakTotals() { return describeFreed(g_totalArrays, g_totalBlocks); }
 
 }  // namespace orbtool

@@ -48,4 +48,15 @@ private:
 // Standard output is flushed first so that the error follows the output it came after.
 void printError(const std::exception& error);
 
+// Leak reports: while on, every module call, when it ends, writes to standard error what its
+// frame freed on the module's behalf, that is what the module allocated and neither released nor
+// returned:
+//   leaks: alloc_many left 10000 arrays (320000 bytes) and 10000 memory blocks (320000 bytes)
+//   leaks: twice left nothing
+// A call made from inside another module call is indented under it. Off at start.
+void setLeakReports(bool on);
+bool leakReportsOn();
+// What every frame freed since the session started, in the same words ("left ...").
+std::string leakTotals();
+
 }  // namespace orbtool

@@ -1,7 +1,7 @@
 // orb run: calls one module function, or runs statements, in the reference host and shows what
 // comes back.
 //
-//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... -e STATEMENTS
+//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--leaks] -e STATEMENTS
 //   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--nargout N] FILE.orbw64 [ARG]...
 //   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--nargout N] NAME [ARG]...
 //
@@ -51,6 +51,9 @@ Options:
                  fails at its first call with parallel:threadpool:DisallowedOrbFunction
   --feature NAME=VALUE
                  set the host feature NAME to the whole number VALUE before running (repeatable)
+  --leaks        after each module call, say on standard error what the runtime freed on the
+                 module's behalf: the arrays and memory blocks it allocated and neither destroyed
+                 nor returned, as in: leaks: NAME left 3 arrays (96 bytes)
   -h, --help     show this help
 
 Exit status: 0 success, 1 the host raised an error (shown on standard error), 2 usage error.
@@ -64,6 +67,7 @@ struct RunRequest {
     int nargout = 0;
     bool nargoutGiven = false;
     bool tasks = false;
+    bool leaks = false;
     std::vector<std::pair<std::string, int>> features;
     bool help = false;
 };
@@ -114,6 +118,9 @@ RunRequest parseCommandLine(const std::vector<std::string>& args) {
             i += joined ? 1 : 2;
         } else if (arg == "--tasks") {
             request.tasks = true;
+            ++i;
+        } else if (arg == "--leaks") {
+            request.leaks = true;
             ++i;
         } else if (arg == "--feature") {
             if (i + 1 >= args.size()) throw UsageError("--feature needs NAME=VALUE");
@@ -212,6 +219,7 @@ int runRun(const std::vector<std::string>& args) {
         }
     }
     vhost::setTasksMode(request.tasks);
+    setLeakReports(request.leaks);
     try {
         if (request.statements) {
             vhost::lang::evaluate(*request.statements);

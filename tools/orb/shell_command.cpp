@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "host/ut.hpp"
 #include "host_session.hpp"
+#include "shell_assist.hpp"
 #include "subcommand.hpp"
 #include "vhost/lang/interpreter.hpp"
 
@@ -29,11 +31,23 @@ An interactive prompt of the reference host. Each line holds statements of the h
 live for the whole session. Module files (*.orbw64) in the search path folders and in the
 current folder are called by name. 'exit' or 'quit' (or end of input) leaves.
 
+Commands of the shell itself:
+  help           the language in brief, the modules on the search path and the built-ins
+  help NAME      what NAME is: a variable, a built-in, or a module (its file, whether it is
+                 loaded, and what orb check says of it, with the fix for each finding)
+  leaks on|off   after each module call, show on standard error what the runtime freed on the
+                 module's behalf (arrays and memory blocks it neither released nor returned)
+  leaks          whether leak reports are on, and what module calls left so far
+
+On a terminal, lines are edited with the usual keys, Up and Down recall earlier lines, and Tab
+completes variables, built-ins, module functions on the search path and these commands.
+
 Errors are shown on standard error and the session goes on. When standard input is not a
 terminal, lines are read from it as they come, without a prompt.
 
 Options:
   --path DIR   put DIR on the module search path (repeatable; the first is searched first)
+  --leaks      start with leak reports on
   -h, --help   show this help
 )";
 
@@ -58,6 +72,34 @@ int abandonLineAfterInterrupt() {
     rl_on_new_line();
     rl_redisplay();
     return 0;
+}
+
+// Tab: the names that can start the word under the cursor.
+char* nextCompletion(const char* text, int state) {
+    static std::vector<std::string> matches;
+    static std::size_t next = 0;
+    if (state == 0) {
+        try {
+            matches = shell::completions(text);
+        } catch (const std::exception&) {
+            matches.clear();
+        }
+        next = 0;
+    }
+    if (next >= matches.size()) return nullptr;
+    return strdup(matches[next++].c_str());
+}
+
+char** completeName(const char* text, int, int) {
+    rl_attempted_completion_over = 1;  // no file names: they are not statements
+    return rl_completion_matches(text, &nextCompletion);
+}
+
+void enableCompletion() {
+    // Dots belong to names (veltra.graphics.line); operators and brackets end them.
+    static char breaks[] = " \t\n\"'`,;=()[]{}+-*/<>&|~^";
+    rl_basic_word_break_characters = breaks;
+    rl_attempted_completion_function = &completeName;
 }
 
 void catchInterrupts() {
@@ -95,9 +137,15 @@ bool isExitCommand(const std::string& line) {
 
 int runShell(const std::vector<std::string>& args) {
     std::vector<std::string> paths;
+    bool leaks = false;
     try {
         for (std::size_t i = 0; i < args.size();) {
             if (takePathOption(args, i, paths)) continue;
+            if (args[i] == "--leaks") {
+                leaks = true;
+                ++i;
+                continue;
+            }
             if (args[i] == "-h" || args[i] == "--help") {
                 std::cout << kUsage;
                 return kExitOk;
@@ -112,9 +160,11 @@ int runShell(const std::vector<std::string>& args) {
 
     const bool interactive = isatty(STDIN_FILENO) != 0;
     HostSession session(paths);
+    setLeakReports(leaks);
     if (interactive) {
         catchInterrupts();
-        std::cout << "orb shell: 'exit' or 'quit' leaves; Ctrl-C abandons the line or interrupts.\n";
+        enableCompletion();
+        std::cout << "orb shell: 'help' explains, Tab completes, 'exit' leaves; Ctrl-C abandons the line or interrupts.\n";
     }
     bool endOfInput = true;
     while (const auto line = readStatementLine(interactive)) {
@@ -126,7 +176,7 @@ int runShell(const std::vector<std::string>& args) {
         try {
             g_interrupted = 0;
             host::utInterruptState::SetInterruptPending(false);
-            vhost::lang::evaluate(*line);
+            if (!shell::runShellCommand(*line)) vhost::lang::evaluate(*line);
         } catch (const std::exception& error) {
             printError(error);
         }

@@ -1,6 +1,8 @@
 #include "vhost/dispatcher/dispatcher.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 
@@ -27,6 +29,13 @@ std::vector<std::pair<std::string, ModuleFactory>> registeredFactories() {
 }
 
 }  // namespace
+
+std::atomic<CallObserver>& callObserver() {
+    static std::atomic<CallObserver> observer{nullptr};
+    return observer;
+}
+
+void setCallObserver(CallObserver observer) { callObserver().store(observer); }
 
 void registerModuleFactory(const std::string& extension, ModuleFactory factory) {
     FactoryRegistry& registry = factoryRegistry();
@@ -92,7 +101,13 @@ void HostDispatcher::call(HostFunctionHandleFile& function, int nlhs, ryArray** 
     m_stack.push_back({&function, function.get_hfuncname()});
     struct Pop {
         std::vector<Frame>& stack;
-        ~Pop() { stack.pop_back(); }
+        int uncaught = std::uncaught_exceptions();
+        ~Pop() {
+            const std::string name = std::move(stack.back().name);
+            stack.pop_back();
+            if (const vhost::CallObserver observer = vhost::callObserver().load())
+                observer(name, stack.size(), std::uncaught_exceptions() > uncaught);
+        }
     } pop{m_stack};
     function.dispatch_file(nlhs, plhs, nrhs, prhs);
 }

@@ -13,6 +13,7 @@
 // afresh. When the engine goes, every module is unloaded, locked or not.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -101,6 +102,16 @@ namespace vhost {
 host::HostDispatcher& dispatcherOf(Engine& engine);
 // The dispatcher of the calling thread's engine.
 host::HostDispatcher& currentDispatcher();
+
+// Called on the calling thread after every function call the dispatcher made has ended, however
+// it ended (`failed` when by an error), with the function's name and the number of calls still
+// running around it (0 for an outermost call). The call's contexts have been left by then, so
+// the array library's last context report is what the call freed. Process-wide; null removes
+// the observer. The observer must not throw.
+using CallObserver = void (*)(const std::string& name, std::size_t depth, bool failed);
+void setCallObserver(CallObserver observer);
+// The observer set last (read by the dispatcher after each call).
+std::atomic<CallObserver>& callObserver();
 
 // Shorthands acting on currentDispatcher().
 void addPath(const std::string& folder);

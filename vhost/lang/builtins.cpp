@@ -209,9 +209,10 @@ void registerCoreBuiltins() {
         {"single", rySINGLE_CLASS}, {"int8", ryINT8_CLASS},     {"uint8", ryUINT8_CLASS},   {"int16", ryINT16_CLASS},
         {"uint16", ryUINT16_CLASS}, {"int32", ryINT32_CLASS},   {"uint32", ryUINT32_CLASS}, {"int64", ryINT64_CLASS},
         {"uint64", ryUINT64_CLASS}, {"logical", ryLOGICAL_CLASS}, {"char", ryCHAR_CLASS}};
-    for (const auto& [name, classId] : casts) {
-        const std::string usage = std::string(name) + "(value)";
-        registerBuiltin(name, [classId, usage](int, const Arguments& in) {
+    for (const auto& cast : casts) {
+        const ryClassID classId = cast.second;  // a plain variable: lambdas cannot capture bindings everywhere
+        const std::string usage = std::string(cast.first) + "(value)";
+        registerBuiltin(cast.first, [classId, usage](int, const Arguments& in) {
             needInputs(in, 1, 1, usage.c_str());
             return one(castTo(in[0], classId));
         });

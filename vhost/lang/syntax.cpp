@@ -1,7 +1,10 @@
 #include "vhost/lang/syntax.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <unordered_map>
 
 #include "vhost/lang/values.hpp"
 
@@ -57,11 +60,21 @@ std::vector<Token> tokenize(std::string_view s) {
             ++i;
         } else if (std::isdigit(static_cast<unsigned char>(c)) ||
                    (c == '.' && i + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
-            const std::string rest(s.substr(i));
+            // strtod needs a terminated text: copy only what can be part of a number (letters,
+            // digits, points, and a sign after an exponent letter), not the whole rest of the
+            // source, which made a text of many numbers cost its length squared.
+            std::size_t stop = i;
+            while (stop < s.size()) {
+                const char d = s[stop];
+                const bool sign = (d == '+' || d == '-') && stop > i && std::strchr("eEpP", s[stop - 1]);
+                if (!std::isalnum(static_cast<unsigned char>(d)) && d != '.' && !sign) break;
+                ++stop;
+            }
+            const std::string digits(s.substr(i, stop - i));
             char* end = nullptr;
             token.kind = Token::Number;
-            token.number = std::strtod(rest.c_str(), &end);
-            i += static_cast<std::size_t>(end - rest.c_str());
+            token.number = std::strtod(digits.c_str(), &end);
+            i += static_cast<std::size_t>(end - digits.c_str());
             if (i < s.size() && (s[i] == 'i' || s[i] == 'j') &&
                 !(i + 1 < s.size() && (std::isalnum(static_cast<unsigned char>(s[i + 1])) || s[i + 1] == '_'))) {
                 token.imaginary = true;
@@ -102,6 +115,12 @@ std::vector<Token> tokenize(std::string_view s) {
     return tokens;
 }
 
+// Deeper is refused: parsing, evaluating and destroying a tree each recurse once per level, so
+// text such as a hundred thousand "(" or "-" must end in a parse error, not a stack overflow.
+// Both the parser's own nesting and the depth of the tree it builds (a long chain "1+1+...+1"
+// is a deep tree built without recursion) are held to it.
+constexpr std::size_t kMaxDepth = 500;
+
 class Parser {
 public:
     explicit Parser(std::vector<Token> tokens) : m_tokens(std::move(tokens)) {}
@@ -128,6 +147,42 @@ public:
     }
 
 private:
+    // One level of the parser's own recursion, for as long as the scope lasts.
+    class Nesting {
+    public:
+        explicit Nesting(Parser& parser) : m_parser(parser) {
+            if (++m_parser.m_nesting > kMaxDepth) syntaxError("the expression nests too deeply", m_parser.peek().position);
+        }
+        ~Nesting() { --m_parser.m_nesting; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+    private:
+        Parser& m_parser;
+    };
+
+    // The depth of a tree this parser built (a leaf is 1).
+    std::size_t depthOf(const Expr* e) const {
+        const auto found = m_depths.find(e);
+        return found == m_depths.end() ? 1 : found->second;
+    }
+    // Records the depth of `e`, one more than its deepest child, and refuses a tree too deep.
+    ExprPtr measured(ExprPtr e, std::size_t position) {
+        std::size_t deepest = 0;
+        for (const ExprPtr* child : {&e->base, &e->left, &e->right}) {
+            if (*child) deepest = std::max(deepest, depthOf(child->get()));
+        }
+        for (const auto& row : e->rows) {
+            for (const auto& element : row) deepest = std::max(deepest, depthOf(element.get()));
+        }
+        for (const auto& suffix : e->suffixes) {
+            for (const auto& arg : suffix.args) deepest = std::max(deepest, depthOf(arg.get()));
+        }
+        if (deepest + 1 > kMaxDepth) syntaxError("the expression nests too deeply", position);
+        m_depths[e.get()] = deepest + 1;
+        return e;
+    }
+
     const Token& peek(std::size_t ahead = 0) const {
         return m_tokens[std::min(m_index + ahead, m_tokens.size() - 1)];
     }
@@ -208,8 +263,9 @@ private:
     ExprPtr expression() {
         ExprPtr left = term();
         while ((isPunct("+") || isPunct("-")) && !separatesElements()) {
+            const std::size_t position = peek().position;
             const char op = advance().text[0];
-            left = binary(op, std::move(left), term());
+            left = binary(op, std::move(left), term(), position);
         }
         return left;
     }
@@ -217,32 +273,35 @@ private:
     ExprPtr term() {
         ExprPtr left = unary();
         while (isPunct("*") && !separatesElements()) {
-            advance();
-            left = binary('*', std::move(left), unary());
+            const std::size_t position = advance().position;
+            left = binary('*', std::move(left), unary(), position);
         }
         return left;
     }
 
-    static ExprPtr binary(char op, ExprPtr left, ExprPtr right) {
+    ExprPtr binary(char op, ExprPtr left, ExprPtr right, std::size_t position) {
         auto e = node(Expr::Binary);
         e->op = op;
         e->left = std::move(left);
         e->right = std::move(right);
-        return e;
+        return measured(std::move(e), position);
     }
 
     ExprPtr unary() {
         if (isPunct("-") || isPunct("+")) {
+            const Nesting nesting(*this);
+            const std::size_t position = peek().position;
             const char op = advance().text[0];
             auto e = node(Expr::Unary);
             e->op = op;
             e->base = unary();
-            return e;
+            return measured(std::move(e), position);
         }
         return postfix();
     }
 
     std::vector<ExprPtr> arguments(const char* close) {
+        const Nesting nesting(*this);
         const bool saved = m_inList;
         m_inList = false;
         std::vector<ExprPtr> args;
@@ -265,6 +324,7 @@ private:
     }
 
     ExprPtr postfix() {
+        const std::size_t position = peek().position;
         ExprPtr start = primary();
         auto e = node(Expr::Postfix);
         for (;;) {
@@ -285,7 +345,7 @@ private:
         }
         if (e->suffixes.empty()) return start;
         e->base = std::move(start);
-        return e;
+        return measured(std::move(e), position);
     }
 
     ExprPtr primary() {
@@ -313,6 +373,7 @@ private:
         }
         case Token::Punct:
             if (t.text == "(") {
+                const Nesting nesting(*this);
                 advance();
                 const bool saved = m_inList;
                 m_inList = false;
@@ -329,6 +390,8 @@ private:
     }
 
     ExprPtr list(const char* close) {
+        const Nesting nesting(*this);
+        const std::size_t position = peek().position;
         auto e = node(std::string(close) == "]" ? Expr::Matrix : Expr::CellLiteral);
         advance();
         const bool saved = m_inList;
@@ -351,12 +414,14 @@ private:
         advance();
         m_inList = saved;
         if (e->rows.back().empty()) e->rows.pop_back();
-        return e;
+        return measured(std::move(e), position);
     }
 
     std::vector<Token> m_tokens;
     std::size_t m_index = 0;
     bool m_inList = false;
+    std::size_t m_nesting = 0;
+    std::unordered_map<const Expr*, std::size_t> m_depths;
 };
 
 }  // namespace
