@@ -1,5 +1,6 @@
 #include "vhost/bundle/byte_source.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -42,9 +43,37 @@ std::uint64_t regularFileSize(const std::string& path) {
 FileByteSource::FileByteSource(const std::string& path)
     : ByteSource(regularFileSize(path)), m_stream(path, std::ios::binary) {
     if (!m_stream.is_open()) throw std::runtime_error("cannot open '" + path + "' for reading");
+    // Unbuffered: the window is the buffer.
+    m_stream.rdbuf()->pubsetbuf(nullptr, 0);
 }
 
 bool FileByteSource::doRead(std::uint64_t offset, std::size_t count, void* out) {
+    if (count >= kWindow) return readFile(offset, count, out);
+    std::size_t use = m_recent;
+    if (!m_windows[use].holds(offset, count)) {
+        use = 1 - m_recent;
+        Window& window = m_windows[use];
+        if (!window.holds(offset, count)) {
+            // The aligned window holding the span, or one starting at the span when it straddles
+            // two; near the end, the file's last kWindow bytes, where a zip keeps its directory
+            // and end record.
+            std::uint64_t start = offset - offset % kWindow;
+            if (offset + count > start + kWindow) start = offset;
+            if (size() - start < kWindow) start = size() > kWindow ? size() - kWindow : 0;
+            const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size() - start));
+            window.size = 0;
+            if (!readFile(start, length, window.bytes.get())) return false;
+            window.start = start;
+            window.size = length;
+        }
+    }
+    m_recent = use;
+    const Window& window = m_windows[use];
+    std::memcpy(out, window.bytes.get() + (offset - window.start), count);
+    return true;
+}
+
+bool FileByteSource::readFile(std::uint64_t offset, std::size_t count, void* out) {
     m_stream.clear();
     m_stream.seekg(static_cast<std::streamoff>(offset));
     m_stream.read(static_cast<char*>(out), static_cast<std::streamsize>(count));

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace vhost::bundle {
@@ -48,15 +49,34 @@ private:
 };
 
 // A regular file, read through one open stream. Not for concurrent use.
+//
+// Small reads are served from a window of the file kept in memory: a zip reader asks for a few
+// bytes at a time (signatures, headers, names), and each of those would otherwise be a seek and a
+// read of the file.
 class FileByteSource final : public ByteSource {
 public:
     // Throws std::runtime_error when `path` (UTF-8) is not a regular file or cannot be opened.
     explicit FileByteSource(const std::string& path);
 
 private:
+    static constexpr std::size_t kWindow = 16 * 1024;
+
     bool doRead(std::uint64_t offset, std::size_t count, void* out) override;
+    bool readFile(std::uint64_t offset, std::size_t count, void* out);
 
     std::ifstream m_stream;
+    // Two windows, the one used less recently replaced first: readers go back and forth between
+    // the file's headers at its start and the zip at its end.
+    struct Window {
+        std::unique_ptr<unsigned char[]> bytes{new unsigned char[kWindow]};
+        std::size_t size = 0;  // bytes [start, start + size) are held
+        std::uint64_t start = 0;
+        bool holds(std::uint64_t offset, std::size_t count) const noexcept {
+            return offset >= start && offset - start + count <= size;
+        }
+    };
+    Window m_windows[2];
+    std::size_t m_recent = 0;  // the window used last
 };
 
 // Bytes the caller owns and keeps alive for the source's life.

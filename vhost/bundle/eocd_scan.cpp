@@ -2,6 +2,8 @@
 // candidate against the central directory it describes.
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "vhost/bundle/zip_locator.hpp"
@@ -106,7 +108,9 @@ std::optional<ZipWindow> scanForZip(ByteSource& source, ByteRange range) {
     if (!source.contains(range.offset, range.size) || range.size < sizeof(EndOfCentralDirectory)) return std::nullopt;
     CandidateValidator validator(source, range);
     // buffer = [chunk read now][first kCarry bytes of the chunk read before]
-    std::vector<U8> buffer(kChunk + kCarry);
+    // Not zeroed: every byte looked at is read first.
+    std::unique_ptr<U8[]> storage(new U8[kChunk + kCarry]);
+    const auto buffer = std::span<U8>(storage.get(), kChunk + kCarry);
     std::uint64_t chunkEnd = range.end();
     std::size_t carried = 0;
     while (chunkEnd > range.offset && !validator.exhausted()) {

@@ -83,10 +83,14 @@ ZipArchive::ZipArchive(ByteSource& source, const ZipWindow& window) {
     if (unzGetGlobalInfo64(m_zip, &global) != UNZ_OK || global.number_entry != window.entries) {
         throw std::runtime_error("the zip at " + hex(window.begin) + " does not list the entries its end record states");
     }
-    std::vector<char> name(0x10000);
+    std::string name;
     for (int status = unzGoToFirstFile(m_zip); status != UNZ_END_OF_LIST_OF_FILE; status = unzGoToNextFile(m_zip)) {
         if (status != UNZ_OK) throw zipError("the zip's central directory is damaged", status);
+        // The name's length first, then the name into a buffer of just that size.
         unz_file_info64 info{};
+        status = unzGetCurrentFileInfo64(m_zip, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+        if (status != UNZ_OK) throw zipError("the zip's central directory is damaged", status);
+        name.resize(info.size_filename);
         status = unzGetCurrentFileInfo64(m_zip, &info, name.data(), name.size(), nullptr, 0, nullptr, 0);
         if (status != UNZ_OK) throw zipError("the zip's central directory is damaged", status);
         std::string entry(name.data(), std::min<std::size_t>(info.size_filename, name.size()));
