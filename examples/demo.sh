@@ -39,17 +39,19 @@ echo "== Building the example modules with orb build"
 # orb build compiles against the SDK, links a temporary module, inspects which interface
 # generation the compiled code uses, and embeds the matching manifest (relinking only when the
 # default does not fit). -v shows every command it runs.
-cp "$EXAMPLES"/*.c "$EXAMPLES"/*.h "$EXAMPLES"/*.cpp .
+cp "$EXAMPLES"/*.c "$EXAMPLES"/*.h "$EXAMPLES"/*.cpp "$EXAMPLES"/*.f90 .
 show build -v scale.c
 for module in describe callback; do
   show build "$module.c"
 done
 # A C++ module: a class whose object the runtime creates at load and destroys at clear.
 show build tally.cpp
+# A Fortran module, through the Fortran service names.
+show build hello_fortran.f90
 
 echo
 echo "== Diagnosing them without running them"
-show check scale.orbw64 describe.orbw64 callback.orbw64 tally.orbw64
+show check scale.orbw64 describe.orbw64 callback.orbw64 tally.orbw64 hello_fortran.orbw64
 
 echo
 echo "== Calling them"
@@ -63,6 +65,9 @@ echo
 echo "A C++ module keeps its tally in its object between calls, calls the host's disp with the"
 echo "printed text captured, and calls the scale module; clear destroys the object:"
 show run -e "tally([1 2 3]); t = tally(int8([4 5])), r = tally('report'), s = tally('scaled', 10), clear tally, t = tally(100)"
+echo
+echo "A Fortran module prints through ORBPRINTF and answers twice its input:"
+show run hello_fortran.orbw64 21
 echo
 echo "Errors carry their identifiers:"
 show run scale.orbw64 "'text'" 2
