@@ -7,14 +7,19 @@
 #include <cstddef>
 #include <mutex>
 
+#include <pthread.h>
 #include <sys/mman.h>
+#include <ucontext.h>
 
 #include "host/exceptions.hpp"
 
 namespace orb::platform {
 namespace {
 
-constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+// SIGABRT is here because a module that calls abort() (directly, through a failed assertion, or
+// through std::terminate) has failed the call, not the host. It is raised on the aborting thread,
+// so only an abort inside a guarded call is caught; any other still ends the process.
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr std::size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 
 // Room for the handler and whatever handler it chains to; the guarded path itself only jumps.
@@ -26,6 +31,9 @@ struct ArmedGuard {
     sigjmp_buf jump;
     ArmedGuard* previous = nullptr;
     volatile sig_atomic_t signal = 0;
+    // The signal mask the faulting code ran with, restored after the jump (arming saves none:
+    // saving it would be a system call on every guarded call).
+    sigset_t mask;
 };
 
 // Read by the handler. The library is loaded before any guard is armed on a thread and the
@@ -67,6 +75,7 @@ void chainToPrevious(int signal, siginfo_t* info, void* context) {
 void onFault(int signal, siginfo_t* info, void* context) {
     if (ArmedGuard* armed = t_armed) {
         armed->signal = signal;
+        armed->mask = static_cast<const ucontext_t*>(context)->uc_sigmask;
         siglongjmp(armed->jump, 1);
     }
     chainToPrevious(signal, info, context);
@@ -137,9 +146,10 @@ void callUnderFaultGuard(void (*fn)(void*), void* context) {
     prepareThread();
     ArmedGuard armed;
     armed.previous = t_armed;
-    // Saving the mask (1) matters: the handler runs with the signal blocked, and the jump must
-    // unblock it, or the next fault on this thread would end the process.
-    if (sigsetjmp(armed.jump, 1) != 0) {
+    // The handler runs with the signal blocked and the jump leaves it so; the mask the faulting
+    // code ran with comes back here, or the next fault on this thread would end the process.
+    if (sigsetjmp(armed.jump, 0) != 0) {
+        pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
         t_armed = armed.previous;
         throw host::FatalException(armed.signal);
     }

@@ -2,11 +2,12 @@
 // version functions).
 //
 // A module that dereferences a bad pointer, divides an integer by zero, executes an illegal
-// instruction or recurses without bound must end in a host error, not end the process. While
-// module code runs under the guard, SIGSEGV, SIGBUS, SIGFPE and SIGILL on the calling thread jump
-// back to the guard, which throws host::FatalException with the signal number. The handlers run
-// on an alternate signal stack of the thread, so a fault caused by exhausting the thread's own
-// stack is caught too.
+// instruction, recurses without bound or aborts must end in a host error, not end the process.
+// While module code runs under the guard, SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT on the
+// calling thread jump back to the guard, which throws host::FatalException with the signal
+// number. The handlers run on an alternate signal stack of the thread, so a fault caused by
+// exhausting the thread's own stack is caught too. An abort is a signal the module's thread sends
+// itself: aborts elsewhere (another thread, host code outside a guard) still end the process.
 //
 // Outside a guard (another thread, or host code not called from a guarded call) the handlers
 // that were installed before this library's run unchanged: default action, ignore, or the other
@@ -14,8 +15,9 @@
 //
 // Guards nest: a module that calls the host, which calls another module, has two guards armed;
 // a fault returns to the innermost, and the outer one is armed again once the inner call ends,
-// normally or by an exception. After a caught fault the thread's signal mask is what it was when
-// the guard was armed, and the alternate stack is free for the next fault.
+// normally or by an exception. After a caught fault the thread's signal mask is the one the
+// faulting code ran with (arming costs no system call), and the alternate stack is free for the
+// next fault.
 //
 // Frames of the module between the guard and the fault are abandoned, not unwound: their
 // destructors do not run. Module code is C, Fortran or C++ compiled for that contract; host code

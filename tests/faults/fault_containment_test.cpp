@@ -1,0 +1,212 @@
+// Fault containment: a module that misbehaves in any of the ways below fails its own call (or
+// nothing at all), and the host is as healthy afterwards as before: the engine's current module,
+// trap flag, floating-point control state and context depths are as they were, nothing the module
+// allocated is still alive, the module clears (a locked one only once it unlocks), and a healthy
+// module then answers a thousand calls.
+#include <csignal>
+#include <cfenv>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <ry.h>
+
+#include "capi/per_engine.hpp"
+#include "host/exceptions.hpp"
+#include "host/ut.hpp"
+#include "loader/loader_support.hpp"
+#include "platform/fault_guard.hpp"
+#include "vhost/dispatcher/dispatcher.hpp"
+#include "vhost/engine/engine.hpp"
+#include "vhost/lang/interpreter.hpp"
+#include "vhost/ry/leaks.hpp"
+#include "vhost/ry/warnings.hpp"
+
+namespace {
+
+// What no module call may change, however it ends.
+struct HostState {
+    impl_info_tag* currentModule;
+    bool trapFlag;
+    int rounding;
+    std::uint16_t x87;
+    std::uint32_t mxcsr;
+    std::size_t arrayDepth, allocDepth, arrays, blocks;
+
+    static HostState now() {
+        const host::utFpControl fp = host::ut_fnstcw();
+        const auto live = vhost::ry::liveCounts();
+        return {orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().currentModule,
+                orb::capi::PerEngine<orb::capi::OrbTrapFlagPerEngine>::getOrCreate().value,
+                std::fegetround(),
+                fp.x87,
+                fp.mxcsr & ~0x3Fu,  // the exception flags are sticky status, not state
+                vhost::ry::arrayListDepth(),
+                vhost::ry::allocListDepth(),
+                live.arrays,
+                live.blocks};
+    }
+    bool operator==(const HostState&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const HostState& s) {
+    return out << "{module " << s.currentModule << ", trap " << s.trapFlag << ", rounding " << s.rounding
+               << ", x87 " << std::hex << s.x87 << ", mxcsr " << s.mxcsr << std::dec << ", depths " << s.arrayDepth
+               << "/" << s.allocDepth << ", live " << s.arrays << " arrays " << s.blocks << " blocks}";
+}
+
+// How a misbehaving call must end.
+struct Outcome {
+    int signal = 0;          // the fatal error with this signal
+    std::string identifier;  // else the error with this identifier
+    double value = -2;       // else success with this first output
+};
+
+struct MisbehaviourCase {
+    const char* what;
+    Outcome outcome;
+    bool locks = false;
+    std::string clearWarning;  // identifier of the warning the clear gives
+};
+
+Outcome fault(int signal) { return {signal, "", -2}; }
+Outcome error(std::string identifier) { return {0, std::move(identifier), -2}; }
+Outcome returns(double value) { return {0, "", value}; }
+
+const std::string kForeign = "VELTRA:legacy_two_part:unexpectedCPPexception";
+const std::string kExitFailed = "VELTRA:atExit:FailedToCleanupError";
+
+// Whatever returns answers whether the module is locked at the end of its call.
+const MisbehaviourCase kCases[] = {
+    {"null read", fault(SIGSEGV), false, ""},
+    {"wild write", fault(SIGSEGV), false, ""},
+    {"null call", fault(SIGSEGV), false, ""},
+    {"recursion", fault(SIGSEGV), false, ""},
+    {"division", fault(SIGFPE), false, ""},
+    {"illegal", fault(SIGILL), false, ""},
+    {"abort", fault(SIGABRT), false, ""},
+    {"throw standard", error(kForeign), false, ""},
+    {"throw text", error(kForeign), false, ""},
+    {"throw int", error(kForeign), false, ""},
+    {"raise", error("misbehave:raised"), false, ""},
+    {"fp state", returns(0), false, ""},
+    {"leak", returns(0), false, ""},
+    {"lock", returns(1), true, ""},
+    {"exit raises", returns(0), false, kExitFailed},
+    {"services after error", returns(42), false, ""},  // twice(21), called after the failures
+};
+
+// Each case on an engine of its own, bound to the thread as a host binds its engines, with the
+// test modules on the path.
+class FaultContainmentTest : public testing::Test {
+protected:
+    FaultContainmentTest() { vhost::addPath(ORB_TEST_MODULE_DIR); }
+
+    struct Attached {
+        Attached() { vhost::boot::attachRuntime(); }
+    } m_attached;
+    vhost::Engine m_engine;
+    vhost::EngineScope m_scope{m_engine};
+
+    // Calls misbehave(what) and reports how the call ended.
+    static Outcome callMisbehave(const std::string& what) {
+        ryArray* input = ryCreateString(what.c_str());
+        Outcome seen;
+        try {
+            std::vector<ryArray*> outputs = vhost::lang::call("misbehave", 1, {input});
+            seen.value = outputs.at(0) ? ryGetScalar(outputs[0]) : -1;
+            for (ryArray* output : outputs) ryDestroyArray(output);
+        } catch (const host::FatalException& fault) {
+            seen.signal = fault.code();
+        } catch (const host::UserException& error) {
+            seen.identifier = error.identifier();
+        }
+        ryDestroyArray(input);
+        return seen;
+    }
+
+    // A thousand calls of the healthy module, each with its own answer.
+    static void expectHealthy() {
+        int wrong = 0;
+        for (int i = 0; i < 1000; ++i) {
+            ryArray* input = ryCreateDoubleScalar(i);
+            std::vector<ryArray*> outputs = vhost::lang::call("twice", 1, {input});
+            if (outputs.empty() || !outputs[0] || ryGetScalar(outputs[0]) != 2.0 * i) ++wrong;
+            for (ryArray* output : outputs) ryDestroyArray(output);
+            ryDestroyArray(input);
+        }
+        EXPECT_EQ(wrong, 0) << "of 1000 calls of the healthy module";
+    }
+};
+
+TEST_F(FaultContainmentTest, EachMisbehaviourFailsOnlyItsCallAndLeavesTheHostHealthy) {
+    const std::string path = orbtest::modulePath("misbehave");
+    for (const MisbehaviourCase& c : kCases) {
+        SCOPED_TRACE(c.what);
+        vhost::ry::clearWarnings();
+        const HostState before = HostState::now();
+        const Outcome seen = callMisbehave(c.what);
+        EXPECT_EQ(seen.signal, c.outcome.signal);
+        EXPECT_EQ(seen.identifier, c.outcome.identifier);
+        if (c.outcome.signal == 0 && c.outcome.identifier.empty()) {
+            EXPECT_EQ(seen.value, c.outcome.value);
+        }
+        EXPECT_EQ(HostState::now(), before);
+
+        // The module clears like any other, unless it locked itself: that clear is refused and
+        // the module stays loaded until it unlocks.
+        EXPECT_EQ(vhost::clear("misbehave"), !c.locks);
+        EXPECT_EQ(orbtest::libraryMapped(path), c.locks);
+        if (c.locks) {
+            EXPECT_EQ(callMisbehave("unlock").value, 0);
+            EXPECT_TRUE(vhost::clear("misbehave"));
+            EXPECT_FALSE(orbtest::libraryMapped(path));
+        }
+        const auto warnings = vhost::ry::takeWarnings();
+        ASSERT_EQ(warnings.size(), c.clearWarning.empty() ? 0u : 1u);
+        if (!c.clearWarning.empty()) {
+            EXPECT_EQ(warnings[0].identifier, c.clearWarning);
+        }
+        EXPECT_EQ(HostState::now(), before);
+
+        // Loaded afresh it is well again, and not locked.
+        EXPECT_EQ(callMisbehave("nothing").value, 0);
+        EXPECT_TRUE(vhost::clear("misbehave"));
+        expectHealthy();
+        EXPECT_EQ(HostState::now(), before);
+    }
+}
+
+TEST_F(FaultContainmentTest, TheSameMisbehaviourIsContainedEveryTime) {
+    // Faults reuse the thread's alternate stack and jump buffer; aborts re-enter the C library's
+    // abort. Repeating them shows nothing was left held by the previous one.
+    const HostState before = HostState::now();
+    for (int round = 0; round < 20; ++round) {
+        for (const char* what : {"abort", "recursion", "division", "throw standard"}) {
+            SCOPED_TRACE(what);
+            const Outcome seen = callMisbehave(what);
+            EXPECT_TRUE(seen.signal != 0 || !seen.identifier.empty());
+        }
+    }
+    EXPECT_EQ(HostState::now(), before);
+    expectHealthy();
+}
+
+// An abort outside module code is the host's own and still ends the process, also after guarded
+// calls have installed the handlers.
+TEST(FaultContainmentDeathTest, AnAbortOutsideModuleCodeStillEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            try {
+                orb::platform::callGuarded([] { std::abort(); });
+            } catch (const host::FatalException&) {
+            }
+            std::abort();
+        },
+        testing::KilledBySignal(SIGABRT), "");
+}
+
+}  // namespace
