@@ -26,37 +26,6 @@
 
 namespace {
 
-// What no module call may change, however it ends.
-struct HostState {
-    impl_info_tag* currentModule;
-    bool trapFlag;
-    int rounding;
-    std::uint16_t x87;
-    std::uint32_t mxcsr;
-    std::size_t arrayDepth, allocDepth, arrays, blocks;
-
-    static HostState now() {
-        const host::utFpControl fp = host::ut_fnstcw();
-        const auto live = vhost::ry::liveCounts();
-        return {orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().currentModule,
-                orb::capi::PerEngine<orb::capi::OrbTrapFlagPerEngine>::getOrCreate().value,
-                std::fegetround(),
-                fp.x87,
-                fp.mxcsr & ~0x3Fu,  // the exception flags are sticky status, not state
-                vhost::ry::arrayListDepth(),
-                vhost::ry::allocListDepth(),
-                live.arrays,
-                live.blocks};
-    }
-    bool operator==(const HostState&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const HostState& s) {
-    return out << "{module " << s.currentModule << ", trap " << s.trapFlag << ", rounding " << s.rounding
-               << ", x87 " << std::hex << s.x87 << ", mxcsr " << s.mxcsr << std::dec << ", depths " << s.arrayDepth
-               << "/" << s.allocDepth << ", live " << s.arrays << " arrays " << s.blocks << " blocks}";
-}
-
 // How a misbehaving call must end.
 struct Outcome {
     int signal = 0;          // the fatal error with this signal
@@ -146,14 +115,14 @@ TEST_F(FaultContainmentTest, EachMisbehaviourFailsOnlyItsCallAndLeavesTheHostHea
     for (const MisbehaviourCase& c : kCases) {
         SCOPED_TRACE(c.what);
         vhost::ry::clearWarnings();
-        const HostState before = HostState::now();
+        const orbtest::HostState before = orbtest::HostState::now();
         const Outcome seen = callMisbehave(c.what);
         EXPECT_EQ(seen.signal, c.outcome.signal);
         EXPECT_EQ(seen.identifier, c.outcome.identifier);
         if (c.outcome.signal == 0 && c.outcome.identifier.empty()) {
             EXPECT_EQ(seen.value, c.outcome.value);
         }
-        EXPECT_EQ(HostState::now(), before);
+        EXPECT_EQ(orbtest::HostState::now(), before);
 
         // The module clears like any other, unless it locked itself: that clear is refused and
         // the module stays loaded until it unlocks.
@@ -169,20 +138,20 @@ TEST_F(FaultContainmentTest, EachMisbehaviourFailsOnlyItsCallAndLeavesTheHostHea
         if (!c.clearWarning.empty()) {
             EXPECT_EQ(warnings[0].identifier, c.clearWarning);
         }
-        EXPECT_EQ(HostState::now(), before);
+        EXPECT_EQ(orbtest::HostState::now(), before);
 
         // Loaded afresh it is well again, and not locked.
         EXPECT_EQ(callMisbehave("nothing").value, 0);
         EXPECT_TRUE(vhost::clear("misbehave"));
         expectHealthy();
-        EXPECT_EQ(HostState::now(), before);
+        EXPECT_EQ(orbtest::HostState::now(), before);
     }
 }
 
 TEST_F(FaultContainmentTest, TheSameMisbehaviourIsContainedEveryTime) {
     // Faults reuse the thread's alternate stack and jump buffer; aborts re-enter the C library's
     // abort. Repeating them shows nothing was left held by the previous one.
-    const HostState before = HostState::now();
+    const orbtest::HostState before = orbtest::HostState::now();
     for (int round = 0; round < 20; ++round) {
         for (const char* what : {"abort", "recursion", "division", "throw standard"}) {
             SCOPED_TRACE(what);
@@ -190,7 +159,7 @@ TEST_F(FaultContainmentTest, TheSameMisbehaviourIsContainedEveryTime) {
             EXPECT_TRUE(seen.signal != 0 || !seen.identifier.empty());
         }
     }
-    EXPECT_EQ(HostState::now(), before);
+    EXPECT_EQ(orbtest::HostState::now(), before);
     expectHealthy();
 }
 

@@ -14,32 +14,8 @@ namespace {
 
 using orbtest::errorOf;
 using orbtest::LoaderTest;
+using orbtest::HostState;
 using orbtest::TestModule;
-
-// What a module call must leave as it found it.
-struct EngineState {
-    impl_info_tag* currentModule;
-    bool trapFlag;
-    int rounding;
-    std::uint16_t x87;
-    std::uint32_t mxcsr;
-    std::size_t arrayDepth, allocDepth, arrays, blocks;
-
-    static EngineState now() {
-        const host::utFpControl fp = host::ut_fnstcw();
-        const auto live = vhost::ry::liveCounts();
-        return {orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().currentModule,
-                orb::capi::PerEngine<orb::capi::OrbTrapFlagPerEngine>::getOrCreate().value,
-                std::fegetround(),
-                fp.x87,
-                fp.mxcsr & ~0x3Fu,  // the exception flags are sticky status, not state
-                vhost::ry::arrayListDepth(),
-                vhost::ry::allocListDepth(),
-                live.arrays,
-                live.blocks};
-    }
-    bool operator==(const EngineState&) const = default;
-};
 
 void expectTwiceWorks() {
     TestModule twice("twice");
@@ -53,7 +29,7 @@ TEST_F(LoaderTest, MachineFaultsEndInTheFatalErrorAndLeaveTheEngineAsItWas) {
         for (const auto& [name, signal] : faults) {
             SCOPED_TRACE(name);
             TestModule module(name);
-            const EngineState before = EngineState::now();
+            const HostState before = HostState::now();
             std::vector<ryArray*> outputs(1, nullptr);
             int caught = 0;
             try {
@@ -63,7 +39,7 @@ TEST_F(LoaderTest, MachineFaultsEndInTheFatalErrorAndLeaveTheEngineAsItWas) {
             }
             EXPECT_EQ(caught, signal);
             EXPECT_EQ(outputs[0], nullptr);
-            EXPECT_EQ(EngineState::now(), before);
+            EXPECT_EQ(HostState::now(), before);
         }
     }
     expectTwiceWorks();
@@ -75,7 +51,7 @@ TEST_F(LoaderTest, ForeignExceptionsBecomeOneErrorCarryingTheirTextAndNoOutputs)
     TestModule module("throwing");
     for (const auto& [kind, text] : cases) {
         SCOPED_TRACE(text);
-        const EngineState before = EngineState::now();
+        const HostState before = HostState::now();
         ryArray* input = ryCreateDoubleScalar(kind);
         std::vector<ryArray*> outputs(1, nullptr);
         host::UserException error = errorOf([&] { module.function().dispatch_file(1, outputs.data(), 1, &input); });
@@ -83,7 +59,7 @@ TEST_F(LoaderTest, ForeignExceptionsBecomeOneErrorCarryingTheirTextAndNoOutputs)
         EXPECT_EQ(error.identifier(), "VELTRA:legacy_two_part:unexpectedCPPexception");
         EXPECT_NE(error.message().find(text), std::string::npos) << error.message();
         EXPECT_EQ(outputs[0], nullptr);
-        EXPECT_EQ(EngineState::now(), before);
+        EXPECT_EQ(HostState::now(), before);
     }
 }
 

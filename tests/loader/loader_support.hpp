@@ -4,6 +4,10 @@
 
 #include <dlfcn.h>
 
+#include <cfenv>
+#include <cstdint>
+#include <ostream>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +21,9 @@
 #include "host/exceptions.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
+#include "host/ut.hpp"
+#include "capi/per_engine.hpp"
+#include "vhost/ry/leaks.hpp"
 #include "loader/orb_module_file.hpp"
 #include "vhost/boot/boot.hpp"
 
@@ -82,5 +89,37 @@ class LoaderTest : public testing::Test {
 protected:
     void SetUp() override { vhost::boot::attachRuntime(); }
 };
+
+// What no module call may change, however it ends: the engine's current module and trap flag,
+// the floating-point control state, the context depths and what is alive in the array library.
+struct HostState {
+    impl_info_tag* currentModule;
+    bool trapFlag;
+    int rounding;
+    std::uint16_t x87;
+    std::uint32_t mxcsr;
+    std::size_t arrayDepth, allocDepth, arrays, blocks;
+
+    static HostState now() {
+        const host::utFpControl fp = host::ut_fnstcw();
+        const auto live = vhost::ry::liveCounts();
+        return {orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().currentModule,
+                orb::capi::PerEngine<orb::capi::OrbTrapFlagPerEngine>::getOrCreate().value,
+                std::fegetround(),
+                fp.x87,
+                fp.mxcsr & ~0x3Fu,  // the exception flags are sticky status, not state
+                vhost::ry::arrayListDepth(),
+                vhost::ry::allocListDepth(),
+                live.arrays,
+                live.blocks};
+    }
+    bool operator==(const HostState&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const HostState& s) {
+    return out << "{module " << s.currentModule << ", trap " << s.trapFlag << ", rounding " << s.rounding
+               << ", x87 " << std::hex << s.x87 << ", mxcsr " << s.mxcsr << std::dec << ", depths " << s.arrayDepth
+               << "/" << s.allocDepth << ", live " << s.arrays << " arrays " << s.blocks << " blocks}";
+}
 
 }  // namespace orbtest
