@@ -33,6 +33,7 @@ struct HostArray {
     ~HostArray() { host::destroyArray(array); }
 };
 
+// A module's array pointer as a host array with a reference of its own.
 Array wrap(void* impl) { return Array::share(static_cast<ArrayImpl*>(impl)); }
 
 // Property services work on object arrays only; anything else is refused before conversion.
@@ -127,7 +128,7 @@ void orbApiSetVariable(void* engine, void* value, const char* workspace, const c
         errorType, exceptionOut,
         [&]() -> void* {
             ArrayFactory factory;
-            const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(value));
+            const Array wrapped = wrap(value);
             std::u16string target = u"base";
             if (std::string(workspace) == "global") {
                 // Declared global in the caller's workspace first, then assigned there. (The
@@ -151,7 +152,7 @@ void* orbApiGetProperty(void* engine, void* object, std::uint64_t index, const c
     return reporting(
         errorType, exceptionOut,
         [&]() -> void* {
-            const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(object));
+            const Array wrapped = wrap(object);
             if (!isObject(wrapped, errorType, exceptionOut)) return nullptr;
             HostArray hostObject(host::data::createRyArray(wrapped));
             if (!directAccess(hostObject.array, [](const ryArray* o) { return host::omDoesClassImplementSubsref(o, true); })) {
@@ -175,9 +176,9 @@ void* orbApiSetProperty(void* engine, void* object, std::uint64_t index, const c
     return reporting(
         errorType, exceptionOut,
         [&]() -> void* {
-            const Array wrapped = Array::share(static_cast<host::data::ArrayImpl*>(object));
+            const Array wrapped = wrap(object);
             if (!isObject(wrapped, errorType, exceptionOut)) return nullptr;
-            const Array wrappedValue = Array::share(static_cast<host::data::ArrayImpl*>(value));
+            const Array wrappedValue = wrap(value);
             HostArray hostObject(host::data::createRyArray(wrapped));
             HostArray hostValue(host::data::createRyArray(wrappedValue));
             if (!directAccess(hostObject.array,
@@ -206,7 +207,7 @@ std::uint64_t orbApiSetVariableAsync(void* engine, void* value, const char* work
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kSetVariable,
-                          {factory.createCharArray(name), Array::share(static_cast<host::data::ArrayImpl*>(value)),
+                          {factory.createCharArray(name), wrap(value),
                            factory.createCharArray(host::i18n::to_ustring(workspace))},
                           0, true, setOutputsFcn, setExceptionFcn, promise, nullptr, nullptr, nullptr, nullptr);
 }
@@ -215,7 +216,7 @@ std::uint64_t orbApiGetPropertyAsync(void* engine, void* object, std::uint64_t i
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kGetProperty,
-                          {Array::share(static_cast<host::data::ArrayImpl*>(object)), oneBasedIndex(index),
+                          {wrap(object), oneBasedIndex(index),
                            factory.createCharArray(name)},
                           1, true, setOutputsFcn, setExceptionFcn, promise, nullptr, nullptr, nullptr, nullptr);
 }
@@ -225,7 +226,7 @@ std::uint64_t orbApiSetPropertyAsync(void* engine, void* object, std::uint64_t i
                                      void* promise) {
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kSetProperty,
-                          {Array::share(static_cast<host::data::ArrayImpl*>(object)), oneBasedIndex(index),
-                           factory.createCharArray(name), Array::share(static_cast<host::data::ArrayImpl*>(value))},
+                          {wrap(object), oneBasedIndex(index),
+                           factory.createCharArray(name), wrap(value)},
                           1, true, setOutputsFcn, setExceptionFcn, promise, nullptr, nullptr, nullptr, nullptr);
 }
