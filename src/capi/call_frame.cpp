@@ -53,6 +53,12 @@ FailureAction ModuleCallSite::classifyFailure() { return FailureAction::rethrow(
 
 namespace {
 
+// Every call checks twice; asking first is a plain load, where consuming the request is an
+// atomic exchange even when there is none.
+void raiseIfInterrupted() {
+    if (host::utInterruptState::IsInterruptPending()) host::utInterruptState::ThrowIfInterruptPending();
+}
+
 // The allocation-list and array-list contexts of one call. Leaving them is explicit, because
 // what is kept depends on how the call ended, and on shutdown they are not left at all.
 class CallContexts {
@@ -111,7 +117,7 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
     std::unique_ptr<host::UserException> replacement;
     try {
         callModule(target, nlhs, plhs, nrhs, prhs);
-        host::utInterruptState::ThrowIfInterruptPending();
+        raiseIfInterrupted();
     } catch (...) {
         FailureAction action = FailureAction::rethrow();
         try {
@@ -126,7 +132,7 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
                 throw;
             case FailureAction::Kind::Rethrow:
                 contexts.leaveKeepingNothing();
-                host::utInterruptState::ThrowIfInterruptPending();
+                raiseIfInterrupted();
                 throw;
             case FailureAction::Kind::Raise:
                 // Raised below, once the original exception is finished with.
@@ -136,7 +142,7 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
     }
     if (replacement) {
         contexts.leaveKeepingNothing();
-        host::utInterruptState::ThrowIfInterruptPending();
+        raiseIfInterrupted();
         raiseError(*replacement);
     }
 
@@ -147,7 +153,7 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
     } else {
         contexts.leaveKeepingNothing();
     }
-    host::utInterruptState::ThrowIfInterruptPending();
+    raiseIfInterrupted();
 }
 
 }  // namespace orb::capi

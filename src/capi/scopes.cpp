@@ -1,5 +1,7 @@
 #include "capi/scopes.hpp"
 
+#include "platform/fp_state.hpp"
+
 namespace orb::capi {
 
 CurrentModuleScope::CurrentModuleScope(impl_info_tag* module)
@@ -12,6 +14,7 @@ CurrentModuleScope::~CurrentModuleScope() { m_info.currentModule = m_saved; }
 FloatingPointScope::FloatingPointScope() : m_saved(host::ut_fnstcw()) {}
 
 FloatingPointScope::~FloatingPointScope() {
+    if (platform::fpStateUnchangedSince(m_saved)) return;
     // Clear first: restoring a control word that unmasks an exception whose flag is still set
     // would raise it on the next floating-point instruction.
     host::ut_fnclex();

@@ -1,6 +1,8 @@
 // Engines, their binding to threads and the per-engine storage.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,6 +115,40 @@ TEST(EngineStorage, ARecordMayUseTheStorageWhileTheEngineIsDestroyed) {
         engine.reset();  // destroyed while bound: the older Counter is still there for the record
     }
     EXPECT_TRUE(sawOther);
+}
+
+// Each thread remembers the records it found. The test keeps every record it replaces alive, so
+// a remembered address that should have been forgotten still reads as the old record instead of
+// freed memory.
+TEST(EngineStorage, RememberedRecordsAreForgottenWhenTheyOrTheirEngineGo) {
+    const Key key = host::storage::getNextID(typeid(Counter));
+    auto first = std::make_shared<Counter>();
+    std::optional<vhost::Engine> engine;
+    engine.emplace();
+    const vhost::Engine* address = &*engine;
+    {
+        vhost::EngineScope scope(*engine);
+        host::storage::findOrInsert(key, typeid(Counter), first);
+        ASSERT_EQ(host::storage::find<Counter>(key), first.get());
+    }
+    engine.reset();
+    engine.emplace();
+    ASSERT_EQ(&*engine, address);
+    vhost::EngineScope scope(*engine);
+    EXPECT_EQ(host::storage::find<Counter>(key), nullptr) << "a new engine at the old one's address";
+
+    auto second = std::make_shared<Counter>();
+    host::storage::findOrInsert(key, typeid(Counter), second);
+    ASSERT_EQ(host::storage::find<Counter>(key), second.get());
+    auto third = std::make_shared<Counter>();
+    std::thread([&] {
+        vhost::EngineScope other(*engine);
+        host::storage::erase(key, typeid(Counter));
+        host::storage::findOrInsert(key, typeid(Counter), third);
+    }).join();
+    EXPECT_EQ(host::storage::find<Counter>(key), third.get()) << "replaced by another thread";
+    host::storage::erase(key, typeid(Counter));
+    EXPECT_EQ(host::storage::find<Counter>(key), nullptr);
 }
 
 TEST(EngineBinding, ScopesNestAndRestoreThePreviousBinding) {

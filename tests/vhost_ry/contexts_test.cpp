@@ -2,10 +2,13 @@
 // counts it reports.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <ry.h>
 
 #include "host/ry.hpp"
 #include "vhost/ry/leaks.hpp"
+#include "vhost/ry/lifetime.hpp"
 
 namespace {
 
@@ -93,6 +96,66 @@ TEST(Contexts, LeavingAnOuterContextAlsoLeavesInnerOnesThatWereNotLeft) {
     EXPECT_EQ(vhost::ry::allocListDepth(), depth);
     EXPECT_EQ(liveCounts().arrays, before.arrays);
     EXPECT_EQ(liveCounts().blocks, before.blocks);
+}
+
+TEST(Contexts, ContextsLeftEarlierAreEnteredAgainEmptyAndInTheNewOrder) {
+    const std::size_t depth = vhost::ry::arrayListDepth();
+    Call first;
+    Call second;
+    Call third;
+    ryCreateDoubleScalar(1);
+    ryMalloc(8);
+    first.end();  // three contexts of each kind left at once
+
+    Call outer;
+    ryArray* kept = ryCreateDoubleScalar(2);
+    Call inner;
+    ryCreateDoubleScalar(3);
+    ryCreateDoubleScalar(4);
+    ryMalloc(16);
+    EXPECT_EQ(vhost::ry::arrayListDepth(), depth + 2);
+    EXPECT_EQ(vhost::ry::allocListDepth(), depth + 2);
+    inner.end();
+    EXPECT_EQ(vhost::ry::lastArrayListReport().arrays, 2u);
+    EXPECT_EQ(vhost::ry::lastAllocListReport(), (ContextReport{0, 1, 16}));
+    EXPECT_EQ(ryGetScalar(kept), 2.0);
+    outer.end();
+    EXPECT_EQ(vhost::ry::lastArrayListReport().arrays, 1u);
+    EXPECT_EQ(vhost::ry::lastAllocListReport().blocks, 0u);
+    EXPECT_EQ(vhost::ry::arrayListDepth(), depth);
+}
+
+// Liveness is what makes a stale handle harmless; it must hold for every handle however many
+// there are and in whatever order they go.
+TEST(Contexts, EveryReleasedHandleIsNoLongerLiveAndEveryOtherStillIs) {
+    const auto before = liveCounts();
+    constexpr int kCount = 5000;
+    std::vector<ryArray*> arrays;
+    std::vector<void*> blocks;
+    for (int i = 0; i < kCount; ++i) {
+        arrays.push_back(ryCreateDoubleScalar(i));
+        blocks.push_back(ryMalloc(8));
+    }
+    for (int i = kCount - 1; i >= 0; --i) {
+        if (i % 3 == 0) ryDestroyArray(arrays[i]);
+        if (i % 4 == 1) ryFree(blocks[i]);
+    }
+    int wrong = 0;
+    for (int i = 0; i < kCount; ++i) {
+        wrong += vhost::ry::isLive(arrays[i]) != (i % 3 != 0);
+        if (i % 3 != 0) wrong += ryGetScalar(arrays[i]) != i;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(liveCounts().arrays, before.arrays + kCount - (kCount + 2) / 3);
+    EXPECT_EQ(liveCounts().blocks, before.blocks + kCount - (kCount + 2) / 4);
+
+    for (int i = 0; i < kCount; ++i) {
+        ryDestroyArray(arrays[i]);  // a second release of the destroyed third is ignored
+        ryFree(blocks[i]);
+    }
+    EXPECT_EQ(liveCounts().arrays, before.arrays);
+    EXPECT_EQ(liveCounts().blocks, before.blocks);
+    EXPECT_FALSE(vhost::ry::isLive(arrays[1]));
 }
 
 TEST(Contexts, ATokenOfTheOtherStackOrOfNoContextChangesNothing) {

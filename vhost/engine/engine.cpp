@@ -122,9 +122,13 @@ Engine* boundEngine() noexcept { return t_boundEngine; }
 std::atomic<Engine*> g_defaultEngine{nullptr};
 
 Engine& defaultEngine() {
-    // Destroyed at process exit like any static; its records go with it.
-    static Engine engine("default");
-    g_defaultEngine.store(&engine, std::memory_order_release);
+    // Destroyed at process exit like any static; its records go with it. Published once, by the
+    // thread that made it: this runs for every storage look-up of a thread without an engine.
+    static Engine& engine = []() -> Engine& {
+        static Engine made("default");
+        g_defaultEngine.store(&made, std::memory_order_release);
+        return made;
+    }();
     return engine;
 }
 

@@ -35,7 +35,8 @@ namespace {
 
 template <class Size>
 std::vector<std::size_t> matrix(Size m, Size n) {
-    return dimensionList<Size>(2, std::vector<Size>{m, n}.data());
+    const Size dims[2] = {m, n};
+    return dimensionList<Size>(2, dims);
 }
 
 std::vector<std::string> fieldList(int nfields, const char** names) {

@@ -96,6 +96,36 @@ Context* contextAbove(Context* current, void* token) noexcept {
     return nullptr;
 }
 
+// A spare context if there is one, else a new one, entered above `current`.
+template <class Context>
+Context* enterAbove(Context*& current, Context*& spares) {
+    Context* previous = current;
+    Context* context = spares;
+    if (context) {
+        spares = context->previous();
+        context->reenter(previous);
+    } else {
+        context = new Context(previous);
+    }
+    current = context;
+    return previous;
+}
+
+// `context` has been emptied and popped; it waits for the next entry.
+template <class Context>
+void keepSpare(Context* context, Context*& spares) noexcept {
+    context->reenter(spares);
+    spares = context;
+}
+
+template <class Context>
+void deleteSpares(Context* spares) noexcept {
+    while (Context* context = spares) {
+        spares = context->previous();
+        delete context;
+    }
+}
+
 }  // namespace
 
 EngineContexts::~EngineContexts() {
@@ -111,22 +141,16 @@ EngineContexts::~EngineContexts() {
         m_blocks->takeAll(*inner);
         delete inner;
     }
+    deleteSpares(m_spareArrays);
+    deleteSpares(m_spareBlocks);
     ContextReport ignored;
     destroyTracked(m_baseArrays, ignored);
     m_baseBlocks.freeAll();
 }
 
-void* EngineContexts::enterArrayList() {
-    ArrayContext* previous = m_arrays;
-    m_arrays = new ArrayContext(previous);
-    return previous;
-}
+void* EngineContexts::enterArrayList() { return enterAbove(m_arrays, m_spareArrays); }
 
-void* EngineContexts::enterAllocList() {
-    AllocContext* previous = m_blocks;
-    m_blocks = new AllocContext(previous);
-    return previous;
-}
+void* EngineContexts::enterAllocList() { return enterAbove(m_blocks, m_spareBlocks); }
 
 void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
     ArrayContext* leaving = contextAbove(m_arrays, token);
@@ -135,7 +159,7 @@ void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bo
         ArrayContext* inner = m_arrays;
         m_arrays = inner->previous();
         m_arrays->takeAll(*inner);
-        delete inner;
+        keepSpare(inner, m_spareArrays);
     }
     ArrayContext* enclosing = leaving->previous();
     if (keep && outputs) {
@@ -156,7 +180,7 @@ void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bo
     ContextReport report;
     destroyTracked(*leaving, report);
     m_arrays = enclosing;
-    delete leaving;
+    keepSpare(leaving, m_spareArrays);
     m_lastArrays = report;
     m_total += report;
 }
@@ -168,11 +192,11 @@ void EngineContexts::restoreAllocList(void* token) {
         AllocContext* inner = m_blocks;
         m_blocks = inner->previous();
         m_blocks->takeAll(*inner);
-        delete inner;
+        keepSpare(inner, m_spareBlocks);
     }
     ContextReport report = leaving->freeAll();
     m_blocks = leaving->previous();
-    delete leaving;
+    keepSpare(leaving, m_spareBlocks);
     m_lastBlocks = report;
     m_total += report;
 }

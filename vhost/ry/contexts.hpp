@@ -24,6 +24,8 @@ public:
     ArrayContext& operator=(const ArrayContext&) = delete;
 
     ArrayContext* previous() const noexcept { return m_previous; }
+    // An empty context, left earlier, entered again above `previous`.
+    void reenter(ArrayContext* previous) noexcept { m_previous = previous; }
     ryArray* first() const noexcept { return m_head; }
     std::size_t size() const noexcept { return m_size; }
     // Links an untracked array.
@@ -46,6 +48,7 @@ public:
     AllocContext& operator=(const AllocContext&) = delete;
 
     AllocContext* previous() const noexcept { return m_previous; }
+    void reenter(AllocContext* previous) noexcept { m_previous = previous; }
     std::size_t size() const noexcept { return m_size; }
     void link(BlockHeader* block) noexcept;
     static void unlink(BlockHeader* block) noexcept;
@@ -87,6 +90,11 @@ private:
     AllocContext m_baseBlocks{nullptr};
     ArrayContext* m_arrays = &m_baseArrays;
     AllocContext* m_blocks = &m_baseBlocks;
+    // Contexts that were left, empty, chained through previous(): every module call enters and
+    // leaves two contexts, and taking them from here costs no allocation. The chains never hold
+    // more than the deepest nesting seen.
+    ArrayContext* m_spareArrays = nullptr;
+    AllocContext* m_spareBlocks = nullptr;
     ContextReport m_lastArrays, m_lastBlocks, m_total;
 };
 

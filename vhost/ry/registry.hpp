@@ -2,7 +2,7 @@
 //
 // Modules hold raw handles. Destroying or freeing anything goes through here first, so that a
 // handle that is no longer live (destroyed twice, freed twice, or never ours) is ignored instead
-// of corrupting the heap. Any thread; one lock.
+// of corrupting the heap. Any thread.
 #pragma once
 
 #include <cstddef>
