@@ -1,6 +1,7 @@
 #include "loader/cpp_lifecycle.hpp"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "capi/message_ids.hpp"
@@ -137,18 +138,46 @@ void CPP_DispatchStrategy::dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray*
 using orb::capi::CurrentOrbInfoPerEngine;
 using orb::capi::PerEngine;
 
+namespace {
+
+// Set while a create entry runs on this thread: whether the module has fetched its engine handle.
+// A create entry may load another C++ module, so each run keeps its own flag.
+thread_local bool* t_handleFetched = nullptr;
+
+// A creation that failed before the module fetched its handle leaves nobody else to release it.
+// Once fetched, the handle belongs to the half-made object, whose base destructor may have
+// released it already.
+struct HandleOwnership {
+    impl_info_tag* record;
+    bool fetched = false;
+    bool* outer = std::exchange(t_handleFetched, &fetched);
+    bool created = false;
+
+    ~HandleOwnership() {
+        t_handleFetched = outer;
+        if (created || fetched) return;
+        orbDestroyFunctionImpl(record->engineHandle);
+        record->engineHandle = nullptr;
+    }
+};
+
+}  // namespace
+
 int orbRunCreateOrbFunction(void) {
     auto& info = PerEngine<CurrentOrbInfoPerEngine>::mustExist();
     impl_info_tag* record = info.moduleUnderConstruction;
     if (!record) return 1;
     auto create = reinterpret_cast<orb::loader::CppCreateEntry>(record->createFunction);
     void* function = nullptr;
+    HandleOwnership ownership{record};
     orb::platform::callGuarded([&] { function = create(&orb::loader::cppErrorCallback); });
     record->cppFunction = function;
+    ownership.created = function != nullptr;
     return function ? 0 : 1;
 }
 
 void* orbGetFunctionImpl(void) {
+    if (t_handleFetched) *t_handleFetched = true;
     return PerEngine<CurrentOrbInfoPerEngine>::mustExist().moduleUnderConstruction->engineHandle;
 }
 

@@ -58,7 +58,8 @@ private:
 
 extern "C" {
 // Runs the create entry point of the engine's module under construction: 0 on success, 1 when
-// there is none or it returned null.
+// there is none or it returned null. When creation fails (null or an exception) before the module
+// fetched its engine handle, the handle is destroyed here and the record's field cleared.
 ORB_API int orbRunCreateOrbFunction(void);
 // The engine handle of the module under construction (called by the module from its function
 // object's construction).
