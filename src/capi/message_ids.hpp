@@ -29,6 +29,8 @@
     X2(VELTRA, orb, MsgNoEntryPoint, 0)                                                           \
     X2(VELTRA, orb, OrbLoaded, 2)                                                                 \
     X2(VELTRA, orb, IssueContinue, 0)                                                             \
+    /* Calling a module a machine fault stopped: its function name, the fault's identifier. */    \
+    X2(VELTRA, orb, ModuleFaulted, 2)                                                             \
     /* Unloading (warnings): the full path, and the text of the error the clean-up raised. */    \
     X2(VELTRA, orb, CppOrbFailedToCleanupError, 2)                                                \
     X2(VELTRA, orb, CppOrbFailedToCleanup, 1)                                                     \

@@ -15,6 +15,7 @@
 #include "loader/dispatch_strategies.hpp"
 #include "loader/orb_file_reader.hpp"
 #include "orbfile/retrieve_version.hpp"
+#include "platform/fault_guard.hpp"
 
 namespace orb::loader {
 namespace {
@@ -33,6 +34,9 @@ public:
     explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {}
 
     capi::LoadedModule ensureLoaded() override {
+        if (!m_function.faultIdentifier().empty()) {
+            capi::raiseError<VELTRA::orb::ModuleFaulted>(m_function.get_hfuncname(), m_function.faultIdentifier());
+        }
         if (!m_function.loadRecord()) m_function.module()->load();
         if (!m_function.strategy()) {
             // Only a host-supplied reader can produce a record of a kind nothing calls.
@@ -45,7 +49,13 @@ public:
         std::string message;
         try {
             throw;
-        } catch (const host::FatalException&) {
+        } catch (host::FatalException& fault) {
+            // Only the module whose own code faulted is refused from now on; the modules that
+            // called it see the error pass through them.
+            if (platform::claimCaughtFault()) {
+                m_function.recordFault(fault.identifier());
+                if (!host::HasBuiltinName(fault)) host::AnnotateWithBuiltinName(fault, m_function.get_hfuncname());
+            }
             return FailureAction::rethrow();
         } catch (const host::IInternalException&) {
             return FailureAction::rethrow();
@@ -218,6 +228,7 @@ void OrbModuleFile::unloadModuleFile() {
     }
     function->m_loadRecord = nullptr;
     function->m_strategy.reset();
+    function->m_faultIdentifier.clear();
 }
 
 }  // namespace orb::loader

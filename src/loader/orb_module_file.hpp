@@ -33,11 +33,20 @@ public:
     impl_info_tag* loadRecord() const noexcept { return m_loadRecord; }
     capi::DispatchStrategy* strategy() const noexcept { return m_strategy.get(); }
 
+    // The identifier of the fatal error ("VELTRA:fatal:...") of a machine fault in the module's
+    // own code, or empty. A module that faulted is not called again until it is cleared: the
+    // fault may have left its memory, its static data or the host's records it was writing
+    // damaged, and running it again could turn a contained fault into a corrupted session.
+    // Clearing unloads it (its exit functions run, guarded) and the next call loads it afresh.
+    const std::string& faultIdentifier() const noexcept { return m_faultIdentifier; }
+    void recordFault(std::string identifier) { m_faultIdentifier = std::move(identifier); }
+
 private:
     friend class OrbModuleFile;
 
     impl_info_tag* m_loadRecord = nullptr;
     std::unique_ptr<capi::DispatchStrategy> m_strategy;
+    std::string m_faultIdentifier;
 };
 
 class ORB_API OrbModuleFile : public host::HostModuleFile {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstddef>
 #include <mutex>
+#include <utility>
 
 #include <pthread.h>
 #include <sys/mman.h>
@@ -40,6 +41,9 @@ struct ArmedGuard {
 // variable is written by that thread before the first fault can happen, so the handler's access
 // never has to allocate the thread's block.
 thread_local ArmedGuard* t_armed = nullptr;
+
+// A fault caught on this thread that no module's call has claimed yet (see claimCaughtFault).
+thread_local bool t_faultUnclaimed = false;
 
 struct sigaction g_previous[kFaultSignalCount];
 std::once_flag g_installOnce;
@@ -123,9 +127,16 @@ private:
     void* m_memory = nullptr;
 };
 
+// Set once the thread has both; every later guarded call on the thread then skips the
+// call_once and the thread_local's initialisation check, which together cost a library call and
+// several thread-local look-ups per call.
+thread_local bool t_threadPrepared = false;
+
 void prepareThread() {
+    if (t_threadPrepared) return;
     std::call_once(g_installOnce, installHandlers);
     static thread_local AlternateStack stack;
+    t_threadPrepared = true;
 }
 
 // The call with the guard armed; its own frame so that the jump target's frame holds nothing
@@ -144,6 +155,7 @@ __attribute__((noinline)) void runArmed(ArmedGuard& armed, void (*fn)(void*), vo
 
 void callUnderFaultGuard(void (*fn)(void*), void* context) {
     prepareThread();
+    t_faultUnclaimed = false;
     ArmedGuard armed;
     armed.previous = t_armed;
     // The handler runs with the signal blocked and the jump leaves it so; the mask the faulting
@@ -151,9 +163,12 @@ void callUnderFaultGuard(void (*fn)(void*), void* context) {
     if (sigsetjmp(armed.jump, 0) != 0) {
         pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
         t_armed = armed.previous;
+        t_faultUnclaimed = true;
         throw host::FatalException(armed.signal);
     }
     runArmed(armed, fn, context);
 }
+
+bool claimCaughtFault() noexcept { return std::exchange(t_faultUnclaimed, false); }
 
 }  // namespace orb::platform

@@ -35,6 +35,12 @@ namespace orb::platform {
 // exceptions pass through unchanged.
 ORB_API void callUnderFaultGuard(void (*fn)(void*), void* context);
 
+// True once after a guard on this thread turned a fault into host::FatalException, until the
+// next guard is armed. The fatal error travels on through the frames of every module that called
+// the faulting one; the first to claim it (the innermost, as the stack unwinds) is the module
+// whose code faulted, and the callers see an error that is not theirs.
+ORB_API bool claimCaughtFault() noexcept;
+
 // The same for any callable: callGuarded([&] { entry(nlhs, plhs, nrhs, prhs); });
 template <class Fn>
 void callGuarded(Fn&& fn) {

@@ -46,6 +46,7 @@ Outcome returns(double value) { return {0, "", value}; }
 
 const std::string kForeign = "VELTRA:legacy_two_part:unexpectedCPPexception";
 const std::string kExitFailed = "VELTRA:atExit:FailedToCleanupError";
+const std::string kRefused = "VELTRA:orb:ModuleFaulted";
 
 // Whatever returns answers whether the module is locked at the end of its call.
 const MisbehaviourCase kCases[] = {
@@ -123,6 +124,11 @@ TEST_F(FaultContainmentTest, EachMisbehaviourFailsOnlyItsCallAndLeavesTheHostHea
             EXPECT_EQ(seen.value, c.outcome.value);
         }
         EXPECT_EQ(orbtest::HostState::now(), before);
+        if (c.outcome.signal != 0) {
+            // Faulted, it is refused without running until it is cleared.
+            EXPECT_EQ(callMisbehave("nothing").identifier, kRefused);
+            EXPECT_EQ(orbtest::HostState::now(), before);
+        }
 
         // The module clears like any other, unless it locked itself: that clear is refused and
         // the module stays loaded until it unlocks.
@@ -157,9 +163,40 @@ TEST_F(FaultContainmentTest, TheSameMisbehaviourIsContainedEveryTime) {
             SCOPED_TRACE(what);
             const Outcome seen = callMisbehave(what);
             EXPECT_TRUE(seen.signal != 0 || !seen.identifier.empty());
+            if (seen.signal != 0) EXPECT_TRUE(vhost::clear("misbehave"));
         }
     }
     EXPECT_EQ(orbtest::HostState::now(), before);
+    expectHealthy();
+}
+
+TEST_F(FaultContainmentTest, AFaultIsChargedToTheModuleWhoseCodeFaultedNotToItsCallers) {
+    const Outcome passedThrough = callMisbehave("call faulting");
+    EXPECT_EQ(passedThrough.signal, SIGSEGV);
+    // The caller runs on; the faulting module is refused, even when another module calls it.
+    EXPECT_EQ(callMisbehave("nothing").value, 0);
+    EXPECT_EQ(callMisbehave("call faulting").identifier, kRefused);
+    try {
+        vhost::lang::call("fault_null", 1, {});
+        ADD_FAILURE() << "a faulted module ran again";
+    } catch (const host::UserException& error) {
+        EXPECT_EQ(error.identifier(), kRefused);
+        EXPECT_NE(error.message().find("clear fault_null"), std::string::npos) << error.message();
+    }
+    // Cleared, it is loaded afresh and runs (and faults) again.
+    EXPECT_TRUE(vhost::clear("fault_null"));
+    EXPECT_EQ(callMisbehave("call faulting").signal, SIGSEGV);
+}
+
+TEST_F(FaultContainmentTest, AModuleThatLockedItselfAndFaultedStaysRefusedAndLoaded) {
+    const std::string path = orbtest::modulePath("misbehave");
+    EXPECT_EQ(callMisbehave("lock").value, 1);
+    EXPECT_EQ(callMisbehave("null read").signal, SIGSEGV);
+    // It can no longer unlock itself, and the lock still holds it: unloading code that asked to
+    // stay is not safer than keeping it.
+    EXPECT_EQ(callMisbehave("unlock").identifier, kRefused);
+    EXPECT_FALSE(vhost::clear("misbehave"));
+    EXPECT_TRUE(orbtest::libraryMapped(path));
     expectHealthy();
 }
 

@@ -118,6 +118,8 @@ TEST(OrbShell, SurvivesFaultingModulesAndKeepsItsWorkspace) {
     const auto result = shell(
         "twice(1)\n"
         "fault_null(1)\n"
+        "fault_null(1)\n"
+        "help fault_null\n"
         "twice(2)\n"
         "fault_intdiv(1)\n"
         "twice(3)\n"
@@ -133,7 +135,13 @@ TEST(OrbShell, SurvivesFaultingModulesAndKeepsItsWorkspace) {
         {"--path", kModules});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(numbersIn(result.out), (std::vector<double>{2, 4, 6, 8, 10, 42})) << result.out;
-    EXPECT_EQ(count(result.err, "Error"), 4u) << result.err;
+    // The faulted module is refused from then on, and the shell says how to get it back.
+    EXPECT_EQ(count(result.err, "Error"), 5u) << result.err;
+    EXPECT_EQ(count(result.err, "(VELTRA:orb:ModuleFaulted)"), 1u) << result.err;
+    EXPECT_TRUE(contains(result.err, "fault_null is refused from now on; fix it and run \"clear fault_null\""))
+        << result.err;
+    EXPECT_TRUE(contains(result.out, "loaded, and refused: a machine fault (VELTRA:fatal:segmentationViolation)"))
+        << result.out;
     EXPECT_FALSE(contains(result.out, ">>")) << "no prompt without a terminal:\n" << result.out;
     // End of input leaves as exit does, and leaving unloads the modules: exit functions run.
     const auto eof = shell("x = twice(1)\natexit_plain;", {"--path", kModules});

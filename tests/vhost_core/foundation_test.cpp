@@ -79,6 +79,7 @@ TEST(FatalExceptions, EachFaultHasItsOwnIdentifierAndText) {
         {SIGBUS, "VELTRA:fatal:busError"},
         {SIGFPE, "VELTRA:fatal:arithmeticFault"},
         {SIGILL, "VELTRA:fatal:illegalInstruction"},
+        {SIGABRT, "VELTRA:fatal:aborted"},
         {12345, "VELTRA:fatal:unknownFault"},
     };
     for (const auto& c : cases) {

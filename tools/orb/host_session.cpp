@@ -56,6 +56,12 @@ void printError(const std::exception& error) {
         if (!hostError->functionName().empty()) line += " using " + hostError->functionName();
         if (!hostError->identifier().empty()) line += " (" + hostError->identifier() + ")";
         line += ": " + hostError->message();
+        // A module that faulted stays loaded but refused; say how to get it back.
+        const std::string& name = hostError->functionName();
+        if (hostError->identifier().starts_with("VELTRA:fatal:") && !name.empty()) {
+            line += "\n" + name + " is refused from now on; fix it and run \"clear " + name +
+                    "\" to load it afresh on its next call.";
+        }
     } else {
         line += ": " + std::string(error.what());
     }

@@ -9,6 +9,7 @@
 #include "check_advice.hpp"
 #include "host/i18n.hpp"
 #include "host_session.hpp"
+#include "loader/orb_module_file.hpp"
 #include "orbfile/inspector.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
 #include "vhost/lang/functions.hpp"
@@ -99,6 +100,13 @@ void helpOverview() {
     std::cout << "\n";
 }
 
+// The identifier of the machine fault that stopped the loaded module `name`, or empty.
+std::string faultOf(const std::string& name) {
+    const auto* function = dynamic_cast<const orb::loader::OrbFunctionHandle*>(
+        vhost::currentDispatcher().findFunction(name));
+    return function ? function->faultIdentifier() : std::string();
+}
+
 void helpOn(const std::string& name) {
     // The language looks up variables first, then built-ins, then module files; help follows it.
     if (const ryArray* value = vhost::lang::workspaces().current().find(name)) {
@@ -124,8 +132,15 @@ void helpOn(const std::string& name) {
     if (const auto file = moduleFileOf(name)) {
         std::cout << name << " is a module function: " << *file << "\n";
         const auto open = vhost::currentDispatcher().openModules();
-        std::cout << "  " << (std::find(open.begin(), open.end(), name) != open.end() ? "loaded" : "not loaded yet")
-                  << "; call it as " << name << "(ARGS) or [a, b] = " << name << "(ARGS)\n";
+        const bool loaded = std::find(open.begin(), open.end(), name) != open.end();
+        const std::string fault = loaded ? faultOf(name) : std::string();
+        if (!fault.empty()) {
+            std::cout << "  loaded, and refused: a machine fault (" << fault << ") stopped one of its calls; \""
+                      << "clear " << name << "\" unloads it and the next call loads it afresh\n";
+        } else {
+            std::cout << "  " << (loaded ? "loaded" : "not loaded yet") << "; call it as " << name
+                      << "(ARGS) or [a, b] = " << name << "(ARGS)\n";
+        }
         // What orb check says of it; the inspection reads the file and runs nothing of the module
         // unless it must load it to read its version.
         orbfile::Inspector inspector(host::i18n::to_ustring(*file), true);

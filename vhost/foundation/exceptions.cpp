@@ -43,6 +43,7 @@ const char* fatalMnemonic(int code) {
         case SIGBUS: return "busError";
         case SIGFPE: return "arithmeticFault";
         case SIGILL: return "illegalInstruction";
+        case SIGABRT: return "aborted";
         default: return "unknownFault";
     }
 }

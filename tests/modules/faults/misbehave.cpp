@@ -80,6 +80,10 @@ extern "C" __attribute__((visibility("default"))) void orbFunction(int, ryArray*
         orbLock();
     } else if (is(what, "unlock")) {
         orbUnlock();
+    } else if (is(what, "call faulting")) {
+        // Another module's fault passes through this one, untrapped, as that module's error.
+        ryArray* none[1] = {nullptr};
+        orbCallVELTRA(0, none, 0, nullptr, "fault_null");
     } else if (is(what, "exit raises")) {
         orbAtExit(raisingExit);
     } else if (is(what, "services after error")) {
