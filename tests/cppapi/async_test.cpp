@@ -175,7 +175,11 @@ TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReac
     orbApiDestroyTaskHandle(handle);
     EXPECT_EQ(broken.code, 9);
     EXPECT_EQ(broken.text, "callback broke");
-    auto failing = [](void*, int, bool, int, void*) { throw std::logic_error("failure callback broke"); };
+    // The error structure is the callback's from the moment it is called, thrown or not.
+    auto failing = [](void*, int, bool, int code, void* data) {
+        if (code == 1) Array::adopt(static_cast<ArrayImpl*>(data));
+        throw std::logic_error("failure callback broke");
+    };
     handle = reinterpret_cast<void*>(orbApiFevalAsync(m_handle, 0, 0, none.data(), "no_such_function", false,
                                                       &Outcome::setOutputs, failing, nullptr, nullptr, nullptr, nullptr,
                                                       nullptr));
