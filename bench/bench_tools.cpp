@@ -116,7 +116,8 @@ void BM_NmDefined(benchmark::State& state) {
 }
 BENCHMARK(BM_NmDefined)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-const std::string kSource = ORB_BENCH_SOURCE_DIR "/modules/twice.c";
+// The tests' healthy module, the one the call benchmarks load.
+const std::string kSource = ORB_BENCH_SOURCE_DIR "/../tests/modules/loader/twice.c";
 
 void BM_OrbBuild(benchmark::State& state) {
     const fs::path out = scratch() / "twice_built.orbw64";
