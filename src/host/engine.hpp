@@ -6,14 +6,20 @@
 // at once, and the completion runs on the thread that finishes the request.
 #pragma once
 
-#include <chrono>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <streambuf>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "host/dataarray.hpp"
@@ -101,31 +107,95 @@ public:
 // otherwise never complete); on any other thread it returns at once.
 void pumpWhileWaiting(const std::function<bool()>& isReady);
 
+// The outcome of a request, settled once: a value (nothing for void) or the exception it ended
+// with. Settling wakes only threads that are waiting; a request whose outcome nobody waits for
+// makes no system call to publish it.
+template <class T>
+class FutureState {
+public:
+    template <class... Value>
+    void setValue(Value&&... value) {
+        std::lock_guard lock(m_mutex);
+        claim();
+        if constexpr (!std::is_void_v<T>) m_value.emplace(std::forward<Value>(value)...);
+        publish();
+    }
+    void setException(std::exception_ptr error) {
+        std::lock_guard lock(m_mutex);
+        claim();
+        m_error = std::move(error);
+        publish();
+    }
+    bool isReady() const noexcept { return m_ready.load(std::memory_order_acquire); }
+    void wait() const {
+        if (isReady()) return;
+        std::unique_lock lock(m_mutex);
+        ++m_waiters;
+        m_settled.wait(lock, [this] { return isReady(); });
+        --m_waiters;
+    }
+    // Waits; a copy of the value, or the exception rethrown.
+    T get() const {
+        wait();
+        if (m_error) std::rethrow_exception(m_error);
+        if constexpr (!std::is_void_v<T>) return *m_value;
+    }
+
+private:
+    struct Empty {};
+    void claim() const {
+        if (isReady()) throw std::logic_error("the outcome of a request was settled twice");
+    }
+    // Under the lock; a waiter either sees the flag before it sleeps or is counted and woken.
+    void publish() {
+        m_ready.store(true, std::memory_order_release);
+        if (m_waiters > 0) m_settled.notify_all();
+    }
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_settled;
+    mutable int m_waiters = 0;
+    std::atomic<bool> m_ready{false};
+    std::conditional_t<std::is_void_v<T>, Empty, std::optional<T>> m_value;
+    std::exception_ptr m_error;
+};
+
 // A future of a request: its value (or the exception it ended with) and its task reference (null
 // for a request that ran at once and cannot be cancelled). Copies share the state.
 template <class T>
 class Future {
 public:
     Future() = default;
-    Future(std::shared_future<T> state, std::shared_ptr<TaskReference> task)
+    Future(std::shared_ptr<const FutureState<T>> state, std::shared_ptr<TaskReference> task)
         : m_state(std::move(state)), m_task(std::move(task)) {}
-    bool valid() const noexcept { return m_state.valid(); }
-    bool isReady() const {
-        return m_state.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    // An outcome already known: the value (none for void) or the exception in flight.
+    template <class... Value>
+    static Future ready(Value&&... value) {
+        auto state = std::make_shared<FutureState<T>>();
+        state->setValue(std::forward<Value>(value)...);
+        return Future(std::move(state), nullptr);
     }
+    static Future failed(std::exception_ptr error) {
+        auto state = std::make_shared<FutureState<T>>();
+        state->setException(std::move(error));
+        return Future(std::move(state), nullptr);
+    }
+    bool valid() const noexcept { return m_state != nullptr; }
+    bool isReady() const noexcept { return m_state && m_state->isReady(); }
     // Blocks until ready; rethrows the exception the request ended with.
     T get() const {
         wait();
-        return m_state.get();
+        return m_state->get();
     }
     void wait() const {
+        if (!m_state) throw std::future_error(std::future_errc::no_state);
         if (!isReady()) pumpWhileWaiting([this] { return isReady(); });
-        m_state.wait();
+        m_state->wait();
     }
     const std::shared_ptr<TaskReference>& taskReference() const noexcept { return m_task; }
 
 private:
-    std::shared_future<T> m_state;
+    std::shared_ptr<const FutureState<T>> m_state;
     std::shared_ptr<TaskReference> m_task;
 };
 

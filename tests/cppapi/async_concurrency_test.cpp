@@ -71,10 +71,16 @@ TEST(AsyncConcurrency, TenThousandRequestsFromFiveThreadsEachCompleteExactlyOnce
                 void* task = reinterpret_cast<void*>(orbApiFevalAsync(handle, 1, 1, &argument, name, false, &onOutputs,
                                                                       &onFailure, &request, nullptr, nullptr,
                                                                       nullptr, nullptr));
-                switch (random() % 4) {
+                switch (random() % 5) {
                     case 0: orbApiDestroyTaskHandle(task); break;  // released at once
                     case 1:
                         orbApiCancelFevalWithCompletion(task, random() % 2 == 0);
+                        orbApiDestroyTaskHandle(task);
+                        break;
+                    case 2:
+                        // Waited for: a worker sleeps until the signal thread settles it; the
+                        // signal thread runs the queue meanwhile.
+                        orbApiToWaitForPendingfevalEvalToComplete(task);
                         orbApiDestroyTaskHandle(task);
                         break;
                     default: keep.push_back(task); break;  // released at the end

@@ -3,10 +3,11 @@
 // Each source is compiled by the compiler of its language (C and Fortran with -fexceptions, so
 // that an error raised by a service unwinds through the module's frames) into a private folder;
 // a small generated source adds the module's version function for the chosen interface
-// generation, unless the module defines its own; then the link runs through the metadata-aware
+// generation (compiled once per generation and kept), unless the module defines its own; then the link runs through the metadata-aware
 // linker steps of the runtime. Nothing but the module is left behind.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -264,6 +265,49 @@ bool runTool(const std::vector<std::string>& command) {
     }
 }
 
+// FNV-1a: a name for a text that stays the same from one run of the tool to the next.
+std::uint64_t textHash(const std::string& text) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ULL;
+    return hash;
+}
+
+// The compiled version function for `generation`. It is the same object for every module of a
+// generation, so it is compiled once and kept in the installation ("lib/orb-version/", named by
+// the hash of its source, so a changed source is never mistaken for the old one); a module
+// build then pays only for its own sources. The object is published by renaming a complete file
+// into place, so builds running at once never see half of one. Where the installation cannot be
+// written, the object is compiled into the scratch folder for this build alone.
+std::optional<std::string> versionFunctionObject(orbfile::Version::APITAG generation, const bfs::path& root,
+                                                 const bfs::path& scratch) {
+    const std::string source = versionFunctionSource(generation);
+    char name[40];
+    std::snprintf(name, sizeof name, "%016llx.o", static_cast<unsigned long long>(textHash(source)));
+    const bfs::path kept = root / "lib" / "orb-version" / name;
+    boost::system::error_code error;
+    if (bfs::is_regular_file(kept, error)) return kept.string();
+
+    const bfs::path sourceFile = scratch / "orb_version_function.c";
+    {
+        bfs::ofstream out(sourceFile);
+        out << source;
+        if (!out) {
+            std::cerr << "orb build: cannot write into " << scratch.string() << "\n";
+            return std::nullopt;
+        }
+    }
+    const bfs::path object = scratch / "orb_version_function.o";
+    if (!runTool({"gcc", "-c", "-fPIC", sourceFile.string(), "-o", object.string()})) return std::nullopt;
+
+    bfs::create_directories(kept.parent_path(), error);
+    if (error) return object.string();
+    const bfs::path partial = kept.parent_path() / bfs::unique_path("%%%%-%%%%-%%%%.partial");
+    bfs::copy_file(object, partial, error);
+    if (!error) bfs::rename(partial, kept, error);
+    if (error) bfs::remove(partial, error);
+    return object.string();
+}
+
 void printInspection(const std::string& file, orbfile::Inspector& inspector) {
     const char* verdict = inspector.has_error() ? "error" : inspector.needs_upgrade() ? "upgrade recommended" : "ok";
     std::cout << file << ": " << verdict << "\n";
@@ -348,18 +392,9 @@ int build(const Settings& settings) {
     }
 
     // The version function, unless a source already defines one (the linker prefers theirs).
-    const bfs::path versionSource = scratch.path() / "orb_version_function.c";
-    {
-        bfs::ofstream out(versionSource);
-        out << versionFunctionSource(settings.generation);
-        if (!out) {
-            std::cerr << "orb build: cannot write into " << scratch.path().string() << "\n";
-            return kExitFailure;
-        }
-    }
-    const std::string versionObject = (scratch.path() / "orb_version_function.o").string();
-    if (!runTool({"gcc", "-c", "-fPIC", versionSource.string(), "-o", versionObject})) return kExitFailure;
-    objects.push_back(versionObject);
+    const std::optional<std::string> versionObject = versionFunctionObject(settings.generation, root, scratch.path());
+    if (!versionObject) return kExitFailure;
+    objects.push_back(*versionObject);
 
     std::vector<std::string> link = {cxx ? "g++" : fortran ? "gfortran" : "gcc", "-shared"};
     if (settings.debug) link.emplace_back("-g");

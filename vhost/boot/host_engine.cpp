@@ -4,7 +4,7 @@
 // arrays, the language calls the function with the request's output and error streams in place
 // of the command window, and the outputs come back as data arrays. A host error leaves as the
 // distributor's RuntimeException; anything else leaves unchanged.
-#include <future>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
@@ -57,15 +57,14 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
 
 // One queued request and the reference through which it is cancelled. A request is settled
 // exactly once: by the signal thread that runs it, or by the thread that cancels it first.
-class QueuedRequest final : public host::TaskReference {
+class QueuedRequest : public host::TaskReference {
 public:
     enum class State { Queued, Running, Done, Cancelled };
 
     explicit QueuedRequest(Engine& engine) : m_engine(engine) {}
 
-    // Set once before the request is posted: what runs it and what delivers "cancelled".
-    std::function<void()> run;
-    std::function<void()> deliverCancelled;
+    // Signal thread: runs the request unless it was cancelled first.
+    virtual void run() = 0;
 
     // Signal thread: claims the request for running; false when it was cancelled first.
     bool claim() {
@@ -112,12 +111,67 @@ public:
         }
     }
 
+protected:
+    // Delivers "cancelled" to the request's completion.
+    virtual void deliverCancelled() = 0;
+
 private:
     Engine& m_engine;
     mutable std::mutex m_mutex;
     State m_state = State::Queued;
     bool m_cancelRequested = false;
     bool m_allowInterrupt = false;
+};
+
+// A request with its work and its completion. The task's outcome is settled once the completion
+// has returned (with what the completion threw, if it threw); the work and the completion are
+// let go of then, so the arguments and the module's callbacks are not kept alive by a task
+// handle the module still holds.
+template <class Result, class Work, class Completion>
+class Request final : public QueuedRequest {
+public:
+    Request(Engine& engine, Work work, Completion completion)
+        : QueuedRequest(engine), m_work(std::move(work)), m_completion(std::move(completion)),
+          m_task(std::make_shared<host::FutureState<void>>()) {}
+
+    std::shared_ptr<const host::FutureState<void>> task() const { return m_task; }
+
+    void run() override {
+        if (!claim()) return;
+        host::Future<Result> outcome;
+        try {
+            if constexpr (std::is_void_v<Result>) {
+                (*m_work)();
+                outcome = host::Future<Result>::ready();
+            } else {
+                outcome = host::Future<Result>::ready((*m_work)());
+            }
+        } catch (...) {
+            outcome = host::Future<Result>::failed(std::current_exception());
+        }
+        m_work.reset();
+        settle(std::move(outcome));
+        finished();
+    }
+
+private:
+    void deliverCancelled() override {
+        m_work.reset();
+        settle(host::Future<Result>::failed(std::make_exception_ptr(host::AlreadyCancelledException())));
+    }
+    void settle(host::Future<Result> outcome) {
+        Completion completion = std::move(m_completion);
+        try {
+            completion(std::move(outcome));
+            m_task->setValue();
+        } catch (...) {
+            m_task->setException(std::current_exception());
+        }
+    }
+
+    std::optional<Work> m_work;
+    Completion m_completion;
+    std::shared_ptr<host::FutureState<void>> m_task;
 };
 
 class LanguageEngine final : public host::HostEngine, public std::enable_shared_from_this<LanguageEngine> {
@@ -130,13 +184,11 @@ public:
         if (!m_engine.isSignalThread()) {
             throw std::logic_error("a synchronous request must come from the engine's signal thread");
         }
-        std::promise<host::Outputs> result;
         try {
-            result.set_value(runFeval(name, arguments, nlhs, options));
+            return host::Future<host::Outputs>::ready(runFeval(name, arguments, nlhs, options));
         } catch (...) {
-            result.set_exception(std::current_exception());
+            return host::Future<host::Outputs>::failed(std::current_exception());
         }
-        return host::Future<host::Outputs>(result.get_future().share(), nullptr);
     }
 
     host::Future<void> fevalWithCompletion(const std::string& name, const host::Outputs& arguments, int nlhs,
@@ -168,42 +220,8 @@ public:
 private:
     template <class Result, class Work, class Completion>
     host::Future<void> enqueue(Work work, Completion completion) {
-        auto request = std::make_shared<QueuedRequest>(m_engine);
-        // The task future is ready once the completion has returned. (The request's own
-        // functions hold the promise, not the request, so nothing keeps itself alive.)
-        auto taskPromise = std::make_shared<std::promise<void>>();
-        host::Future<void> task(taskPromise->get_future().share(), request);
-        auto settle = [taskPromise, completion = std::move(completion)](host::Future<Result> outcome) {
-            try {
-                completion(outcome);
-                taskPromise->set_value();
-            } catch (...) {
-                taskPromise->set_exception(std::current_exception());
-            }
-        };
-        request->deliverCancelled = [settle] {
-            std::promise<Result> cancelled;
-            cancelled.set_exception(std::make_exception_ptr(host::AlreadyCancelledException()));
-            settle(host::Future<Result>(cancelled.get_future().share(), nullptr));
-        };
-        std::weak_ptr<QueuedRequest> weak = request;
-        request->run = [weak, work = std::move(work), settle] {
-            auto self = weak.lock();
-            if (!self || !self->claim()) return;
-            std::promise<Result> outcome;
-            try {
-                if constexpr (std::is_void_v<Result>) {
-                    work();
-                    outcome.set_value();
-                } else {
-                    outcome.set_value(work());
-                }
-            } catch (...) {
-                outcome.set_exception(std::current_exception());
-            }
-            settle(host::Future<Result>(outcome.get_future().share(), nullptr));
-            self->finished();
-        };
+        auto request = std::make_shared<Request<Result, Work, Completion>>(m_engine, std::move(work), std::move(completion));
+        host::Future<void> task(request->task(), request);
         {
             std::lock_guard lock(m_queuedMutex);
             // Known weakly, for cancellation at shutdown; settled requests expire and are pruned
@@ -214,7 +232,7 @@ private:
             }
             m_queued.push_back(request);
         }
-        m_engine.post([request] { request->run(); });
+        m_engine.post([request = std::shared_ptr<QueuedRequest>(std::move(request))] { request->run(); });
         return task;
     }
 

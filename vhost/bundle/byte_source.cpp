@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <stdexcept>
-#include <system_error>
 
 namespace vhost::bundle {
 
@@ -23,29 +20,7 @@ std::size_t ByteSource::readSome(std::uint64_t offset, std::size_t count, void* 
     return read(offset, n, out) ? n : 0;
 }
 
-namespace {
-
-std::uint64_t regularFileSize(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error || !std::filesystem::is_regular_file(status)) {
-        throw std::runtime_error("'" + path + "' is not a regular file");
-    }
-    const std::uint64_t size = std::filesystem::file_size(path, error);
-    if (error) throw std::runtime_error("cannot read the size of '" + path + "': " + error.message());
-    return size;
-}
-
-}  // namespace
-
-// The base is made first, so the file's type is checked before it is opened: opening a FIFO
-// would wait for a writer.
-FileByteSource::FileByteSource(const std::string& path)
-    : ByteSource(regularFileSize(path)), m_stream(path, std::ios::binary) {
-    if (!m_stream.is_open()) throw std::runtime_error("cannot open '" + path + "' for reading");
-    // Unbuffered: the window is the buffer.
-    m_stream.rdbuf()->pubsetbuf(nullptr, 0);
-}
+FileByteSource::FileByteSource(const std::string& path) : FileByteSource(open(path)) {}
 
 bool FileByteSource::doRead(std::uint64_t offset, std::size_t count, void* out) {
     if (count >= kWindow) return readFile(offset, count, out);
@@ -71,14 +46,6 @@ bool FileByteSource::doRead(std::uint64_t offset, std::size_t count, void* out) 
     const Window& window = m_windows[use];
     std::memcpy(out, window.bytes.get() + (offset - window.start), count);
     return true;
-}
-
-bool FileByteSource::readFile(std::uint64_t offset, std::size_t count, void* out) {
-    m_stream.clear();
-    m_stream.seekg(static_cast<std::streamoff>(offset));
-    m_stream.read(static_cast<char*>(out), static_cast<std::streamsize>(count));
-    // A file that shrank since it was opened reads short; that is a failed read, not a short one.
-    return static_cast<std::size_t>(m_stream.gcount()) == count;
 }
 
 bool MemoryByteSource::doRead(std::uint64_t offset, std::size_t count, void* out) {

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -48,7 +47,7 @@ private:
     std::uint64_t m_bytesRead = 0;
 };
 
-// A regular file, read through one open stream. Not for concurrent use.
+// A regular file, read through one open descriptor with positioned reads. Not for concurrent use.
 //
 // Small reads are served from a window of the file kept in memory: a zip reader asks for a few
 // bytes at a time (signatures, headers, names), and each of those would otherwise be a seek and a
@@ -57,14 +56,22 @@ class FileByteSource final : public ByteSource {
 public:
     // Throws std::runtime_error when `path` (UTF-8) is not a regular file or cannot be opened.
     explicit FileByteSource(const std::string& path);
+    ~FileByteSource() override;
 
 private:
     static constexpr std::size_t kWindow = 16 * 1024;
 
     bool doRead(std::uint64_t offset, std::size_t count, void* out) override;
+    // Opening, closing and reading the file itself are the platform's (vhost/platform/).
+    struct Opened {
+        int descriptor;
+        std::uint64_t size;
+    };
+    static Opened open(const std::string& path);
+    explicit FileByteSource(Opened opened) noexcept : ByteSource(opened.size), m_descriptor(opened.descriptor) {}
     bool readFile(std::uint64_t offset, std::size_t count, void* out);
 
-    std::ifstream m_stream;
+    int m_descriptor;
     // Two windows, the one used less recently replaced first: readers go back and forth between
     // the file's headers at its start and the zip at its end.
     struct Window {
