@@ -6,9 +6,11 @@
 
 #include <orb.h>
 
+#ifdef FAULT_INTDIV
 /* Both operands unknown to the compiler: 1 / x is otherwise computed without a division. */
 static volatile int g_zero = 0;
 static volatile int g_seven = 7;
+#endif
 
 #ifdef FAULT_RECURSION
 /* Not a tail call, and each frame holds a page, so the stack runs out quickly. */
