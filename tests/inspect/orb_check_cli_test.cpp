@@ -89,7 +89,7 @@ TEST(OrbCheck, DiagnosticLogLines) {
 }
 
 TEST(OrbCheck, DamagedFilesAreReportedNeverCrash) {
-    ScratchDir dir("orb_check_damaged");
+    ScratchDir dir;
     std::vector<std::string> files = {dir.write("empty.orbw64", {}), dir.write("text.orbw64", Bytes{'x', '\n'}),
                                       dir.path("")};
     // A module with the version function is loaded to read it, damage and all: the system's loader
