@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "host/bundle.hpp"
 #include "support/bundle_files.hpp"
@@ -69,10 +70,10 @@ TEST(BundleInstall, FilesWithoutBundlesGiveNone) {
 TEST(BundleInstall, InvalidBundlesAreRefusedAndNothingIsInstalled) {
     const fs::path dir = scratchDir();
     struct Case {
-        const char* what;
+        std::string what;
         std::string zip;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"no manifest", pythonZip({{"orbVersioning/other.txt", "x"}})},
         {"one good bundle and one without a manifest",
          pythonZip({{"good/manifest.json", manifestNamed("g")}, {"bad/readme", "x"}})},
@@ -83,6 +84,14 @@ TEST(BundleInstall, InvalidBundlesAreRefusedAndNothingIsInstalled) {
          compileBundle("{\"bundle.symbolic_name\": \"x\", \"pad\": \"" + std::string(2 * 1024 * 1024, ' ') + "\"}",
                        "b")},
     };
+    // Damaged entry data: the manifest's compressed bytes follow its local header and name.
+    const std::string good = compileBundle(goodManifest());
+    const std::size_t data = 30 + std::string("orbVersioning/manifest.json").size();
+    for (std::size_t at = data; at < data + 8; ++at) {
+        std::string damaged = good;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
+        cases.push_back({"damaged data byte " + std::to_string(at), damaged});
+    }
     for (const auto& c : cases) {
         const std::size_t before = host::installedBundles().size();
         const fs::path module = moduleWith(dir, "bundle_plain", c.zip);
@@ -91,18 +100,6 @@ TEST(BundleInstall, InvalidBundlesAreRefusedAndNothingIsInstalled) {
     }
     EXPECT_THROW(host::install((dir / "missing.orbw64").string()), std::runtime_error);
     EXPECT_THROW(host::install(dir.string()), std::runtime_error);  // a directory
-}
-
-TEST(BundleInstall, DamagedEntryDataIsReported) {
-    std::string zip = compileBundle(goodManifest());
-    // The manifest's compressed bytes follow its local header and name.
-    const std::size_t data = 30 + std::string("orbVersioning/manifest.json").size();
-    for (std::size_t at = data; at < data + 8; ++at) {
-        std::string damaged = zip;
-        damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
-        const fs::path module = moduleWith(scratchDir(), "bundle_plain", damaged);
-        EXPECT_THROW(host::install(module.string()), std::runtime_error) << "byte " << at;
-    }
 }
 
 TEST(BundleInstall, UninstallLeavesTheHeadersReadableAndHappensOnce) {

@@ -54,48 +54,37 @@ private:
 
 TEST_F(ZipScan, FindsTheZipWhereverItLies) {
     const std::string junk(1000, 'x');
-    struct Case {
-        const char* what;
-        std::string bytes;
-        std::size_t begin;
-    };
-    const Case cases[] = {
-        {"alone", zip(), 0},
-        {"appended to a module", module() + zip(), module().size()},
-        {"between other bytes", junk + zip() + junk, junk.size()},
-        {"after a zip that is not last", module() + zip() + zip(), module().size() + zip().size()},
-    };
-    for (const auto& c : cases) {
-        const auto window = locate(c.bytes);
-        ASSERT_TRUE(window) << c.what;
-        EXPECT_EQ(window->begin, c.begin) << c.what;
-        EXPECT_EQ(window->end, c.begin + zip().size()) << c.what;
-        EXPECT_EQ(window->entries, 2) << c.what;  // the manifest and its directory
-        EXPECT_EQ(window->origin, ZipOrigin::kScan) << c.what;
-    }
-}
-
-TEST_F(ZipScan, FindsAZipLinkedInAsData) {
+    // An archive comment lies beyond the window, even one that holds the signature.
+    std::string commented = zip();
+    putLE(commented, commented.size() - 2, 5, 2);
+    commented += "PK\x05\x06!";
+    // A zip the linker copied into the module as data.
     const std::string linked = readBytes(testModule("bundle_linked"));
     const std::string input = readBytes(fs::path(ORB_TEST_MODULE_DIR) / "bundle_linked_manifest.zip");
     const std::size_t at = linked.find(input);
     ASSERT_NE(at, std::string::npos) << "the linker did not copy the zip verbatim";
     ASSERT_LT(at + input.size(), linked.size()) << "the zip is expected inside the module, not at its end";
-
-    const auto window = locate(linked);
-    ASSERT_TRUE(window);
-    EXPECT_EQ(window->begin, at);
-    EXPECT_EQ(window->end, at + input.size());
-}
-
-TEST_F(ZipScan, AnArchiveCommentLiesBeyondTheWindow) {
-    std::string commented = zip();
-    putLE(commented, commented.size() - 2, 5, 2);
-    commented += "PK\x05\x06!";  // even a comment that holds the signature
-    const auto window = locate(module() + commented);
-    ASSERT_TRUE(window);
-    EXPECT_EQ(window->begin, module().size());
-    EXPECT_EQ(window->end, module().size() + zip().size());
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t begin, size;
+    };
+    const Case cases[] = {
+        {"alone", zip(), 0, zip().size()},
+        {"appended to a module", module() + zip(), module().size(), zip().size()},
+        {"between other bytes", junk + zip() + junk, junk.size(), zip().size()},
+        {"after a zip that is not last", module() + zip() + zip(), module().size() + zip().size(), zip().size()},
+        {"with an archive comment", module() + commented, module().size(), zip().size()},
+        {"linked in as data", linked, at, input.size()},
+    };
+    for (const auto& c : cases) {
+        const auto window = locate(c.bytes);
+        ASSERT_TRUE(window) << c.what;
+        EXPECT_EQ(window->begin, c.begin) << c.what;
+        EXPECT_EQ(window->end, c.begin + c.size) << c.what;
+        EXPECT_EQ(window->entries, 2) << c.what;  // the manifest and its directory
+        EXPECT_EQ(window->origin, ZipOrigin::kScan) << c.what;
+    }
 }
 
 TEST_F(ZipScan, SignaturesThatOccurByChanceAreNotTaken) {

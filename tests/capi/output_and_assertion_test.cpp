@@ -1,6 +1,5 @@
-// Printing and assertions, which never consult the callback table, and the _800 names.
-#include <dlfcn.h>
-
+// Printing and assertions, which never consult the callback table. (That the _800 names are the
+// same entries is checked with the other exported names in tests/fortran.)
 #include <stdexcept>
 #include <string>
 
@@ -21,15 +20,6 @@ TEST(OrbPrintf, WritesToTheCommandWindowAndReturnsTheCount) {
     vhost::OutputCapture capture;
     EXPECT_EQ(orbPrintf("%d%% of %s\n", 50, "it"), 10);
     EXPECT_EQ(capture.text(), "50% of it\n");
-}
-
-TEST(VersionedNames, AreTheSameEntriesAsThePlainNames) {
-    for (const char* name : {"orbPrintf", "orbErrMsgTxt", "orbErrMsgIdAndTxt", "orbWarnMsgTxt", "orbWarnMsgIdAndTxt",
-                             "orbPrintAssertion"}) {
-        void* plain = dlsym(RTLD_DEFAULT, name);
-        ASSERT_NE(plain, nullptr) << name;
-        EXPECT_EQ(dlsym(RTLD_DEFAULT, (std::string(name) + "_800").c_str()), plain) << name;
-    }
 }
 
 TEST(OrbPrintAssertion, AnnotatesTheTestText) {

@@ -7,13 +7,9 @@
 
 #include "capi/per_engine.hpp"
 #include "cppapi/async.hpp"
-#include "cppapi/engine_handle.hpp"
+#include "cppapi/cppapi_support.hpp"
 #include "cppapi/error_conversion.hpp"
 #include "cppapi/variables.hpp"
-#include "loader/cpp_lifecycle.hpp"
-#include "vhost/boot/boot.hpp"
-#include "vhost/dataarray/impl.hpp"
-#include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
 
 namespace {
@@ -55,21 +51,14 @@ struct Outcome {
     static void evalFailed(void* promise, int code, void* data) { setException(promise, 0, false, code, data); }
 };
 
-std::u16string charText(const Array& array) {
-    const auto& impl = *array.impl();
-    return std::u16string(static_cast<const char16_t*>(vhost::data::elementData(impl)), impl.count());
-}
+using cppapitest::charText;
 
-class AsyncTest : public testing::Test {
+class AsyncTest : public cppapitest::EngineHandleTest {
 protected:
-    struct Attached {
-        Attached() { vhost::boot::attachRuntime(); }
-    } m_attached;
-    vhost::Engine m_engine;
-    vhost::EngineScope m_scope{m_engine};
-    orb::cppapi::OrbFunctionImpl* m_handle = orb::cppapi::makeEngineHandle(u"async");
-    ~AsyncTest() override { orbDestroyFunctionImpl(m_handle); }
-
+    static void waitAndRelease(void* handle) {
+        orbApiToWaitForPendingfevalEvalToComplete(handle);
+        orbApiDestroyTaskHandle(handle);
+    }
     void* start(const char* name, int nlhs, std::vector<Array> inputs, Outcome& outcome) {
         std::vector<void*> prhs;
         for (auto& a : inputs) prhs.push_back(a.impl());
@@ -84,8 +73,7 @@ TEST_F(AsyncTest, OutputsArriveInOneCallbackAndHostErrorsOnlyThroughTheFailureCa
     Outcome sized;
     void* handle = start("size", 2, {factory.createCellArray({3, 4})}, sized);
     EXPECT_EQ(sized.successes, 0);  // queued, not run
-    orbApiToWaitForPendingfevalEvalToComplete(handle);
-    orbApiDestroyTaskHandle(handle);
+    waitAndRelease(handle);
     EXPECT_EQ(sized.successes, 1);
     EXPECT_EQ(sized.failures, 0);
     EXPECT_EQ(sized.nlhs, 2);
@@ -96,8 +84,7 @@ TEST_F(AsyncTest, OutputsArriveInOneCallbackAndHostErrorsOnlyThroughTheFailureCa
     info.pendingError.reset();
     Outcome failed;
     handle = start("error", 0, {factory.createCharArray(u"async:id"), factory.createCharArray(u"no good")}, failed);
-    orbApiToWaitForPendingfevalEvalToComplete(handle);
-    orbApiDestroyTaskHandle(handle);
+    waitAndRelease(handle);
     EXPECT_EQ(failed.successes, 0);
     EXPECT_EQ(failed.failures, 1);
     EXPECT_EQ(failed.code, 1);
@@ -108,14 +95,12 @@ TEST_F(AsyncTest, OutputsArriveInOneCallbackAndHostErrorsOnlyThroughTheFailureCa
     Outcome evaluated;
     handle = reinterpret_cast<void*>(orbApiEvalAsync(m_handle, u"asyncValue = 41 + 1;", &Outcome::evalDone,
                                                      &Outcome::evalFailed, &evaluated, nullptr, nullptr, nullptr, nullptr));
-    orbApiToWaitForPendingfevalEvalToComplete(handle);
-    orbApiDestroyTaskHandle(handle);
+    waitAndRelease(handle);
     EXPECT_EQ(evaluated.successes, 1);
     Outcome read;
     handle = reinterpret_cast<void*>(orbApiGetVariableAsync(m_handle, "base", u"asyncValue", &Outcome::setOutputs,
                                                             &Outcome::setException, &read));
-    orbApiToWaitForPendingfevalEvalToComplete(handle);
-    orbApiDestroyTaskHandle(handle);
+    waitAndRelease(handle);
     ASSERT_EQ(read.outputs.size(), 1u);
     EXPECT_EQ(*static_cast<const double*>(vhost::data::elementData(*read.outputs[0].impl())), 42);
 }
@@ -157,8 +142,7 @@ TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReac
     Outcome fromWorker;
     void* handle = nullptr;
     std::thread([&] { handle = start("size", 1, {factory.createCellArray({5, 1})}, fromWorker); }).join();
-    orbApiToWaitForPendingfevalEvalToComplete(handle);
-    orbApiDestroyTaskHandle(handle);
+    waitAndRelease(handle);
     EXPECT_EQ(fromWorker.successes, 1);
 
     // A success callback that throws becomes a failure with code 9 and its text; a failure
@@ -171,8 +155,7 @@ TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReac
     handle = reinterpret_cast<void*>(orbApiFevalAsync(m_handle, 0, 1, &input, "disp", false, throwing,
                                                       &Outcome::setException, &broken, nullptr, nullptr, nullptr,
                                                       nullptr));
-    orbApiToWaitForPendingfevalEvalToComplete(handle);
-    orbApiDestroyTaskHandle(handle);
+    waitAndRelease(handle);
     EXPECT_EQ(broken.code, 9);
     EXPECT_EQ(broken.text, "callback broke");
     // The error structure is the callback's from the moment it is called, thrown or not.

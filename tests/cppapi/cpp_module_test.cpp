@@ -11,29 +11,27 @@
 #include "capi/per_engine.hpp"
 #include "host/ry.hpp"
 #include "host/i18n.hpp"
-#include "vhost/boot/boot.hpp"
+#include "support/engine_test.hpp"
+#include "support/orb_tool.hpp"
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
-#include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/ry/warnings.hpp"
 #include "vhost/ut/output.hpp"
 
 namespace {
 
-std::string modulePath(const std::string& name) { return std::string(ORB_TEST_MODULE_DIR) + "/" + name + ".orbw64"; }
-
 // A symbol of a module the host has loaded (null when the module is not mapped).
 template <class T>
 T* moduleSymbol(const std::string& module, const char* name) {
-    void* handle = dlopen(modulePath(module).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* handle = dlopen(orbtest::modulePath(module).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (!handle) return nullptr;
     auto* symbol = static_cast<T*>(dlsym(handle, name));
     dlclose(handle);
     return symbol;
 }
 
-class CppModuleTest : public testing::Test {
+class CppModuleTest : public orbtest::AttachedEngineTest {
 protected:
     CppModuleTest() { vhost::addPath(ORB_TEST_MODULE_DIR); }
     ~CppModuleTest() override {
@@ -73,12 +71,6 @@ protected:
         host::destroyArray(value);
         return text;
     }
-
-    struct Attached {
-        Attached() { vhost::boot::attachRuntime(); }
-    } m_attached;
-    vhost::Engine m_engine;
-    vhost::EngineScope m_scope{m_engine};
 };
 
 TEST_F(CppModuleTest, TheAdapterIsToldTheOutputRoomAndOnlyTheLastOutputListCounts) {

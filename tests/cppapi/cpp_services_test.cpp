@@ -6,15 +6,11 @@
 
 #include "capi/message_ids.hpp"
 #include "capi/per_engine.hpp"
-#include "cppapi/engine_handle.hpp"
+#include "cppapi/cppapi_support.hpp"
 #include "cppapi/error_conversion.hpp"
 #include "cppapi/feval.hpp"
 #include "cppapi/text_blocks.hpp"
-#include "loader/cpp_lifecycle.hpp"
 #include "host/i18n.hpp"
-#include "vhost/boot/boot.hpp"
-#include "vhost/dataarray/impl.hpp"
-#include "vhost/engine/engine.hpp"
 #include "vhost/ut/output.hpp"
 
 namespace {
@@ -24,11 +20,8 @@ using host::data::ArrayImpl;
 using host::data::ArrayType;
 using orb::cppapi::OrbFunctionImpl;
 
-std::u16string charText(const Array& array) {
-    const auto& impl = *array.impl();
-    const auto* units = static_cast<const char16_t*>(vhost::data::elementData(impl));
-    return std::u16string(units, impl.count());
-}
+using cppapitest::charText;
+
 Array field(const Array& structArray, const std::string& name, std::size_t index = 0) {
     const ArrayImpl& impl = *structArray.impl();
     return Array::share(impl.elements[index * impl.fields.size() + vhost::data::fieldIndex(impl, name)]);
@@ -52,16 +45,8 @@ struct StreamLog {
     static void release(void* stream) { ++static_cast<StreamLog*>(stream)->deletes; }
 };
 
-class CppServicesTest : public testing::Test {
+class CppServicesTest : public cppapitest::EngineHandleTest {
 protected:
-    struct Attached {
-        Attached() { vhost::boot::attachRuntime(); }
-    } m_attached;
-    vhost::Engine m_engine;
-    vhost::EngineScope m_scope{m_engine};
-    OrbFunctionImpl* m_handle = orb::cppapi::makeEngineHandle(u"tester");
-    ~CppServicesTest() override { orbDestroyFunctionImpl(m_handle); }
-
     // orbApiFeval with the given streams; returns the error code.
     int feval(const char* name, int nlhs, void** plhs, std::vector<Array> inputs, void** exception,
               StreamLog* out = nullptr, StreamLog* err = nullptr) {

@@ -1,13 +1,14 @@
 // The exported names of the services as the dynamic symbol table of liborb shows them: every
 // Fortran and versioned spelling is there, the names of one entry share one address, and entries
 // that behave differently are different code.
-#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/run_child.hpp"
 
 namespace {
 
@@ -78,23 +79,11 @@ const std::vector<std::vector<std::string>> kEntries = {
 
 // Name -> address of every defined dynamic symbol of the library, as nm reports them.
 std::map<std::string, std::string> definedSymbols(const std::string& library) {
-    const std::string command = "nm -D --defined-only '" + library + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    std::string output;
-    char chunk[4096];
-    while (std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
-    const int status = pclose(pipe);
-    EXPECT_EQ(status, 0) << output;
-
+    const auto nm = orbtest::runChild("/usr/bin/nm", {"-D", "--defined-only", library});
+    EXPECT_EQ(nm.exitCode, 0) << nm.err;
     std::map<std::string, std::string> symbols;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string address, type, name;
-        if (fields >> address >> type >> name) symbols[name] = address;
-    }
+    std::istringstream lines(nm.out);
+    for (std::string address, type, name; lines >> address >> type >> name;) symbols[name] = address;
     return symbols;
 }
 

@@ -5,52 +5,17 @@
 #include "capi/fortran_names.hpp"
 #include "loader/dispatch_strategies.hpp"
 #include "loader/loader_support.hpp"
-#include "vhost/dispatcher/dispatcher.hpp"
-#include "vhost/engine/engine.hpp"
-#include "vhost/lang/functions.hpp"
-#include "vhost/lang/interpreter.hpp"
 #include "vhost/ry/warnings.hpp"
 #include "vhost/ut/output.hpp"
 
 namespace {
 
+using orbtest::callShown;
 using orbtest::errorOf;
+using orbtest::shown;
 
-class FortranModuleTest : public testing::Test {
+class FortranModuleTest : public orbtest::ModuleCallTest {
 protected:
-    FortranModuleTest() { vhost::addPath(ORB_TEST_MODULE_DIR); }
-
-    struct Attached {
-        Attached() { vhost::boot::attachRuntime(); }
-    } m_attached;
-    vhost::Engine m_engine;
-    vhost::EngineScope m_scope{m_engine};
-
-    // [o1..on] = module(literal arguments...), outputs as the language shows them.
-    static std::vector<std::string> call(const std::string& module, int nlhs, const std::vector<std::string>& literals) {
-        std::vector<ryArray*> inputs;
-        for (const auto& literal : literals) inputs.push_back(vhost::lang::parseLiteral(literal));
-        std::vector<ryArray*> outputs;
-        try {
-            outputs = vhost::lang::call(module, nlhs, inputs);
-        } catch (...) {
-            for (ryArray* input : inputs) ryDestroyArray(input);
-            throw;
-        }
-        std::vector<std::string> shown;
-        for (ryArray* output : outputs) {
-            shown.push_back(output ? vhost::lang::render("", output) : "(none)");
-            ryDestroyArray(output);
-        }
-        for (ryArray* input : inputs) ryDestroyArray(input);
-        return shown;
-    }
-    static std::string shown(const std::string& literal) {
-        ryArray* value = vhost::lang::parseLiteral(literal);
-        std::string text = vhost::lang::render("", value);
-        ryDestroyArray(value);
-        return text;
-    }
     // How the language shows a workspace variable (after evaluating `statements`).
     static std::string displayed(const std::string& statements) {
         vhost::OutputCapture output;
@@ -89,7 +54,7 @@ TEST_F(FortranModuleTest, PrintsTextWithPercentSignsAsWritten) {
     for (const Build& build : kBuilds) {
         SCOPED_TRACE(build.module);
         vhost::OutputCapture output;
-        const auto printed = call(build.module, 1, {"2"});
+        const auto printed = callShown(build.module, 1, {"2"});
         EXPECT_EQ(output.text(), line);
         EXPECT_EQ(printed, std::vector<std::string>{shown(std::to_string(line.size()))});
     }
@@ -100,9 +65,9 @@ TEST_F(FortranModuleTest, CallsHostFunctionsWithAndWithoutOutputs) {
         SCOPED_TRACE(build.module);
         // No outputs asked for: the list the module gave is not handed on, so the host's
         // answer cannot land in it.
-        EXPECT_EQ(call(build.module, 2, {"3", "5"}), (std::vector<std::string>{shown("0"), shown("1")}));
+        EXPECT_EQ(callShown(build.module, 2, {"3", "5"}), (std::vector<std::string>{shown("0"), shown("1")}));
         // One output, the function's name in a blank-padded variable.
-        EXPECT_EQ(call(build.module, 1, {"4", "[1 2 3 4]"}), std::vector<std::string>{shown("4")});
+        EXPECT_EQ(callShown(build.module, 1, {"4", "[1 2 3 4]"}), std::vector<std::string>{shown("4")});
     }
 }
 
@@ -110,15 +75,15 @@ TEST_F(FortranModuleTest, ReachesWorkspacesNamedInAnyCaseAndKeepsVariableNamesAs
     for (const Build& build : kBuilds) {
         SCOPED_TRACE(build.module);
         vhost::lang::evaluate("clear all; MixedCase = 42;");
-        EXPECT_EQ(call(build.module, 1, {"5"}), std::vector<std::string>{shown("42")});
+        EXPECT_EQ(callShown(build.module, 1, {"5"}), std::vector<std::string>{shown("42")});
         vhost::lang::evaluate("clear all; mixedcase = 1;");
-        EXPECT_EQ(call(build.module, 1, {"5"}), std::vector<std::string>{shown("[]")});
+        EXPECT_EQ(callShown(build.module, 1, {"5"}), std::vector<std::string>{shown("[]")});
 
         vhost::lang::evaluate("clear all;");
-        EXPECT_EQ(call(build.module, 1, {"9", "[7 8]"}), std::vector<std::string>{shown("0")});
+        EXPECT_EQ(callShown(build.module, 1, {"9", "[7 8]"}), std::vector<std::string>{shown("0")});
         EXPECT_EQ(displayed("disp(fromFortran)"), displayed("disp([7 8])"));
 
-        EXPECT_EQ(call(build.module, 1, {"8"}), std::vector<std::string>{shown("0")});
+        EXPECT_EQ(callShown(build.module, 1, {"8"}), std::vector<std::string>{shown("0")});
         EXPECT_EQ(displayed("disp(fromEval)"), displayed("disp(7)"));
     }
 }
@@ -126,17 +91,17 @@ TEST_F(FortranModuleTest, ReachesWorkspacesNamedInAnyCaseAndKeepsVariableNamesAs
 TEST_F(FortranModuleTest, ErrorsAndWarningsKeepTheirIdentifiersAndPercentSigns) {
     for (const Build& build : kBuilds) {
         SCOPED_TRACE(build.module);
-        host::UserException error = errorOf([&] { call(build.module, 1, {"6"}); });
+        host::UserException error = errorOf([&] { callShown(build.module, 1, {"6"}); });
         EXPECT_EQ(error.identifier(), "fortran:percent");
         EXPECT_EQ(error.message(), "100% sure: %d %s %% stay as written");
         EXPECT_EQ(error.functionName(), build.module);
 
         vhost::ry::clearWarnings();
-        EXPECT_EQ(call(build.module, 1, {"10"}), std::vector<std::string>{shown("1")});
+        EXPECT_EQ(callShown(build.module, 1, {"10"}), std::vector<std::string>{shown("1")});
         EXPECT_EQ(vhost::ry::recordedWarnings(),
                   (std::vector<vhost::ry::RecordedWarning>{{"fortran:warned", "careful: 5% left"}}));
 
-        EXPECT_EQ(call(build.module, 1, {"7"}), std::vector<std::string>{shown(std::string("'") + build.module + "'")});
+        EXPECT_EQ(callShown(build.module, 1, {"7"}), std::vector<std::string>{shown(std::string("'") + build.module + "'")});
     }
 }
 
@@ -155,10 +120,10 @@ TEST_F(FortranModuleTest, AnExitRoutineRunsOnceWhenTheModuleIsCleared) {
 
 TEST_F(FortranModuleTest, TheExampleGreetsAndDoubles) {
     vhost::OutputCapture output;
-    EXPECT_EQ(call("hello_fortran", 1, {"21"}), std::vector<std::string>{shown("42")});
+    EXPECT_EQ(callShown("hello_fortran", 1, {"21"}), std::vector<std::string>{shown("42")});
     EXPECT_EQ(output.text(), "Hello from Fortran, called as hello_fortran.\n");
-    EXPECT_EQ(errorOf([] { call("hello_fortran", 1, {}); }).identifier(), "hello_fortran:nargin");
-    EXPECT_EQ(errorOf([] { call("hello_fortran", 1, {"'text'"}); }).identifier(), "hello_fortran:notScalar");
+    EXPECT_EQ(errorOf([] { callShown("hello_fortran", 1, {}); }).identifier(), "hello_fortran:nargin");
+    EXPECT_EQ(errorOf([] { callShown("hello_fortran", 1, {"'text'"}); }).identifier(), "hello_fortran:notScalar");
 }
 
 }  // namespace

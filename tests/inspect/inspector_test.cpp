@@ -130,7 +130,7 @@ TEST(Inspector, ArgumentsAndSymbolsOfEachFinding) {
 }
 
 TEST(Inspector, PathsThatNameNoModule) {
-    ScratchDir dir("inspector_paths");
+    ScratchDir dir;
     const std::string text = dir.write("notes.orbw64", Bytes{'n', 'o', 't', 'e', 's', '\n'});
     const std::string missing = dir.path("missing.orbw64");
     struct Case {
@@ -164,7 +164,7 @@ TEST(Inspector, PathsThatNameNoModule) {
 }
 
 TEST(Inspector, ABareFileNameIsTheFileInTheCurrentDirectory) {
-    ScratchDir dir("inspector_bare_name");
+    ScratchDir dir;
     dir.write("m.orbw64", readBytes(modulePath("inspect_c800_vf")));
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path(""));

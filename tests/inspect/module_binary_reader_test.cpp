@@ -50,7 +50,7 @@ Bytes machO(std::uint32_t magic, std::uint32_t ncmds, std::uint32_t firstCmdSize
 }
 
 TEST(ModuleBinaryReader, DetectsEachFormat) {
-    ScratchDir dir("reader_detect");
+    ScratchDir dir;
     Bytes swapped = readBytes(pePath("pe64_c700.dll"));
     std::swap(swapped[0], swapped[1]);  // "ZM": the byte-swapped DOS magic is accepted too
     Bytes badSignature = readBytes(pePath("pe64_c700.dll"));
@@ -132,7 +132,7 @@ TEST(ModuleBinaryReader, PeExportNamesInTableOrder) {
 }
 
 TEST(ModuleBinaryReader, MachOYieldsNoNames) {
-    ScratchDir dir("reader_macho");
+    ScratchDir dir;
     EXPECT_TRUE(defined(dir.write("ok64", machO(0xFEEDFACF, 2, 72))).empty());
     EXPECT_TRUE(defined(dir.write("ok32", machO(0xFEEDFACE, 2, 56))).empty());
     // A command that claims to be empty would loop on the same place.
@@ -147,7 +147,7 @@ TEST(ModuleBinaryReader, MachOYieldsNoNames) {
 }
 
 TEST(ModuleBinaryReader, DamagedTablesAndMisuse) {
-    ScratchDir dir("reader_damage");
+    ScratchDir dir;
     const auto message = [](const std::string& path) -> std::string {
         try {
             defined(path);

@@ -1,5 +1,6 @@
-// `orb check` and `orb version FILE` as a user runs them: exit statuses, the report in text and
-// JSON, symbol listings against the system's tools, the diagnostic log, and damaged files.
+// `orb check` as a user runs it: the report in text and JSON, symbol listings against the
+// system's tools, the diagnostic log, and damaged files. (Its exit statuses are in the command
+// line table of tests/tools.)
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -7,55 +8,14 @@
 #include <random>
 
 #include "inspect/inspect_support.hpp"
+#include "support/orb_tool.hpp"
 
 namespace {
 
 using namespace inspecttest;
 using Bytes = std::vector<unsigned char>;
-
-const std::string kOrb = std::string(ORB_STAGE_DIR) + "/bin/orb";
-
-orbtest::ChildResult orb(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
-    if (!std::filesystem::exists(kOrb)) throw std::runtime_error(kOrb + " is not built");
-    return orbtest::runChild(kOrb, args, env);
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-TEST(OrbCheck, ExitStatusAndUsage) {
-    const std::string ok = modulePath("inspect_c800_vf");
-    const std::string upgrade = modulePath("inspect_c700");
-    const std::string error = modulePath("inspect_mixed_700_800");
-    const std::string strictOnly = modulePath("inspect_c800_vf_default");
-    struct Case {
-        std::vector<std::string> args;
-        int exitCode;
-        const char* err;  // expected in standard error
-    };
-    const Case cases[] = {
-        {{"check", ok}, 0, ""},
-        {{"check", error}, 1, ""},
-        {{"check", ok, error, upgrade}, 1, ""},
-        {{"check", strictOnly}, 1, ""},
-        {{"check", "--no-strict", strictOnly}, 0, ""},
-        {{"check", "--json", "--summary", "--log", "--symbols", ok}, 0, ""},
-        {{"check"}, 2, "no module file given"},
-        {{"check", "--strict", "--no-strict", ok}, 2, "exclude each other"},
-        {{"check", "--frobnicate", ok}, 2, "orb check: "},
-        {{"check", "--help"}, 0, ""},
-    };
-    for (const Case& c : cases) {
-        const auto result = orb(c.args);
-        std::string label;
-        for (const auto& a : c.args) label += " " + a;
-        EXPECT_EQ(result.exitCode, c.exitCode) << label << "\n" << result.out << result.err;
-        EXPECT_TRUE(contains(result.err, c.err)) << label << "\n" << result.err;
-        if (c.exitCode != 2) {
-            EXPECT_EQ(result.err, "") << label;
-        }
-    }
-    EXPECT_TRUE(contains(orb({"check", "--help"}).out, "usage: orb check"));
-}
+using orbtest::contains;
+using orbtest::orb;
 
 TEST(OrbCheck, TextReport) {
     const std::string mixed = modulePath("inspect_mixed_700_800");
@@ -129,7 +89,7 @@ TEST(OrbCheck, DiagnosticLogLines) {
 }
 
 TEST(OrbCheck, DamagedFilesAreReportedNeverCrash) {
-    ScratchDir dir("orb_check_damaged");
+    ScratchDir dir;
     std::vector<std::string> files = {dir.write("empty.orbw64", {}), dir.write("text.orbw64", Bytes{'x', '\n'}),
                                       dir.path("")};
     // A module with the version function is loaded to read it, damage and all: the system's loader
@@ -169,30 +129,6 @@ TEST(OrbCheck, DamagedFilesAreReportedNeverCrash) {
     }
     EXPECT_EQ(verdicts, files.size());
     EXPECT_GE(notModules, 3u + 3u * 20u);  // the non-binaries and (at least) the cut ELF files
-}
-
-TEST(OrbVersion, ModuleFiles) {
-    struct Case {
-        std::string file;
-        int exitCode;
-        std::string out;
-        std::string err;
-    };
-    const Case cases[] = {
-        {modulePath("inspect_c800_vf"), 0, "current\n", ""},
-        {modulePath("inspect_c800_vf_future"), 0, "incompatible\n", ""},
-        {modulePath("inspect_c800_novf"), 0, "unknown\n", ""},
-        {pePath("pe64_c800_manifest.dll"), 0, "current\n", ""},
-        {"/nonexistent.orbw64", 1, "", "orb version: Cannot load the orb module '/nonexistent.orbw64': no such file\n"},
-        {pePath("pe64_c800_vf.dll"), 1, "", "orb version: Cannot load the orb module '" + pePath("pe64_c800_vf.dll") + "': "},
-        {"", 2, "", "orb version: "},
-    };
-    for (const Case& c : cases) {
-        const auto result = orb({"version", c.file});
-        EXPECT_EQ(result.exitCode, c.exitCode) << c.file << "\n" << result.err;
-        EXPECT_EQ(result.out, c.out) << c.file;
-        EXPECT_TRUE(contains(result.err, c.err)) << c.file << "\n" << result.err;
-    }
 }
 
 }  // namespace

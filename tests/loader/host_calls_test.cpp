@@ -3,45 +3,19 @@
 // nested module calls that fail.
 #include "capi/per_engine.hpp"
 #include "loader_support.hpp"
-#include "vhost/dispatcher/dispatcher.hpp"
-#include "vhost/engine/engine.hpp"
-#include "vhost/lang/functions.hpp"
-#include "vhost/lang/interpreter.hpp"
 
 namespace {
 
 using orbtest::errorOf;
+using orbtest::shown;
 
 // Each test on an engine of its own, bound to the thread as a host binds its engines (the trap
 // flag is the engine's only where an engine is bound).
-class HostCallsTest : public testing::Test {
+class HostCallsTest : public orbtest::ModuleCallTest {
 protected:
-    HostCallsTest() { vhost::addPath(ORB_TEST_MODULE_DIR); }
-
-    struct Attached {
-        Attached() { vhost::boot::attachRuntime(); }
-    } m_attached;
-    vhost::Engine m_engine;
-    vhost::EngineScope m_scope{m_engine};
-
     // [o1..on] = services(literal arguments...), outputs as the language shows them.
     static std::vector<std::string> services(int nlhs, const std::vector<std::string>& literals) {
-        std::vector<ryArray*> inputs;
-        for (const auto& literal : literals) inputs.push_back(vhost::lang::parseLiteral(literal));
-        std::vector<ryArray*> outputs = vhost::lang::call("services", nlhs, inputs);
-        std::vector<std::string> shown;
-        for (ryArray* output : outputs) {
-            shown.push_back(output ? vhost::lang::render("", output) : "(none)");
-            ryDestroyArray(output);
-        }
-        for (ryArray* input : inputs) ryDestroyArray(input);
-        return shown;
-    }
-    static std::string shown(const std::string& literal) {
-        ryArray* value = vhost::lang::parseLiteral(literal);
-        std::string text = vhost::lang::render("", value);
-        ryDestroyArray(value);
-        return text;
+        return orbtest::callShown("services", nlhs, literals);
     }
 };
 

@@ -1,5 +1,6 @@
 // Driving orb modules in tests: a module record made by the runtime's factory for one of the
-// built test modules, called directly through its function record.
+// built test modules, called directly through its function record, or a module called by name
+// through the host language.
 #pragma once
 
 #include <dlfcn.h>
@@ -25,13 +26,14 @@
 #include "capi/per_engine.hpp"
 #include "vhost/ry/leaks.hpp"
 #include "loader/orb_module_file.hpp"
+#include "support/engine_test.hpp"
+#include "support/orb_tool.hpp"
 #include "vhost/boot/boot.hpp"
+#include "vhost/dispatcher/dispatcher.hpp"
+#include "vhost/lang/functions.hpp"
+#include "vhost/lang/interpreter.hpp"
 
 namespace orbtest {
-
-inline std::string modulePath(const std::string& name) {
-    return std::string(ORB_TEST_MODULE_DIR) + "/" + name + ".orbw64";
-}
 
 // Whether the library at `path` is mapped in this process now (without mapping it).
 inline bool libraryMapped(const std::string& path) {
@@ -88,6 +90,41 @@ inline host::UserException errorOf(const std::function<void()>& body) {
 class LoaderTest : public testing::Test {
 protected:
     void SetUp() override { vhost::boot::attachRuntime(); }
+};
+
+// How the language shows the value of `literal`.
+inline std::string shown(const std::string& literal) {
+    ryArray* value = vhost::lang::parseLiteral(literal);
+    std::string text = vhost::lang::render("", value);
+    ryDestroyArray(value);
+    return text;
+}
+
+// [o1..on] = module(literal arguments...) through the host language, the outputs as it shows them.
+inline std::vector<std::string> callShown(const std::string& module, int nlhs, const std::vector<std::string>& literals) {
+    std::vector<ryArray*> inputs;
+    for (const auto& literal : literals) inputs.push_back(vhost::lang::parseLiteral(literal));
+    std::vector<ryArray*> outputs;
+    try {
+        outputs = vhost::lang::call(module, nlhs, inputs);
+    } catch (...) {
+        for (ryArray* input : inputs) ryDestroyArray(input);
+        throw;
+    }
+    std::vector<std::string> result;
+    for (ryArray* output : outputs) {
+        result.push_back(output ? vhost::lang::render("", output) : "(none)");
+        ryDestroyArray(output);
+    }
+    for (ryArray* input : inputs) ryDestroyArray(input);
+    return result;
+}
+
+// Modules called through the host language on an engine of the test's own, with the test modules
+// on the search path.
+class ModuleCallTest : public AttachedEngineTest {
+protected:
+    ModuleCallTest() { vhost::addPath(ORB_TEST_MODULE_DIR); }
 };
 
 // What no module call may change, however it ends: the engine's current module and trap flag,

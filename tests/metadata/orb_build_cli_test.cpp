@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "metadata/metadata_support.hpp"
-#include "tools/tool_output.hpp"
+#include "support/orb_tool.hpp"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST(OrbBuild, TheExampleIsBuiltIntoTheCurrentFolderWithItsManifestAndRuns) {
     EXPECT_EQ(embedded.apiVersion, 800u);
     EXPECT_EQ(orb(dir, {"version", "scale.orbw64"}).out, "current\n");
     const auto run = orb(dir, {"run", "-e", "y = scale([1 2 3], 2)"});
-    EXPECT_EQ(tooltest::numbersIn(run.out), (std::vector<double>{2, 4, 6})) << run.out << run.err;
+    EXPECT_EQ(orbtest::numbersIn(run.out), (std::vector<double>{2, 4, 6})) << run.out << run.err;
 }
 
 TEST(OrbBuild, EachGenerationEmbedsItsSettingAndRunsComplexData) {

@@ -49,9 +49,19 @@ void expectRead(const Read& actual, const Read& expected, const std::string& wha
     EXPECT_EQ(actual.apinum, expected.apinum) << what;
 }
 
-TEST(RetrieveVersion, EachStatusFromARealFile) {
+// Every kind of file, with the manifest wherever a build or another tool put it.
+TEST(RetrieveVersion, WhatIsReadFromEachKindOfFile) {
     const fs::path dir = scratchDir();
     writeBytes(dir / "notes.txt", "not a library\n");
+    const std::string manifest = goodManifest();
+    writeBytes(dir / "bundle.zip", compileBundle(manifest));
+    const ChildResult objcopy = runChild("/usr/bin/objcopy",
+                                         {"--add-section", ".us_resources=" + (dir / "bundle.zip").string(),
+                                          testModule("bundle_plain").string(), (dir / "section.orbw64").string()});
+    ASSERT_EQ(objcopy.exitCode, 0) << objcopy.err;
+    const auto withManifest = [&](const char* release, const char* api, const char* threadpool, const char* file) {
+        return moduleWith(dir, "bundle_noversion", compileBundle(orbManifest(release, api, threadpool)), file);
+    };
     struct Case {
         const char* what;
         fs::path path;
@@ -60,6 +70,21 @@ TEST(RetrieveVersion, EachStatusFromARealFile) {
     const Case cases[] = {
         {"manifest appended by the build", testModule("bundle_appended"), kFromManifest},
         {"manifest linked in", testModule("bundle_linked"), kFromManifest},
+        {"appended by python3 zipfile",
+         moduleWith(dir, "bundle_plain", pythonZip({{"orbVersioning/manifest.json", manifest}}), "python.orbw64"),
+         kFromManifest},
+        {"appended by Info-ZIP zip", moduleWith(dir, "bundle_plain", infoZip(manifest), "infozip.orbw64"), kFromManifest},
+        {"an ELF section", dir / "section.orbw64", kFromManifest},
+        // Not loadable here at all, so only the manifest can give this result.
+        {"a PE resource", fs::path(ORB_SOURCE_DIR) / "tests" / "fixtures" / "bundle" / "pe_bundle.dll", kFromManifest},
+        // The manifest's values are taken as they stand; an unknown interface setting reads as
+        // interface 0, still a success of the manifest stage.
+        {"interface 700", withManifest("\"R2024b\"", "700", "1", "api700.orbw64"),
+         {orbfile::SUCCESS, "R2024b 0x7000000", "2.0", 0x2024B, 0x07000000}},
+        {"interface 750", withManifest("\"R2024b\"", "750", "0", "api750.orbw64"),
+         {orbfile::SUCCESS, "R2024b 0", "2.0", 0x2024B, 0}},
+        {"a newer release", withManifest("\"R2025a\"", "800", "7", "r2025a.orbw64"),
+         {orbfile::SUCCESS, "R2025a 0x8000000", "2.0", 0x2025A, 0x08000000}},
         {"version function only", testModule("bundle_plain"), kFromFunction},
         {"loadable, no release", testModule("bundle_noversion"), {orbfile::NOEVER, "0 0", "1.0", 0, 0}},
         {"neither library nor manifest", dir / "notes.txt", {orbfile::NOTORB, "0 0", "1.0", 0, 0}},
@@ -96,33 +121,19 @@ TEST(RetrieveVersion, AnUnreadableFileIsNoread) {
     EXPECT_EQ(orbfile::check_version_file(host::i18n::to_ustring(testModule("bundle_plain").string())), orbfile::NOEVER);
 }
 
-TEST(RetrieveVersion, TheManifestIsFoundWhereverItWasPut) {
-    const fs::path dir = scratchDir();
-    const std::string manifest = goodManifest();
-    const std::string zip = compileBundle(manifest);
-    writeBytes(dir / "bundle.zip", zip);
-    const ChildResult objcopy = runChild("/usr/bin/objcopy",
-                                         {"--add-section", ".us_resources=" + (dir / "bundle.zip").string(),
-                                          testModule("bundle_plain").string(), (dir / "section.orbw64").string()});
-    ASSERT_EQ(objcopy.exitCode, 0) << objcopy.err;
-    struct Case {
-        const char* what;
-        fs::path path;
-    };
-    const Case cases[] = {
-        {"appended by python3 zipfile",
-         moduleWith(dir, "bundle_plain", pythonZip({{"orbVersioning/manifest.json", manifest}}), "python.orbw64")},
-        {"appended by Info-ZIP zip", moduleWith(dir, "bundle_plain", infoZip(manifest), "infozip.orbw64")},
-        {"an ELF section", dir / "section.orbw64"},
-        // Not loadable here at all, so only the manifest can give this result.
-        {"a PE resource", fs::path(ORB_SOURCE_DIR) / "tests" / "fixtures" / "bundle" / "pe_bundle.dll"},
-    };
-    for (const auto& c : cases) expectRead(readVersion(c.path), kFromManifest, c.what);
-}
-
-TEST(RetrieveVersion, ManifestsOfTheWrongShapeFallBackToTheVersionFunction) {
+// A manifest of the wrong shape, or a zip that cannot be read: the version function decides, on a
+// module with one, on one without, and on a file that is no library.
+TEST(RetrieveVersion, UnusableManifestsFallBackToTheVersionFunction) {
     const fs::path dir = scratchDir();
     writeBytes(dir / "base.txt", "not a library\n");
+    const std::string zip = compileBundle(goodManifest());
+    std::string badOffset = zip;  // the central directory's offset, in the end record, outside the file
+    const std::size_t offsetField = zip.size() - 22 + 16;
+    for (int i = 0; i < 4; ++i) badOffset[offsetField + i] = static_cast<char>((0x7FFFFFF0u >> (8 * i)) & 0xFF);
+    std::string badData = zip;
+    // Inside the compressed manifest, which follows its local header (30 bytes) and name.
+    const std::size_t compressed = 30 + std::string("orbVersioning/manifest.json").size() + 3;
+    badData[compressed] = static_cast<char>(badData[compressed] ^ 0x55);
     struct Case {
         const char* what;
         std::string zip;
@@ -137,67 +148,17 @@ TEST(RetrieveVersion, ManifestsOfTheWrongShapeFallBackToTheVersionFunction) {
                                                                         "\"R2024b\", \"apiVersion\": 800, "
                                                                         "\"threadpoolSafe\": 0}}}"}})},
         {"zip without a bundle", pythonZip({{"manifest.json", goodManifest()}})},
+        {"zip cut in its end record", zip.substr(0, zip.size() - 5)},
+        {"central directory offset outside the file", badOffset},
+        {"damaged compressed data", badData},
     };
     for (const auto& c : cases) {
-        // On a module with a version function, on one without, and on a file that is no library.
         expectRead(readVersion(moduleWith(dir, "bundle_plain", c.zip, "plain.orbw64")), kFromFunction, c.what);
         expectRead(readVersion(moduleWith(dir, "bundle_noversion", c.zip, "noversion.orbw64")),
                    {orbfile::NOEVER, "0 0", "1.0", 0, 0}, c.what);
         fs::copy_file(dir / "base.txt", dir / "text.bin", fs::copy_options::overwrite_existing);
         writeBytes(dir / "text.bin", c.zip, /*append=*/true);
         expectRead(readVersion(dir / "text.bin"), {orbfile::NOTORB, "0 0", "1.0", 0, 0}, c.what);
-    }
-}
-
-TEST(RetrieveVersion, DamagedBundlesGiveACleanStatus) {
-    const fs::path dir = scratchDir();
-    const std::string zip = compileBundle(goodManifest());
-    const std::size_t eocd = zip.size() - 22;
-    auto withField = [&](std::size_t at, std::uint32_t value) {
-        std::string forged = zip;
-        for (int i = 0; i < 4; ++i) forged[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-        return forged;
-    };
-    std::string badData = zip;
-    // Inside the compressed manifest, which follows its local header (30 bytes) and name.
-    const std::size_t compressed = 30 + std::string("orbVersioning/manifest.json").size() + 3;
-    badData[compressed] = static_cast<char>(badData[compressed] ^ 0x55);
-    struct Case {
-        const char* what;
-        std::string tail;
-    };
-    const Case cases[] = {
-        {"zip cut in its end record", zip.substr(0, zip.size() - 5)},
-        {"central directory offset outside the file", withField(eocd + 16, 0x7FFFFFF0)},
-        {"damaged compressed data", badData},
-    };
-    writeBytes(dir / "text.txt", "not a library\n");
-    for (const auto& c : cases) {
-        expectRead(readVersion(moduleWith(dir, "bundle_plain", c.tail)), kFromFunction, c.what);
-        fs::copy_file(dir / "text.txt", dir / "text.bin", fs::copy_options::overwrite_existing);
-        writeBytes(dir / "text.bin", c.tail, /*append=*/true);
-        expectRead(readVersion(dir / "text.bin"), {orbfile::NOTORB, "0 0", "1.0", 0, 0}, c.what);
-    }
-}
-
-TEST(RetrieveVersion, TheManifestValuesAreTakenAsTheyStand) {
-    const fs::path dir = scratchDir();
-    struct Case {
-        const char* release;
-        const char* api;
-        const char* threadpool;
-        Read expected;
-    };
-    const Case cases[] = {
-        {"\"R2024b\"", "700", "1", {orbfile::SUCCESS, "R2024b 0x7000000", "2.0", 0x2024B, 0x07000000}},
-        // Not a known interface setting: interface 0, still a success of the manifest stage.
-        {"\"R2024b\"", "750", "0", {orbfile::SUCCESS, "R2024b 0", "2.0", 0x2024B, 0}},
-        {"\"R2025a\"", "800", "7", {orbfile::SUCCESS, "R2025a 0x8000000", "2.0", 0x2025A, 0x08000000}},
-    };
-    for (const auto& c : cases) {
-        const fs::path path =
-            moduleWith(dir, "bundle_noversion", compileBundle(orbManifest(c.release, c.api, c.threadpool)));
-        expectRead(readVersion(path), c.expected, std::string(c.release) + " " + c.api);
     }
 }
 

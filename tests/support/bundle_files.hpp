@@ -1,45 +1,21 @@
-// Files for the bundle and version-retrieval tests: scratch directories, the test modules, and
-// bundle zips made by the project's resource compiler and by other zip writers (python3's
-// zipfile, Info-ZIP's zip), so the reader is tested against archives it did not write.
+// Files for the bundle and version-retrieval tests: the test modules, and bundle zips made by
+// the project's resource compiler and by other zip writers (python3's zipfile, Info-ZIP's zip),
+// so the reader is tested against archives it did not write.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/files.hpp"
 #include "support/run_child.hpp"
 
 namespace orbtest {
 
 namespace fs = std::filesystem;
-
-inline std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot read " << path;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeBytes(const fs::path& path, const std::string& bytes, bool append = false) {
-    std::ofstream out(path, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    ASSERT_TRUE(out.good()) << "cannot write " << path;
-}
-
-// A fresh directory for the running test, emptied if a previous run left one.
-inline fs::path scratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    fs::path dir = fs::path(ORB_TEST_BINARY_DIR) / "scratch" / info->test_suite_name() / info->name();
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
 
 // A working folder for the zip makers below, private to this process: ctest runs tests of one
 // executable in parallel processes.

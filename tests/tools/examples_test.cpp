@@ -8,14 +8,13 @@
 
 #include <unistd.h>
 
-#include "support/run_child.hpp"
-#include "tools/tool_output.hpp"
+#include "support/orb_tool.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using tooltest::contains;
-using tooltest::numbersIn;
+using orbtest::contains;
+using orbtest::numbersIn;
 
 const std::string kStage = ORB_STAGE_DIR;
 // One folder per test process: ctest runs the tests of this file in parallel processes, and one

@@ -15,8 +15,7 @@
 
 #include <unistd.h>
 
-#include "support/run_child.hpp"
-#include "tools/tool_output.hpp"
+#include "support/orb_tool.hpp"
 
 namespace {
 
@@ -174,7 +173,7 @@ TEST(MessagesReference, GeneratorNoticesDriftAndMissingAdvice) {
             EXPECT_EQ(result.exitCode, 0) << c.what << "\n" << result.err;
         } else {
             EXPECT_EQ(result.exitCode, 1) << c.what;
-            EXPECT_TRUE(tooltest::contains(result.err, c.complaint)) << c.what << "\n" << result.err;
+            EXPECT_TRUE(orbtest::contains(result.err, c.complaint)) << c.what << "\n" << result.err;
         }
     }
     fs::remove_all(scratch);

@@ -15,22 +15,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/run_child.hpp"
-#include "tools/tool_output.hpp"
+#include "support/files.hpp"
+#include "support/orb_tool.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using tooltest::contains;
+using orbtest::contains;
+using orbtest::kOrb;
+using orbtest::lines;
+using orbtest::orb;
 
-const std::string kOrb = std::string(ORB_STAGE_DIR) + "/bin/orb";
 const fs::path kModules = ORB_TEST_MODULE_DIR;
 const fs::path kPeFixtures = fs::path(ORB_SOURCE_DIR) / "tests" / "fixtures" / "pe";
-
-orbtest::ChildResult orb(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) {
-    if (!fs::exists(kOrb)) throw std::runtime_error(kOrb + " is not built");
-    return orbtest::runChild(kOrb, args, env);
-}
 
 // A shell command line run by sh, in `folder`.
 orbtest::ChildResult sh(const std::string& command, const fs::path& folder = fs::current_path(),
@@ -53,31 +50,7 @@ std::string onTerminal(const std::string& command, const std::string& input, con
     return text;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        out.push_back(text.substr(start, end - start));
-    }
-    if (start < text.size()) out.push_back(text.substr(start));
-    return out;
-}
-
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
-
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const std::string& name)
-        : m_path(fs::path(ORB_TEST_BINARY_DIR) / (name + "_" + std::to_string(::getpid()))) {
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~ScratchFolder() { fs::remove_all(m_path); }
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
 
 std::vector<std::string> inspectorFixtures() {
     std::vector<std::string> files;
@@ -120,11 +93,11 @@ std::map<std::string, FileReport> reportsByFile(const std::string& out, const st
 TEST(OrbCheckGuidance, EveryFixtureGetsAVerdictAndAFixForEachFinding) {
     auto files = inspectorFixtures();
     ASSERT_GE(files.size(), 25u);
-    ScratchFolder scratch("check_guidance");
-    const std::string text = (scratch.path() / "notes.orbw64").string();
+    const fs::path scratch = orbtest::scratchDir();
+    const std::string text = (scratch / "notes.orbw64").string();
     std::ofstream(text) << "not a module\n";
     files.push_back(text);
-    files.push_back((scratch.path() / "missing.orbw64").string());
+    files.push_back((scratch / "missing.orbw64").string());
 
     std::vector<std::string> args = {"check"};
     args.insert(args.end(), files.begin(), files.end());
@@ -204,10 +177,10 @@ TEST(OrbCheckGuidance, EveryFixtureGetsAVerdictAndAFixForEachFinding) {
 }
 
 TEST(OrbCheckGuidance, FixNamesTheModulesSourceWhenItLiesBesideIt) {
-    ScratchFolder scratch("check_sources");
-    fs::copy_file(kModules / "inspect_c800_novf.orbw64", scratch.path() / "gain.orbw64");
-    fs::copy_file(kModules / "inspect_c800_novf.orbw64", scratch.path() / "alone.orbw64");
-    std::ofstream(scratch.path() / "gain.c") << "/* the module's source */\n";
+    const fs::path scratch = orbtest::scratchDir();
+    fs::copy_file(kModules / "inspect_c800_novf.orbw64", scratch / "gain.orbw64");
+    fs::copy_file(kModules / "inspect_c800_novf.orbw64", scratch / "alone.orbw64");
+    std::ofstream(scratch / "gain.c") << "/* the module's source */\n";
     struct Case {
         std::string command;
         std::string fix;
@@ -215,21 +188,21 @@ TEST(OrbCheckGuidance, FixNamesTheModulesSourceWhenItLiesBesideIt) {
     const Case cases[] = {
         {kOrb + " check gain.orbw64", "orb build -R2018a gain.c"},
         {kOrb + " check alone.orbw64", "orb build -R2018a SOURCES"},
-        {kOrb + " check " + (scratch.path() / "gain.orbw64").string(),
-         "orb build -R2018a " + (scratch.path() / "gain.c").string()},
+        {kOrb + " check " + (scratch / "gain.orbw64").string(),
+         "orb build -R2018a " + (scratch / "gain.c").string()},
     };
     for (const Case& c : cases) {
-        const auto result = sh(c.command, scratch.path());
+        const auto result = sh(c.command, scratch);
         EXPECT_TRUE(contains(result.out, "    fix: link it with orb build, which embeds the version: `" + c.fix + "`\n"))
             << c.command << "\n" << result.out;
     }
     // The fix works: building the source beside the module gives a module that passes.
-    std::ofstream(scratch.path() / "gain.c") << "#include \"orb.h\"\n"
+    std::ofstream(scratch / "gain.c") << "#include \"orb.h\"\n"
                                                 "void orbFunction(int nlhs, ryArray *plhs[], int nrhs, const ryArray *prhs[]) {\n"
                                                 "    (void)nlhs; (void)nrhs; (void)prhs;\n"
                                                 "    plhs[0] = ryCreateDoubleScalar(1);\n"
                                                 "}\n";
-    const auto build = sh(kOrb + " build -R2018a gain.c && " + kOrb + " check gain.orbw64", scratch.path(),
+    const auto build = sh(kOrb + " build -R2018a gain.c && " + kOrb + " check gain.orbw64", scratch,
                           {{"VELTRA_ROOT", ORB_STAGE_DIR}});
     EXPECT_EQ(build.exitCode, 0) << build.out << build.err;
     EXPECT_TRUE(contains(build.out, "gain.orbw64: ok - ")) << build.out;
@@ -331,8 +304,7 @@ TEST(OrbLeakReports, EachCallSaysWhatTheRuntimeFreedForIt) {
     };
     for (const Case& c : cases) {
         const auto result = orb(c.args);
-        std::string label;
-        for (const auto& arg : c.args) label += " " + arg;
+        const std::string label = orbtest::commandLine(c.args);
         EXPECT_EQ(result.exitCode, 0) << label << "\n" << result.err;
         std::size_t at = 0;
         for (const auto& line : c.expected) {
@@ -363,10 +335,7 @@ TEST(OrbShellGuidance, HelpAndLeakCommands) {
         "leaks sideways\n"
         "help = 3;\n"
         "help\n";
-    const fs::path file = fs::path(ORB_TEST_BINARY_DIR) / ("guidance_input_" + std::to_string(::getpid()));
-    std::ofstream(file) << input;
-    const auto result = sh(quoted(kOrb) + " shell --path " + quoted(kModules.string()) + " < " + quoted(file.string()));
-    fs::remove(file);
+    const auto result = orbtest::orbShell(input, {"--path", kModules.string()});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     const std::string& out = result.out;
     for (const std::string& expected : {

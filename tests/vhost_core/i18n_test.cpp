@@ -8,6 +8,7 @@
 #include "host/exceptions.hpp"
 #include "host/i18n.hpp"
 #include "host/ut.hpp"
+#include "support/files.hpp"
 #include "vhost/i18n/catalogue.hpp"
 #include "vhost/i18n/conversion.hpp"
 
@@ -42,16 +43,8 @@ TEST(CatalogueFormat, FillsPositionalPlaceholders) {
 
 class CatalogueFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("vhost_catalogue_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-    void write(const std::string& name, const std::string& content) { std::ofstream(m_dir / name) << content; }
-    fs::path m_dir;
+    void write(const std::string& name, const std::string& content) { orbtest::writeBytes(m_dir / name, content); }
+    const fs::path m_dir = orbtest::scratchDir();
 };
 
 TEST_F(CatalogueFiles, ReadsEveryJsonFileAndReportsTheBrokenOnes) {

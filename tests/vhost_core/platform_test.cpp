@@ -1,4 +1,4 @@
-// Library loading and the floating-point control state.
+// Library loading: every form of load on a real library, and how each fails.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "host/ut.hpp"
+#include "support/files.hpp"
 #include "vhost/i18n/conversion.hpp"
 
 namespace {
@@ -55,11 +56,7 @@ TEST(LibraryLoading, EveryFormLoadsARealLibrary) {
 
 class LoadFailures : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() / ("vhost_libload_" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    const fs::path m_dir = orbtest::scratchDir();
 
     // Every loader must fail on `path` with a text that contains `expected`, both in *error and
     // as the thread's last error.
@@ -74,7 +71,6 @@ protected:
             }
         }
     }
-    fs::path m_dir;
 };
 
 TEST_F(LoadFailures, EachUnusablePathIsNamedWithTheReason) {

@@ -1,4 +1,5 @@
-// Features, tasks mode, diagnostic channels and the installation root.
+// Features, diagnostic channels and the installation root. (Tasks mode and its record of refused
+// calls are checked where modules are refused, in tests/loader and tests/fortran.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -62,25 +63,6 @@ TEST(Features, RegistrationCountsAndTheLatestHandlersWin) {
 
     auto names = vhost::registeredFeatures();
     EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
-}
-
-TEST(TasksMode, SwitchAndRecordOfDisallowedCalls) {
-    vhost::setTasksMode(true);
-    EXPECT_TRUE(host::svIsTasksMode());
-    vhost::setTasksMode(false);
-    EXPECT_FALSE(host::svIsTasksMode());
-
-    vhost::clearDisallowedTaskBuiltins();
-    host::logDisallowedTaskBuiltin("figure", "graphics");
-    host::logDisallowedTaskBuiltin("input", "builtin");
-    auto calls = vhost::disallowedTaskBuiltins();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].name, "figure");
-    EXPECT_EQ(calls[0].kind, "graphics");
-    EXPECT_EQ(calls[1].name, "input");
-    vhost::clearDisallowedTaskBuiltins();
-    EXPECT_TRUE(vhost::disallowedTaskBuiltins().empty());
-
 }
 
 TEST(LogSettings, ChannelThresholdsFromTheSetting) {

@@ -1,7 +1,8 @@
-// The module-facing C interface: shapes, dimension types, text and classes.
+// The module-facing C interface: shapes, dimension types, text, classes and what is refused.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,19 +122,43 @@ TEST(Classes, CreatorsPredicatesAndNamesAgree) {
     EXPECT_STREQ(ryGetClassName(nullptr), "unknown");
 }
 
-TEST(Classes, NumericCreatorsRefuseOtherClassesAndComplexLogicals) {
-    try {
-        ryCreateNumericMatrix_800(1, 1, ryCELL_CLASS, ryREAL);
-        FAIL() << "no error";
-    } catch (const host::UserException& e) {
-        EXPECT_EQ(e.identifier(), "VELTRA:ry:notNumericClass");
-        EXPECT_NE(e.message().find("ryCreateNumericMatrix"), std::string::npos);
-        EXPECT_NE(e.message().find("cell"), std::string::npos);
-    }
+// Misuse raises the array library's error, which names what was wrong and where.
+TEST(Refusals, EachMisuseRaisesItsIdentifierNamingTheCall) {
     ryArray* flags = ryCreateLogicalMatrix(1, 1);
-    EXPECT_THROW(rySetPi_730(flags, static_cast<double*>(ryMalloc(8))), host::UserException);
+    ryArray* complexDouble = ryCreateDoubleMatrix_800(1, 1, ryCOMPLEX);
+    ryArray* column = ryCreateDoubleMatrix_730(3, 1, ryREAL);
+    double stack[3] = {};
+    void* small = ryMalloc(2 * sizeof(double));
+    struct Case {
+        const char* what;
+        std::function<void()> action;
+        std::string identifier;
+        std::vector<std::string> named;  // in the message
+    } cases[] = {
+        {"a numeric matrix of cells", [] { ryCreateNumericMatrix_800(1, 1, ryCELL_CLASS, ryREAL); },
+         "VELTRA:ry:notNumericClass", {"ryCreateNumericMatrix", "cell"}},
+        {"uninitialised cells", [] { host::do_create_uninitnumeric({1, 1}, ryCELL_CLASS, ryREAL); },
+         "VELTRA:ry:notNumericClass", {"do_create_uninitnumeric", "cell"}},
+        {"an imaginary part for a logical", [&] { rySetPi_730(flags, static_cast<double*>(ryMalloc(8))); },
+         "VELTRA:ry:complexNotAllowed", {"logical"}},
+        {"the real part of interleaved complex data", [&] { ryGetPr_800(complexDouble); },
+         "VELTRA:ry:interleavedRealOnly", {"ryGetPr"}},
+        {"data that is not host memory", [&] { rySetPr_730(column, stack); }, "VELTRA:ry:notHostMemory", {}},
+        {"data too small for the array", [&] { rySetPr_730(column, static_cast<double*>(small)); },
+         "VELTRA:ry:bufferTooSmall", {}},
+    };
+    for (const Case& c : cases) {
+        try {
+            c.action();
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const host::UserException& e) {
+            EXPECT_EQ(e.identifier(), c.identifier) << c.what;
+            for (const std::string& part : c.named) EXPECT_NE(e.message().find(part), std::string::npos) << e.message();
+        }
+    }
     EXPECT_FALSE(ryIsComplex(flags));
-    ryDestroyArray(flags);
+    ryFree(small);
+    for (ryArray* a : {flags, complexDouble, column}) ryDestroyArray(a);
 }
 
 TEST(Scalars, ReadAsDoubleWhateverTheClass) {

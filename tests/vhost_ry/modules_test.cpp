@@ -5,27 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/run_child.hpp"
+#include "support/orb_tool.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path modulePath(const std::string& name) { return fs::path(ORB_TEST_MODULE_DIR) / (name + ".orbw64"); }
-
-std::set<std::string> undefinedSymbols(const fs::path& file) {
-    const orbtest::ChildResult nm = orbtest::runChild("/usr/bin/nm", {"-D", "--undefined-only", file.string()});
-    EXPECT_EQ(nm.exitCode, 0) << nm.err;
-    std::set<std::string> names;
-    std::istringstream lines(nm.out);
-    std::string kind, name;
-    while (lines >> kind >> name) names.insert(name.substr(0, name.find('@')));
-    return names;
-}
 
 // Modules built from one source with the plain names of ry.h import the versioned names of the
 // generation their macros selected, and only those; names alike in every generation stay plain.
@@ -41,7 +28,8 @@ TEST(ModuleImports, NameTheGenerationTheModuleWasBuiltFor) {
         {"inspect_c800_novf", {"ryCreateDoubleMatrix_800", "ryGetDoubles_800"}, {"_700", "_730"}},  // no macro
     };
     for (const auto& c : cases) {
-        const std::set<std::string> imports = undefinedSymbols(modulePath(c.module));
+        const std::vector<std::string> names = orbtest::nmNames(orbtest::modulePath(c.module), false);
+        const std::set<std::string> imports(names.begin(), names.end());
         for (const std::string& name : c.present) EXPECT_TRUE(imports.count(name)) << c.module << " lacks " << name;
         EXPECT_TRUE(imports.count("ryGetScalar")) << c.module;
         for (const std::string& name : imports) {
