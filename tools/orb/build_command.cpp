@@ -3,8 +3,9 @@
 // Each source is compiled by the compiler of its language (C and Fortran with -fexceptions, so
 // that an error raised by a service unwinds through the module's frames) into a private folder;
 // a small generated source adds the module's version function for the chosen interface
-// generation (compiled once per generation and kept), unless the module defines its own; then the link runs through the metadata-aware
-// linker steps of the runtime. Nothing but the module is left behind.
+// generation (compiled once per generation and kept), unless the module defines its own; then
+// the link runs through the metadata-aware linker steps of the runtime. Nothing but the module
+// is left behind.
 
 #include <algorithm>
 #include <cstdint>
