@@ -17,7 +17,9 @@
 // file is checked against the file's size before use.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host::util {
@@ -29,6 +31,15 @@ public:
     // keeps no reference to the vectors.
     LibSyms(const std::u16string& path, std::vector<std::string>& defs, std::vector<std::string>& undefs);
 
+    // Reads the file at `path` without copying a name: the file stays mapped, and defined() and
+    // undefined() view the names where the file holds them, valid while this object lives. The
+    // two lists are in the file's order, and empty after a failure.
+    explicit LibSyms(const std::u16string& path);
+
+    ~LibSyms();
+    LibSyms(const LibSyms&) = delete;
+    LibSyms& operator=(const LibSyms&) = delete;
+
     // The path names an existing file system entry.
     bool exists() const noexcept { return m_exists; }
     // The entry is a regular file in one of the formats above whose symbol tables could be read.
@@ -37,10 +48,21 @@ public:
     // wrong, as in "section 3 has sh_offset 0x1000 + sh_size 0x40 beyond the file size 0x800".
     const std::string& error() const noexcept { return m_error; }
 
+    // The names read by the second constructor (empty after the first).
+    const std::vector<std::string_view>& defined() const noexcept { return m_defined; }
+    const std::vector<std::string_view>& undefined() const noexcept { return m_undefined; }
+
 private:
+    struct Mapping;
+    void read(const std::u16string& path);
+    void fail(std::string why);
+
     bool m_exists = false;
     bool m_valid = false;
     std::string m_error;
+    std::unique_ptr<Mapping> m_mapping;  // the file's bytes, which the two lists view
+    std::vector<std::string_view> m_defined;
+    std::vector<std::string_view> m_undefined;
 };
 
 }  // namespace host::util

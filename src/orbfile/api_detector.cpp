@@ -37,12 +37,6 @@ bool hasAnyToken(std::string_view symbol, const std::array<std::string_view, N>&
     return false;
 }
 
-std::string lowered(const std::string& symbol, const std::locale& locale) {
-    std::string copy = symbol;
-    if (!copy.empty()) std::use_facet<std::ctype<char>>(locale).tolower(copy.data(), copy.data() + copy.size());
-    return copy;
-}
-
 // Whether a lower-case import name belongs to the host's array interface or the runtime's
 // services. (Names of the host's GPU arrays start with the array prefix too and count alike.)
 bool is_api_symbol(std::string_view lower) {
@@ -63,17 +57,6 @@ Version::APITAG suffixTag(std::string_view lower) {
     return Version::NONE;
 }
 
-// A name spelled in a single case, as Fortran compilers emit them.
-bool isSingleCase(const std::string& symbol, const std::locale& locale) {
-    bool upper = false;
-    bool lower = false;
-    for (char c : symbol) {
-        if (!std::isalpha(c, locale)) continue;
-        (std::isupper(c, locale) ? upper : lower) = true;
-    }
-    return !(upper && lower);
-}
-
 constexpr std::array<std::string_view, 3> kCppEntryPoints = {"orbCreateOrbFunction", "orbFunctionAdapter",
                                                              "orbDestroyOrbFunction"};
 constexpr std::array<std::string_view, 8> kImaginaryAccessors = {
@@ -84,34 +67,92 @@ constexpr std::array<std::string_view, 2> kUntypedAccessors = {"rygetdata", "rys
 
 }  // namespace
 
-void ApiDetector::get_def_api(const std::string& symbol, unsigned& flags) {
-    flags = FLAG_NN;
+// --- SymbolClassifier -------------------------------------------------------------------------
+
+SymbolClassifier::SymbolClassifier() {
     const std::locale locale;
-    const std::string lower = lowered(symbol, locale);
+    const auto& ctype = std::use_facet<std::ctype<char>>(locale);
+    for (std::size_t c = 0; c < kChars; ++c) m_lower[c] = static_cast<char>(c);
+    ctype.tolower(m_lower.data(), m_lower.data() + kChars);
+    for (std::size_t c = 0; c < kChars; ++c) {
+        const char ch = static_cast<char>(c);
+        m_alpha[c] = ctype.is(std::ctype_base::alpha, ch);
+        m_upper[c] = ctype.is(std::ctype_base::upper, ch);
+    }
+    m_orbKeepsItsCase = m_lower['o'] == 'o' && m_lower['r'] == 'r' && m_lower['b'] == 'b';
+}
+
+bool SymbolClassifier::mayHoldOrb(std::string_view symbol) const {
+    if (!m_orbKeepsItsCase) return true;
+    const auto lower = [&](std::size_t i) { return m_lower[static_cast<unsigned char>(symbol[i])]; };
+    for (std::size_t i = 0; i + 3 <= symbol.size(); ++i) {
+        if (lower(i) == 'o' && lower(i + 1) == 'r' && lower(i + 2) == 'b') return true;
+    }
+    return false;
+}
+
+std::string_view SymbolClassifier::lowered(std::string_view symbol, Lowered& out) const {
+    char* to = out.local;
+    if (symbol.size() > sizeof out.local) {
+        out.heap.resize(symbol.size());
+        to = out.heap.data();
+    }
+    for (std::size_t i = 0; i < symbol.size(); ++i) to[i] = m_lower[static_cast<unsigned char>(symbol[i])];
+    return {to, symbol.size()};
+}
+
+bool SymbolClassifier::isSingleCase(std::string_view symbol) const {
+    bool upper = false;
+    bool lower = false;
+    for (const char c : symbol) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!m_alpha[byte]) continue;
+        (m_upper[byte] ? upper : lower) = true;
+    }
+    return !(upper && lower);
+}
+
+void SymbolClassifier::classify_defined(std::string_view symbol, unsigned& flags) const {
+    flags = ApiDetector::FLAG_NN;
+    // Every name this looks for begins with "orb" in some case; most names hold no such bytes.
+    if (!mayHoldOrb(symbol)) return;
+    Lowered buffer;
+    const std::string_view lower = lowered(symbol, buffer);
     if (has_token(lower, "orbfilerequiredapiversion")) {
-        flags = FLAG_VF;
+        flags = ApiDetector::FLAG_VF;
     } else if (has_token(lower, "orbfunction")) {
-        flags = FLAG_EP;
-        if (isSingleCase(symbol, locale)) flags |= FLAG_FR;
+        flags = ApiDetector::FLAG_EP;
+        if (isSingleCase(symbol)) flags |= ApiDetector::FLAG_FR;
     } else if (hasAnyToken(symbol, kCppEntryPoints)) {
-        flags = FLAG_CP;
+        flags = ApiDetector::FLAG_CP;
     }
 }
 
-Version::APITAG ApiDetector::get_undef_api(const std::string& symbol, unsigned& flags) {
+Version::APITAG SymbolClassifier::classify_undefined(std::string_view symbol, unsigned& flags) const {
     flags = 0;
-    if (symbol.find("ry_array_api") != std::string::npos) flags = FLAG_DV;
-    const std::string lower = lowered(symbol, std::locale());
+    if (symbol.find("ry_array_api") != std::string_view::npos) flags = ApiDetector::FLAG_DV;
+    Lowered buffer;
+    const std::string_view lower = lowered(symbol, buffer);
     if (!is_api_symbol(lower)) {
-        flags = FLAG_NN;
+        flags = ApiDetector::FLAG_NN;
         return Version::NONE;
     }
     const Version::APITAG tag = suffixTag(lower);
-    if (tag < Version::R2018a && hasAnyToken(lower, kImaginaryAccessors)) flags |= FLAG_AI;
-    if (hasAnyToken(lower, kRealAccessors)) flags |= FLAG_AR;
-    if (hasAnyToken(lower, kUntypedAccessors)) flags |= FLAG_AU;
-    if (tag < Version::R2017b && has_token(lower, "rygetdimensions")) flags |= FLAG_GD;
+    if (tag < Version::R2018a && hasAnyToken(lower, kImaginaryAccessors)) flags |= ApiDetector::FLAG_AI;
+    if (hasAnyToken(lower, kRealAccessors)) flags |= ApiDetector::FLAG_AR;
+    if (hasAnyToken(lower, kUntypedAccessors)) flags |= ApiDetector::FLAG_AU;
+    if (tag < Version::R2017b && has_token(lower, "rygetdimensions")) flags |= ApiDetector::FLAG_GD;
     return tag;
+}
+
+// --- ApiDetector: one name at a time, with the locale as it is at the call ---------------------
+
+void ApiDetector::get_def_api(const std::string& symbol, unsigned& flags) {
+    SymbolClassifier().classify_defined(symbol, flags);
+}
+
+Version::APITAG ApiDetector::get_undef_api(const std::string& symbol, unsigned& flags) {
+    return SymbolClassifier().classify_undefined(symbol, flags);
 }
 
 }  // namespace orbfile

@@ -7,7 +7,10 @@
 // and keeps no state; the Inspector draws its conclusions from the counts.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "orbfile/version.hpp"
 #include "platform/export.hpp"
@@ -34,6 +37,34 @@ public:
     // Classifies a name the module imports; answers the generation its suffix names (NONE when it
     // names none). `flags` is overwritten. Never throws.
     static Version::APITAG get_undef_api(const std::string& symbol, unsigned& flags);
+};
+
+// The same classification for many names at once: the global locale's lower-casing and character
+// classes are taken once, when the classifier is made, and no name is copied to the heap (a
+// lower-cased copy of a name of up to 256 bytes stays on the stack). ApiDetector's functions are
+// a classifier made for one name.
+class ORB_API SymbolClassifier {
+public:
+    SymbolClassifier();
+    void classify_defined(std::string_view symbol, unsigned& flags) const;
+    Version::APITAG classify_undefined(std::string_view symbol, unsigned& flags) const;
+
+private:
+    static constexpr std::size_t kChars = 256;
+    struct Lowered {
+        char local[256];
+        std::string heap;
+    };
+    std::string_view lowered(std::string_view symbol, Lowered& out) const;
+    bool isSingleCase(std::string_view symbol) const;
+    // Whether the lower-cased name could hold "orb": false only when the locale lower-cases those
+    // three letters to themselves and no three bytes in a row lower-case to them.
+    bool mayHoldOrb(std::string_view symbol) const;
+
+    std::array<char, kChars> m_lower{};
+    std::array<bool, kChars> m_alpha{};
+    std::array<bool, kChars> m_upper{};
+    bool m_orbKeepsItsCase = false;
 };
 
 }  // namespace orbfile

@@ -1,12 +1,11 @@
 // The steps of an inspection: file checks, symbol reading, classification, the embedded version.
 #include "orbfile/inspector.hpp"
 
-#include <algorithm>
-
 #include "host/filesystem.hpp"
 #include "host/i18n.hpp"
 #include "orbfile/api_detector.hpp"
 #include "orbfile/inspector_impl.hpp"
+#include "orbfile/name_sort.hpp"
 #include "orbfile/retrieve_version.hpp"
 #include "startup/log_channels.hpp"
 
@@ -81,7 +80,7 @@ void Inspector::Impl::checkFile(const std::u16string& path) {
 }
 
 void Inspector::Impl::readSymbols() {
-    m_syms = std::make_unique<host::util::LibSyms>(m_orbfile, m_defs, m_undefs);
+    m_syms = std::make_unique<host::util::LibSyms>(m_orbfile);
     ORB_LOG(channel(), kDetail, m_syms->exists());
     ORB_LOG(channel(), kDetail, m_syms->is_valid());
     if (!m_syms->exists()) return addError(ENOFILE, {m_orbfile});
@@ -89,16 +88,19 @@ void Inspector::Impl::readSymbols() {
         ORB_LOG(channel(), kDetail, m_syms->error());
         return addError(ENOTORB, {m_orbfile});
     }
-    std::sort(m_defs.begin(), m_defs.end());
-    std::sort(m_undefs.begin(), m_undefs.end());
+    m_defs = m_syms->defined();
+    m_undefs = m_syms->undefined();
+    sortNames(m_defs);
+    sortNames(m_undefs);
     ORB_LOG(channel(), kDetail, m_defs.size());
     ORB_LOG(channel(), kDetail, m_undefs.size());
 }
 
 void Inspector::Impl::classifyDefinedSymbols() {
+    const SymbolClassifier classifier;
     for (std::size_t i = 0; i < m_defs.size(); ++i) {
         unsigned flags = 0;
-        ApiDetector::get_def_api(m_defs[i], flags);
+        classifier.classify_defined(m_defs[i], flags);
         ORB_LOG(channel(), kDetail, m_defs[i]);
         ORB_LOG(channel(), kDetail, flags);
         if (flags & ApiDetector::FLAG_EP) {
@@ -114,9 +116,10 @@ void Inspector::Impl::classifyDefinedSymbols() {
 }
 
 void Inspector::Impl::classifyUndefinedSymbols() {
+    const SymbolClassifier classifier;
     for (std::size_t i = 0; i < m_undefs.size(); ++i) {
         unsigned flags = 0;
-        const Version::APITAG apitag = ApiDetector::get_undef_api(m_undefs[i], flags);
+        const Version::APITAG apitag = classifier.classify_undefined(m_undefs[i], flags);
         ORB_LOG(channel(), kDetail, m_undefs[i]);
         ORB_LOG(channel(), kDetail, static_cast<int>(apitag));
         ORB_LOG(channel(), kDetail, flags);
@@ -228,7 +231,7 @@ const std::u16string& Inspector::get_log() {
     return m_impl->m_log;
 }
 
-const std::vector<std::string>& Inspector::get_defined_symbols() const { return m_impl->m_defs; }
-const std::vector<std::string>& Inspector::get_undefined_symbols() const { return m_impl->m_undefs; }
+const std::vector<std::string_view>& Inspector::get_defined_symbols() const { return m_impl->m_defs; }
+const std::vector<std::string_view>& Inspector::get_undefined_symbols() const { return m_impl->m_undefs; }
 
 }  // namespace orbfile

@@ -85,8 +85,9 @@ public:
 
     // The names the symbol reader found, sorted ascending (byte order); empty when the file was
     // not read.
-    const std::vector<std::string>& get_defined_symbols() const;
-    const std::vector<std::string>& get_undefined_symbols() const;
+    // The names view the inspected file, which the Inspector keeps mapped while it lives.
+    const std::vector<std::string_view>& get_defined_symbols() const;
+    const std::vector<std::string_view>& get_undefined_symbols() const;
 
 private:
     class Impl;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/exceptions.hpp"
@@ -50,7 +51,7 @@ public:
         bool ofDefs;
     };
     static const std::array<ListInfo, 12> kLists;
-    const std::string& symbolOf(const ListInfo& info, std::size_t index) const {
+    std::string_view symbolOf(const ListInfo& info, std::size_t index) const {
         return info.ofDefs ? m_defs[index] : m_undefs[index];
     }
 
@@ -65,8 +66,9 @@ public:
     bool m_has_embedded_version = false;
     bool m_threadpool_safe = false;
     Version m_ver_embedded;
-    std::vector<std::string> m_defs;
-    std::vector<std::string> m_undefs;
+    // Views into the file as m_syms keeps it mapped: no name is copied.
+    std::vector<std::string_view> m_defs;
+    std::vector<std::string_view> m_undefs;
     std::unique_ptr<host::util::LibSyms> m_syms;
     IndexList m_def_CPs, m_def_EPs, m_def_FRs;
     IndexList m_undef_DVs, m_undef_32s, m_undef_64s, m_undef_ICs, m_undef_UNs;
@@ -77,9 +79,9 @@ public:
 
 // UTF-16 of a name as the file stores it. Names are meant to be UTF-8; a damaged file's bytes
 // that are not show as U+FFFD rather than stopping the inspection.
-std::u16string symbolText(const std::string& name);
+std::u16string symbolText(std::string_view name);
 // The name shown in messages: one leading and one trailing '_' removed, then a generation suffix
 // (700, 730, 800, with the '_' before it).
-std::u16string displayName(const std::string& name);
+std::u16string displayName(std::string_view name);
 
 }  // namespace orbfile

@@ -29,7 +29,7 @@ std::u16string fileTime(const std::string& nativePath) {
 
 }  // namespace
 
-std::u16string symbolText(const std::string& name) {
+std::u16string symbolText(std::string_view name) {
     try {
         return host::i18n::to_ustring(name);
     } catch (const std::exception&) {
@@ -39,7 +39,7 @@ std::u16string symbolText(const std::string& name) {
     }
 }
 
-std::u16string displayName(const std::string& name) {
+std::u16string displayName(std::string_view name) {
     std::string_view shown = name;
     if (shown.starts_with('_')) shown.remove_prefix(1);
     if (shown.ends_with('_')) shown.remove_suffix(1);
@@ -47,7 +47,7 @@ std::u16string displayName(const std::string& name) {
     if (n >= 4 && (shown.ends_with("700") || shown.ends_with("730") || shown.ends_with("800"))) {
         shown.remove_suffix(n > 4 && shown[n - 4] == '_' ? 4 : 3);
     }
-    return symbolText(std::string(shown));
+    return symbolText(shown);
 }
 
 void Inspector::Impl::buildSummary() {

@@ -116,4 +116,18 @@ TEST(ApiDetector, NamesWithBytesOutsideAsciiAreClassifiedWithoutFailing) {
     EXPECT_EQ(flags, 0u);  // the embedded NUL ends the accessor token's occurrence without a boundary
 }
 
+TEST(ApiDetector, NamesLongerThanTheStackCopyAreClassifiedAlike) {
+    // Past 256 bytes the lower-cased copy moves to the heap; tokens at its far end still count.
+    const std::string padding(300, 'q');
+    unsigned flags = 0;
+    ApiDetector::get_def_api(std::string(300, 'Q') + "_ORBFUNCTION", flags);
+    EXPECT_EQ(flags, EP | FR);
+    ApiDetector::get_def_api("ns" + padding + "::orbFunction", flags);
+    EXPECT_EQ(flags, EP);
+    EXPECT_EQ(ApiDetector::get_undef_api("ry" + padding + "_ryGetPi_730", flags), Version::R2017b);
+    EXPECT_EQ(flags, AI);
+    EXPECT_EQ(ApiDetector::get_undef_api(padding + "_ryGetPi_730", flags), Version::NONE);
+    EXPECT_EQ(flags, NN);
+}
+
 }  // namespace

@@ -38,8 +38,8 @@ Read readFile(const std::string& path) {
 
 // The reader run on bytes in memory: the buffer is exactly the file, so AddressSanitizer sees
 // any read past its end. Answers the error message, empty when the bytes were read.
-std::string readBytesError(const Bytes& bytes, std::vector<std::string>* defs = nullptr) {
-    std::vector<std::string> d, u;
+std::string readBytesError(const Bytes& bytes, std::vector<std::string_view>* defs = nullptr) {
+    std::vector<std::string_view> d, u;
     try {
         vhost::libsyms::readSymbolNames(ByteView(bytes.data(), bytes.size()), d, u);
     } catch (const vhost::libsyms::FormatError& error) {
@@ -78,7 +78,7 @@ void expectDamageNamed(const Bytes& original, const std::vector<Damage>& cases) 
     for (const Damage& c : cases) {
         Bytes bytes = original;
         c.change(bytes);
-        std::vector<std::string> defs = {"stale"};
+        std::vector<std::string_view> defs = {"stale"};
         EXPECT_EQ(readBytesError(bytes, &defs), c.message) << c.what;
         if (c.message.empty()) {
             EXPECT_TRUE(defs.empty()) << c.what;
@@ -297,10 +297,10 @@ TEST(LibSyms, BothElfClassesAreRead) {
     const Bytes files[] = {buildElf<elf::ElfClass32>(elf::ELFCLASS32, symbols),
                            buildElf<elf::ElfClass64>(elf::ELFCLASS64, symbols)};
     for (const Bytes& bytes : files) {
-        std::vector<std::string> defs, undefs;
+        std::vector<std::string_view> defs, undefs;
         vhost::libsyms::readSymbolNames(ByteView(bytes.data(), bytes.size()), defs, undefs);
-        EXPECT_EQ(defs, (std::vector<std::string>{"orbFunction", "data"}));
-        EXPECT_EQ(undefs, std::vector<std::string>{"ryGetPr_700"});
+        EXPECT_EQ(defs, (std::vector<std::string_view>{"orbFunction", "data"}));
+        EXPECT_EQ(undefs, std::vector<std::string_view>{"ryGetPr_700"});
     }
 }
 
@@ -310,8 +310,9 @@ TEST(LibSyms, OverlappingNamesCannotMultiplyTheWork) {
     EXPECT_EQ(readBytesError(bytes), "the names of the dynamic symbol table add up to more than 8 times the file size " +
                                          hex(bytes.size()) + ": st_name offsets overlap");
     // Shared names within bound are all read.
-    std::vector<std::string> defs;
-    EXPECT_EQ(readBytesError(buildElf<elf::ElfClass64>(elf::ELFCLASS64, {{"shared", true}}, 3), &defs), "");
+    std::vector<std::string_view> defs;
+    const Bytes shared = buildElf<elf::ElfClass64>(elf::ELFCLASS64, {{"shared", true}}, 3);
+    EXPECT_EQ(readBytesError(shared, &defs), "");
     EXPECT_EQ(defs.size(), 3u);
 }
 
@@ -422,7 +423,7 @@ void survivesDamage(const Bytes& original, const char* label) {
             const std::size_t at = i % 2 == 0 ? where(random) % 1024 : where(random);
             bytes[at % bytes.size()] = static_cast<unsigned char>(byte(random));
         }
-        std::vector<std::string> defs;
+        std::vector<std::string_view> defs;
         const std::string error = readBytesError(bytes, &defs);
         if (!error.empty()) ++rejected;
     }

@@ -88,7 +88,7 @@ void appendText(std::string& out, const std::string& file, orbfile::Inspector& i
             for (const auto& name : *names) size += name.size() + 5;
         }
         out.reserve(size);
-        const auto list = [&](const char* title, const std::vector<std::string>& names) {
+        const auto list = [&](const char* title, const std::vector<std::string_view>& names) {
             out += std::string("  ") + title + " (" + std::to_string(names.size()) + "):\n";
             for (const auto& name : names) {
                 out += "    ";
@@ -120,8 +120,13 @@ nlohmann::json toJson(const std::string& file, orbfile::Inspector& inspector, co
     if (settings.summary) entry["summary"] = utf8(inspector.get_summary());
     if (settings.log) entry["log"] = utf8(inspector.get_log());
     if (settings.symbols) {
-        entry["defined"] = inspector.get_defined_symbols();
-        entry["undefined"] = inspector.get_undefined_symbols();
+        const auto array = [](const std::vector<std::string_view>& names) {
+            nlohmann::json list = nlohmann::json::array();
+            for (const std::string_view name : names) list.push_back(std::string(name));
+            return list;
+        };
+        entry["defined"] = array(inspector.get_defined_symbols());
+        entry["undefined"] = array(inspector.get_undefined_symbols());
     }
     return entry;
 }

@@ -4,6 +4,7 @@
 // and its string table is the section its sh_link names. Section names are not looked at, so a
 // file whose section-name table is damaged still yields its symbols.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vhost/libsyms/elf_format.hpp"
@@ -17,7 +18,7 @@ using namespace elf;
 std::string dec(std::uint64_t value) { return std::to_string(value); }
 
 template <class C>
-void readDynamicSymbols(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs) {
+void readDynamicSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs) {
     using Ehdr = typename C::Ehdr;
     using Shdr = typename C::Shdr;
     using Sym = typename C::Sym;
@@ -111,7 +112,7 @@ bool looksLikeElf(const ByteView& file) noexcept {
     return file.contains(0, sizeof ELFMAG) && std::memcmp(file.data(), ELFMAG, sizeof ELFMAG) == 0;
 }
 
-void readElfSymbols(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs) {
+void readElfSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs) {
     if (!file.contains(0, EI_DATA + 1)) {
         throw FormatError("the ELF identification of " + dec(EI_DATA + 1) + " bytes lies beyond the file size " +
                           hex(file.size()));

@@ -1,9 +1,12 @@
 // host::util::LibSyms: map the file read-only, hand its bytes to the reader of its format, and
-// turn every failure into the two flags and a message.
+// turn every failure into the two flags and a message. The names are views into the mapping;
+// the first constructor copies them out and lets the mapping go.
 #include "host/libsyms.hpp"
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <system_error>
 
 #include <boost/interprocess/file_mapping.hpp>
@@ -20,7 +23,7 @@ std::string hex(std::uint64_t value) {
     return text;
 }
 
-void readSymbolNames(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs) {
+void readSymbolNames(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs) {
     if (looksLikeElf(file)) return readElfSymbols(file, defs, undefs);
     if (looksLikePe(file)) return readPeSymbols(file, defs, undefs);
     std::string start;
@@ -36,9 +39,41 @@ void readSymbolNames(const ByteView& file, std::vector<std::string>& defs, std::
 
 namespace host::util {
 
+struct LibSyms::Mapping {
+    boost::interprocess::mapped_region region;
+};
+
 LibSyms::LibSyms(const std::u16string& path, std::vector<std::string>& defs, std::vector<std::string>& undefs) {
     defs.clear();
     undefs.clear();
+    read(path);
+    try {
+        defs.assign(m_defined.begin(), m_defined.end());
+        undefs.assign(m_undefined.begin(), m_undefined.end());
+    } catch (const std::bad_alloc& failure) {
+        defs.clear();
+        undefs.clear();
+        fail(failure.what());
+    }
+    // This form hands out copies only: the mapping is not kept.
+    m_defined = {};
+    m_undefined = {};
+    m_mapping.reset();
+}
+
+LibSyms::LibSyms(const std::u16string& path) { read(path); }
+
+LibSyms::~LibSyms() = default;
+
+void LibSyms::fail(std::string why) {
+    m_valid = false;
+    m_error = std::move(why);
+    m_defined.clear();
+    m_undefined.clear();
+    m_mapping.reset();
+}
+
+void LibSyms::read(const std::u16string& path) {
     std::string native;
     if (path.empty() || !vhost::i18n::tryToUtf8(path, native)) {
         m_error = path.empty() ? "the path is empty" : "the path is not valid UTF-16";
@@ -69,16 +104,15 @@ LibSyms::LibSyms(const std::u16string& path, std::vector<std::string>& defs, std
     try {
         namespace bip = boost::interprocess;
         const bip::file_mapping file(native.c_str(), bip::read_only);
-        const bip::mapped_region region(file, bip::read_only, 0, static_cast<std::size_t>(size));
-        const vhost::libsyms::ByteView bytes(static_cast<const unsigned char*>(region.get_address()), size);
-        vhost::libsyms::readSymbolNames(bytes, defs, undefs);
+        m_mapping = std::make_unique<Mapping>(
+            Mapping{bip::mapped_region(file, bip::read_only, 0, static_cast<std::size_t>(size))});
+        const vhost::libsyms::ByteView bytes(static_cast<const unsigned char*>(m_mapping->region.get_address()), size);
+        vhost::libsyms::readSymbolNames(bytes, m_defined, m_undefined);
         m_valid = true;
     } catch (const std::exception& failure) {
         // FormatError for a malformed file, interprocess_exception when it cannot be opened or
         // mapped, bad_alloc for tables too large to hold.
-        defs.clear();
-        undefs.clear();
-        m_error = failure.what();
+        fail(failure.what());
     }
 }
 

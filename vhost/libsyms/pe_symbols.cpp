@@ -87,7 +87,7 @@ public:
 
     // The NUL-terminated name at `rva`, charged to the table's budget.
     template <class What>
-    std::string nameAt(std::uint64_t rva, std::uint64_t skip, What&& what) {
+    std::string_view nameAt(std::uint64_t rva, std::uint64_t skip, What&& what) {
         const std::uint64_t offset = offsetOf(rva, what) + skip;
         std::size_t length = 0;
         const char* name = m_file.cString(offset, length);
@@ -96,7 +96,7 @@ public:
                               " has no terminating NUL before the end of the file (size " + hex(m_file.size()) + ")");
         }
         charge(length + 1);
-        return std::string(name, length);
+        return std::string_view(name, length);
     }
 
     // Work done on one file is bounded by its size, however its tables overlap.
@@ -123,7 +123,7 @@ private:
 };
 
 template <class V>
-void readExports(PeImage<V>& image, std::vector<std::string>& defs) {
+void readExports(PeImage<V>& image, std::vector<std::string_view>& defs) {
     const IMAGE_DATA_DIRECTORY dir = image.directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
     if (dir.VirtualAddress.value() == 0) return;
     const std::uint64_t offset = image.offsetOf(dir.VirtualAddress.value(), [] { return "the export directory"; });
@@ -145,7 +145,7 @@ void readExports(PeImage<V>& image, std::vector<std::string>& defs) {
 }
 
 template <class V>
-void readImports(PeImage<V>& image, std::vector<std::string>& undefs) {
+void readImports(PeImage<V>& image, std::vector<std::string_view>& undefs) {
     using Thunk = typename V::Thunk;
     const IMAGE_DATA_DIRECTORY dir = image.directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     if (dir.VirtualAddress.value() == 0) return;
@@ -180,7 +180,7 @@ void readImports(PeImage<V>& image, std::vector<std::string>& undefs) {
 
 template <class V>
 void readTables(const ByteView& file, std::uint64_t optionalHeaderOffset, const IMAGE_FILE_HEADER& fileHeader,
-                std::vector<std::string>& defs, std::vector<std::string>& undefs) {
+                std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs) {
     PeImage<V> image(file, optionalHeaderOffset, fileHeader);
     readExports(image, defs);
     readImports(image, undefs);
@@ -192,7 +192,7 @@ bool looksLikePe(const ByteView& file) noexcept {
     return file.contains(0, 2) && file.data()[0] == 'M' && file.data()[1] == 'Z';
 }
 
-void readPeSymbols(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs) {
+void readPeSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs) {
     const auto dos = file.read<IMAGE_DOS_HEADER>(0, [] { return "the DOS header of 64 bytes lies"; });
     const std::uint64_t lfanew = dos.e_lfanew.value();
     const auto nt = file.read<IMAGE_NT_HEADERS_COMMON>(lfanew, [&] {

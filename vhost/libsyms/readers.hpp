@@ -1,8 +1,10 @@
 // The symbol readers behind host::util::LibSyms, one per format, over the bytes of a mapped file.
-// Each throws FormatError for a malformed file and appends nothing it has not fully checked.
+// Each throws FormatError for a malformed file and appends nothing it has not fully checked. The
+// names appended are views into those bytes: valid while the bytes are.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vhost/libsyms/byte_view.hpp"
@@ -18,11 +20,11 @@ bool looksLikeElf(const ByteView& file) noexcept;
 bool looksLikePe(const ByteView& file) noexcept;
 
 // Appends the names of the dynamic symbol table: defined ones to `defs`, undefined to `undefs`.
-void readElfSymbols(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs);
+void readElfSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
 // Appends the export names to `defs` and the imported names to `undefs`.
-void readPeSymbols(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs);
+void readPeSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
 
 // Dispatches on the header bytes; a file of neither format throws FormatError.
-void readSymbolNames(const ByteView& file, std::vector<std::string>& defs, std::vector<std::string>& undefs);
+void readSymbolNames(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
 
 }  // namespace vhost::libsyms
