@@ -4,8 +4,9 @@
 // that an error raised by a service unwinds through the module's frames) into a private folder;
 // a small generated source adds the module's version function for the chosen interface
 // generation (compiled once per generation and kept), unless the module defines its own; then
-// the link runs through the metadata-aware linker steps of the runtime. Nothing but the module
-// is left behind.
+// the link runs through the metadata-aware linker steps of the runtime. A single source built for
+// the default generation is compiled by the link's own driver run instead. Nothing but the
+// module is left behind.
 
 #include <algorithm>
 #include <cstdint>
@@ -364,6 +365,11 @@ int build(const Settings& settings) {
     const std::size_t toCompile =
         std::count_if(settings.sources.begin(), settings.sources.end(),
                       [](const Source& s) { return s.language != Language::kLinkInput; });
+    // One source built for the default generation, whose metadata the first link already embeds:
+    // the link's own driver compiles the source too, one driver run fewer and no object file
+    // written and read back. (Another generation is linked twice, and would compile twice.)
+    const bool compileInLink = toCompile == 1 && settings.generation == orbfile::Version::R2018a;
+    std::vector<std::string> compileFlags;
     for (std::size_t i = 0; i < settings.sources.size(); ++i) {
         const Source& source = settings.sources[i];
         if (source.language == Language::kLinkInput) {
@@ -375,18 +381,25 @@ int build(const Settings& settings) {
         if (toCompile > 1) {
             std::cout << "[" << ++compiled << "/" << toCompile << "] Compiling " << source.path << std::endl;
         }
+        std::vector<std::string> flags = {"-fPIC"};
+        if (source.language != Language::kCxx) flags.emplace_back("-fexceptions");
+        // The SDK's Fortran includes are preprocessor includes.
+        if (source.language == Language::kFortran) flags.emplace_back("-cpp");
+        if (settings.optimise) flags.emplace_back("-O2");
+        flags.push_back("-I" + includeDir);
+        for (const auto& dir : settings.includes) flags.push_back("-I" + dir);
+        flags.push_back(macro);
+        for (const auto& define : settings.defines) flags.push_back("-D" + define);
+        if (compileInLink) {
+            compileFlags = std::move(flags);
+            objects.push_back(source.path);
+            continue;
+        }
         const std::string object =
             (scratch.path() / (std::to_string(i) + "_" + bfs::path(source.path).stem().string() + ".o")).string();
-        std::vector<std::string> command = {compilerOf(source.language), "-c", "-fPIC"};
-        if (source.language != Language::kCxx) command.emplace_back("-fexceptions");
-        // The SDK's Fortran includes are preprocessor includes.
-        if (source.language == Language::kFortran) command.emplace_back("-cpp");
+        std::vector<std::string> command = {compilerOf(source.language), "-c"};
         if (settings.debug) command.emplace_back("-g");
-        if (settings.optimise) command.emplace_back("-O2");
-        command.push_back("-I" + includeDir);
-        for (const auto& dir : settings.includes) command.push_back("-I" + dir);
-        command.push_back(macro);
-        for (const auto& define : settings.defines) command.push_back("-D" + define);
+        command.insert(command.end(), flags.begin(), flags.end());
         command.insert(command.end(), {source.path, "-o", object});
         if (!runTool(command)) return kExitFailure;
         objects.push_back(object);
@@ -399,6 +412,7 @@ int build(const Settings& settings) {
 
     std::vector<std::string> link = {cxx ? "g++" : fortran ? "gfortran" : "gcc", "-shared"};
     if (settings.debug) link.emplace_back("-g");
+    link.insert(link.end(), compileFlags.begin(), compileFlags.end());
     link.insert(link.end(), objects.begin(), objects.end());
     const int outputIndex = static_cast<int>(link.size());
     link.insert(link.end(), {"-o", output.string(), "-L" + libDir});
@@ -422,7 +436,8 @@ int build(const Settings& settings) {
         const bfs::path temporary =
             output.parent_path() / (output.stem().string() + "_kv_temp_" + output.extension().string());
         bfs::remove(temporary, ignored);
-        std::cerr << "orb build: linking " << output.string() << " failed (status " << result.get_status() << ")\n";
+        std::cerr << "orb build: " << (compileInLink ? "compiling and linking " : "linking ") << output.string()
+                  << " failed (status " << result.get_status() << ")\n";
         return kExitFailure;
     }
     std::cout << "Built " << output.string() << "\n";
