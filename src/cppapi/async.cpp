@@ -1,5 +1,6 @@
 #include "cppapi/async.hpp"
 
+#include <array>
 #include <exception>
 #include <new>
 #include <vector>
@@ -38,7 +39,7 @@ host::RunOptions asyncOptions(void* outputStream, void* errorStream, ModuleWrite
     host::RunOptions options;
     // Unlike a synchronous call, an output stream is always set (empty when none was given).
     options.setOutStream(out, host::getDefaultSinkTraits());
-    options.setErrStream(err ? err : std::make_shared<NullStreambuf>(), host::getDefaultSinkTraits());
+    options.setErrStream(err ? err : sharedNullStreambuf(), host::getDefaultSinkTraits());
     options.setDequeueMode(host::WhenToDequeue::WhenIdle);
     options.setQueueName(kQueueName);
     return options;
@@ -68,9 +69,12 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
     auto completion = [nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise](host::Future<host::Outputs> result) {
         try {
             const host::Outputs outputs = result.get();
-            std::vector<void*> handed(outputs.size());
+            // Up to 20 outputs are handed from the stack.
+            std::array<void*, 20> few;
+            std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);
+            void** handed = many.empty() ? few.data() : many.data();
             for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
-            setOutputsFcn(promise, nlhs, passThroughFlag, handed.data());
+            setOutputsFcn(promise, nlhs, passThroughFlag, handed);
         } catch (...) {
             deliverFailure([&](int code, void* data) { setExceptionFcn(promise, nlhs, passThroughFlag, code, data); });
         }

@@ -28,13 +28,12 @@ void orbApiFeval(void* engine, int nlhs, void** const plhs, int nrhs, void** con
     if (checkCallingThread(errorType)) return;
     host::HostEngine& host = engineOf(engine);
     host::Outputs arguments = wrapInputs(nrhs, prhs);
-    auto nullSink = std::make_shared<NullStreambuf>();
     std::shared_ptr<host::u16streambuf> out = wrapModuleStream(outputStream, writeFcn, deleterFcn);
     std::shared_ptr<host::u16streambuf> err = wrapModuleStream(errorStream, writeFcn, deleterFcn);
     try {
         host::RunOptions options;
         if (out) options.setOutStream(out, host::getDefaultSinkTraits());
-        options.setErrStream(err ? err : nullSink, host::getDefaultSinkTraits());
+        options.setErrStream(err ? err : sharedNullStreambuf(), host::getDefaultSinkTraits());
         const host::RequestID id = host::createRequestID();
         host::Outputs outputs = host.feval(functionName, arguments, nlhs, options, false, id).get();
         for (int i = 0; i < nlhs; ++i) plhs[i] = outputs.at(static_cast<std::size_t>(i)).newReference();

@@ -20,6 +20,12 @@ std::streamsize engineStreamBuffer::xsputn(const char16_t* text, std::streamsize
     return count;
 }
 
+const std::shared_ptr<host::u16streambuf>& sharedNullStreambuf() {
+    // Never destroyed: a request still running while the process exits may write to it.
+    static const auto* const buffer = new std::shared_ptr<host::u16streambuf>(std::make_shared<NullStreambuf>());
+    return *buffer;
+}
+
 std::shared_ptr<host::u16streambuf> wrapModuleStream(void* stream, ModuleWriteFcn write, ModuleDeleterFcn deleter) {
     if (!stream) return nullptr;
     return std::shared_ptr<host::u16streambuf>(new engineStreamBuffer(stream, write),

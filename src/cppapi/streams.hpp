@@ -40,6 +40,10 @@ protected:
     int_type overflow(int_type c) override { return c; }
 };
 
+// One NullStreambuf for every request that drops a stream: it has no buffer and no state, so
+// any number of threads may write to it at once.
+ORB_API const std::shared_ptr<host::u16streambuf>& sharedNullStreambuf();
+
 // The module stream in shared ownership: null when `stream` is null.
 ORB_API std::shared_ptr<host::u16streambuf> wrapModuleStream(void* stream, ModuleWriteFcn write,
                                                              ModuleDeleterFcn deleter);

@@ -90,8 +90,8 @@ void* reporting(int* errorType, void** exceptionOut, Body&& body, Unexpected&& u
 
 host::Outputs fevalSync(void* engine, const std::string& name, const host::Outputs& arguments, int nlhs) {
     host::RunOptions options;
-    options.setOutStream(std::make_shared<NullStreambuf>(), host::getDefaultSinkTraits());
-    options.setErrStream(std::make_shared<NullStreambuf>(), host::getDefaultSinkTraits());
+    options.setOutStream(sharedNullStreambuf(), host::getDefaultSinkTraits());
+    options.setErrStream(sharedNullStreambuf(), host::getDefaultSinkTraits());
     return engineOf(engine).feval(name, arguments, nlhs, options, false, host::createRequestID()).get();
 }
 

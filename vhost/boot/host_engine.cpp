@@ -4,6 +4,7 @@
 // arrays, the language calls the function with the request's output and error streams in place
 // of the command window, and the outputs come back as data arrays. A host error leaves as the
 // distributor's RuntimeException; anything else leaves unchanged.
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -30,6 +31,13 @@ struct HostArrays {
     ~HostArrays() {
         for (ryArray* array : arrays) host::destroyArray(array);
     }
+};
+
+// Where a request's printed text goes: the two streams of its options. A queued request keeps
+// these rather than a copy of the options, which would copy the queue name for nothing.
+struct Streams {
+    std::shared_ptr<host::u16streambuf> out, err;
+    explicit Streams(const host::RunOptions& options) : out(options.outStream()), err(options.errStream()) {}
 };
 
 // Printed text reaches a request's stream as UTF-16, in one write per piece of output.
@@ -126,15 +134,15 @@ private:
 // A request with its work and its completion. The task's outcome is settled once the completion
 // has returned (with what the completion threw, if it threw); the work and the completion are
 // let go of then, so the arguments and the module's callbacks are not kept alive by a task
-// handle the module still holds.
+// handle the module still holds. The outcome lives in the request itself: one allocation for
+// both.
 template <class Result, class Work, class Completion>
 class Request final : public QueuedRequest {
 public:
     Request(Engine& engine, Work work, Completion completion)
-        : QueuedRequest(engine), m_work(std::move(work)), m_completion(std::move(completion)),
-          m_task(std::make_shared<host::FutureState<void>>()) {}
+        : QueuedRequest(engine), m_work(std::move(work)), m_completion(std::move(completion)) {}
 
-    std::shared_ptr<const host::FutureState<void>> task() const { return m_task; }
+    const host::FutureState<void>& task() const { return m_task; }
 
     void run() override {
         if (!claim()) return;
@@ -163,15 +171,15 @@ private:
         Completion completion = std::move(m_completion);
         try {
             completion(std::move(outcome));
-            m_task->setValue();
+            m_task.setValue();
         } catch (...) {
-            m_task->setException(std::current_exception());
+            m_task.setException(std::current_exception());
         }
     }
 
     std::optional<Work> m_work;
     Completion m_completion;
-    std::shared_ptr<host::FutureState<void>> m_task;
+    host::FutureState<void> m_task;
 };
 
 class LanguageEngine final : public host::HostEngine, public std::enable_shared_from_this<LanguageEngine> {
@@ -185,7 +193,7 @@ public:
             throw std::logic_error("a synchronous request must come from the engine's signal thread");
         }
         try {
-            return host::Future<host::Outputs>::ready(runFeval(name, arguments, nlhs, options));
+            return host::Future<host::Outputs>::ready(runFeval(name, arguments, nlhs, Streams(options)));
         } catch (...) {
             return host::Future<host::Outputs>::failed(std::current_exception());
         }
@@ -194,14 +202,17 @@ public:
     host::Future<void> fevalWithCompletion(const std::string& name, const host::Outputs& arguments, int nlhs,
                                            host::FevalCompletion completion, const host::RunOptions& options,
                                            host::RequestID /*id*/) override {
-        return enqueue<host::Outputs>(
-            [this, name, arguments, nlhs, options] { return runFeval(name, arguments, nlhs, options); },
-            std::move(completion));
+        // Copies made here, not captured from the references: a captured reference to const would
+        // make a const member, copied again (not moved) each time the work moves.
+        return enqueue<host::Outputs>([this, name = std::string(name), arguments = host::Outputs(arguments), nlhs,
+                                       streams = Streams(options)] { return runFeval(name, arguments, nlhs, streams); },
+                                      std::move(completion));
     }
 
     host::Future<void> evalWithCompletion(const std::u16string& text, host::EvalCompletion completion,
                                           const host::RunOptions& options, host::RequestID /*id*/) override {
-        return enqueue<void>([this, text, options] { runEval(text, options); }, std::move(completion));
+        return enqueue<void>([this, text = std::u16string(text), streams = Streams(options)] { runEval(text, streams); },
+                             std::move(completion));
     }
 
     // Requests still queued when the engine goes are reported cancelled, while the modules whose
@@ -221,7 +232,7 @@ private:
     template <class Result, class Work, class Completion>
     host::Future<void> enqueue(Work work, Completion completion) {
         auto request = std::make_shared<Request<Result, Work, Completion>>(m_engine, std::move(work), std::move(completion));
-        host::Future<void> task(request->task(), request);
+        host::Future<void> task(std::shared_ptr<const host::FutureState<void>>(request, &request->task()), request);
         {
             std::lock_guard lock(m_queuedMutex);
             // Known weakly, for cancellation at shutdown; settled requests expire and are pruned
@@ -236,15 +247,14 @@ private:
         return task;
     }
 
-    host::Outputs runFeval(const std::string& name, const host::Outputs& arguments, int nlhs,
-                           const host::RunOptions& options) {
+    host::Outputs runFeval(const std::string& name, const host::Outputs& arguments, int nlhs, const Streams& streams) {
         EngineScope scope(m_engine);
         HostArrays inputs;
         inputs.arrays.reserve(arguments.size());
         for (const auto& argument : arguments) inputs.arrays.push_back(host::data::createRyArray(argument));
         HostArrays outputs;
         {
-            ThreadOutputRedirect redirect(streamSink(options.outStream()), streamSink(options.errStream()));
+            ThreadOutputRedirect redirect(streamSink(streams.out), streamSink(streams.err));
             outputs.arrays = reportingRuntimeErrors(name, [&] { return vhost::lang::call(name, nlhs, inputs.arrays); });
         }
         host::Outputs result;
@@ -255,9 +265,9 @@ private:
         return result;
     }
 
-    void runEval(const std::u16string& text, const host::RunOptions& options) {
+    void runEval(const std::u16string& text, const Streams& streams) {
         EngineScope scope(m_engine);
-        ThreadOutputRedirect redirect(streamSink(options.outStream()), streamSink(options.errStream()));
+        ThreadOutputRedirect redirect(streamSink(streams.out), streamSink(streams.err));
         reportingRuntimeErrors("eval", [&] {
             vhost::lang::evaluate(host::i18n::to_string(text));
             return 0;
