@@ -2,6 +2,7 @@
 
 #include <array>
 #include <locale>
+#include <optional>
 #include <string_view>
 
 namespace orbfile {
@@ -69,8 +70,7 @@ constexpr std::array<std::string_view, 2> kUntypedAccessors = {"rygetdata", "rys
 
 // --- SymbolClassifier -------------------------------------------------------------------------
 
-SymbolClassifier::SymbolClassifier() {
-    const std::locale locale;
+SymbolClassifier::SymbolClassifier(const std::locale& locale) {
     const auto& ctype = std::use_facet<std::ctype<char>>(locale);
     for (std::size_t c = 0; c < kChars; ++c) m_lower[c] = static_cast<char>(c);
     ctype.tolower(m_lower.data(), m_lower.data() + kChars);
@@ -147,12 +147,29 @@ Version::APITAG SymbolClassifier::classify_undefined(std::string_view symbol, un
 
 // --- ApiDetector: one name at a time, with the locale as it is at the call ---------------------
 
+namespace {
+
+// A classifier for the global locale as it is now, made again on this thread only when the
+// global locale has changed since.
+const SymbolClassifier& classifierForGlobalLocale() {
+    thread_local std::optional<std::locale> madeFor;
+    thread_local std::optional<SymbolClassifier> classifier;
+    const std::locale now;
+    if (!madeFor || !(*madeFor == now)) {
+        classifier.emplace(now);
+        madeFor = now;
+    }
+    return *classifier;
+}
+
+}  // namespace
+
 void ApiDetector::get_def_api(const std::string& symbol, unsigned& flags) {
-    SymbolClassifier().classify_defined(symbol, flags);
+    classifierForGlobalLocale().classify_defined(symbol, flags);
 }
 
 Version::APITAG ApiDetector::get_undef_api(const std::string& symbol, unsigned& flags) {
-    return SymbolClassifier().classify_undefined(symbol, flags);
+    return classifierForGlobalLocale().classify_undefined(symbol, flags);
 }
 
 }  // namespace orbfile

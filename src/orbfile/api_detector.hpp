@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <locale>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -39,13 +40,13 @@ public:
     static Version::APITAG get_undef_api(const std::string& symbol, unsigned& flags);
 };
 
-// The same classification for many names at once: the global locale's lower-casing and character
+// The same classification for many names at once: the locale's lower-casing and character
 // classes are taken once, when the classifier is made, and no name is copied to the heap (a
-// lower-cased copy of a name of up to 256 bytes stays on the stack). ApiDetector's functions are
-// a classifier made for one name.
+// lower-cased copy of a name of up to 256 bytes stays on the stack). ApiDetector's functions use
+// a classifier for the global locale, made again when that locale changes.
 class ORB_API SymbolClassifier {
 public:
-    SymbolClassifier();
+    explicit SymbolClassifier(const std::locale& locale = std::locale());
     void classify_defined(std::string_view symbol, unsigned& flags) const;
     Version::APITAG classify_undefined(std::string_view symbol, unsigned& flags) const;
 

@@ -2,6 +2,7 @@
 // generation and accessor kinds of imports, including where a name token may start and end.
 #include <gtest/gtest.h>
 
+#include <locale>
 #include <string>
 
 #include "orbfile/api_detector.hpp"
@@ -128,6 +129,32 @@ TEST(ApiDetector, NamesLongerThanTheStackCopyAreClassifiedAlike) {
     EXPECT_EQ(flags, AI);
     EXPECT_EQ(ApiDetector::get_undef_api(padding + "_ryGetPi_730", flags), Version::NONE);
     EXPECT_EQ(flags, NN);
+}
+
+// A ctype that lower-cases '#' to 'o' as well, to tell which locale a classification used.
+class HashAsO : public std::ctype<char> {
+protected:
+    char do_tolower(char c) const override { return c == '#' ? 'o' : std::ctype<char>::do_tolower(c); }
+    const char* do_tolower(char* begin, const char* end) const override {
+        for (char* c = begin; c != end; ++c) *c = do_tolower(*c);
+        return end;
+    }
+};
+
+TEST(ApiDetector, LowerCasingFollowsTheGlobalLocaleAsItChanges) {
+    const std::locale before = std::locale::global(std::locale::classic());
+    unsigned flags = 0;
+    ApiDetector::get_def_api("#rbFunction", flags);
+    EXPECT_EQ(flags, NN);
+    std::locale::global(std::locale(std::locale::classic(), new HashAsO));
+    ApiDetector::get_def_api("#rbFunction", flags);
+    EXPECT_EQ(flags, EP);
+    EXPECT_EQ(ApiDetector::get_undef_api("_#rb_rygetpr_800", flags), Version::R2018a);
+    EXPECT_EQ(flags, AR);
+    std::locale::global(std::locale::classic());
+    ApiDetector::get_def_api("#rbFunction", flags);
+    EXPECT_EQ(flags, NN);
+    std::locale::global(before);
 }
 
 }  // namespace
