@@ -48,9 +48,12 @@ public:
     // wrong, as in "section 3 has sh_offset 0x1000 + sh_size 0x40 beyond the file size 0x800".
     const std::string& error() const noexcept { return m_error; }
 
-    // The names read by the second constructor (empty after the first).
+    // The names read by the second constructor (empty after the first). The lists are the
+    // caller's to reorder or take (the views stay valid while this object lives).
     const std::vector<std::string_view>& defined() const noexcept { return m_defined; }
     const std::vector<std::string_view>& undefined() const noexcept { return m_undefined; }
+    std::vector<std::string_view>& defined() noexcept { return m_defined; }
+    std::vector<std::string_view>& undefined() noexcept { return m_undefined; }
 
 private:
     struct Mapping;

@@ -1,6 +1,9 @@
 #include "orbfile/api_detector.hpp"
 
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <locale>
 #include <optional>
 #include <string_view>
@@ -80,13 +83,38 @@ SymbolClassifier::SymbolClassifier(const std::locale& locale) {
         m_upper[c] = ctype.is(std::ctype_base::upper, ch);
     }
     m_orbKeepsItsCase = m_lower['o'] == 'o' && m_lower['r'] == 'r' && m_lower['b'] == 'b';
+    m_onlyAsciiOLowersToO = true;
+    for (std::size_t c = 0; c < kChars; ++c) {
+        if ((m_lower[c] == 'o') != (c == 'o' || c == 'O')) m_onlyAsciiOLowersToO = false;
+    }
 }
 
 bool SymbolClassifier::mayHoldOrb(std::string_view symbol) const {
     if (!m_orbKeepsItsCase) return true;
+    const std::size_t n = symbol.size();
     const auto lower = [&](std::size_t i) { return m_lower[static_cast<unsigned char>(symbol[i])]; };
-    for (std::size_t i = 0; i + 3 <= symbol.size(); ++i) {
-        if (lower(i) == 'o' && lower(i + 1) == 'r' && lower(i + 2) == 'b') return true;
+    const auto orbAt = [&](std::size_t i) {
+        return i + 3 <= n && lower(i) == 'o' && lower(i + 1) == 'r' && lower(i + 2) == 'b';
+    };
+    std::size_t i = 0;
+    if (m_onlyAsciiOLowersToO) {
+        // Eight bytes at a time: a word without 'o' or 'O' (the bytes that set 0x20 makes 0x6f)
+        // holds no beginning of "orb" and is stepped over whole.
+        constexpr std::uint64_t kLows = 0x7f7f7f7f7f7f7f7fULL;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, symbol.data() + i, sizeof word);
+            const std::uint64_t x = (word | 0x2020202020202020ULL) ^ 0x6f6f6f6f6f6f6f6fULL;
+            // The high bit of each byte of x that is zero, and of no other.
+            for (std::uint64_t zeros = ~(((x & kLows) + kLows) | x | kLows); zeros != 0; zeros &= zeros - 1) {
+                const auto bit = static_cast<std::size_t>(std::countr_zero(zeros));
+                const std::size_t byte = std::endian::native == std::endian::little ? bit / 8 : 7 - bit / 8;
+                if (orbAt(i + byte)) return true;
+            }
+        }
+    }
+    for (; i < n; ++i) {
+        if (orbAt(i)) return true;
     }
     return false;
 }

@@ -88,8 +88,8 @@ void Inspector::Impl::readSymbols() {
         ORB_LOG(channel(), kDetail, m_syms->error());
         return addError(ENOTORB, {m_orbfile});
     }
-    m_defs = m_syms->defined();
-    m_undefs = m_syms->undefined();
+    m_defs.swap(m_syms->defined());
+    m_undefs.swap(m_syms->undefined());
     sortNames(m_defs);
     sortNames(m_undefs);
     ORB_LOG(channel(), kDetail, m_defs.size());

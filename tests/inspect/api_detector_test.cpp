@@ -117,6 +117,25 @@ TEST(ApiDetector, NamesWithBytesOutsideAsciiAreClassifiedWithoutFailing) {
     EXPECT_EQ(flags, 0u);  // the embedded NUL ends the accessor token's occurrence without a boundary
 }
 
+TEST(ApiDetector, TokensAreFoundAtEveryOffsetOfALongName) {
+    // Long names are searched eight bytes at a time; a token may start anywhere in a word, or
+    // straddle two, and a near miss must not end the search early.
+    for (std::size_t offset = 0; offset < 20; ++offset) {
+        const std::string padding = std::string(offset, 'x') + "_ob_or_";
+        unsigned flags = 0;
+        ApiDetector::get_def_api(padding + "ORBFUNCTION", flags);
+        EXPECT_EQ(flags, EP) << offset << ": mixed case with the padding, so not Fortran";
+        ApiDetector::get_def_api(std::string(offset, 'X') + "_OB_OR_ORBFUNCTION", flags);
+        EXPECT_EQ(flags, EP | FR) << offset;
+        ApiDetector::get_def_api(padding + "orbFunction", flags);
+        EXPECT_EQ(flags, EP) << offset;
+        ApiDetector::get_def_api(padding + "orbFunctionAdapter", flags);
+        EXPECT_EQ(flags, CP) << offset;
+        ApiDetector::get_def_api(padding + "orFunction", flags);
+        EXPECT_EQ(flags, NN) << offset;
+    }
+}
+
 TEST(ApiDetector, NamesLongerThanTheStackCopyAreClassifiedAlike) {
     // Past 256 bytes the lower-cased copy moves to the heap; tokens at its far end still count.
     const std::string padding(300, 'q');
