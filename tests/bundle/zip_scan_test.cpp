@@ -87,6 +87,21 @@ TEST_F(ZipScan, FindsTheZipWhereverItLies) {
     }
 }
 
+TEST_F(ZipScan, AnEndRecordIsFoundWhereverTheReadsDivideTheFile) {
+    // The scan reads backward in pieces; an end record split between two of them must still be
+    // judged whole. Trailing bytes of every length around the usual piece sizes move the record
+    // across each place a piece could end.
+    for (const std::size_t boundary : {4096, 8192, 16384, 65536, 73728, 81920}) {
+        for (std::size_t tail = boundary - 26; tail <= boundary + 2; ++tail) {
+            const std::string bytes = module() + zip() + std::string(tail, 'x');
+            const auto window = locate(bytes);
+            ASSERT_TRUE(window) << tail << " bytes after the zip";
+            EXPECT_EQ(window->begin, module().size()) << tail;
+            EXPECT_EQ(window->end, module().size() + zip().size()) << tail;
+        }
+    }
+}
+
 TEST_F(ZipScan, SignaturesThatOccurByChanceAreNotTaken) {
     const std::string chance = std::string("PK\x05\x06", 4) + std::string(18, '\0');  // an "empty archive"
     const std::string garbage = std::string("PK\x05\x06", 4) + std::string(18, '\x7f');

@@ -33,6 +33,10 @@ constexpr U8 kEndSignature[4] = {'P', 'K', 5, 6};
 constexpr std::uint32_t kCentralSignature = 0x02014B50;
 constexpr std::uint32_t kLocalSignature = 0x04034B50;
 constexpr std::size_t kChunk = 64 * 1024;
+// The first chunk is smaller than the byte source's window: the end record usually closes the
+// range, and a read that small is served from the window of the file's end, which the section
+// lookup before the scan has mostly read already.
+constexpr std::size_t kFirstChunk = 8 * 1024;
 // A record is 22 bytes; keeping the first 21 bytes of the chunk read last lets a record that
 // starts near the end of the current chunk be judged without reading anything twice.
 constexpr std::size_t kCarry = sizeof(EndOfCentralDirectory) - 1;
@@ -113,8 +117,8 @@ std::optional<ZipWindow> scanForZip(ByteSource& source, ByteRange range) {
     const auto buffer = std::span<U8>(storage.get(), kChunk + kCarry);
     std::uint64_t chunkEnd = range.end();
     std::size_t carried = 0;
-    while (chunkEnd > range.offset && !validator.exhausted()) {
-        const std::uint64_t chunkStart = std::max(range.offset, chunkEnd - std::min<std::uint64_t>(chunkEnd, kChunk));
+    for (std::size_t chunk = kFirstChunk; chunkEnd > range.offset && !validator.exhausted(); chunk = kChunk) {
+        const std::uint64_t chunkStart = std::max(range.offset, chunkEnd - std::min<std::uint64_t>(chunkEnd, chunk));
         const std::size_t length = static_cast<std::size_t>(chunkEnd - chunkStart);
         std::memmove(buffer.data() + length, buffer.data(), carried);
         if (!source.read(chunkStart, length, buffer.data())) return std::nullopt;
