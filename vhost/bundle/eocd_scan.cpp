@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string.h>  // memrchr (a GNU extension), where the C library has it
 #include <vector>
 
 #include "vhost/bundle/zip_locator.hpp"
@@ -40,6 +41,18 @@ constexpr std::size_t kFirstChunk = 8 * 1024;
 // A record is 22 bytes; keeping the first 21 bytes of the chunk read last lets a record that
 // starts near the end of the current chunk be judged without reading anything twice.
 constexpr std::size_t kCarry = sizeof(EndOfCentralDirectory) - 1;
+
+// The last byte equal to `value` in the first `size` bytes of `data`, or null.
+const U8* lastByte(const U8* data, std::size_t size, U8 value) noexcept {
+#if defined(__GLIBC__)
+    return static_cast<const U8*>(memrchr(data, value, size));
+#else
+    for (std::size_t i = size; i-- > 0;) {
+        if (data[i] == value) return data + i;
+    }
+    return nullptr;
+#endif
+}
 
 class CandidateValidator {
 public:
@@ -123,7 +136,9 @@ std::optional<ZipWindow> scanForZip(ByteSource& source, ByteRange range) {
         std::memmove(buffer.data() + length, buffer.data(), carried);
         if (!source.read(chunkStart, length, buffer.data())) return std::nullopt;
         const std::size_t filled = length + carried;
-        for (std::size_t i = length; i-- > 0;) {
+        // Candidates from the last backward: only where the signature's first byte is.
+        for (std::size_t i = length; const U8* at = lastByte(buffer.data(), i, kEndSignature[0]);) {
+            i = static_cast<std::size_t>(at - buffer.data());
             if (filled - i < sizeof(EndOfCentralDirectory)) continue;
             if (!std::equal(kEndSignature, kEndSignature + 4, buffer.begin() + i)) continue;
             if (auto window = validator.validate(chunkStart + i, buffer.data() + i)) return window;
