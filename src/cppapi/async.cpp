@@ -70,7 +70,7 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
         try {
             const host::Outputs outputs = result.get();
             // Up to 20 outputs are handed from the stack.
-            std::array<void*, 20> few;
+            std::array<void*, 20> few{};
             std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);
             void** handed = many.empty() ? few.data() : many.data();
             for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
