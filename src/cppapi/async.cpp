@@ -68,7 +68,7 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
     const host::RequestID id = host::createRequestID();
     auto completion = [nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise](host::Future<host::Outputs> result) {
         try {
-            const host::Outputs outputs = result.get();
+            const host::Outputs& outputs = result.value();
             // Up to 20 outputs are handed from the stack.
             std::array<void*, 20> few{};
             std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);

@@ -67,6 +67,9 @@ public:
 // createArrayFromRyArray keeps `array` owned by the caller; createRyArray returns a new array
 // that the caller owns and destroys (or hands to the host); releaseRyArray destroys one.
 Array createArrayFromRyArray(const ryArray* array);
+// Like createArrayFromRyArray, but takes `array` over (an untracked array of the caller's, gone
+// after the call however it ends): a non-container array is held as it is instead of copied.
+Array adoptRyArray(ryArray* array);
 ryArray* createRyArray(const Array& array);
 void releaseRyArray(ryArray* array);
 

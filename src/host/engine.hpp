@@ -140,6 +140,14 @@ public:
         if (m_error) std::rethrow_exception(m_error);
         if constexpr (!std::is_void_v<T>) return *m_value;
     }
+    // Waits; the value itself (no copy), or the exception rethrown.
+    template <class U = T>
+        requires(!std::is_void_v<U>)
+    const U& value() const {
+        wait();
+        if (m_error) std::rethrow_exception(m_error);
+        return *m_value;
+    }
 
 private:
     struct Empty {};
@@ -186,6 +194,14 @@ public:
     T get() const {
         wait();
         return m_state->get();
+    }
+    // Blocks until ready; the value itself, valid while a copy of this future lives, or the
+    // exception rethrown.
+    template <class U = T>
+        requires(!std::is_void_v<U>)
+    const U& value() const {
+        wait();
+        return m_state->value();
     }
     void wait() const {
         if (!m_state) throw std::future_error(std::future_errc::no_state);

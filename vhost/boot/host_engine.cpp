@@ -4,11 +4,15 @@
 // arrays, the language calls the function with the request's output and error streams in place
 // of the command window, and the outputs come back as data arrays. A host error leaves as the
 // distributor's RuntimeException; anything else leaves unchanged.
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
+
+#include <boost/container/small_vector.hpp>
 
 #include "host/dataarray.hpp"
 #include "host/engine.hpp"
@@ -16,20 +20,22 @@
 #include "host/ry.hpp"
 #include "vhost/boot/boot.hpp"
 #include "vhost/engine/host_engine.hpp"
+#include "vhost/lang/functions.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/ut/output.hpp"
 
 namespace vhost::boot {
 namespace {
 
-// Host arrays made for one request, destroyed when it ends however it ends.
+// Host arrays made for one request, destroyed when it ends however it ends. They are ours, and
+// held as the language's argument list so that they are handed to the call as they are.
 struct HostArrays {
-    std::vector<ryArray*> arrays;
+    vhost::lang::Arguments arrays;
     HostArrays() = default;
     HostArrays(const HostArrays&) = delete;
     HostArrays& operator=(const HostArrays&) = delete;
     ~HostArrays() {
-        for (ryArray* array : arrays) host::destroyArray(array);
+        for (const ryArray* array : arrays) host::destroyArray(const_cast<ryArray*>(array));
     }
 };
 
@@ -40,14 +46,18 @@ struct Streams {
     explicit Streams(const host::RunOptions& options) : out(options.outStream()), err(options.errStream()) {}
 };
 
-// Printed text reaches a request's stream as UTF-16, in one write per piece of output.
-OutputSink streamSink(const std::shared_ptr<host::u16streambuf>& buffer) {
+// Printed text reaches a request's stream as UTF-16, in one write per piece of output. The sink
+// lives only while the request runs, and the request's Streams hold the buffer meanwhile.
+OutputSink streamSink(host::u16streambuf* buffer) {
     if (!buffer) return {};
     return [buffer](std::string_view text) {
         const std::u16string wide = host::i18n::to_ustring(text);
         buffer->sputn(wide.data(), static_cast<std::streamsize>(wide.size()));
     };
 }
+
+// A feval's arguments as its queued request keeps them.
+using InlineArguments = boost::container::small_vector<host::data::Array, 4>;
 
 // Host errors as the distributor reports them.
 template <class Body>
@@ -65,14 +75,13 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
 
 // One queued request and the reference through which it is cancelled. A request is settled
 // exactly once: by the signal thread that runs it, or by the thread that cancels it first.
-class QueuedRequest : public host::TaskReference {
+class QueuedRequest : public host::TaskReference, public PostedWork {
 public:
     enum class State { Queued, Running, Done, Cancelled };
 
     explicit QueuedRequest(Engine& engine) : m_engine(engine) {}
 
-    // Signal thread: runs the request unless it was cancelled first.
-    virtual void run() = 0;
+    // Signal thread (posted work): runs the request unless it was cancelled first.
 
     // Signal thread: claims the request for running; false when it was cancelled first.
     bool claim() {
@@ -204,8 +213,13 @@ public:
                                            host::RequestID /*id*/) override {
         // Copies made here, not captured from the references: a captured reference to const would
         // make a const member, copied again (not moved) each time the work moves.
-        return enqueue<host::Outputs>([this, name = std::string(name), arguments = host::Outputs(arguments), nlhs,
-                                       streams = Streams(options)] { return runFeval(name, arguments, nlhs, streams); },
+        // The arguments are kept inline (up to a few), not in a vector of their own: the request
+        // is made on the module's thread and freed on the signal thread, and each allocation
+        // that crosses threads that way costs both threads the allocator's shared lock.
+        return enqueue<host::Outputs>([this, name = std::string(name), arguments = InlineArguments(arguments.begin(), arguments.end()),
+                                       nlhs, streams = Streams(options)] {
+                                           return runFeval(name, {arguments.data(), arguments.size()}, nlhs, streams);
+                                       },
                                       std::move(completion));
     }
 
@@ -243,31 +257,32 @@ private:
             }
             m_queued.push_back(request);
         }
-        m_engine.post([request = std::shared_ptr<QueuedRequest>(std::move(request))] { request->run(); });
+        m_engine.post(std::shared_ptr<PostedWork>(std::move(request)));
         return task;
     }
 
-    host::Outputs runFeval(const std::string& name, const host::Outputs& arguments, int nlhs, const Streams& streams) {
+    host::Outputs runFeval(const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
+                           const Streams& streams) {
         EngineScope scope(m_engine);
         HostArrays inputs;
         inputs.arrays.reserve(arguments.size());
         for (const auto& argument : arguments) inputs.arrays.push_back(host::data::createRyArray(argument));
-        HostArrays outputs;
+        std::vector<vhost::lang::Value> outputs;
         {
-            ThreadOutputRedirect redirect(streamSink(streams.out), streamSink(streams.err));
-            outputs.arrays = reportingRuntimeErrors(name, [&] { return vhost::lang::call(name, nlhs, inputs.arrays); });
+            ThreadOutputRedirect redirect(streamSink(streams.out.get()), streamSink(streams.err.get()));
+            outputs = reportingRuntimeErrors(name, [&] { return vhost::lang::callFunction(name, nlhs, inputs.arrays); });
         }
         host::Outputs result;
-        const std::size_t wanted = nlhs < 0 ? 0 : static_cast<std::size_t>(nlhs);
-        for (std::size_t i = 0; i < wanted && i < outputs.arrays.size(); ++i) {
-            result.push_back(host::data::createArrayFromRyArray(outputs.arrays[i]));
-        }
+        const std::size_t wanted = std::min(outputs.size(), nlhs < 0 ? std::size_t{0} : static_cast<std::size_t>(nlhs));
+        result.reserve(wanted);
+        // The outputs are the call's own: taken over rather than copied.
+        for (std::size_t i = 0; i < wanted; ++i) result.push_back(host::data::adoptRyArray(outputs[i].release()));
         return result;
     }
 
     void runEval(const std::u16string& text, const Streams& streams) {
         EngineScope scope(m_engine);
-        ThreadOutputRedirect redirect(streamSink(streams.out), streamSink(streams.err));
+        ThreadOutputRedirect redirect(streamSink(streams.out.get()), streamSink(streams.err.get()));
         reportingRuntimeErrors("eval", [&] {
             vhost::lang::evaluate(host::i18n::to_string(text));
             return 0;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "host/ry.hpp"
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/ry/array.hpp"
 #include "vhost/ry/lifetime.hpp"
@@ -157,10 +158,34 @@ void ArrayFactory::setCell(Array& cellArray, std::size_t index, Array value) {
     release(std::exchange(c.elements[index], value.newReference()));
 }
 
-Array createArrayFromRyArray(const ryArray* array) {
-    if (!array) throw std::invalid_argument("no host array to convert");
+namespace {
+
+// The data-array type of a host array that is not a container.
+ArrayType leafType(const ryArray* array) {
     const ryClassID cls = array->classId();
     switch (cls) {
+    case ryLOGICAL_CLASS: return ArrayType::LOGICAL;
+    case ryCHAR_CLASS: return ArrayType::CHAR;
+    case ryFUNCTION_CLASS: return ArrayType::FUNCTION;
+    case ryOBJECT_CLASS: return array->object()->handle ? ArrayType::HANDLE_OBJECT : ArrayType::VALUE_OBJECT;
+    default: break;
+    }
+    if (cls < ryDOUBLE_CLASS || cls > ryUINT64_CLASS) throw std::invalid_argument("host array class has no data-array type");
+    if (!array->isComplex()) return static_cast<ArrayType>(cls);  // the numeric codes coincide
+    if (cls != ryDOUBLE_CLASS && cls != rySINGLE_CLASS)
+        throw std::invalid_argument("complex integer arrays have no data-array type");
+    return cls == ryDOUBLE_CLASS ? ArrayType::COMPLEX_DOUBLE : ArrayType::COMPLEX_SINGLE;
+}
+
+bool isContainer(const ryArray* array) {
+    return array->classId() == ryCELL_CLASS || array->classId() == rySTRUCT_CLASS;
+}
+
+}  // namespace
+
+Array createArrayFromRyArray(const ryArray* array) {
+    if (!array) throw std::invalid_argument("no host array to convert");
+    switch (array->classId()) {
     case ryCELL_CLASS: {
         Array a = ArrayFactory().createCellArray(array->dims());
         const auto& elements = array->cell()->elements;
@@ -175,25 +200,24 @@ Array createArrayFromRyArray(const ryArray* array) {
             if (s.values[i]) a.impl()->elements[i] = createArrayFromRyArray(s.values[i]).newReference();
         return a;
     }
-    case ryLOGICAL_CLASS:
-    case ryCHAR_CLASS:
-        return holding(cls == ryLOGICAL_CLASS ? ArrayType::LOGICAL : ArrayType::CHAR, ry::sharedCopy(array));
-    case ryFUNCTION_CLASS:
-        return holding(ArrayType::FUNCTION, ry::sharedCopy(array));
-    case ryOBJECT_CLASS:
-        return holding(array->object()->handle ? ArrayType::HANDLE_OBJECT : ArrayType::VALUE_OBJECT,
-                       ry::sharedCopy(array));
-    default:
-        break;
+    default: {
+        const ArrayType type = leafType(array);
+        return holding(type, ry::sharedCopy(array));
     }
-    if (cls < ryDOUBLE_CLASS || cls > ryUINT64_CLASS) throw std::invalid_argument("host array class has no data-array type");
-    ArrayType type = static_cast<ArrayType>(cls);  // the numeric codes coincide
-    if (array->isComplex()) {
-        if (cls != ryDOUBLE_CLASS && cls != rySINGLE_CLASS)
-            throw std::invalid_argument("complex integer arrays have no data-array type");
-        type = cls == ryDOUBLE_CLASS ? ArrayType::COMPLEX_DOUBLE : ArrayType::COMPLEX_SINGLE;
     }
-    return holding(type, ry::sharedCopy(array));
+}
+
+Array adoptRyArray(ryArray* array) {
+    host::ryUnique owned(array);
+    if (!array) throw std::invalid_argument("no host array to convert");
+    // Held as it is only when nothing else has a say in it: a copy would start the same way.
+    const bool plain = !isContainer(array) && !array->m_context && !array->m_parent &&
+                       array->scope() == ryTEMPORARY_SCOPE && !array->reusable();
+    if (!plain) return createArrayFromRyArray(array);
+    const ArrayType type = leafType(array);
+    auto* impl = new ArrayImpl(type, array->dims());
+    impl->host = owned.release();
+    return Array::adopt(impl);
 }
 
 namespace {

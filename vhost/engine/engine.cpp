@@ -58,7 +58,16 @@ Engine::~Engine() {
 void Engine::post(std::function<void()> task) {
     {
         std::lock_guard lock(m_postedMutex);
-        m_posted.push_back(std::move(task));
+        m_posted.push_back(Posted{std::move(task), nullptr});
+        ++m_wakeups;
+    }
+    m_postedChanged.notify_all();
+}
+
+void Engine::post(std::shared_ptr<PostedWork> work) {
+    {
+        std::lock_guard lock(m_postedMutex);
+        m_posted.push_back(Posted{nullptr, std::move(work)});
         ++m_wakeups;
     }
     m_postedChanged.notify_all();
@@ -67,15 +76,15 @@ void Engine::post(std::function<void()> task) {
 bool Engine::runPosted() {
     bool ran = false;
     for (;;) {
-        std::function<void()> task;
-        {
+        if (m_taken.empty()) {
             std::lock_guard lock(m_postedMutex);
             if (m_posted.empty()) return ran;
-            task = std::move(m_posted.front());
-            m_posted.pop_front();
+            m_taken.swap(m_posted);
         }
+        Posted next = std::move(m_taken.front());
+        m_taken.pop_front();
         EngineScope scope(*this);
-        task();
+        next.run();
         ran = true;
     }
 }

@@ -23,6 +23,14 @@ class HostEngine;
 
 namespace vhost {
 
+// Work posted as an object of its own (see Engine::post): the engine holds a reference to it
+// until it has run, without wrapping it in a function object.
+class PostedWork {
+public:
+    virtual ~PostedWork() = default;
+    virtual void run() = 0;
+};
+
 class Engine {
 public:
     // Creates an engine whose signal thread is the calling thread.
@@ -46,8 +54,12 @@ public:
     // posted work (runPosted), which the host does when it is idle and whenever the signal thread
     // waits for a future (host::pumpWhileWaiting). Tasks run in the order they were posted.
     void post(std::function<void()> task);
+    void post(std::shared_ptr<PostedWork> work);
     // Signal thread: runs the work posted so far (and what that work posts); false when there
-    // was none.
+    // was none. Work is taken from the queue a batch at a time, so posting threads and the signal
+    // thread meet on the queue's lock once per batch rather than once per task; a nested call (a
+    // task that waits and pumps) goes on with the batch in hand, so the order stays the order
+    // of posting.
     bool runPosted();
     // Signal thread: runs posted work as it arrives until `done` answers true. `done` is asked
     // after each piece of work and whenever notifyWaiters is called.
@@ -67,9 +79,23 @@ private:
     std::thread::id m_signalThread;
     std::mutex m_hostEngineMutex;
     std::shared_ptr<host::HostEngine> m_hostEngine;
+    // One piece of posted work: a function, or a work object.
+    struct Posted {
+        std::function<void()> task;
+        std::shared_ptr<PostedWork> work;
+        void run() {
+            if (work) {
+                work->run();
+            } else {
+                task();
+            }
+        }
+    };
     std::mutex m_postedMutex;
     std::condition_variable m_postedChanged;
-    std::deque<std::function<void()>> m_posted;
+    std::deque<Posted> m_posted;
+    // The batch taken from m_posted and not yet run; the signal thread's alone.
+    std::deque<Posted> m_taken;
     std::uint64_t m_wakeups = 0;
     std::function<void()> m_shutdownHook;
     // Declared last so that records are destroyed while the rest of the engine is still whole.

@@ -53,7 +53,7 @@ void setElement(ryArray* array, std::size_t index, std::complex<double> value) {
 
 }  // namespace
 
-Value makeMatrix(std::size_t rowCount, std::size_t columnCount, const std::vector<std::complex<double>>& columnMajor,
+Value makeMatrix(std::size_t rowCount, std::size_t columnCount, std::span<const std::complex<double>> columnMajor,
                  bool complex, ryClassID classId) {
     Value result(ry::newDataArray({rowCount, columnCount}, classId, complex && isNumericClass(classId),
                                   ry::Layout::Interleaved, true));
@@ -61,9 +61,18 @@ Value makeMatrix(std::size_t rowCount, std::size_t columnCount, const std::vecto
     return result;
 }
 
-Value makeDouble(double value) { return makeMatrix(1, 1, {value}, false); }
-Value makeComplex(std::complex<double> value) { return makeMatrix(1, 1, {value}, true); }
-Value makeLogical(bool value) { return makeMatrix(1, 1, {value ? 1.0 : 0.0}, false, ryLOGICAL_CLASS); }
+Value makeDouble(double value) {
+    const std::complex<double> element[] = {value};
+    return makeMatrix(1, 1, element, false);
+}
+Value makeComplex(std::complex<double> value) {
+    const std::complex<double> element[] = {value};
+    return makeMatrix(1, 1, element, true);
+}
+Value makeLogical(bool value) {
+    const std::complex<double> element[] = {value ? 1.0 : 0.0};
+    return makeMatrix(1, 1, element, false, ryLOGICAL_CLASS);
+}
 Value makeEmpty() { return makeMatrix(0, 0, {}, false); }
 Value makeText(const std::string& utf8) { return Value(ry::newCharRow(host::i18n::to_ustring(utf8))); }
 Value copyOf(const ryArray* array) { return Value(ry::sharedCopy(array)); }

@@ -4,6 +4,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ using Value = host::ryUnique;
 
 Value makeDouble(double value);
 Value makeComplex(std::complex<double> value);
-Value makeMatrix(std::size_t rows, std::size_t columns, const std::vector<std::complex<double>>& columnMajor,
+Value makeMatrix(std::size_t rows, std::size_t columns, std::span<const std::complex<double>> columnMajor,
                  bool complex, ryClassID classId = ryDOUBLE_CLASS);
 Value makeText(const std::string& utf8);
 Value makeLogical(bool value);
