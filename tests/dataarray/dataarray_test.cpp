@@ -128,8 +128,38 @@ TEST_F(DataArrays, HostArraysRoundTripExactly) {
             EXPECT_EQ(original->sharedNumeric(), back->sharedNumeric()) << "data copied, not shared";
         }
         host::data::releaseRyArray(back);
+
+        // Taken over instead of copied: a leaf array is held as it is, a container converted and
+        // let go of.
+        ryArray* taken = c.make();
+        const bool container = taken->cell() || taken->structure();
+        Array adopted = host::data::adoptRyArray(taken);
+        EXPECT_EQ(adopted.getType(), c.type);
+        EXPECT_EQ(adopted.impl()->host == taken, !container);
+        back = host::data::createRyArray(adopted);
+        expectSame(container ? original : taken, back);  // a handle object is another object
+        host::data::releaseRyArray(back);
         ry::destroy(original);
     }
+    live.expectUnchanged();
+}
+
+TEST_F(DataArrays, AnArrayTakenOverIsCopiedWhenItIsNotPlainAndGoneWhateverHappens) {
+    const Live live;
+    {
+        // Marked reusable by the host: the data array gets a plain copy of it.
+        ryArray* reusable = numeric(ryDOUBLE_CLASS, {1, 2}, false);
+        reusable->setReusable(true);
+        const ryArray* expected = numeric(ryDOUBLE_CLASS, {1, 2}, false);
+        Array a = host::data::adoptRyArray(reusable);
+        EXPECT_NE(a.impl()->host, reusable);
+        EXPECT_FALSE(a.impl()->host->reusable());
+        expectSame(a.impl()->host, expected);
+        ry::destroy(const_cast<ryArray*>(expected));
+    }
+    // A class without a data-array type is refused, and the array is destroyed all the same.
+    EXPECT_THROW(host::data::adoptRyArray(numeric(ryINT16_CLASS, {1, 1}, true)), std::invalid_argument);
+    EXPECT_THROW(host::data::adoptRyArray(nullptr), std::invalid_argument);
     live.expectUnchanged();
 }
 

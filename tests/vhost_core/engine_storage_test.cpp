@@ -1,8 +1,9 @@
-// Engines, their binding to threads and the per-engine storage.
+// Engines, their binding to threads, their posted work and the per-engine storage.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +200,61 @@ TEST(EngineBinding, TheSignalThreadIsTheCreatorOfTheEngine) {
     EXPECT_FALSE(onOtherThread);
     vhost::EngineScope scope(mine);
     EXPECT_TRUE(host::utIsSignalThread());
+}
+
+// Posted work of both kinds, recording its name when it runs.
+class NamedWork : public vhost::PostedWork {
+public:
+    NamedWork(std::vector<std::string>& log, std::string name) : m_log(log), m_name(std::move(name)) {}
+    void run() override { m_log.push_back(m_name); }
+
+private:
+    std::vector<std::string>& m_log;
+    std::string m_name;
+};
+
+TEST(EnginePosting, WorkRunsInPostingOrderEvenWhenATaskPumpsOrThrows) {
+    vhost::Engine engine;
+    std::vector<std::string> log;
+    auto note = [&](std::string name) { return [&log, name] { log.push_back(name); }; };
+    EXPECT_FALSE(engine.runPosted());
+
+    // A task that waits and pumps runs the rest of the batch in hand, in order, before anything
+    // posted meanwhile.
+    engine.post([&] {
+        log.push_back("pumping");
+        engine.post(note("posted while pumping"));
+        engine.runPosted();
+        log.push_back("pumped");
+    });
+    engine.post(std::make_shared<NamedWork>(log, "object"));
+    std::thread([&] { engine.post(note("from another thread")); }).join();
+    EXPECT_TRUE(engine.runPosted());
+    EXPECT_EQ(log, (std::vector<std::string>{"pumping", "object", "from another thread", "posted while pumping", "pumped"}));
+
+    // A task that throws leaves the rest queued for the next run.
+    log.clear();
+    engine.post([] { throw std::runtime_error("task failed"); });
+    engine.post(note("after the failure"));
+    engine.post(std::make_shared<NamedWork>(log, "object after the failure"));
+    EXPECT_THROW(engine.runPosted(), std::runtime_error);
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(engine.runPosted());
+    EXPECT_EQ(log, (std::vector<std::string>{"after the failure", "object after the failure"}));
+    EXPECT_FALSE(engine.runPosted());
+}
+
+TEST(EnginePosting, WorkNeverRunIsLetGoOfWithTheEngine) {
+    std::vector<std::string> log;
+    auto work = std::make_shared<NamedWork>(log, "never");
+    std::weak_ptr<NamedWork> watch = work;
+    {
+        vhost::Engine engine;
+        engine.post(std::move(work));
+        EXPECT_FALSE(watch.expired());
+    }
+    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(log.empty());
 }
 
 }  // namespace
