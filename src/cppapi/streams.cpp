@@ -21,8 +21,11 @@ std::streamsize engineStreamBuffer::xsputn(const char16_t* text, std::streamsize
 }
 
 const std::shared_ptr<host::u16streambuf>& sharedNullStreambuf() {
-    // Never destroyed: a request still running while the process exits may write to it.
-    static const auto* const buffer = new std::shared_ptr<host::u16streambuf>(std::make_shared<NullStreambuf>());
+    // Never destroyed: a request still running while the process exits may write to it. Handed
+    // out without an owner, so that copies made on one thread and dropped on another (a request
+    // each) share no reference count.
+    static NullStreambuf* const instance = new NullStreambuf;
+    static const auto* const buffer = new std::shared_ptr<host::u16streambuf>(std::shared_ptr<void>(), instance);
     return *buffer;
 }
 

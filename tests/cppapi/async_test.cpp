@@ -9,7 +9,9 @@
 #include "cppapi/async.hpp"
 #include "cppapi/cppapi_support.hpp"
 #include "cppapi/error_conversion.hpp"
+#include "cppapi/engine_handle.hpp"
 #include "cppapi/variables.hpp"
+#include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
 
 namespace {
@@ -128,6 +130,35 @@ TEST_F(AsyncTest, ACancelledRequestGetsCodeSevenAndNoOtherCallback) {
     EXPECT_FALSE(orbApiCancelFevalWithCompletion(&empty, true));
     orbApiToWaitForPendingfevalEvalToComplete(nullptr);
     orbApiToWaitForPendingfevalEvalToComplete(&empty);
+}
+
+TEST_F(AsyncTest, RequestsStillQueuedWhenTheirEngineGoesAreReportedCancelledOnce) {
+    host::data::ArrayFactory factory;
+    Outcome outcomes[3];
+    void* handles[3] = {};
+    {
+        vhost::Engine engine("short-lived");
+        vhost::EngineScope scope(engine);
+        orb::cppapi::OrbFunctionImpl* engineHandle = orb::cppapi::makeEngineHandle(u"short-lived");
+        Array input = factory.createCellArray({1, 1});
+        void* prhs[1] = {input.impl()};
+        for (int i = 0; i < 3; ++i) {
+            handles[i] = reinterpret_cast<void*>(orbApiFevalAsync(engineHandle, 1, 1, prhs, "size", false,
+                                                                  &Outcome::setOutputs, &Outcome::setException,
+                                                                  &outcomes[i], nullptr, nullptr, nullptr, nullptr));
+        }
+        EXPECT_TRUE(orbApiCancelFevalWithCompletion(handles[1], false));  // cancelled before the engine went
+        orbDestroyFunctionImpl(engineHandle);
+    }
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(outcomes[i].successes, 0);
+        EXPECT_EQ(outcomes[i].failures, 1);
+        EXPECT_EQ(outcomes[i].code, 7);
+        orbApiToWaitForPendingfevalEvalToComplete(handles[i]);  // settled: returns at once
+        EXPECT_TRUE(orbApiCancelFevalWithCompletion(handles[i], false));
+        orbApiDestroyTaskHandle(handles[i]);
+    }
 }
 
 TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReachTheWaiter) {

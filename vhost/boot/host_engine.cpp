@@ -82,6 +82,9 @@ public:
     explicit QueuedRequest(Engine& engine) : m_engine(engine) {}
 
     // Signal thread (posted work): runs the request unless it was cancelled first.
+    // When the engine goes with the request still queued, it is reported cancelled while the
+    // module whose callbacks it names is still loaded.
+    void abandon() override { cancel_callback(false); }
 
     // Signal thread: claims the request for running; false when it was cancelled first.
     bool claim() {
@@ -191,7 +194,7 @@ private:
     host::FutureState<void> m_task;
 };
 
-class LanguageEngine final : public host::HostEngine, public std::enable_shared_from_this<LanguageEngine> {
+class LanguageEngine final : public host::HostEngine {
 public:
     explicit LanguageEngine(Engine& engine) : m_engine(engine) {}
 
@@ -229,34 +232,11 @@ public:
                              std::move(completion));
     }
 
-    // Requests still queued when the engine goes are reported cancelled, while the modules whose
-    // callbacks they name are still loaded.
-    void cancelQueued() {
-        std::vector<std::weak_ptr<QueuedRequest>> pending;
-        {
-            std::lock_guard lock(m_queuedMutex);
-            pending.swap(m_queued);
-        }
-        for (auto& weak : pending) {
-            if (auto request = weak.lock()) request->cancel_callback(false);
-        }
-    }
-
 private:
     template <class Result, class Work, class Completion>
     host::Future<void> enqueue(Work work, Completion completion) {
         auto request = std::make_shared<Request<Result, Work, Completion>>(m_engine, std::move(work), std::move(completion));
         host::Future<void> task(std::shared_ptr<const host::FutureState<void>>(request, &request->task()), request);
-        {
-            std::lock_guard lock(m_queuedMutex);
-            // Known weakly, for cancellation at shutdown; settled requests expire and are pruned
-            // whenever the list has doubled since the last pruning.
-            if (m_queued.size() >= m_pruneAt) {
-                std::erase_if(m_queued, [](const auto& weak) { return weak.expired(); });
-                m_pruneAt = std::max<std::size_t>(64, 2 * m_queued.size());
-            }
-            m_queued.push_back(request);
-        }
         m_engine.post(std::shared_ptr<PostedWork>(std::move(request)));
         return task;
     }
@@ -290,22 +270,12 @@ private:
     }
 
     Engine& m_engine;
-    std::mutex m_queuedMutex;
-    std::vector<std::weak_ptr<QueuedRequest>> m_queued;
-    std::size_t m_pruneAt = 64;
 };
 
 }  // namespace
 
 void installHostEngine() {
-    setHostEngineFactory([](Engine& engine) {
-        auto made = std::make_shared<LanguageEngine>(engine);
-        std::weak_ptr<LanguageEngine> weak = made;
-        engine.setShutdownHook([weak] {
-            if (auto live = weak.lock()) live->cancelQueued();
-        });
-        return made;
-    });
+    setHostEngineFactory([](Engine& engine) { return std::make_shared<LanguageEngine>(engine); });
 }
 
 }  // namespace vhost::boot

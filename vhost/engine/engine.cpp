@@ -44,14 +44,18 @@ void addEngineInitializer(std::function<void(Engine&)> initializer) {
 }
 
 Engine::~Engine() {
-    std::function<void()> hook;
-    {
-        std::lock_guard lock(m_postedMutex);
-        hook = std::move(m_shutdownHook);
-    }
-    if (hook) {
-        EngineScope scope(*this);
-        hook();
+    EngineScope scope(*this);
+    // Work that will never run hears so now, in posting order; what that posts is abandoned too.
+    for (;;) {
+        {
+            std::lock_guard lock(m_postedMutex);
+            m_taken.insert(m_taken.end(), std::make_move_iterator(m_posted.begin()), std::make_move_iterator(m_posted.end()));
+            m_posted.clear();
+        }
+        if (m_taken.empty()) return;
+        Posted next = std::move(m_taken.front());
+        m_taken.pop_front();
+        if (next.work) next.work->abandon();
     }
 }
 
@@ -109,11 +113,6 @@ void Engine::pumpUntil(const std::function<bool()>& done) {
         std::unique_lock lock(m_postedMutex);
         m_postedChanged.wait(lock, [&] { return m_wakeups != seen || !m_posted.empty(); });
     }
-}
-
-void Engine::setShutdownHook(std::function<void()> hook) {
-    std::lock_guard lock(m_postedMutex);
-    m_shutdownHook = std::move(hook);
 }
 
 std::shared_ptr<host::HostEngine> Engine::hostEngine(

@@ -29,6 +29,9 @@ class PostedWork {
 public:
     virtual ~PostedWork() = default;
     virtual void run() = 0;
+    // Called instead of run() for work still posted when the engine is destroyed (first thing,
+    // with the engine bound and its records still there).
+    virtual void abandon() {}
 };
 
 class Engine {
@@ -66,9 +69,6 @@ public:
     void pumpUntil(const std::function<bool()>& done);
     // Wakes pumpUntil to ask its question again (for completions that happen on other threads).
     void notifyWaiters();
-    // Called first when the engine is destroyed, before its records go (an owner of posted work
-    // settles it there).
-    void setShutdownHook(std::function<void()> hook);
 
     ScopedStorage& storage() noexcept { return m_storage; }
     const ScopedStorage& storage() const noexcept { return m_storage; }
@@ -97,7 +97,6 @@ private:
     // The batch taken from m_posted and not yet run; the signal thread's alone.
     std::deque<Posted> m_taken;
     std::uint64_t m_wakeups = 0;
-    std::function<void()> m_shutdownHook;
     // Declared last so that records are destroyed while the rest of the engine is still whole.
     ScopedStorage m_storage;
 };
