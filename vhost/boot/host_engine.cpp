@@ -76,7 +76,7 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
 
 // One queued request and the reference through which it is cancelled. A request is settled
 // exactly once: by the signal thread that runs it, or by the thread that cancels it first.
-class QueuedRequest : public host::TaskReference, public PostedWork {
+class QueuedRequest : public host::TaskReference, public PostedWork, public std::enable_shared_from_this<QueuedRequest> {
 public:
     enum class State { Queued, Running, Done, Cancelled };
 
@@ -147,8 +147,8 @@ private:
 // A request with its work and its completion. The task's outcome is settled once the completion
 // has returned (with what the completion threw, if it threw); the work and the completion are
 // let go of then, so the arguments and the module's callbacks are not kept alive by a task
-// handle the module still holds. The outcome lives in the request itself: one allocation for
-// both.
+// handle the module still holds. The task's outcome and the outcome handed to the completion
+// live in the request itself: one allocation for all three.
 template <class Result, class Work, class Completion>
 class Request final : public QueuedRequest {
 public:
@@ -159,31 +159,34 @@ public:
 
     void run() override {
         if (!claim()) return;
-        host::Future<Result> outcome;
         try {
             if constexpr (std::is_void_v<Result>) {
                 (*m_work)();
-                outcome = host::Future<Result>::ready();
+                m_outcome.setValue();
             } else {
-                outcome = host::Future<Result>::ready((*m_work)());
+                m_outcome.setValue((*m_work)());
             }
         } catch (...) {
-            outcome = host::Future<Result>::failed(std::current_exception());
+            m_outcome.setException(std::current_exception());
         }
         m_work.reset();
-        settle(std::move(outcome));
+        settle();
         finished();
     }
 
 private:
     void deliverCancelled() override {
         m_work.reset();
-        settle(host::Future<Result>::failed(std::make_exception_ptr(host::AlreadyCancelledException())));
+        m_outcome.setException(std::make_exception_ptr(host::AlreadyCancelledException()));
+        settle();
     }
-    void settle(host::Future<Result> outcome) {
+    // Hands the settled outcome to the completion; the outcome keeps the request alive for as
+    // long as the completion keeps it.
+    void settle() {
         Completion completion = std::move(m_completion);
         try {
-            completion(std::move(outcome));
+            completion(host::Future<Result>(
+                std::shared_ptr<const host::FutureState<Result>>(shared_from_this(), &m_outcome), nullptr));
             m_task.setValue();
         } catch (...) {
             m_task.setException(std::current_exception());
@@ -192,6 +195,7 @@ private:
 
     std::optional<Work> m_work;
     Completion m_completion;
+    host::FutureState<Result> m_outcome;
     host::FutureState<void> m_task;
 };
 
