@@ -7,6 +7,7 @@
 
 #include "cppapi/engine_handle.hpp"
 #include "cppapi/error_conversion.hpp"
+#include "host/block_recycler.hpp"
 #include "cppapi/feval.hpp"
 #include "host/i18n.hpp"
 
@@ -45,6 +46,39 @@ host::RunOptions asyncOptions(void* outputStream, void* errorStream, ModuleWrite
     return options;
 }
 
+// What runs when an asynchronous feval has finished: hands the outputs, or the failure, to the
+// module's callbacks. It is made on the module's thread and destroyed on the signal thread; the
+// request's function object holds it on the heap (it is larger than the object's inline room),
+// so its block is recycled rather than freed across threads.
+struct FevalDone {
+    int nlhs;
+    bool passThroughFlag;
+    SetOutputsFcn setOutputsFcn;
+    SetExceptionFcn setExceptionFcn;
+    void* promise;
+
+    void operator()(host::Future<host::Outputs> result) const {
+        try {
+            const host::Outputs& outputs = result.value();
+            // Up to 20 outputs are handed from the stack.
+            std::array<void*, 20> few{};
+            std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);
+            void** handed = many.empty() ? few.data() : many.data();
+            for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
+            setOutputsFcn(promise, nlhs, passThroughFlag, handed);
+        } catch (...) {
+            deliverFailure([&](int code, void* data) { setExceptionFcn(promise, nlhs, passThroughFlag, code, data); });
+        }
+    }
+
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block) noexcept;
+};
+
+using FevalDoneBlocks = host::util::BlockRecycler<sizeof(FevalDone), alignof(FevalDone)>;
+void* FevalDone::operator new(std::size_t) { return FevalDoneBlocks::allocate(); }
+void FevalDone::operator delete(void* block) noexcept { FevalDoneBlocks::deallocate(block); }
+
 std::uint64_t handleFor(host::Future<void> task) {
     auto* handle = new (std::nothrow) OrbTaskHandle;
     if (!handle) return 0;
@@ -66,20 +100,8 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
     host::HostEngine& host = engineOf(engine);
     const host::RunOptions options = asyncOptions(outputStream, errorStream, writeFcn, deleterFcn);
     const host::RequestID id = host::createRequestID();
-    auto completion = [nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise](host::Future<host::Outputs> result) {
-        try {
-            const host::Outputs& outputs = result.value();
-            // Up to 20 outputs are handed from the stack.
-            std::array<void*, 20> few{};
-            std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);
-            void** handed = many.empty() ? few.data() : many.data();
-            for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
-            setOutputsFcn(promise, nlhs, passThroughFlag, handed);
-        } catch (...) {
-            deliverFailure([&](int code, void* data) { setExceptionFcn(promise, nlhs, passThroughFlag, code, data); });
-        }
-    };
-    return handleFor(host.fevalWithCompletion(name, arguments, nlhs, completion, options, id));
+    host::FevalCompletion completion(FevalDone{nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise});
+    return handleFor(host.fevalWithCompletion(name, arguments, nlhs, std::move(completion), options, id));
 }
 
 }  // namespace orb::cppapi

@@ -15,7 +15,7 @@
 #include "host/storage.hpp"
 #include "host/ut.hpp"
 #include "vhost/engine/engine.hpp"
-#include "vhost/engine/recycling_allocator.hpp"
+#include "host/block_recycler.hpp"
 
 namespace {
 
@@ -262,9 +262,9 @@ TEST(EnginePosting, WorkNeverRunIsLetGoOfWithTheEngine) {
 }
 
 TEST(BlockRecycling, BlocksFreedOnOneThreadServeTheNextAllocationsOnAnother) {
-    if (!vhost::kRecycleBlocks) GTEST_SKIP() << "blocks are not recycled under the address sanitizer";
+    if (!host::util::kRecycleBlocks) GTEST_SKIP() << "blocks are not recycled under the address sanitizer";
     // A size of its own, so that no other user of the recycler shares these lists.
-    using Recycler = vhost::BlockRecycler<328, 8>;
+    using Recycler = host::util::BlockRecycler<328, 8>;
     std::vector<void*> made;
     for (int i = 0; i < 100; ++i) made.push_back(Recycler::allocate());
     std::thread([&] {
@@ -294,7 +294,7 @@ TEST(BlockRecycling, SharedObjectsMadeWithTheAllocatorAreWholeAndGoneWhenDestroy
     };
     auto held = std::make_shared<int>(7);
     std::weak_ptr<int> watch = held;
-    std::shared_ptr<Payload> made = std::allocate_shared<Payload>(vhost::RecyclingAllocator<Payload>(),
+    std::shared_ptr<Payload> made = std::allocate_shared<Payload>(host::util::RecyclingAllocator<Payload>(),
                                                                   Payload{std::string(40, 'x'), {1, 2, 3}, std::move(held)});
     std::shared_ptr<int> alias(made, &made->values[1]);
     made.reset();
@@ -303,7 +303,7 @@ TEST(BlockRecycling, SharedObjectsMadeWithTheAllocatorAreWholeAndGoneWhenDestroy
     std::thread([&] { alias.reset(); }).join();
     EXPECT_TRUE(watch.expired());  // the payload was destroyed with its last reference
     // Arrays are not single objects: they go to the allocator as usual.
-    vhost::RecyclingAllocator<Payload> allocator;
+    host::util::RecyclingAllocator<Payload> allocator;
     Payload* three = allocator.allocate(3);
     allocator.deallocate(three, 3);
 }

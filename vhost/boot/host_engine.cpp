@@ -20,7 +20,7 @@
 #include "host/ry.hpp"
 #include "vhost/boot/boot.hpp"
 #include "vhost/engine/host_engine.hpp"
-#include "vhost/engine/recycling_allocator.hpp"
+#include "host/block_recycler.hpp"
 #include "vhost/lang/functions.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/ut/output.hpp"
@@ -242,7 +242,7 @@ private:
     host::Future<void> enqueue(Work work, Completion completion) {
         using Queued = Request<Result, Work, Completion>;
         // Made here, destroyed on the signal thread: its block is recycled rather than freed.
-        auto request = std::allocate_shared<Queued>(RecyclingAllocator<Queued>(), m_engine, std::move(work), std::move(completion));
+        auto request = std::allocate_shared<Queued>(host::util::RecyclingAllocator<Queued>(), m_engine, std::move(work), std::move(completion));
         host::Future<void> task(std::shared_ptr<const host::FutureState<void>>(request, &request->task()), request);
         m_engine.post(std::shared_ptr<PostedWork>(std::move(request)));
         return task;

@@ -46,17 +46,26 @@ void addEngineInitializer(std::function<void(Engine&)> initializer) {
 Engine::~Engine() {
     EngineScope scope(*this);
     // Work that will never run hears so now, in posting order; what that posts is abandoned too.
-    for (;;) {
-        {
-            std::lock_guard lock(m_postedMutex);
-            m_taken.insert(m_taken.end(), std::make_move_iterator(m_posted.begin()), std::make_move_iterator(m_posted.end()));
-            m_posted.clear();
-        }
-        if (m_taken.empty()) return;
-        Posted next = std::move(m_taken.front());
-        m_taken.pop_front();
+    Posted next;
+    while (takeNext(next)) {
         if (next.work) next.work->abandon();
+        next = Posted{};
     }
+}
+
+bool Engine::takeNext(Posted& next) {
+    // A batch larger than this gives its room back once it has run.
+    constexpr std::size_t kKeptRoom = 1024;
+    if (m_next == m_taken.size()) {
+        m_taken.clear();
+        if (m_taken.capacity() > kKeptRoom) std::vector<Posted>().swap(m_taken);
+        m_next = 0;
+        std::lock_guard lock(m_postedMutex);
+        if (m_posted.empty()) return false;
+        m_taken.swap(m_posted);
+    }
+    next = std::move(m_taken[m_next++]);
+    return true;
 }
 
 void Engine::post(std::function<void()> task) {
@@ -79,18 +88,14 @@ void Engine::post(std::shared_ptr<PostedWork> work) {
 
 bool Engine::runPosted() {
     bool ran = false;
-    for (;;) {
-        if (m_taken.empty()) {
-            std::lock_guard lock(m_postedMutex);
-            if (m_posted.empty()) return ran;
-            m_taken.swap(m_posted);
-        }
-        Posted next = std::move(m_taken.front());
-        m_taken.pop_front();
+    Posted next;
+    while (takeNext(next)) {
         EngineScope scope(*this);
         next.run();
+        next = Posted{};
         ran = true;
     }
+    return ran;
 }
 
 void Engine::notifyWaiters() {

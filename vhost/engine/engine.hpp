@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "vhost/engine/scoped_storage.hpp"
 
@@ -91,11 +91,19 @@ private:
             }
         }
     };
+    // Signal thread: the next piece of work, taken from the batch in hand or, when that is done,
+    // from the queue as a new batch; false when there is none.
+    bool takeNext(Posted& next);
+
     std::mutex m_postedMutex;
     std::condition_variable m_postedChanged;
-    std::deque<Posted> m_posted;
-    // The batch taken from m_posted and not yet run; the signal thread's alone.
-    std::deque<Posted> m_taken;
+    // Vectors, not lists: the two are swapped batch for batch and keep their room (up to a
+    // limit), so posting and running allocate nothing once they have grown. Room allocated by a
+    // posting thread and freed by the signal thread would cost both the allocator's shared lock.
+    std::vector<Posted> m_posted;
+    // The batch taken from m_posted, run up to m_next; the signal thread's alone.
+    std::vector<Posted> m_taken;
+    std::size_t m_next = 0;
     std::uint64_t m_wakeups = 0;
     // Declared last so that records are destroyed while the rest of the engine is still whole.
     ScopedStorage m_storage;

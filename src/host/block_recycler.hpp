@@ -1,5 +1,6 @@
 // Blocks of one size recycled between threads, for objects made on one thread and destroyed on
-// another (a queued request: made on the module's thread, destroyed on the signal thread).
+// another (a queued request and its completion: made on the module's thread, destroyed on the
+// engine's signal thread).
 //
 // The process's allocator serves a block freed by a thread other than the one that allocated it
 // only through its shared lock, for both threads; under a stream of requests that lock was the
@@ -16,7 +17,7 @@
 #include <memory>
 #include <new>
 
-namespace vhost {
+namespace host::util {
 
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr bool kRecycleBlocks = false;
@@ -115,4 +116,4 @@ public:
     }
 };
 
-}  // namespace vhost
+}  // namespace host::util
