@@ -248,6 +248,30 @@ TEST(EnginePosting, WorkRunsInPostingOrderEvenWhenATaskPumpsOrThrows) {
     EXPECT_FALSE(engine.runPosted());
 }
 
+TEST(EnginePosting, ALargeBatchRunsWholeAndInOrderThroughANestedPump) {
+    vhost::Engine engine;
+    std::vector<int> order;
+    std::thread([&] {
+        for (int i = 0; i < 3000; ++i) {
+            engine.post([&, i] {
+                order.push_back(i);
+                if (i != 1500) return;
+                engine.post([&] { order.push_back(3000); });
+                engine.runPosted();  // the rest of the batch first, then what was posted since
+            });
+        }
+    }).join();
+    EXPECT_TRUE(engine.runPosted());
+    std::vector<int> expected(3001);
+    for (int i = 0; i <= 3000; ++i) expected[i] = i;
+    EXPECT_EQ(order, expected);
+    // The queue goes on after a batch larger than the room it keeps.
+    order.clear();
+    for (int i = 0; i < 3; ++i) engine.post([&, i] { order.push_back(i); });
+    EXPECT_TRUE(engine.runPosted());
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+}
+
 TEST(EnginePosting, WorkNeverRunIsLetGoOfWithTheEngine) {
     std::vector<std::string> log;
     auto work = std::make_shared<NamedWork>(log, "never");
