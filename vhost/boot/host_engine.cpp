@@ -14,13 +14,13 @@
 
 #include <boost/container/small_vector.hpp>
 
+#include "host/block_recycler.hpp"
 #include "host/dataarray.hpp"
 #include "host/engine.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
 #include "vhost/boot/boot.hpp"
 #include "vhost/engine/host_engine.hpp"
-#include "host/block_recycler.hpp"
 #include "vhost/lang/functions.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/ut/output.hpp"
@@ -82,9 +82,9 @@ public:
 
     explicit QueuedRequest(Engine& engine) : m_engine(engine) {}
 
-    // Signal thread (posted work): runs the request unless it was cancelled first.
-    // When the engine goes with the request still queued, it is reported cancelled while the
-    // module whose callbacks it names is still loaded.
+    // As posted work, run() (in Request) runs the request on the signal thread unless it was
+    // cancelled first; abandon(), when the engine goes with the request still queued, reports it
+    // cancelled while the module whose callbacks it names is still loaded.
     void abandon() override { cancel_callback(false); }
 
     // Signal thread: claims the request for running; false when it was cancelled first.
