@@ -85,8 +85,9 @@ bool isNumericType(ArrayType t) {
 
 // Wraps an untracked host array that the new implementation takes over.
 Array holding(ArrayType type, ryArray* host) {
+    host::ryUnique owned(host);  // destroyed if the implementation cannot be made
     auto* impl = new ArrayImpl(type, host->dims());
-    impl->host = host;
+    impl->host = owned.release();
     return Array::adopt(impl);
 }
 
@@ -215,9 +216,7 @@ Array adoptRyArray(ryArray* array) {
                        array->scope() == ryTEMPORARY_SCOPE && !array->reusable();
     if (!plain) return createArrayFromRyArray(array);
     const ArrayType type = leafType(array);
-    auto* impl = new ArrayImpl(type, array->dims());
-    impl->host = owned.release();
-    return Array::adopt(impl);
+    return holding(type, owned.release());
 }
 
 namespace {
