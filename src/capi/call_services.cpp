@@ -101,6 +101,16 @@ ORB_API ryArray* orbEvalStringWithTrap(const char* statements) {
     return installedSlot(&CallbackSlots::evalStringWithTrap)(statements);
 }
 
+// The interleaved-complex generation's forms are entries of their own, not aliases: their
+// behaviour may part from the plain forms' without moving a module's imports.
+ORB_API int orbEvalString_800(const char* statements) {
+    return installedSlot(&CallbackSlots::evalString)(statements);
+}
+
+ORB_API ryArray* orbEvalStringWithTrap_800(const char* statements) {
+    return installedSlot(&CallbackSlots::evalStringWithTrap)(statements);
+}
+
 ORB_API ryArray* orbGetVariable(const char* workspace, const char* name) {
     ryArray* value = installedSlot(&CallbackSlots::getVariable)(workspace, name);
     if (!orb::capi::isGraphics(value)) return value;
@@ -112,6 +122,10 @@ ORB_API ryArray* orbGetVariable(const char* workspace, const char* name) {
 }
 
 ORB_API ryArray* orbGetVariableWithObject(const char* workspace, const char* name) {
+    return installedSlot(&CallbackSlots::getVariable)(workspace, name);
+}
+
+ORB_API ryArray* orbGetVariable_800(const char* workspace, const char* name) {
     return installedSlot(&CallbackSlots::getVariable)(workspace, name);
 }
 
@@ -156,9 +170,6 @@ ORB_API ryArray* orbCreateSimpleFunctionHandle(OrbModuleFunction function) {
     return installedSlot(&CallbackSlots::createSimpleFunctionHandle)(function);
 }
 
-ORB_API int orbEvalString_800(const char*) ORB_ALIAS(orbEvalString);
-ORB_API ryArray* orbEvalStringWithTrap_800(const char*) ORB_ALIAS(orbEvalStringWithTrap);
-ORB_API ryArray* orbGetVariable_800(const char*, const char*) ORB_ALIAS(orbGetVariableWithObject);
 ORB_API bool orbIsGlobal_800(const ryArray*) ORB_ALIAS(orbIsGlobal);
 
 }  // extern "C"

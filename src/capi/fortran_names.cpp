@@ -50,6 +50,19 @@ const char* fortranMessage(const char* text, FortranLength length) {
     return block ? block : "";
 }
 
+}  // namespace
+
+void formatWithoutArguments(char* text) noexcept {
+    char* out = text;
+    for (const char* in = text; *in; ++in) {
+        *out++ = *in;
+        if (in[0] == '%' && in[1] == '%') ++in;
+    }
+    *out = '\0';
+}
+
+namespace {
+
 ryArray* arrayAt(const FortranHandle* address) { return reinterpret_cast<ryArray*>(*address); }
 
 // The output list is the module's only when it asked for outputs.
@@ -205,10 +218,11 @@ ORB_API void ORBMAKEMEMORYPERSISTENT(const FortranHandle* memory) {
     orbMakeMemoryPersistent(reinterpret_cast<void*>(*memory));
 }
 
-// Fortran text is printed as written: a '%' in it is a character, not a directive, since a
-// Fortran caller has no arguments to give for one.
+// The Fortran text is the format, with no arguments: "%%" prints one percent sign. A directive
+// that would take an argument is printed as written, since a Fortran caller has none to give.
 ORB_API int ORBPRINTF(const char* text, FortranLength textLength) {
     char* converted = fortranTextBlock(text, textLength);
+    if (converted) orb::capi::formatWithoutArguments(converted);
     const int printed = orbPrintf("%s", converted ? converted : "");
     host::ryFree(converted);
     return printed;

@@ -34,6 +34,11 @@ using FortranHandle = std::int64_t;
 inline constexpr std::size_t kFortranNameCapacity = 64;
 inline constexpr std::size_t kFortranEvalCapacity = 4097;
 
+namespace orb::capi {
+// Printed text as a format given no arguments, in place: each "%%" becomes one '%'.
+void formatWithoutArguments(char* text) noexcept;
+}  // namespace orb::capi
+
 extern "C" {
 
 ORB_API int ORBATEXIT(void (*exitFunction)(void));
@@ -84,7 +89,8 @@ ORB_API void ORBLOCK(void);
 ORB_API void ORBUNLOCK(void);
 ORB_API void ORBMAKEARRAYPERSISTENT(const FortranHandle* array);
 ORB_API void ORBMAKEMEMORYPERSISTENT(const FortranHandle* memory);
-// The text is printed as it is; the count printed is returned.
+// The text is the format, given no arguments: "%%" prints one percent sign, and a directive that
+// would need an argument is printed as written. The count printed is returned.
 ORB_API int ORBPRINTF(const char* text, FortranLength textLength);
 ORB_API void ORBSETTRAPFLAG(const int* flag);
 

@@ -49,7 +49,7 @@ TEST_F(FortranModuleTest, GatewayCountsHaveTheWidthOfTheInterfaceTheModuleWasBui
     }
 }
 
-TEST_F(FortranModuleTest, PrintsTextWithPercentSignsAsWritten) {
+TEST_F(FortranModuleTest, PrintsItsTextAsAFormat) {
     const std::string line = "Fortran prints 100% of this line\n";
     for (const Build& build : kBuilds) {
         SCOPED_TRACE(build.module);

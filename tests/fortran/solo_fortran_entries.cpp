@@ -280,10 +280,11 @@ TEST_F(FortranEntries, MessagesAreShownVerbatimWhateverTheirLength) {
     }
 }
 
-TEST_F(FortranEntries, PrintingShowsTheTextAsWrittenAndAnswersItsLength) {
+TEST_F(FortranEntries, PrintingTakesTheTextAsItsFormatAndAnswersItsLength) {
     vhost::OutputCapture output;
-    const std::string line = "50% of %d and %s\n";
-    FortranText text(line + "    ");
+    // "%%" is one percent sign; directives that would need arguments are shown as written.
+    const std::string line = "100%, 50%% of %d and %s%%%\n";
+    FortranText text("100%%, 50%%%% of %d and %s%%%%%\n    ");
     EXPECT_EQ(ORBPRINTF(text.data(), text.length()), static_cast<int>(line.size()));
     FortranText empty("");
     EXPECT_EQ(ORBPRINTF(empty.data(), empty.length()), 0);

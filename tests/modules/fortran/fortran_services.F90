@@ -1,6 +1,6 @@
 ! Exposes the Fortran names of the services to tests. The first input chooses what to do:
 !   1  [nlhs*100 + nrhs] as the gateway received the counts
-!   2  [printed] = orbprintf of a line holding a percent sign
+!   2  [printed] = orbprintf of a line whose "%%" prints one percent sign
 !   3  [status, untouched] = orbcallveltra(0, list, 1, x, 'double'): untouched is 1 when the
 !      list given with no outputs asked for was left alone
 !   4  [n] = numel(x) through orbcallveltra with one output and a blank-padded function name
@@ -31,7 +31,7 @@ subroutine orbfunction(nlhs, plhs, nrhs, prhs)
   case (1)
     plhs(1) = rycreatedoublescalar(dble(nlhs) * 100d0 + dble(nrhs))
   case (2)
-    status = orbprintf('Fortran prints 100% of this line' // achar(10))
+    status = orbprintf('Fortran prints 100%% of this line' // achar(10))
     plhs(1) = rycreatedoublescalar(dble(status))
   case (3)
     list = 0
