@@ -112,8 +112,13 @@ ryArray *orbCreateSimpleFunctionHandle(void (*function)(int nlhs, ryArray *plhs[
 
 /* ---- The module's own state --------------------------------------------------------------- */
 
-/* Locking keeps the module loaded: clearing a locked module runs its exit function but leaves
- * its library (and so its static data) in memory. Lock and unlock set a flag, not a count. */
+/* Locking keeps the module loaded. Lock and unlock are passed to the host, which decides what a
+ * lock means; orbIsLocked gives the host's answer. The reference host counts them (lock, lock,
+ * unlock leaves the module locked) and a clear leaves a locked module alone: its exit function
+ * does not run and its library (with its static data) stays, until a later clear after the last
+ * unlock. The runtime keeps a flag of its own, not a count (lock, lock, unlock clears it): when a
+ * host clears a module whose flag is set (the reference host does so only when its engine ends),
+ * the exit function runs but the library stays in memory. */
 void orbLock(void);
 void orbUnlock(void);
 bool orbIsLocked(void);

@@ -269,7 +269,9 @@ RY_API int ryMakeArrayReal_800(ryArray* array);
 
 RY_API ryLogical* ryGetLogicals(const ryArray* array);  /* null unless logical */
 RY_API ryChar* ryGetChars(const ryArray* array);        /* null unless char */
-/* The first element (its real part) converted to double; 0 for an empty or non-numeric array. */
+/* The first element (its real part) converted to double. Logical and char arrays count as
+ * numbers here: true gives 1, a character its code ('two' gives 116, the code of 't'). 0 for an
+ * empty array and for cells, structs and objects. */
 RY_API double ryGetScalar(const ryArray* array);
 
 /* ---- text --------------------------------------------------------------------------------- */

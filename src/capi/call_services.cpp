@@ -8,6 +8,7 @@
 // _800 names, for interleaved-complex modules, pass everything through as it is.
 #include <orb.h>
 
+#include "capi/arguments.hpp"
 #include "capi/callback_table.hpp"
 #include "capi/trap_flag.hpp"
 #include "host/dispatcher.hpp"
@@ -19,6 +20,13 @@ namespace {
 constexpr const char* kGraphicsClass = "veltra.graphics.Graphics";
 // The host function that turns a graphics object into its numeric handle.
 constexpr const char* kToNumber = "double";
+
+// The lists a call service reads must be there for the counts it is given; a refusal is raised.
+void checkLists(const char* service, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    std::string problem = arrayListProblem("outputs", nlhs, plhs);
+    if (problem.empty()) problem = arrayListProblem("inputs", nrhs, prhs);
+    if (!problem.empty()) refuseArgument(service, problem);
+}
 
 bool isGraphics(const ryArray* array) { return array && host::ryIsA(array, kGraphicsClass); }
 
@@ -55,6 +63,7 @@ using orb::capi::installedSlot;
 extern "C" {
 
 ORB_API int orbCallVELTRA(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, const char* functionName) {
+    orb::capi::checkLists("orbCallVELTRA", nlhs, plhs, nrhs, prhs);
     orb::capi::bringInStep(nrhs, prhs);
     const bool trap = orb::capi::chooseTrapFlag();
     auto call = installedSlot(&CallbackSlots::callFunction);
@@ -66,15 +75,18 @@ ORB_API int orbCallVELTRA(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, co
 }
 
 ORB_API int orbCallVELTRAWithObject(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, const char* functionName) {
+    orb::capi::checkLists("orbCallVELTRAWithObject", nlhs, plhs, nrhs, prhs);
     orb::capi::bringInStep(nrhs, prhs);
     return orb::capi::callFunction(nlhs, plhs, nrhs, prhs, functionName);
 }
 
 ORB_API int orbCallVELTRA_800(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, const char* functionName) {
+    orb::capi::checkLists("orbCallVELTRA_800", nlhs, plhs, nrhs, prhs);
     return orb::capi::callFunction(nlhs, plhs, nrhs, prhs, functionName);
 }
 
 ORB_API ryArray* orbCallVELTRAWithTrap(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, const char* functionName) {
+    orb::capi::checkLists("orbCallVELTRAWithTrap", nlhs, plhs, nrhs, prhs);
     orb::capi::bringInStep(nrhs, prhs);
     auto call = installedSlot(&CallbackSlots::callFunctionWithTrap);
     if (ryArray* error = call(nlhs, plhs, nrhs, prhs, functionName)) return error;
@@ -86,12 +98,14 @@ ORB_API ryArray* orbCallVELTRAWithTrap(int nlhs, ryArray** plhs, int nrhs, ryArr
 
 ORB_API ryArray* orbCallVELTRAWithTrapWithObject(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs,
                                                  const char* functionName) {
+    orb::capi::checkLists("orbCallVELTRAWithTrapWithObject", nlhs, plhs, nrhs, prhs);
     orb::capi::bringInStep(nrhs, prhs);
     return installedSlot(&CallbackSlots::callFunctionWithTrap)(nlhs, plhs, nrhs, prhs, functionName);
 }
 
 ORB_API ryArray* orbCallVELTRAWithTrap_800(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs,
                                            const char* functionName) {
+    orb::capi::checkLists("orbCallVELTRAWithTrap_800", nlhs, plhs, nrhs, prhs);
     return installedSlot(&CallbackSlots::callFunctionWithTrap)(nlhs, plhs, nrhs, prhs, functionName);
 }
 
@@ -167,6 +181,7 @@ ORB_API int orbSet(double handle, const char* property, const ryArray* value) {
 }
 
 ORB_API ryArray* orbCreateSimpleFunctionHandle(OrbModuleFunction function) {
+    if (!function) orb::capi::refuseArgument("orbCreateSimpleFunctionHandle", "the function is null");
     return installedSlot(&CallbackSlots::createSimpleFunctionHandle)(function);
 }
 

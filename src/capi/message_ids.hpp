@@ -84,7 +84,11 @@
     X2(VELTRA, orb, ULEGACY_reason, 1)                                                            \
     X2(VELTRA, orb, ULEGACY_action, 0)                                                            \
     X2(VELTRA, orb, UENTRYP_reason, 1)                                                            \
-    X2(VELTRA, orb, UENTRYP_action, 0)
+    X2(VELTRA, orb, UENTRYP_action, 0)                                                            \
+    /* A C++ module's create entry point made nothing and reported nothing. */                    \
+    X2(VELTRA, orb, MsgNoFunctionObject, 0)                                                       \
+    /* A service refused an argument before using it: the service, what was wrong. */             \
+    X2(VELTRA, orbapi, invalidArgument, 2)
 
 #define ORB_DECLARE_MESSAGE_ID2(a, b, m, n)                       \
     namespace a::b {                                              \

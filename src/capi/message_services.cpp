@@ -43,7 +43,7 @@ void warningWithIdentifier(const char* identifier, const char* format, va_list a
         return;
     }
     if (!host::utIsValidMessageIdentifier(identifier)) raiseError<VELTRA::orbapi::invalidWarningIdentifier>();
-    host::ryVWarningMsgIdAndTxt(identifier, format, args);
+    host::ryVWarningMsgIdAndTxt(identifier, orEmpty(format), args);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "capi/message_ids.hpp"
+#include "cppapi/error_conversion.hpp"
 #include "host/ut.hpp"
 
 extern "C" {
@@ -29,6 +31,13 @@ host::HostEngine& engineOf(void* handle) { return **static_cast<OrbFunctionImpl*
 bool checkCallingThread(int* errorType) {
     if (host::utIsSignalThread()) return false;
     *errorType = kOrbErrorThreadMismatch;
+    return true;
+}
+
+bool refusedArgument(const char* service, const std::string& problem, int* errorType, void** exceptionOut) {
+    if (problem.empty()) return false;
+    raiseCatalogError(errorType, capi::messageIdentifier<VELTRA::orbapi::invalidArgument>(), exceptionOut,
+                      std::u16string(service, service + std::strlen(service)), problem);
     return true;
 }
 

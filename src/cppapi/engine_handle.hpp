@@ -43,6 +43,10 @@ host::HostEngine& engineOf(void* handle);
 // True (and 5 written to *errorType) when the calling thread is not the signal thread.
 ORB_API bool checkCallingThread(int* errorType);
 
+// True when `problem` (from the checks of capi/arguments.hpp) is not empty; then the service is
+// refused with "VELTRA:orbapi:invalidArgument": error code 1 and the error structure.
+ORB_API bool refusedArgument(const char* service, const std::string& problem, int* errorType, void** exceptionOut);
+
 }  // namespace orb::cppapi
 
 extern "C" {

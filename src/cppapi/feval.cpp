@@ -1,6 +1,7 @@
 // orbApiFeval: a C++ module calls a host function and waits for its outputs.
 #include "cppapi/feval.hpp"
 
+#include "capi/arguments.hpp"
 #include "capi/message_ids.hpp"
 #include "host/i18n.hpp"
 #include "cppapi/engine_handle.hpp"
@@ -26,10 +27,15 @@ void orbApiFeval(void* engine, int nlhs, void** const plhs, int nrhs, void** con
                  orb::cppapi::ModuleWriteFcn writeFcn, orb::cppapi::ModuleDeleterFcn deleterFcn) {
     using namespace orb::cppapi;
     if (checkCallingThread(errorType)) return;
-    host::HostEngine& host = engineOf(engine);
-    host::Outputs arguments = wrapInputs(nrhs, prhs);
+    // The streams are the runtime's from here on, also when the arguments are refused.
     std::shared_ptr<host::u16streambuf> out = wrapModuleStream(outputStream, writeFcn, deleterFcn);
     std::shared_ptr<host::u16streambuf> err = wrapModuleStream(errorStream, writeFcn, deleterFcn);
+    std::string problem = orb::capi::textProblem("the function name", functionName);
+    if (problem.empty()) problem = orb::capi::arrayListProblem("outputs", nlhs, plhs);
+    if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
+    if (refusedArgument("orbApiFeval", problem, errorType, exceptionOut)) return;
+    host::HostEngine& host = engineOf(engine);
+    host::Outputs arguments = wrapInputs(nrhs, prhs);
     try {
         host::RunOptions options;
         if (out) options.setOutStream(out, host::getDefaultSinkTraits());

@@ -1,5 +1,9 @@
 #include "cppapi/variables.hpp"
 
+#include <initializer_list>
+#include <string>
+
+#include "capi/arguments.hpp"
 #include "capi/message_ids.hpp"
 #include "capi/per_engine.hpp"
 #include "cppapi/engine_handle.hpp"
@@ -86,6 +90,37 @@ void* reporting(int* errorType, void** exceptionOut, Body&& body, Unexpected&& u
 }
 
 
+// The first of the problems the checks found, or empty.
+std::string firstProblem(std::initializer_list<std::string> problems) {
+    for (const std::string& problem : problems)
+        if (!problem.empty()) return problem;
+    return {};
+}
+
+std::string nullProblem(const char* what, const void* pointer) {
+    return pointer ? std::string() : std::string(what) + " is null";
+}
+
+std::string variableProblem(const char* workspace, const char16_t* name) {
+    return firstProblem({capi::textProblem("the workspace name", workspace), capi::variableNameProblem(name)});
+}
+
+std::string propertyProblem(const void* object, const char16_t* name) {
+    return firstProblem({nullProblem("the object", object), capi::propertyNameProblem(name)});
+}
+
+// An asynchronous request refused before it started: it completes at once, on the calling
+// thread, through its failure callback with the error structure (error code 1), and has no task.
+std::uint64_t refusedRequest(const char* service, const std::string& problem, SetExceptionFcn setExceptionFcn,
+                             void* promise, int nlhs) {
+    const std::string id = capi::messageIdentifier<VELTRA::orbapi::invalidArgument>();
+    const std::u16string message = host::i18n::GetFormattedMessage(
+        id, {host::MessageArg(std::string(service)), host::MessageArg(problem)});
+    Array error = buildCatalogErrorArray(kStatusCatalogue, id, message);
+    if (setExceptionFcn) setExceptionFcn(promise, nlhs, true, kOrbErrorHost, error.newReference());
+    return 0;
+}
+
 }  // namespace
 
 host::Outputs fevalSync(void* engine, const std::string& name, const host::Outputs& arguments, int nlhs) {
@@ -105,6 +140,7 @@ void* orbApiGetVariable(void* engine, const char* workspace, const char16_t* nam
                         void** exceptionOut) {
     (void)engine;  // the C interface works on the calling engine
     if (checkCallingThread(errorType)) return nullptr;
+    if (refusedArgument("orbApiGetVariable", variableProblem(workspace, name), errorType, exceptionOut)) return nullptr;
     const std::string id = orb::capi::messageIdentifier<VELTRA::orb::CppOrbGetVariableError>();
     auto missing = [&] { raiseCatalogError(errorType, id, exceptionOut, name, workspace); };
     return reporting(
@@ -123,6 +159,11 @@ void* orbApiGetVariable(void* engine, const char* workspace, const char16_t* nam
 void orbApiSetVariable(void* engine, void* value, const char* workspace, const char16_t* name, int* errorType,
                        void** exceptionOut) {
     if (checkCallingThread(errorType)) return;
+    // The name goes into evaluated text for "global": it is checked before anything runs.
+    if (refusedArgument("orbApiSetVariable",
+                        firstProblem({variableProblem(workspace, name), nullProblem("the value", value)}), errorType,
+                        exceptionOut))
+        return;
     const std::string id = orb::capi::messageIdentifier<VELTRA::orb::CppOrbSetVariableError>();
     reporting(
         errorType, exceptionOut,
@@ -148,6 +189,7 @@ void orbApiSetVariable(void* engine, void* value, const char* workspace, const c
 void* orbApiGetProperty(void* engine, void* object, std::uint64_t index, const char16_t* name, int* errorType,
                         void** exceptionOut) {
     if (checkCallingThread(errorType)) return nullptr;
+    if (refusedArgument("orbApiGetProperty", propertyProblem(object, name), errorType, exceptionOut)) return nullptr;
     using namespace VELTRA::orb;
     return reporting(
         errorType, exceptionOut,
@@ -172,6 +214,10 @@ void* orbApiGetProperty(void* engine, void* object, std::uint64_t index, const c
 void* orbApiSetProperty(void* engine, void* object, std::uint64_t index, const char16_t* name, void* value,
                         int* errorType, void** exceptionOut) {
     if (checkCallingThread(errorType)) return nullptr;
+    if (refusedArgument("orbApiSetProperty",
+                        firstProblem({propertyProblem(object, name), nullProblem("the value", value)}), errorType,
+                        exceptionOut))
+        return nullptr;
     using namespace VELTRA::orb;
     return reporting(
         errorType, exceptionOut,
@@ -197,6 +243,8 @@ void* orbApiSetProperty(void* engine, void* object, std::uint64_t index, const c
 
 std::uint64_t orbApiGetVariableAsync(void* engine, const char* workspace, const char16_t* name,
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
+    if (std::string problem = variableProblem(workspace, name); !problem.empty())
+        return refusedRequest("orbApiGetVariableAsync", problem, setExceptionFcn, promise, 1);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kGetVariable,
                           {factory.createCharArray(name), factory.createCharArray(host::i18n::to_ustring(workspace))},
@@ -205,6 +253,9 @@ std::uint64_t orbApiGetVariableAsync(void* engine, const char* workspace, const 
 
 std::uint64_t orbApiSetVariableAsync(void* engine, void* value, const char* workspace, const char16_t* name,
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
+    if (std::string problem = firstProblem({variableProblem(workspace, name), nullProblem("the value", value)});
+        !problem.empty())
+        return refusedRequest("orbApiSetVariableAsync", problem, setExceptionFcn, promise, 0);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kSetVariable,
                           {factory.createCharArray(name), wrap(value),
@@ -214,6 +265,8 @@ std::uint64_t orbApiSetVariableAsync(void* engine, void* value, const char* work
 
 std::uint64_t orbApiGetPropertyAsync(void* engine, void* object, std::uint64_t index, const char16_t* name,
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
+    if (std::string problem = propertyProblem(object, name); !problem.empty())
+        return refusedRequest("orbApiGetPropertyAsync", problem, setExceptionFcn, promise, 1);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kGetProperty,
                           {wrap(object), oneBasedIndex(index),
@@ -224,6 +277,9 @@ std::uint64_t orbApiGetPropertyAsync(void* engine, void* object, std::uint64_t i
 std::uint64_t orbApiSetPropertyAsync(void* engine, void* object, std::uint64_t index, const char16_t* name,
                                      void* value, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                      void* promise) {
+    if (std::string problem = firstProblem({propertyProblem(object, name), nullProblem("the value", value)});
+        !problem.empty())
+        return refusedRequest("orbApiSetPropertyAsync", problem, setExceptionFcn, promise, 1);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kSetProperty,
                           {wrap(object), oneBasedIndex(index),

@@ -33,11 +33,13 @@ struct Completed {
 // the caller reaches it too).
 //
 // A program given without a directory is searched on the PATH; one with a directory is taken as
-// given. How the list reaches the program: arguments are passed as the list says, except that an
-// argument holding an odd number of double quotes is joined with the following arguments, by one
-// blank each, until the quotes pair up, and the joined argument loses its double quotes. So a
-// quoted path that was split at its blanks ("-Wl,\"/a", "b/c.zip\"") arrives whole
-// ("-Wl,/a b/c.zip"), as it would through a command line.
+// given. How the list reaches the program: arguments are passed as the list says, except for a
+// quoted path that was split at its blanks. An argument that starts with a double quote, or with
+// "-Wl," and a double quote, and holds no other quote, is joined with the following arguments, by
+// one blank each, up to the first one that holds a quote, when that one ends with its only quote;
+// the joined argument loses its two quotes. So ("-Wl,\"/a", "b/c.zip\"") arrives whole
+// ("-Wl,/a b/c.zip"), as it would through a command line, while a quote anywhere else (a path
+// such as /tmp/a"b/m.c) is an ordinary character.
 //
 // Throws std::invalid_argument("args must not be empty") for an empty list, command_not_found when
 // the program cannot be found or started, and std::runtime_error when the pipes cannot be made.

@@ -164,8 +164,8 @@ struct HandleOwnership {
 }  // namespace
 
 int orbRunCreateOrbFunction(void) {
-    auto& info = PerEngine<CurrentOrbInfoPerEngine>::mustExist();
-    impl_info_tag* record = info.moduleUnderConstruction;
+    auto* info = PerEngine<CurrentOrbInfoPerEngine>::find();
+    impl_info_tag* record = info ? info->moduleUnderConstruction : nullptr;
     if (!record) return 1;
     auto create = reinterpret_cast<orb::loader::CppCreateEntry>(record->createFunction);
     void* function = nullptr;
@@ -177,9 +177,20 @@ int orbRunCreateOrbFunction(void) {
 }
 
 void* orbGetFunctionImpl(void) {
+    auto* info = PerEngine<CurrentOrbInfoPerEngine>::find();
+    if (!info || !info->moduleUnderConstruction) return nullptr;
     if (t_handleFetched) *t_handleFetched = true;
-    return PerEngine<CurrentOrbInfoPerEngine>::mustExist().moduleUnderConstruction->engineHandle;
+    return info->moduleUnderConstruction->engineHandle;
 }
+
+namespace orb::loader {
+
+void forgetModuleUnderConstruction(const impl_info_tag* record) noexcept {
+    auto* info = PerEngine<CurrentOrbInfoPerEngine>::find();
+    if (info && info->moduleUnderConstruction == record) info->moduleUnderConstruction = nullptr;
+}
+
+}  // namespace orb::loader
 
 void orbOrbDebug(std::uint32_t flag) { PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().debugFlag = flag; }
 

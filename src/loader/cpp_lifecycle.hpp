@@ -44,6 +44,10 @@ ORB_API void raisePendingError();
 // Calls the destroy entry point of the engine's current module on its function object.
 void destroyCppFunction();
 
+// A load record about to be freed stops being the engine's module under construction, so that no
+// later orbGetFunctionImpl or orbRunCreateOrbFunction reaches into a module that is gone.
+void forgetModuleUnderConstruction(const impl_info_tag* record) noexcept;
+
 class ORB_API CPP_DispatchStrategy : public EntryDispatchStrategy {
 public:
     CPP_DispatchStrategy(impl_info_tag* module, std::int32_t dispatchAspect) noexcept
@@ -62,7 +66,7 @@ extern "C" {
 // fetched its engine handle, the handle is destroyed here and the record's field cleared.
 ORB_API int orbRunCreateOrbFunction(void);
 // The engine handle of the module under construction (called by the module from its function
-// object's construction).
+// object's construction); null when there is none (its module was cleared).
 ORB_API void* orbGetFunctionImpl(void);
 // Non-zero: the loader prints what it loads on this engine.
 ORB_API void orbOrbDebug(std::uint32_t flag);

@@ -6,6 +6,7 @@
 
 #include "capi/callback_table.hpp"
 #include "capi/message_ids.hpp"
+#include "capi/raise.hpp"
 #include "capi/scopes.hpp"
 #include "cppapi/engine_handle.hpp"
 #include "host/i18n.hpp"
@@ -36,12 +37,14 @@ constexpr const char* kCppCreate = "orbCreateOrbFunction";
 constexpr const char* kCppDestroy = "orbDestroyOrbFunction";
 
 void releaseRecord(impl_info_tag* record) {
+    orb::loader::forgetModuleUnderConstruction(record);
     if (!record->locked && record->entryKind != kOrbEntryRefused) host::utUnloadLibrary(record->library);
     host::utFree(record);
 }
 
 // A failed load leaves nothing behind: no record, no library.
 impl_info_tag* abandon(impl_info_tag* record, void* library, int* status, int reason) {
+    orb::loader::forgetModuleUnderConstruction(record);
     host::utFree(record);
     host::utUnloadLibrary(library);
     *status = reason;
@@ -55,11 +58,18 @@ void printCatalogueLine(Args&&... args) {
     host::utPrintf("%s\n", host::i18n::to_string(text).c_str());
 }
 
-// The name the module is being called under, as the host reports it (ASCII).
+// The name the module is being called under, as the host reports it (UTF-8). A name that is not
+// UTF-8 keeps its bytes, each as one character.
 std::u16string calledFunctionName() {
     auto name = orb::capi::installedSlot(&orb::capi::CallbackSlots::functionName);
     const char* text = name ? name() : nullptr;
-    return text ? std::u16string(text, text + std::strlen(text)) : std::u16string();
+    if (!text) return {};
+    try {
+        return host::i18n::to_ustring(text);
+    } catch (const std::exception&) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        return std::u16string(bytes, bytes + std::strlen(text));
+    }
 }
 
 void announceLoad(const std::u16string& path, void* entry) {
@@ -140,7 +150,9 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
         if (failed) {
             abandon(record, library, status, kOrbLoadOk);
             orb::loader::raisePendingError();
-            return nullptr;
+            // Nothing reported: the reason is that no function object was made.
+            orb::capi::raiseError<VELTRA::orb::ErrInvalidORBFile>(
+                fullPath, host::i18n::get_message(orb::capi::messageIdentifier<VELTRA::orb::MsgNoFunctionObject>()));
         }
     }
     return record;

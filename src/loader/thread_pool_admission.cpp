@@ -5,6 +5,7 @@
 
 #include "host/filesystem.hpp"
 #include "orbfile/module_binary_reader.hpp"
+#include "orbfile/retrieve_version.hpp"
 #include "startup/log_channels.hpp"
 #include "startup/thread_pool_switch.hpp"
 
@@ -46,7 +47,12 @@ bool allowThisOrbOnThreadPool(const std::u16string& path) {
         return name.size() == kCppEntry.size() && name == kCppEntry;
     });
     logLine(startup::kLogDetail, std::string("Looks like C++ ORB : ") + (cppModule ? "1" : "0"));
-    return cppModule;
+    if (!cppModule) return false;
+    // The module's own word, from its manifest: only its author knows whether it keeps state that
+    // threads would share.
+    const bool declared = orbfile::declares_threadpool_safe(path);
+    logLine(startup::kLogDetail, std::string("Declared thread-pool safe : ") + (declared ? "1" : "0"));
+    return declared;
 }
 
 }  // namespace orb::loader

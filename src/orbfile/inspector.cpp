@@ -157,6 +157,8 @@ void Inspector::Impl::classifyUndefinedSymbols() {
 }
 
 void Inspector::Impl::readEmbeddedVersion() {
+    // Thread-pool safety is a C++ module's own declaration in its manifest (read, never run).
+    if (!m_def_CPs.empty()) m_threadpool_safe = declares_threadpool_safe(m_orbfile);
     // A C++ module's version is never read, and a module without the version function keeps the
     // default version: valid, interface 0, strategy "1.0".
     if (!m_def_CPs.empty() || !m_has_embedded_version) return;

@@ -56,7 +56,7 @@ private:
     std::vector<host::Bundle> m_bundles;
 };
 
-RetrieveStatus readManifest(const std::u16string& path, Version& version) {
+RetrieveStatus readManifest(const std::u16string& path, Version& version, int* threadpoolSafe = nullptr) {
     // Outside the try: a lock that cannot be taken fails the stage through the caller.
     const std::lock_guard lock(manifestMutex());
     try {
@@ -66,8 +66,10 @@ RetrieveStatus readManifest(const std::u16string& path, Version& version) {
         const host::AnyMap headers = bundles.get().front().GetHeaders();
         const std::string release = host::any_cast<std::string>(headers.AtCompoundKey(kReleaseKey));
         const int apiVersion = host::any_cast<int>(headers.AtCompoundKey(kApiVersionKey));
-        // Only its presence and type are required: a manifest without it is not one of ours.
-        (void)host::any_cast<int>(headers.AtCompoundKey(kThreadpoolSafeKey));
+        // Its presence and type are required: a manifest without it is not one of ours. Its value
+        // is the module's declaration, kept only for the caller that asks for it.
+        const int declared = host::any_cast<int>(headers.AtCompoundKey(kThreadpoolSafeKey));
+        if (threadpoolSafe) *threadpoolSafe = declared;
         version.set(release, static_cast<unsigned>(apiVersion), kManifestStrategy);
         bundles.get().front().Uninstall();
         return SUCCESS;
@@ -149,6 +151,17 @@ RetrieveStatus retrieve_version(const std::u16string& path, Version& version) {
     const RetrieveStatus checked = check_version_file(path);
     if (checked != NOEVER) return checked;
     return read_embedded_version(path, version);
+}
+
+bool declares_threadpool_safe(const std::u16string& path) {
+    Version version;
+    int declared = 0;
+    try {
+        if (check_version_file(path) != NOEVER || readManifest(path, version, &declared) != SUCCESS) return false;
+    } catch (...) {
+        return false;
+    }
+    return declared == 1;
 }
 
 bool is_interleaved_complex(const std::u16string& path) {

@@ -39,6 +39,11 @@ ORB_API RetrieveStatus check_version_file(const std::u16string& path);
 // manifest), or the version function's values with strategy "1.0".
 ORB_API RetrieveStatus read_embedded_version(const std::u16string& path, Version& version);
 
+// Whether the manifest of the module file at `path` declares the module safe to run on the host's
+// thread pool ("kv.orb.threadpoolSafe" 1, written by `orb build --threadpool-safe`). Reads the
+// file's bytes only; false for a file without a readable manifest. Never throws.
+ORB_API bool declares_threadpool_safe(const std::u16string& path);
+
 // Whether the module file at `path` uses interleaved complex storage: false for an empty path,
 // a failed read or release 0; otherwise the host's answer for its interface.
 ORB_API bool is_interleaved_complex(const std::u16string& path);

@@ -68,4 +68,33 @@ TEST(ServicesWithoutSlots, WarningsAreIssuedAndReturn) {
     EXPECT_NE(capture.text().find("Warning: 50% left %s"), std::string::npos);
 }
 
+// Arguments a service would read through are checked before anything else (here no host slot is
+// installed, so a service that went on would call nothing): the refusal is an error naming the
+// service, never a fault.
+TEST(ServicesWithoutSlots, ServicesRefuseListsAndFunctionsTheyCannotUse) {
+    using Refused = host::MsgIdException<VELTRA::orbapi::invalidArgument>;
+    ryArray* one[1] = {nullptr};
+    const struct {
+        std::function<void()> call;
+        std::string message;
+    } cases[] = {
+        {[] { orbCallVELTRA(1, nullptr, 0, nullptr, "f"); }, "orbCallVELTRA: the list of outputs is null."},
+        {[&] { orbCallVELTRAWithObject(1, one, 2, nullptr, "f"); }, "orbCallVELTRAWithObject: the list of inputs is null."},
+        {[&] { orbCallVELTRA_800(-1, one, 0, nullptr, "f"); }, "orbCallVELTRA_800: the count of outputs is negative."},
+        {[] { orbCallVELTRAWithTrap(0, nullptr, 1, nullptr, "f"); }, "orbCallVELTRAWithTrap: the list of inputs is null."},
+        {[] { orbCallVELTRAWithTrap_800(3, nullptr, 0, nullptr, "f"); },
+         "orbCallVELTRAWithTrap_800: the list of outputs is null."},
+        {[] { orbCreateSimpleFunctionHandle(nullptr); }, "orbCreateSimpleFunctionHandle: the function is null."},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.call();
+            ADD_FAILURE() << "returned: " << c.message;
+        } catch (const Refused& e) {
+            EXPECT_EQ(e.identifier(), "VELTRA:orbapi:invalidArgument");
+            EXPECT_EQ(e.message(), c.message);
+        }
+    }
+}
+
 }  // namespace

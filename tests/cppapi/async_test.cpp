@@ -3,6 +3,7 @@
 // released early; waiting on the signal thread, which keeps the queue moving.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "capi/per_engine.hpp"
@@ -10,9 +11,12 @@
 #include "cppapi/cppapi_support.hpp"
 #include "cppapi/error_conversion.hpp"
 #include "cppapi/engine_handle.hpp"
+#include "cppapi/feval.hpp"
 #include "cppapi/variables.hpp"
+#include "host/i18n.hpp"
 #include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
+#include "vhost/lang/workspace.hpp"
 
 namespace {
 
@@ -224,6 +228,82 @@ TEST_F(AsyncTest, SynchronousVariablesFollowTheWorkspaceRules) {
     const std::u16string message = charText(Array::share(error.impl()->elements[1]));
     EXPECT_NE(message.find(u"missingOne"), std::u16string::npos);
     EXPECT_NE(message.find(u"base"), std::u16string::npos);
+}
+
+// Every variable, property and call service checks its arguments before it uses any: a refusal
+// is error code 1 with "VELTRA:orbapi:invalidArgument" (for an asynchronous request, its failure
+// callback at once and no task), never a fault or an exception, and a name is never evaluated.
+TEST_F(AsyncTest, ServicesRefuseInvalidArgumentsBeforeUsingThem) {
+    host::data::ArrayFactory factory;
+    const Array value = factory.createScalarDouble(5);
+    const Array object = factory.createScalarDouble(1);
+    struct Refusal {
+        int code = 0;
+        Array error;
+    };
+    auto sync = [](auto call) {
+        Refusal r;
+        void* exception = nullptr;
+        call(&r.code, &exception);
+        r.error = Array::adopt(static_cast<ArrayImpl*>(exception));
+        return r;
+    };
+    auto async = [](auto start) {
+        Outcome outcome;
+        EXPECT_EQ(start(&outcome), 0u) << "a refused request has no task";
+        EXPECT_EQ(outcome.failures, 1);
+        return Refusal{outcome.code, outcome.error};
+    };
+    void* outputs[1] = {nullptr};
+    const struct {
+        const char* what;
+        std::function<Refusal()> call;
+        const char16_t* phrase;
+    } cases[] = {
+        {"a statement as a global's name", [&] { return sync([&](int* e, void** x) {
+             orbApiSetVariable(m_handle, value.impl(), "global", u"q; zz = 5", e, x); }); }, u"'q; zz = 5'"},
+        {"a name starting with a digit", [&] { return sync([&](int* e, void** x) {
+             orbApiGetVariable(m_handle, "base", u"1x", e, x); }); }, u"variable name '1x'"},
+        {"no workspace", [&] { return sync([&](int* e, void** x) {
+             orbApiGetVariable(m_handle, nullptr, u"x", e, x); }); }, u"workspace name is null"},
+        {"a workspace that is not UTF-8", [&] { return sync([&](int* e, void** x) {
+             orbApiSetVariable(m_handle, value.impl(), "ba\xffse", u"x", e, x); }); }, u"not valid UTF-8"},
+        {"no value", [&] { return sync([&](int* e, void** x) {
+             orbApiSetVariable(m_handle, nullptr, "base", u"x", e, x); }); }, u"the value is null"},
+        {"a function name that is not UTF-8", [&] { return sync([&](int* e, void** x) {
+             orbApiFeval(m_handle, 1, outputs, 0, nullptr, "di\xc3(", e, x, nullptr, nullptr, nullptr, nullptr); }); },
+         u"function name 'di?(' is not valid UTF-8"},
+        {"no function name", [&] { return sync([&](int* e, void** x) {
+             orbApiFeval(m_handle, 1, outputs, 0, nullptr, nullptr, e, x, nullptr, nullptr, nullptr, nullptr); }); },
+         u"function name is null"},
+        {"outputs asked for without a list", [&] { return sync([&](int* e, void** x) {
+             orbApiFeval(m_handle, 2, nullptr, 0, nullptr, "disp", e, x, nullptr, nullptr, nullptr, nullptr); }); },
+         u"list of outputs is null"},
+        {"no object", [&] { return sync([&](int* e, void** x) {
+             orbApiGetProperty(m_handle, nullptr, 0, u"Color", e, x); }); }, u"the object is null"},
+        {"an asynchronous read from a workspace that is not UTF-8", [&] { return async([&](Outcome* o) {
+             return orbApiGetVariableAsync(m_handle, "\xff", u"x", &Outcome::setOutputs, &Outcome::setException, o); }); },
+         u"not valid UTF-8"},
+        {"an asynchronous write to a statement", [&] { return async([&](Outcome* o) {
+             return orbApiSetVariableAsync(m_handle, value.impl(), "base", u"q; zz = 5", &Outcome::setOutputs,
+                                           &Outcome::setException, o); }); }, u"'q; zz = 5'"},
+        {"an asynchronous property name with a lone surrogate", [&] { return async([&](Outcome* o) {
+             const char16_t name[] = {u'C', 0xD800, 0};
+             return orbApiGetPropertyAsync(m_handle, object.impl(), 0, name, &Outcome::setOutputs,
+                                           &Outcome::setException, o); }); }, u"not valid UTF-16"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Refusal refusal = c.call();
+        EXPECT_EQ(refusal.code, 1);
+        ASSERT_TRUE(refusal.error);
+        EXPECT_EQ(charText(Array::share(refusal.error.impl()->elements[2])), u"VELTRA:orbapi:invalidArgument");
+        const std::u16string message = charText(Array::share(refusal.error.impl()->elements[1]));
+        EXPECT_NE(message.find(c.phrase), std::u16string::npos) << host::i18n::to_string(message);
+    }
+    EXPECT_EQ(outputs[0], nullptr);
+    for (const char* workspace : {"base", "global"})
+        EXPECT_EQ(vhost::lang::workspaces().forModule(workspace)->find("zz"), nullptr) << "the name ran as code";
 }
 
 }  // namespace

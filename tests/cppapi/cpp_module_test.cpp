@@ -5,12 +5,15 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "capi/message_ids.hpp"
 #include "capi/per_engine.hpp"
 #include "host/ry.hpp"
 #include "host/i18n.hpp"
+#include "loader/cpp_lifecycle.hpp"
 #include "support/engine_test.hpp"
 #include "support/orb_tool.hpp"
 #include "vhost/dataarray/impl.hpp"
@@ -121,6 +124,25 @@ TEST_F(CppModuleTest, ReportedErrorsAreRaisedAfterTheCallWithCatalogueTextsWhere
     EXPECT_EQ(run("raw_protocol(5);"), "");
 }
 
+// The name a module is called under reaches it decoded from UTF-8, not byte by byte.
+TEST_F(CppModuleTest, TheFunctionNameOfTheEngineHandleIsDecodedFromUtf8) {
+    const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "utf8_named";
+    std::filesystem::create_directories(dir);
+    const std::string name = "pr\xc3\xb6be";  // "pröbe"
+    std::filesystem::copy_file(orbtest::modulePath("probe"), dir / (name + ".orbw64"),
+                               std::filesystem::copy_options::overwrite_existing);
+    vhost::addPath(dir.string());
+    ryArray* action = host::ryCreateString("name");
+    const std::vector<ryArray*> outputs = vhost::lang::call(name, 1, {action});
+    host::destroyArray(action);
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(host::get_ustring(outputs[0]), u"pr\u00f6be");
+    host::destroyArray(outputs[0]);
+    vhost::lang::evaluate("clear all");
+    vhost::removePath(dir.string());
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(CppModuleTest, CreationFailuresUnloadTheLibraryAndRaiseWhatTheModuleReported) {
     setenv("RAW_CREATE", "error", 1);
     host::UserException reported = errorOf("raw_protocol(0)");
@@ -128,14 +150,23 @@ TEST_F(CppModuleTest, CreationFailuresUnloadTheLibraryAndRaiseWhatTheModuleRepor
     EXPECT_EQ(reported.message(), "the object could not be made");
     EXPECT_EQ(moduleSymbol<int>("raw_protocol", "rawObjects"), nullptr);
 
+    // Null without a report: the reason says so rather than ending at the colon.
     setenv("RAW_CREATE", "null", 1);
-    EXPECT_EQ(errorOf("raw_protocol(0)").identifier(),
-              orb::capi::messageIdentifier<VELTRA::orb::ErrInvalidORBFile>());
+    const host::UserException nothing = errorOf("raw_protocol(0)");
+    EXPECT_EQ(nothing.identifier(), orb::capi::messageIdentifier<VELTRA::orb::ErrInvalidORBFile>());
+    EXPECT_NE(nothing.message().find(": its create entry point"), std::string::npos) << nothing.message();
     EXPECT_EQ(moduleSymbol<int>("raw_protocol", "rawObjects"), nullptr);
+
+    // The module that was under construction is gone: no handle for it, nothing to create.
+    EXPECT_EQ(orbGetFunctionImpl(), nullptr);
+    EXPECT_EQ(orbRunCreateOrbFunction(), 1);
 
     unsetenv("RAW_CREATE");
     run("raw_protocol(0);");
     EXPECT_EQ(*moduleSymbol<int>("raw_protocol", "rawObjects"), 1);
+    run("clear raw_protocol");
+    EXPECT_EQ(orbGetFunctionImpl(), nullptr);
+    EXPECT_EQ(orbRunCreateOrbFunction(), 1);
 }
 
 TEST_F(CppModuleTest, ClearDestroysTheObjectAndAnErrorFromDestroyBecomesAWarning) {

@@ -22,6 +22,10 @@ protected:
 TEST_F(HostCallsTest, ModulesCallFunctionsAndModulesByName) {
     EXPECT_EQ(services(2, {"'call'", "'twice'", "[1 2 3]"}), (std::vector<std::string>{shown("[2 4 6]"), shown("0")}));
     EXPECT_EQ(services(1, {"'name'"}), std::vector<std::string>{shown("'services'")});
+    // An output asked for and left unset is named as the module's, not as too many outputs.
+    const host::UserException unset = errorOf([] { vhost::lang::evaluate("[a, b] = twice(1);"); });
+    EXPECT_EQ(unset.identifier(), "VELTRA:unassignedOutput");
+    EXPECT_EQ(unset.message(), "Output 2 of twice was not set.");
 }
 
 TEST_F(HostCallsTest, TheTrapFlagDecidesWhetherAnErrorReturnsOrIsRaised) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "loader_support.hpp"
+#include "vhost/lang/values.hpp"
+#include "vhost/lang/workspace.hpp"
 #include "vhost/ry/warnings.hpp"
 #include "vhost/ut/output.hpp"
 
@@ -61,6 +63,20 @@ TEST_F(LoaderTest, ClearRunsTheExitFunctionOnceAndUnloadsUnlessLocked) {
         module.unload();
         EXPECT_EQ(exitRuns(output.text()), 1u);
     }
+}
+
+// The reference host counts locks and leaves a locked module whole through a clear: its exit
+// function does not run and its library stays. The runtime's own flag is clear after lock, lock,
+// unlock; it decides only when a host clears a module it holds locked (an engine's end).
+TEST_F(orbtest::ModuleCallTest, TheHostCountsLocksAndAClearLeavesALockedModuleWhole) {
+    vhost::OutputCapture output;
+    vhost::lang::evaluate("atexit_plain(1); atexit_plain(1); held = atexit_plain(-1); clear atexit_plain");
+    EXPECT_EQ(vhost::lang::elementAt(vhost::lang::workspaces().base().find("held"), 0).real(), 1.0);
+    EXPECT_EQ(exitRuns(output.text()), 0u);
+    EXPECT_TRUE(orbtest::libraryMapped(orbtest::modulePath("atexit_plain")));
+    vhost::lang::evaluate("atexit_plain(-1); clear atexit_plain");
+    EXPECT_EQ(exitRuns(output.text()), 1u);
+    EXPECT_FALSE(orbtest::libraryMapped(orbtest::modulePath("atexit_plain")));
 }
 
 TEST_F(LoaderTest, AModuleLoadsAfreshAfterItWasCleared) {

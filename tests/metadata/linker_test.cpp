@@ -8,6 +8,7 @@
 
 #include "host/process.hpp"
 #include "metadata/metadata_support.hpp"
+#include "support/run_child.hpp"
 #include "orbfile/metadata/linker_commands.hpp"
 #include "vhost/ut/output.hpp"
 
@@ -68,7 +69,7 @@ TEST(LinkerCommands, CodeOfAnOlderGenerationIsRelinkedWithItsOwnMetadata) {
     EXPECT_NE(linked.progress.find("different from default, embedding new data into : " + module), std::string::npos);
     EXPECT_EQ(std::vector<std::string>(command.begin() + static_cast<long>(size), command.end()),
               (std::vector<std::string>{"-Wl,--format=binary", "-Wl," + fs::canonical(dir).string() + "/gainorb_bundle.zip",
-                                        "-Wl,--format=default"}));
+                                        "-Wl,--format=default", "-Wl,-z,noexecstack"}));
     EXPECT_EQ(mdtest::embeddedIn(module).apiVersion, 700u);
     EXPECT_EQ(mdtest::filesIn(dir), (std::vector<std::string>{"gain.o", "gain.orbw64", "gcc-tools"}));
 }
@@ -87,9 +88,29 @@ TEST(LinkerCommands, BlanksInTheOutputPathSplitTheQuotedBundleArgument) {
     const std::string bundle = fs::canonical(dir).string() + "/my gainorb_bundle.zip";
     const std::vector<std::string> appended(command.begin() + static_cast<long>(size), command.end());
     EXPECT_EQ(appended, (std::vector<std::string>{"-Wl,--format=binary", "-Wl,\"" + bundle.substr(0, bundle.find(' ')),
-                                                  "blank/my", "gainorb_bundle.zip\"", "-Wl,--format=default"}));
+                                                  "blank/my", "gainorb_bundle.zip\"", "-Wl,--format=default",
+                                                  "-Wl,-z,noexecstack"}));
     EXPECT_EQ(mdtest::embeddedIn(module).apiVersion, 730u);
     EXPECT_EQ(mdtest::filesIn(dir), (std::vector<std::string>{"gain.o", "my gain.orbw64"}));
+}
+
+// A double quote in a path is an ordinary character: only the quoted bundle argument above is
+// joined back; every other argument reaches the linker as it is. The module is linked with a
+// stack that is not executable, though its bundle is linked in as raw data.
+TEST(LinkerCommands, AQuoteInThePathIsAnOrdinaryCharacterAndTheStackIsNotExecutable) {
+    const fs::path dir = orbtest::scratchDir() / "with\"quote";
+    fs::create_directories(dir);
+    const std::string module = (dir / "gain.orbw64").string();
+    auto command = mdtest::linkCommand("gcc", mdtest::compileGain(dir, "-DRY_COMPAT_32"), module);
+    const Linked linked = link(command);
+    ASSERT_EQ(linked.result.get_status(), 0) << linked.result.get_cmdErr() << linked.progress;
+    EXPECT_EQ(linked.links, 2);
+    EXPECT_EQ(command.back(), "-Wl,-z,noexecstack");
+    EXPECT_EQ(mdtest::embeddedIn(module).apiVersion, 700u);
+    const auto headers = orbtest::runChild("/usr/bin/readelf", {"-lW", module});
+    ASSERT_NE(headers.out.find("GNU_STACK"), std::string::npos) << headers.out;
+    const std::string stack = headers.out.substr(headers.out.find("GNU_STACK"));
+    EXPECT_EQ(stack.substr(0, stack.find('\n')).find("RWE"), std::string::npos) << stack;
 }
 
 TEST(LinkerCommands, AFailedTemporaryLinkReturnsItsResultAndLeavesNothing) {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "metadata/metadata_support.hpp"
+#include "orbfile/inspector.hpp"
+#include "orbfile/retrieve_version.hpp"
 #include "support/orb_tool.hpp"
 
 namespace {
@@ -94,6 +96,23 @@ TEST(OrbBuild, AnOutputPathWithBlanksAndSeveralSourcesWithACheck) {
     EXPECT_EQ(mdtest::embeddedIn(dir / "out dir" / "my gain.orbw64").apiVersion, 730u);
 }
 
+// A C++ module's declaration that it is safe on the thread pool: written into its manifest, read
+// back by the inspection and by the loader's admission; without the option it is not declared.
+TEST(OrbBuild, ACppModuleDeclaresThreadPoolSafetyOnlyWhenAskedTo) {
+    const fs::path dir = orbtest::scratchDir();
+    const std::string tally = std::string(ORB_SOURCE_DIR) + "/examples/tally.cpp";
+    for (const bool declared : {true, false}) {
+        const std::string name = declared ? "safe" : "plain";
+        std::vector<std::string> args = {"build", tally, "-o", name};
+        if (declared) args.push_back("--threadpool-safe");
+        const auto built = orb(dir, args);
+        ASSERT_EQ(built.exitCode, 0) << built.out << built.err;
+        const std::u16string path = host::i18n::to_ustring((dir / (name + ".orbw64")).string());
+        EXPECT_EQ(orbfile::declares_threadpool_safe(path), declared) << name;
+        EXPECT_EQ(orbfile::Inspector(path, false).is_threadpool_safe(), declared) << name;
+    }
+}
+
 TEST(OrbBuild, FailuresShowTheToolsOwnTextAndLeaveNothing) {
     const fs::path dir = orbtest::scratchDir();
     fs::create_directories(dir / "fake" / "bin");  // an installation without the resource compiler
@@ -114,6 +133,7 @@ TEST(OrbBuild, FailuresShowTheToolsOwnTextAndLeaveNothing) {
         {{kGain, "--frobnicate"}, {}, 2, "unknown option '--frobnicate'"},
         {{kGain, "-R2017b", "-compatibleArrayDims"}, {}, 2, "exclude each other"},
         {{kGain, "notes.txt"}, {}, 2, "is not a C, C++ or Fortran source"},
+        {{kGain, "--threadpool-safe"}, {}, 2, "--threadpool-safe is for C++ modules only"},
     };
     for (const auto& c : cases) {
         fs::create_directories(dir / "out");

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 #include "host/services.hpp"
 #include "orbfile/version.hpp"
 #include "startup/data_array_library.hpp"
@@ -103,6 +105,31 @@ TEST(StartupInstallRoot, PathsFollowTheRootAndAMissingDataArrayLibraryIsNotFatal
     EXPECT_EQ(dataArrayLibrary(), nullptr);
     EXPECT_EQ(host::svFeatureRegistrationCount("ThreadPoolCppOrb"), 1);
     EXPECT_EQ(orbfile::Version::get_current_relnum(), 0x2024Bu);
+}
+
+// --- a process that has no data-array library at all --------------------------------------------
+
+// The runtime and the host copied into a root of their own, without the data-array library; a
+// fresh interpreter process loads the runtime from there by path (nothing of this test executable,
+// which links the library, is inherited). The runtime loads, its handle is null, and it serves.
+TEST(StartupWithoutDataArrayLibrary, TheRuntimeLoadsAndServesWithANullHandle) {
+    const fs::path root = fs::temp_directory_path() / ("orb-startup-no-dataarray-" + std::to_string(::getpid()));
+    fs::create_directories(root / "lib");
+    for (const char* library : {"liborb.so", "libvhost.so"})
+        fs::copy_file(fs::path(ORB_STAGE_DIR) / "lib" / library, root / "lib" / library);
+    const std::string script =
+        "import ctypes, sys\n"
+        "orb = ctypes.CDLL(sys.argv[1])\n"
+        "handle = orb._ZN3orb7startup16dataArrayLibraryEv\n"
+        "handle.restype = ctypes.c_void_p\n"
+        "print('handle', handle())\n"
+        "sys.stdout.flush()\n"
+        "orb.orbPrintf(b'served %d\\n', ctypes.c_int(7))\n";
+    const auto child = orbtest::runChild("/usr/bin/python3", {"-c", script, (root / "lib" / "liborb.so").string()},
+                                         {{"VELTRA_ROOT", root.string()}, {"LD_LIBRARY_PATH", ""}});
+    fs::remove_all(root);
+    EXPECT_EQ(child.exitCode, 0) << child.err;
+    EXPECT_EQ(child.out, "handle None\nserved 7\n") << child.err;
 }
 
 }  // namespace

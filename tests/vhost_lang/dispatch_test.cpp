@@ -155,11 +155,14 @@ TEST_F(DispatchTest, ErrorAndWarningCallbacks) {
         EXPECT_EQ(e.message(), "plain");
         EXPECT_EQ(vhost::lastError()->message(), "plain");
     }
-    auto raiseWithId = [&](const char* id, const char* format, ...) {
+    // Both slots with an identifier, as the runtime's own path: errors cut at 8191 characters,
+    // an invalid identifier an error that does not return, for warnings too.
+    using IdSlot = void (*)(const char*, const char*, va_list);
+    auto raiseWithId = [&](IdSlot slot, const char* id, const char* format, ...) {
         va_list args;
         va_start(args, format);
         try {
-            m_table.errMsgIdAndTxt(id, format, args);
+            slot(id, format, args);
         } catch (const host::UserException& e) {
             va_end(args);
             return e.identifier() + "|" + e.message();
@@ -167,8 +170,13 @@ TEST_F(DispatchTest, ErrorAndWarningCallbacks) {
         va_end(args);
         return std::string("returned");
     };
-    EXPECT_EQ(raiseWithId("tool:part", "n=%d", 4), "tool:part|n=4");
-    EXPECT_EQ(raiseWithId("bad id", "n").substr(0, 36), "VELTRA:orbapi:invalidErrorIdentifier");
+    const std::string longText(9000, 'x');
+    EXPECT_EQ(raiseWithId(m_table.errMsgIdAndTxt, "tool:part", "n=%d", 4), "tool:part|n=4");
+    EXPECT_EQ(raiseWithId(m_table.errMsgIdAndTxt, "tool:part", "%s", longText.c_str()),
+              "tool:part|" + longText.substr(0, 8191));
+    EXPECT_EQ(raiseWithId(m_table.errMsgIdAndTxt, "bad id", "n").substr(0, 36), "VELTRA:orbapi:invalidErrorIdentifier");
+    EXPECT_EQ(raiseWithId(m_table.warnMsgIdAndTxt, "bad id", "n").substr(0, 38),
+              "VELTRA:orbapi:invalidWarningIdentifier");
     vhost::OutputCapture capture;
     m_table.warnMsgTxt("careful");
     EXPECT_EQ(capture.text(), "Warning: careful\n");

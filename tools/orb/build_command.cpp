@@ -60,6 +60,8 @@ Options:
   -O                     compile with optimisation
   -v, --verbose          print every command run
   --check                inspect the module once built and print what the inspection finds
+  --threadpool-safe      declare the module safe to run on the host's thread pool (C++ modules
+                         only; it then runs there while the feature ThreadPoolCppOrb is on)
   -h, --help             show this help
 )";
 
@@ -83,6 +85,7 @@ struct Settings {
     bool optimise = false;
     bool verbose = false;
     bool check = false;
+    bool threadpoolSafe = false;
     bool help = false;
 };
 
@@ -145,6 +148,8 @@ Settings parse(const std::vector<std::string>& args) {
             settings.optimise = true;
         } else if (arg == "--check") {
             settings.check = true;
+        } else if (arg == "--threadpool-safe") {
+            settings.threadpoolSafe = true;
         } else if (arg == "--outdir") {
             if (i + 1 >= args.size()) throw UsageError{"option --outdir needs a value"};
             settings.outdir = args[++i];
@@ -172,6 +177,12 @@ Settings parse(const std::vector<std::string>& args) {
     const bool anySource = std::any_of(settings.sources.begin(), settings.sources.end(),
                                        [](const Source& s) { return s.language != Language::kLinkInput; });
     if (!anySource) throw UsageError{"no source file given"};
+    const bool anyCxx = std::any_of(settings.sources.begin(), settings.sources.end(),
+                                    [](const Source& s) { return s.language == Language::kCxx; });
+    if (settings.threadpoolSafe && !anyCxx) {
+        throw UsageError{"--threadpool-safe is for C++ modules only: C and Fortran modules never run on the "
+                         "thread pool, and this module has no C++ source"};
+    }
     for (const auto* list : {&settings.includes, &settings.defines, &settings.libraryDirs, &settings.libraries}) {
         for (const auto& value : *list) {
             if (value.empty()) throw UsageError{"an option is given an empty value"};
@@ -428,7 +439,7 @@ int build(const Settings& settings) {
     if (cxx) link.emplace_back("-lVeltraDataArray");
 
     std::cout.flush();
-    orbfile::metadata::Result result = orbfile::build_orb_linker_cmds(link, "-o", outputIndex);
+    orbfile::metadata::Result result = orbfile::build_orb_linker_cmds(link, "-o", outputIndex, settings.threadpoolSafe);
     std::fflush(stdout);
     showToolOutput(result.get_cmdOutput(), result.get_cmdErr());
     if (result.get_status() != 0) {

@@ -47,8 +47,9 @@ Options:
   --nargout N    ask the function for N outputs (default 0: the function's first output, if it
                  gives one, is shown as ans)
   --tasks        run in tasks mode, as background tasks do: only modules admitted to the thread
-                 pool load (C++ modules, with --feature ThreadPoolCppOrb=1); any other module
-                 fails at its first call with parallel:threadpool:DisallowedOrbFunction
+                 pool load (C++ modules built with orb build --threadpool-safe, with
+                 --feature ThreadPoolCppOrb=1); any other module fails at its first call
+                 with parallel:threadpool:DisallowedOrbFunction
   --feature NAME=VALUE
                  set the host feature NAME to the whole number VALUE before running (repeatable)
   --leaks        after each module call, say on standard error what the runtime freed on the

@@ -168,6 +168,10 @@ ryArray* createSimpleFunctionHandle(OrbModuleFunction function) {
     return toModule(Value(ry::newFunctionHandle(text, std::make_shared<SimpleHandle>(function))));
 }
 
+// An error with an identifier carries at most this many characters, as when the runtime formats
+// it itself; the rest is cut.
+constexpr std::size_t kErrorTextLimit = 8191;
+
 std::string formatted(const char* format, va_list args) {
     if (!format) return {};
     va_list copy;
@@ -189,16 +193,17 @@ std::string formatted(const char* format, va_list args) {
 void errMsgIdAndTxt(const char* identifier, const char* format, va_list args) {
     if (!host::utIsValidMessageIdentifier(identifier ? identifier : ""))
         raise(host::MessageIdException("VELTRA:orbapi", "invalidErrorIdentifier", {}));
-    raise(host::UserException(identifier, formatted(format, args)));
+    std::string text = formatted(format, args);
+    if (text.size() > kErrorTextLimit) text.resize(kErrorTextLimit);
+    raise(host::UserException(identifier, std::move(text)));
 }
 
 void errMsgTxt(const char* message) { raise(host::UserException("", message ? message : "")); }
 
 void warnMsgIdAndTxt(const char* identifier, const char* format, va_list args) {
-    if (!host::utIsValidMessageIdentifier(identifier ? identifier : "")) {
-        host::ryWarningMsgId(host::MessageIdException("VELTRA:orbapi", "invalidWarningIdentifier", {}));
-        return;
-    }
+    // An invalid identifier is the module's error, not a warning: it does not return.
+    if (!host::utIsValidMessageIdentifier(identifier ? identifier : ""))
+        raise(host::MessageIdException("VELTRA:orbapi", "invalidWarningIdentifier", {}));
     host::ryWarningMsgIdAndTxt(identifier, "%s", formatted(format, args).c_str());
 }
 

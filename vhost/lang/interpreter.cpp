@@ -54,6 +54,11 @@ std::vector<Value> callRecord(host::HostFunctionHandleFile& function, int nargou
     currentDispatcher().call(function, nargout, outputs.data(), static_cast<int>(in.size()), in.data());
     std::vector<Value> result;
     for (ryArray* output : outputs) result.push_back(output ? host::from_veltra(output) : Value());
+    // An output asked for and left unset is the module's omission: say so, naming it.
+    for (int i = 0; i < nargout; ++i)
+        if (!result[static_cast<std::size_t>(i)])
+            fail("VELTRA:unassignedOutput",
+                 "Output " + std::to_string(i + 1) + " of " + function.get_hfuncname() + " was not set.");
     while (!result.empty() && !result.back()) result.pop_back();
     return result;
 }

@@ -27,22 +27,35 @@ std::size_t quoteCount(const std::string& text) {
     return count;
 }
 
-// Arguments that a quoted text was split into are joined back, as a command line would read them.
+// Whether `argument` opens a quoted path that was split at its blanks: it starts with the quote
+// (a quoted resource file) or with the linker option and the quote (a quoted bundle), and holds
+// that one quote only.
+bool opensQuotedPath(const std::string& argument) {
+    const bool opens = argument.rfind("\"", 0) == 0 || argument.rfind("-Wl,\"", 0) == 0;
+    return opens && quoteCount(argument) == 1;
+}
+
+// Arguments that a quoted path was split into are joined back, as a command line would read them.
+// Only an argument that opens such a path starts a join, and only when a later argument closes it
+// (ends with the one quote it holds); every other argument is passed as it is, quotes included.
 std::vector<std::string> joinQuotedPieces(const std::vector<std::string>& given) {
     std::vector<std::string> args;
     args.reserve(given.size());
     for (std::size_t i = 0; i < given.size(); ++i) {
-        if (quoteCount(given[i]) % 2 == 0) {
+        const bool opens = opensQuotedPath(given[i]);
+        std::size_t close = i + 1;
+        while (opens && close < given.size() && quoteCount(given[close]) == 0) ++close;
+        const bool closed =
+            opens && close < given.size() && quoteCount(given[close]) == 1 && given[close].back() == '"';
+        if (!closed) {
             args.push_back(given[i]);
             continue;
         }
         std::string joined = given[i];
-        std::size_t quotes = quoteCount(joined);
-        while (quotes % 2 != 0 && i + 1 < given.size()) {
+        while (i < close) {
             ++i;
             joined += ' ';
             joined += given[i];
-            quotes += quoteCount(given[i]);
         }
         std::string unquoted;
         unquoted.reserve(joined.size());

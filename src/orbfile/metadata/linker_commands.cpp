@@ -30,8 +30,14 @@ bool outputIsJoined(const std::string& argument, const std::string& extension) {
     return !extension.empty() && contains(argument, extension);
 }
 
-void appendPieces(std::vector<std::string>& command, const std::string& flags) {
+// Data linked in raw (--format=binary) carries no note that the code needs no executable stack,
+// so a GNU linker would give the module one; the module's link says so itself. (ELF platforms
+// only: there every driver takes the bundle as data.)
+constexpr const char* kNonExecutableStack = "-Wl,-z,noexecstack";
+
+void appendPieces(std::vector<std::string>& command, const std::string& flags, bool gnu) {
     for (auto& piece : metadata::splitAtBlanks(flags)) command.push_back(std::move(piece));
+    if (gnu && orb::platform::kEveryLinkerTakesBinaryData) command.emplace_back(kNonExecutableStack);
 }
 
 // A linker given as an existing file is run as the platform's lookup names it.
@@ -65,7 +71,7 @@ Result linkTemporary(const std::vector<std::string>& command, const std::string&
     if (!plan.gnu) get_rc_exe(rc);
     Result result = generate_cppms_bundle(defaults, rc, plan.stem + "_kv_temp_", plan.gnu, false);
     if (result.get_status() != 0) return result;
-    appendPieces(copy, result.getLinkerFlags(plan.gnu));
+    appendPieces(copy, result.getLinkerFlags(plan.gnu), plan.gnu);
     resolveLinker(copy[0]);
     metadata::runCommand(result, copy, false, Recording::kDoNotRecord);
     result.delete_files();
@@ -93,6 +99,11 @@ bool is_gnu_linker(const std::string& linker) {
 }  // namespace metadata
 
 Result build_orb_linker_cmds(std::vector<std::string>& command, const std::string& optionText, int index) {
+    return build_orb_linker_cmds(command, optionText, index, false);
+}
+
+Result build_orb_linker_cmds(std::vector<std::string>& command, const std::string& optionText, int index,
+                             bool threadpoolSafe) {
     host::utPrintf("Building with orblink\n");
 
     if (command.empty() || index < 0 || static_cast<std::size_t>(index) >= command.size()) {
@@ -113,7 +124,7 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
     plan.extension = output.extension().string();
     plan.temporary = (output.parent_path() / (plan.stem + "_kv_temp_" + plan.extension)).string();
     plan.gnu = metadata::is_gnu_linker(command[0]);
-    const MetaData defaults(plan.outdir, kDefaultApiVersion, false);
+    const MetaData defaults(plan.outdir, kDefaultApiVersion, threadpoolSafe);
 
     host::utPrintf("Creating temp orb file with meta-data\n");
     // A temporary module left by an earlier build must not pass for this link's.
@@ -153,7 +164,7 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
     if (!plan.gnu) get_rc_exe(rc);
     Result result = generate_cppms_bundle(inspected, rc, plan.stem, plan.gnu, false);
     if (result.get_status() != 0) return result;
-    appendPieces(command, result.getLinkerFlags(plan.gnu));
+    appendPieces(command, result.getLinkerFlags(plan.gnu), plan.gnu);
     metadata::runCommand(result, command, false, Recording::kDoNotRecord);
     if (result.get_status() == 0) result.delete_files();
     bfs::remove(plan.temporary, ignored);

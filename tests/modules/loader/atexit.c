@@ -1,5 +1,7 @@
 /* Registers an exit function on every call; it prints a line when it runs. With ATEXIT_LOCK the
- * module also locks itself, with ATEXIT_RAISES the exit function raises after printing. */
+ * module also locks itself, with ATEXIT_RAISES the exit function raises after printing. Otherwise
+ * a positive input locks it and a negative one unlocks it. Answers whether the host holds it
+ * locked. */
 #include <orb.h>
 
 static void onExit(void) {
@@ -10,10 +12,13 @@ static void onExit(void) {
 }
 
 __attribute__((visibility("default"))) void orbFunction(int nlhs, ryArray* plhs[], int nrhs, const ryArray* prhs[]) {
-    (void)nlhs, (void)nrhs, (void)prhs;
+    (void)nlhs;
     orbAtExit(onExit);
 #ifdef ATEXIT_LOCK
     orbLock();
+#else
+    if (nrhs > 0 && ryGetScalar(prhs[0]) > 0) orbLock();
+    if (nrhs > 0 && ryGetScalar(prhs[0]) < 0) orbUnlock();
 #endif
     plhs[0] = ryCreateDoubleScalar(orbIsLocked());
 }
