@@ -73,7 +73,9 @@ void orbSetTrapFlag(int flag);
  * raised and the call does not return. Graphics objects among the outputs come back as their
  * numeric handles. The outputs belong to this call like any array the module creates. */
 int orbCallVELTRA(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[], const char *functionName);
-/* As orbCallVELTRA, but graphics objects come back as objects. */
+/* The call forms need a list for every count above zero: a null list for a count above zero, or
+ * a negative count, raises "VELTRA:orbapi:invalidArgument".
+ * As orbCallVELTRA, but graphics objects come back as objects: */
 int orbCallVELTRAWithObject(int nlhs, ryArray *plhs[], int nrhs, ryArray *prhs[], const char *functionName);
 /* As orbCallVELTRA, but an error never leaves the call: it returns null on success and otherwise
  * an array describing the error (the outputs are then not set). */
@@ -107,7 +109,7 @@ const ryArray *orbGet(double handle, const char *property);
 int orbSet(double handle, const char *property, const ryArray *value);
 
 /* A function handle that calls `function` (a gateway with the signature of orbFunction) when
- * the host calls the handle. */
+ * the host calls the handle. A null function raises "VELTRA:orbapi:invalidArgument". */
 ryArray *orbCreateSimpleFunctionHandle(void (*function)(int nlhs, ryArray *plhs[], int nrhs, const ryArray *prhs[]));
 
 /* ---- The module's own state --------------------------------------------------------------- */

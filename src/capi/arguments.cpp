@@ -1,6 +1,5 @@
 #include "capi/arguments.hpp"
 
-#include <cstring>
 #include <string_view>
 
 #include "capi/message_ids.hpp"
@@ -97,7 +96,7 @@ std::string propertyNameProblem(const char16_t* name) {
     return {};
 }
 
-std::string arrayListProblem(const char* what, int count, const void* const* list) {
+std::string arrayListProblem(const char* what, int count, const void* list) {
     if (count < 0) return std::string("the count of ") + what + " is negative";
     if (count > 0 && !list) return std::string("the list of ") + what + " is null";
     return {};

@@ -23,7 +23,7 @@ ORB_API std::string variableNameProblem(const char16_t* name);
 // A property name, which must be there and be UTF-16.
 ORB_API std::string propertyNameProblem(const char16_t* name);
 // `count` arrays in `list` (which may be null only when count is 0); `what` names the list.
-ORB_API std::string arrayListProblem(const char* what, int count, const void* const* list);
+ORB_API std::string arrayListProblem(const char* what, int count, const void* list);
 
 // Raises "VELTRA:orbapi:invalidArgument" for `service` with the problem; does not return.
 [[noreturn]] ORB_API void refuseArgument(const char* service, const std::string& problem);

@@ -128,7 +128,7 @@ TEST_F(CppModuleTest, ReportedErrorsAreRaisedAfterTheCallWithCatalogueTextsWhere
 TEST_F(CppModuleTest, TheFunctionNameOfTheEngineHandleIsDecodedFromUtf8) {
     const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "utf8_named";
     std::filesystem::create_directories(dir);
-    const std::string name = "pr\xc3\xb6be";  // "pröbe"
+    const std::string name = "pr\xc3\xb6" "be";  // "pröbe"
     std::filesystem::copy_file(orbtest::modulePath("probe"), dir / (name + ".orbw64"),
                                std::filesystem::copy_options::overwrite_existing);
     vhost::addPath(dir.string());

@@ -11,6 +11,7 @@
 namespace {
 
 using orbtest::LoaderTest;
+using orbtest::ModuleCallTest;
 using orbtest::TestModule;
 
 std::size_t exitRuns(const std::string& output) {
@@ -68,7 +69,7 @@ TEST_F(LoaderTest, ClearRunsTheExitFunctionOnceAndUnloadsUnlessLocked) {
 // The reference host counts locks and leaves a locked module whole through a clear: its exit
 // function does not run and its library stays. The runtime's own flag is clear after lock, lock,
 // unlock; it decides only when a host clears a module it holds locked (an engine's end).
-TEST_F(orbtest::ModuleCallTest, TheHostCountsLocksAndAClearLeavesALockedModuleWhole) {
+TEST_F(ModuleCallTest, TheHostCountsLocksAndAClearLeavesALockedModuleWhole) {
     vhost::OutputCapture output;
     vhost::lang::evaluate("atexit_plain(1); atexit_plain(1); held = atexit_plain(-1); clear atexit_plain");
     EXPECT_EQ(vhost::lang::elementAt(vhost::lang::workspaces().base().find("held"), 0).real(), 1.0);

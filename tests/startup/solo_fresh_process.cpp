@@ -110,16 +110,17 @@ TEST(StartupInstallRoot, PathsFollowTheRootAndAMissingDataArrayLibraryIsNotFatal
 // --- a process that has no data-array library at all --------------------------------------------
 
 // The runtime and the host copied into a root of their own, without the data-array library; a
-// fresh interpreter process loads the runtime from there by path (nothing of this test executable,
-// which links the library, is inherited). The runtime loads, its handle is null, and it serves.
+// fresh interpreter process loads the runtime from there by path, with lazy binding as a program
+// linked against it gets (nothing of this test executable, which links the library, is inherited).
+// The runtime loads, its handle is null, and it serves.
 TEST(StartupWithoutDataArrayLibrary, TheRuntimeLoadsAndServesWithANullHandle) {
     const fs::path root = fs::temp_directory_path() / ("orb-startup-no-dataarray-" + std::to_string(::getpid()));
     fs::create_directories(root / "lib");
     for (const char* library : {"liborb.so", "libvhost.so"})
         fs::copy_file(fs::path(ORB_STAGE_DIR) / "lib" / library, root / "lib" / library);
     const std::string script =
-        "import ctypes, sys\n"
-        "orb = ctypes.CDLL(sys.argv[1])\n"
+        "import ctypes, os, sys\n"
+        "orb = ctypes.CDLL(sys.argv[1], mode=os.RTLD_LAZY)\n"
         "handle = orb._ZN3orb7startup16dataArrayLibraryEv\n"
         "handle.restype = ctypes.c_void_p\n"
         "print('handle', handle())\n"

@@ -51,7 +51,12 @@ bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt);
 void orbApiDestroyTaskHandle(void* taskHandle);
 void orbApiToWaitForPendingfevalEvalToComplete(void* taskHandle);
 
-/* Workspace variables and object properties (synchronous forms: the module's calling thread). */
+/* Workspace variables and object properties (synchronous forms: the module's calling thread).
+ * Arguments are checked before anything is used: a null or non-UTF-8 workspace or function name,
+ * a variable name that is not a name (a letter, then letters, digits, underscores; never
+ * evaluated), a null object or value, or a null list for a count above zero is refused with the
+ * error "VELTRA:orbapi:invalidArgument" (orbApiFeval too). An asynchronous form refused so calls
+ * its setExceptionFcn at once, on the calling thread (code 1), and returns 0: no task handle. */
 void* orbApiGetVariable(void* engine, const char* workspace, const char16_t* name, int* errorType, void** exceptionOut);
 void orbApiSetVariable(void* engine, void* value, const char* workspace, const char16_t* name, int* errorType,
                        void** exceptionOut);
