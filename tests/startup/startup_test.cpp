@@ -25,16 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace orb::startup;
 
-fs::path installRoot() { return fs::path(host::get_install_path()); }
-
-TEST(StartupPaths, FollowTheInstallationRoot) {
-    EXPECT_EQ(fs::path(manifestTemplatePath()), installRoot() / "extern" / "version" / "orbMetadata.json");
-    EXPECT_EQ(fs::path(resourceCompilerPath()), installRoot() / "bin" / "linux64" / "usResourceCompiler3");
-    EXPECT_EQ(fs::path(dataArrayLibraryPath()), installRoot() / "lib" / "libVeltraDataArray.so");
-    // The tests run against the staged installation.
-    EXPECT_TRUE(fs::equivalent(installRoot(), ORB_STAGE_DIR));
-}
-
 TEST(StartupPaths, AreFixedWhenTheLibraryLoads) {
     const std::string manifest = manifestTemplatePath();
     const std::u16string compiler = resourceCompilerPath();
