@@ -1,9 +1,10 @@
 // Which modules may run on the host's thread pool. In tasks mode module calls run on background
-// threads; a module is admitted there only when the host user has switched thread-pool support
-// for C++ modules on (the feature "ThreadPoolCppOrb"), it is a C++ module, and its manifest
-// declares it safe there ("kv.orb.threadpoolSafe" 1, which `orb build --threadpool-safe` writes).
-// Modules written against the C interface keep global state and assume the engine's own thread,
-// so they are never admitted.
+// threads; a module is admitted there only when it is a C++ module and the host user has switched
+// thread-pool support for C++ modules on (the feature "ThreadPoolCppOrb"). Modules written
+// against the C interface keep global state and assume the engine's own thread, so they are
+// never admitted. Whether the author declared the module safe there ("kv.orb.threadpoolSafe" 1,
+// written by `orb build --threadpool-safe`) is logged and shown by `orb check --summary`; the
+// switch, not the declaration, decides.
 #pragma once
 
 #include <string>
@@ -13,9 +14,8 @@
 namespace orb::loader {
 
 // Whether the module file at `path` (full path, UTF-16) may be loaded for the thread pool. The
-// file is read, never loaded: a C++ module is one that exports "orbFunctionAdapter", and its
-// declaration is read from the manifest's bytes. A file that cannot be read as a native module
-// counts as not a C++ module; one without a readable manifest as not declared. Each step is logged on the
+// file is read, never loaded: a C++ module is one that exports "orbFunctionAdapter". A file that
+// cannot be read as a native module counts as not a C++ module. Each step is logged on the
 // channel "orb::ThreadPoolSupport". Keeps no state; any thread.
 ORB_API bool allowThisOrbOnThreadPool(const std::u16string& path);
 

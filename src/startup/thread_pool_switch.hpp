@@ -1,4 +1,4 @@
-// The process-wide switch that lets modules declared safe for it run on the host's thread pool.
+// The process-wide switch that lets C++ modules run on the host's thread pool.
 // Off until the host user sets the feature "ThreadPoolCppOrb"; read by thread-pool admission.
 #pragma once
 
