@@ -83,12 +83,14 @@ show run scale.orbw64 "'text'" 2
 show run -e "callback('call', 'error', 'demo:fails', 'raised by the host, inside a module call')"
 show run -e "tally('average')"
 echo
-echo "A module that faults (crash reads through a null pointer) fails its call; the host goes on:"
-show run -e "y = crash([]), z = scale(2, 3)"
+echo "A module that faults (crash reads through a null pointer) fails its call, with an error:"
+show run crash.orbw64 '[]'
 
 echo
-echo "== A shell session: statements from standard input, one engine throughout"
-statements=("x = scale([1 2 3], 2);" "y = scale(x, 'two')" "s = describe(x); s.size" "callback('get', 'x')")
+echo "== A shell session: statements from standard input, one engine throughout, which goes on"
+echo "   after an error and after a module's fault"
+statements=("x = scale([1 2 3], 2);" "y = scale(x, 'two')" "crash([])" "s = describe(x); s.size"
+            "callback('get', 'x')")
 printf '  > %s\n' "${statements[@]}"
 # Piped statements are a script: the shell exits with status 1 when one of them failed.
 status=0
@@ -102,7 +104,6 @@ if [ "$SYMBOLS" = 1 ]; then
   echo
 fi
 
-REPO=$(cd "$EXAMPLES/.." && pwd)
 cat <<SUMMARY
 
 == What was shown
@@ -115,7 +116,7 @@ cat <<SUMMARY
 
 Next: put the tool on your path and write your first module (README.md, "Your first module in
 five minutes"):
-  export PATH="$REPO/build/stage/bin:\$PATH"
+  export PATH="$ROOT/bin:\$PATH"
   orb help
 SUMMARY
 [ "$SYMBOLS" = 1 ] || echo "(./run demo --symbols also lists the services liborb exports to modules.)"

@@ -725,6 +725,12 @@ int build(const Settings& settings) {
         const bfs::path temporary =
             output.parent_path() / (output.stem().string() + "_kv_temp_" + output.extension().string());
         bfs::remove(temporary, ignored);
+        const std::string said = result.get_cmdErr();
+        if (said.find("no such program") != std::string::npos && said.find(root.string()) != std::string::npos) {
+            std::cerr << "orb build: the installation at " << root.string()
+                      << " lacks a program the build runs: build it again (./run build), or set VELTRA_ROOT to a "
+                         "complete one\n";
+        }
         return notBuilt(compileInLink ? "compiling and linking failed" : "linking failed");
     }
     std::cout << "Built " << output.string() << "\n";
