@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The demo: example modules built with `orb build` against the staged installation root,
 # diagnosed with `orb check`, and called with `orb run`.
+#   demo.sh STAGE_DIR [--symbols]    --symbols: also list the services liborb exports to modules
 set -euo pipefail
-STAGE=${1:?usage: demo.sh STAGE_DIR}
+STAGE=${1:?usage: demo.sh STAGE_DIR [--symbols]}
+SYMBOLS=0
+[ "${2:-}" = "--symbols" ] && SYMBOLS=1
 ROOT=$(cd "$STAGE" && pwd)
 EXAMPLES=$(cd "$(dirname "$0")" && pwd)
 export VELTRA_ROOT=$ROOT
@@ -38,12 +41,15 @@ echo
 echo "== Building the example modules with orb build"
 # orb build compiles against the SDK, links a temporary module, inspects which interface
 # generation the compiled code uses, and embeds the matching manifest (relinking only when the
-# default does not fit). -v shows every command it runs.
+# default does not fit). -v shows every command it runs and the steps of the link.
 cp "$EXAMPLES"/*.c "$EXAMPLES"/*.h "$EXAMPLES"/*.cpp "$EXAMPLES"/*.f90 .
 show build -v scale.c
 for module in describe callback; do
   show build "$module.c"
 done
+# A module with a bug, built with debugging information (the module authors' guide shows it in
+# the debugger).
+show build -g crash.c
 # A C++ module: a class whose object the runtime creates at load and destroys at clear.
 show build tally.cpp
 # A Fortran module, through the Fortran service names.
@@ -52,6 +58,9 @@ show build hello_fortran.f90
 echo
 echo "== Diagnosing them without running them"
 show check scale.orbw64 describe.orbw64 callback.orbw64 tally.orbw64 hello_fortran.orbw64
+echo
+echo "The interface generation a module was built for travels in its embedded manifest:"
+show manifest scale.orbw64
 
 echo
 echo "== Calling them"
@@ -73,14 +82,41 @@ echo "Errors carry their identifiers:"
 show run scale.orbw64 "'text'" 2
 show run -e "callback('call', 'error', 'demo:fails', 'raised by the host, inside a module call')"
 show run -e "tally('average')"
+echo
+echo "A module that faults (crash reads through a null pointer) fails its call, with an error:"
+show run crash.orbw64 '[]'
 
 echo
-echo "== A shell session: statements from standard input, one engine throughout"
-statements=("x = scale([1 2 3], 2);" "y = scale(x, 'two')" "s = describe(x); s.size" "callback('get', 'x')")
+echo "== A shell session: statements from standard input, one engine throughout, which goes on"
+echo "   after an error and after a module's fault"
+statements=("x = scale([1 2 3], 2);" "y = scale(x, 'two')" "crash([])" "s = describe(x); s.size"
+            "callback('get', 'x')")
 printf '  > %s\n' "${statements[@]}"
-printf '%s\n' "${statements[@]}" | "$ORB" shell --path "$WORK" 2>&1 | sed 's/^/  | /'
+# Piped statements are a script: the shell exits with status 1 when one of them failed.
+status=0
+printf '%s\n' "${statements[@]}" | "$ORB" shell --path "$WORK" 2>&1 | sed 's/^/  | /' || status=$?
+[ "$status" -eq 0 ] || echo "  (exit status $status: a statement failed)"
 
-echo
-echo "== Services liborb exports to modules"
-nm -D --defined-only "$ROOT/lib/liborb.so" | awk '$3 ~ /^orb/ {print $3}' | sort | tr '\n' ' ' | fold -s -w 100
-echo
+if [ "$SYMBOLS" = 1 ]; then
+  echo
+  echo "== Services liborb exports to modules"
+  nm -D --defined-only "$ROOT/lib/liborb.so" | awk '$3 ~ /^orb/ {print $3}' | sort | tr '\n' ' ' | fold -s -w 100
+  echo
+fi
+
+cat <<SUMMARY
+
+== What was shown
+  orb build     compiled six modules (C, C++, Fortran) against the SDK, embedding their metadata
+  orb check     said, without running them, that they can be used with this release
+  orb manifest  showed the metadata a module carries
+  orb run       called them with literal arguments and statements; errors came back with their
+                identifiers, and a module's segmentation fault became an error the host survived
+  orb shell     kept one engine, its variables and its loaded modules from statement to statement
+
+Next: put the tool on your path and write your first module (README.md, "Your first module in
+five minutes"):
+  export PATH="$ROOT/bin:\$PATH"
+  orb help
+SUMMARY
+[ "$SYMBOLS" = 1 ] || echo "(./run demo --symbols also lists the services liborb exports to modules.)"

@@ -15,7 +15,7 @@
 class OrbFunction : public orb::cpp::Function {
 public:
     ~OrbFunction() override {
-        std::printf("tally: cleared after %d calls (total %g)\n", m_calls, m_total);
+        std::printf("tally: cleared after %d call%s (total %g)\n", m_calls, m_calls == 1 ? "" : "s", m_total);
         std::fflush(stdout);
     }
 

@@ -44,8 +44,6 @@ TEST(OrbBuild, TheExampleIsBuiltIntoTheCurrentFolderWithItsManifestAndRuns) {
     EXPECT_EQ(linesStartingWith(built.out, "gcc -shared"), 1) << built.out;  // copied, not relinked
     EXPECT_NE(built.out.find("meta-data consistent"), std::string::npos);
 
-    const auto listing = orbtest::runChild("/usr/bin/env", {"unzip", "-l", (dir / "scale.orbw64").string()});
-    EXPECT_NE(listing.out.find("orbVersioning/manifest.json"), std::string::npos) << listing.out << listing.err;
     const auto embedded = mdtest::embeddedIn(dir / "scale.orbw64");
     EXPECT_EQ(embedded.strategy, "2.0");
     EXPECT_EQ(embedded.apiVersion, 800u);
@@ -85,7 +83,7 @@ TEST(OrbBuild, EachGenerationEmbedsItsSettingAndRunsComplexData) {
 
 TEST(OrbBuild, AnOutputPathWithBlanksAndSeveralSourcesWithACheck) {
     const fs::path dir = orbtest::scratchDir();
-    const auto built = orb(dir, {"build", "-R2017b", "--check", kGain, (mdtest::kModuleSources / "gain_helper.c").string(),
+    const auto built = orb(dir, {"build", "-v", "-R2017b", "--check", kGain, (mdtest::kModuleSources / "gain_helper.c").string(),
                                  "--outdir", "out dir", "-o", "my gain"});
     ASSERT_EQ(built.exitCode, 0) << built.out << built.err;
     EXPECT_NE(built.out.find("[1/2] Compiling"), std::string::npos) << built.out;
@@ -113,6 +111,8 @@ TEST(OrbBuild, ACppModuleDeclaresThreadPoolSafetyOnlyWhenAskedTo) {
     }
 }
 
+// (What each command line answers, usage errors included, is in the tool's table,
+// tests/tools/orb_cli_test.cpp.)
 TEST(OrbBuild, FailuresShowTheToolsOwnTextAndLeaveNothing) {
     const fs::path dir = orbtest::scratchDir();
     fs::create_directories(dir / "fake" / "bin");  // an installation without the resource compiler
@@ -128,11 +128,6 @@ TEST(OrbBuild, FailuresShowTheToolsOwnTextAndLeaveNothing) {
         {{kGain, "-DGAIN_BROKEN"}, {}, 1, "asked not to compile"},
         {{kGain, "-lno_such_library_here"}, {}, 1, "no_such_library_here"},
         {{kGain}, {{"VELTRA_ROOT", (dir / "fake").string()}}, 1, "usResourceCompiler3': no such program"},
-        {{"missing.c"}, {}, 1, "no such file"},
-        {{}, {}, 2, "no source file given"},
-        {{kGain, "--frobnicate"}, {}, 2, "unknown option '--frobnicate'"},
-        {{kGain, "-R2017b", "-compatibleArrayDims"}, {}, 2, "exclude each other"},
-        {{kGain, "notes.txt"}, {}, 2, "is not a C, C++ or Fortran source"},
         {{kGain, "--threadpool-safe"}, {}, 2, "--threadpool-safe is for C++ modules only"},
     };
     for (const auto& c : cases) {

@@ -1,13 +1,18 @@
-// The example modules, built exactly as the demo builds them (a plain C compiler against the
-// staged installation root) and called through `orb run -e`.
+// The example modules, built with a plain C compiler against the staged installation root and
+// called through `orb run -e`; and the README's tutorial, run as a reader runs it, which must show
+// what the README says it shows, word for word.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include "support/files.hpp"
 #include "support/orb_tool.hpp"
 
 namespace {
@@ -143,11 +148,78 @@ TEST_F(Examples, TallyKeepsItsStateInItsObjectUntilTheModuleIsCleared) {
     EXPECT_TRUE(contains(shown, "r = 'count and total:")) << result.out;
     // Each object says when it goes: at the clear, and the last one when the host ends.
     EXPECT_TRUE(contains(result.out, "tally: cleared after 4 calls (total 15)\nb =")) << result.out;
-    EXPECT_TRUE(contains(result.out, "tally: cleared after 1 calls (total 7)")) << result.out;
+    EXPECT_TRUE(contains(result.out, "tally: cleared after 1 call (total 7)")) << result.out;
 
     const auto bad = run("tally('average')");
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_TRUE(contains(bad.err, "(tally:unknownCommand)")) << bad.err;
+}
+
+// The README's lines, and what it shows after a command: the commands that follow it in the
+// same block run too, and the output is the next indented block (after prose or a blank line).
+struct Readme {
+    std::vector<std::string> lines;
+
+    Readme() {
+        std::ifstream file(std::string(ORB_SOURCE_DIR) + "/README.md");
+        for (std::string line; std::getline(file, line);) lines.push_back(line);
+    }
+
+    std::size_t find(const std::string& line) const {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i] == line) return i;
+        }
+        ADD_FAILURE() << "README.md has no line '" << line << "'";
+        return lines.size();
+    }
+
+    // The commands starting at `command` (indented lines starting with "orb "), and the output shown.
+    std::pair<std::vector<std::string>, std::string> shownAfter(const std::string& command) const {
+        std::size_t i = find("    " + command);
+        std::vector<std::string> commands;
+        for (; i < lines.size() && lines[i].starts_with("    orb "); ++i) commands.push_back(lines[i].substr(4));
+        while (i < lines.size() && !lines[i].starts_with("    ")) ++i;
+        std::string shown;
+        std::size_t blanks = 0;
+        for (; i < lines.size() && (lines[i].empty() || lines[i].starts_with("    ")); ++i) {
+            if (lines[i].empty()) {
+                ++blanks;
+                continue;
+            }
+            shown += std::string(blanks, '\n') + lines[i].substr(4) + "\n";
+            blanks = 0;
+        }
+        return {commands, shown};
+    }
+
+    // The text of the here-document that writes `file`, without its indent.
+    std::string hereDocument(const std::string& file) const {
+        std::string text;
+        for (std::size_t i = find("    cat > " + file + " <<'EOF'") + 1; i < lines.size() && lines[i] != "    EOF"; ++i) {
+            text += (lines[i].size() > 4 ? lines[i].substr(4) : std::string()) + "\n";
+        }
+        return text;
+    }
+};
+
+TEST(ReadmeTutorial, EveryCommandShowsWhatTheReadmeSays) {
+    const Readme readme;
+    const fs::path dir = orbtest::scratchDir();
+    std::ofstream(dir / "gain.c") << readme.hereDocument("gain.c");
+    for (const std::string first : {"orb build gain.c", "orb check gain.orbw64", "orb run gain.orbw64 '[1 2; 3 4]' 2.5",
+                                    "orb run gain.orbw64 \"'text'\" 2", "orb manifest gain.orbw64"}) {
+        const auto [commands, shown] = readme.shownAfter(first);
+        std::string printed;
+        for (const auto& command : commands) {
+            const auto result = orbtest::runChild(
+                "/bin/sh", {"-c", "cd \"$1\" && PATH=\"$2:$PATH\" && " + command, "sh", dir.string(), kStage + "/bin"});
+            printed += result.out + result.err;
+        }
+        // The bundle's name is made afresh by every build.
+        EXPECT_EQ(std::regex_replace(printed, std::regex("[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}"), "UUID"),
+                  std::regex_replace(shown, std::regex("[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}"), "UUID"))
+            << first;
+    }
 }
 
 }  // namespace

@@ -7,62 +7,93 @@
 // the link runs through the metadata-aware linker steps of the runtime. A single source built for
 // the default generation is compiled by the link's own driver run instead. Nothing but the
 // module is left behind.
+//
+// The tool reports as a compiler driver does: what the compilers and the linker say is shown
+// once, as each of them ends; the metadata steps' progress lines (which they print through the
+// host's output, and the tool is the host here) only with -v; on success one line.
+
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/filesystem.hpp>
 #include <boost/filesystem/fstream.hpp>
+#include <nlohmann/json.hpp>
 
 #include "host/i18n.hpp"
 #include "host/install.hpp"
+#include "host/libsyms.hpp"
 #include "host/process.hpp"
 #include "orbfile/inspector.hpp"
 #include "orbfile/metadata/linker_commands.hpp"
 #include "orbfile/version.hpp"
 #include "startup/log_record.hpp"
 #include "subcommand.hpp"
+#include "vhost/ut/output.hpp"
 
 namespace orbtool {
 namespace {
 
 namespace bfs = boost::filesystem;
 
-constexpr const char* kUsage = R"(usage: orb build [options] SOURCES... [-o OUT]
+constexpr const char* kUsage = R"(usage: orb build [OPTIONS] SOURCES... [-o FILE]
 
 Compiles the C, C++ and Fortran SOURCES of one module against the SDK of this installation and
 links them into a module that carries its metadata (the interface generation it was built for).
-The module is named after the first source (NAME.orbw64) and written to the current directory
-unless -o or --outdir say otherwise. Object files (.o), archives (.a) and shared libraries (.so)
-among the SOURCES go to the link as they are. Exit status: 0 when the module was built (and, with
---check, passes the inspection), 1 when compiling, linking or the check failed, 2 for a usage
-error.
+Object files (.o), archives (.a) and shared libraries (.so) among the SOURCES go to the link as
+they are. The module is named after the first source (NAME.orbw64) and written to the current
+folder unless -o or --outdir say otherwise. What the compilers and the linker say is shown as
+they say it; on success one line names the module.
+
+The link refuses a module that calls a function its interface generation does not have (in C,
+a function called without a declaration is an error too), and says which generation has it.
 
 Interface generation (one of):
   -R2018a                interleaved complex data (the default)
   -R2017b                separate real and imaginary parts, 64-bit dimensions
   -compatibleArrayDims   separate real and imaginary parts, 32-bit dimensions
 
+Environment:
+  CFLAGS, CXXFLAGS, FFLAGS   options for every C, C++ or Fortran compile (before the command
+                             line's own)
+  LDFLAGS                    options for the link
+
 Options:
   -o FILE                the module file (".orbw64" is added when missing)
   --outdir DIR           the folder of the module (created when missing)
   -I DIR                 add DIR to the include path
-  -D NAME[=VALUE]        define a preprocessor macro
+  -D NAME[=VALUE]        define a preprocessor macro (-U NAME undefines one)
   -L DIR                 add DIR to the library path
   -l NAME                link the library NAME
-  -g                     compile with debugging information
-  -O                     compile with optimisation
-  -v, --verbose          print every command run
+  -g, -gLEVEL            compile with debugging information
+  -O, -OLEVEL            compile with optimisation (-O is -O2)
+  -W..., -std=..., -f..., -m...
+                         compiler options, given to every compile (-Wl,... goes to the link)
+  -Xcompiler OPTION      give any other OPTION to every compile
+  -Xlinker OPTION        give OPTION to the linker
+  --compile-commands     also write the compile command of each source into
+                         compile_commands.json in the current folder, for editors (clangd)
   --check                inspect the module once built and print what the inspection finds
   --threadpool-safe      declare the module safe to run on the host's thread pool (C++ modules
                          only; it then runs there while the feature ThreadPoolCppOrb is on)
+  -v, --verbose          print every command run and the steps of the link
   -h, --help             show this help
+
+Exit status: 0 the module was built (and, with --check, passes the inspection), 1 compiling,
+linking or the check failed, 2 usage error.
 )";
 
 enum class Language { kC, kCxx, kFortran, kLinkInput };
@@ -78,14 +109,17 @@ struct Settings {
     std::string output;
     std::string outdir;
     std::vector<std::string> includes;
-    std::vector<std::string> defines;
+    std::vector<std::string> defines;  // each "-DNAME[=VALUE]" or "-UNAME", in the order given
     std::vector<std::string> libraryDirs;
     std::vector<std::string> libraries;
+    std::vector<std::string> compileFlags;  // the compiler options given, for every compile
+    std::vector<std::string> linkFlags;     // the linker options given
     bool debug = false;
     bool optimise = false;
     bool verbose = false;
     bool check = false;
     bool threadpoolSafe = false;
+    bool compileCommands = false;
     bool help = false;
 };
 
@@ -117,12 +151,19 @@ std::string valueOf(const std::vector<std::string>& args, std::size_t& i, const 
     return args[++i];
 }
 
+// -O2, -Os, -Ofast, -g3, -ggdb: a level given to -O or -g.
+bool isLevelOption(const std::string& arg, char letter) {
+    if (arg.size() < 3 || arg[0] != '-' || arg[1] != letter) return false;
+    const std::string level = arg.substr(2);
+    return level.find_first_not_of("0123456789sgzfastdbwarfline-") == std::string::npos;
+}
+
 Settings parse(const std::vector<std::string>& args) {
     Settings settings;
     std::optional<std::string> generationOption;
     const auto setGeneration = [&](orbfile::Version::APITAG tag, const std::string& option) {
         if (generationOption && *generationOption != option) {
-            throw UsageError{*generationOption + " and " + option + " exclude each other"};
+            throw UsageError{*generationOption + " and " + option + " exclude each other: give one"};
         }
         generationOption = option;
         settings.generation = tag;
@@ -150,33 +191,53 @@ Settings parse(const std::vector<std::string>& args) {
             settings.check = true;
         } else if (arg == "--threadpool-safe") {
             settings.threadpoolSafe = true;
+        } else if (arg == "--compile-commands") {
+            settings.compileCommands = true;
         } else if (arg == "--outdir") {
-            if (i + 1 >= args.size()) throw UsageError{"option --outdir needs a value"};
+            if (i + 1 >= args.size()) throw UsageError{"option --outdir needs a folder"};
             settings.outdir = args[++i];
         } else if (starts("--outdir=")) {
             settings.outdir = arg.substr(9);
+        } else if (arg == "-Xcompiler" || arg == "-Xlinker") {
+            if (i + 1 >= args.size()) throw UsageError{"option " + arg + " needs the option to pass on"};
+            if (arg == "-Xcompiler") {
+                settings.compileFlags.push_back(args[++i]);
+            } else {
+                settings.linkFlags.insert(settings.linkFlags.end(), {"-Xlinker", args[++i]});
+            }
+        } else if (starts("-Wl,")) {
+            settings.linkFlags.push_back(arg);
+        } else if ((starts("-W") || starts("-f") || starts("-m") || starts("-std=")) && arg.size() > 2) {
+            settings.compileFlags.push_back(arg);
+        } else if (isLevelOption(arg, 'O') || isLevelOption(arg, 'g')) {
+            settings.compileFlags.push_back(arg);
         } else if (starts("-o")) {
             settings.output = valueOf(args, i, "-o");
         } else if (starts("-I")) {
             settings.includes.push_back(valueOf(args, i, "-I"));
         } else if (starts("-D")) {
-            settings.defines.push_back(valueOf(args, i, "-D"));
+            settings.defines.push_back("-D" + valueOf(args, i, "-D"));
+        } else if (starts("-U")) {
+            settings.defines.push_back("-U" + valueOf(args, i, "-U"));
         } else if (starts("-L")) {
             settings.libraryDirs.push_back(valueOf(args, i, "-L"));
         } else if (starts("-l")) {
             settings.libraries.push_back(valueOf(args, i, "-l"));
         } else if (starts("-") && arg.size() > 1) {
-            throw UsageError{"unknown option '" + arg + "'"};
+            throw UsageError{"unknown option '" + arg + "': pass a compiler option with -Xcompiler " + arg +
+                             ", a linker option with -Xlinker " + arg};
         } else {
             const auto language = languageOf(arg);
-            if (!language) throw UsageError{"'" + arg + "' is not a C, C++ or Fortran source, an object or a library"};
+            if (!language) {
+                throw UsageError{"'" + arg +
+                                 "' is not a C, C++ or Fortran source (.c, .cpp, .f90, ...), an object (.o) or a "
+                                 "library (.a, .so)"};
+            }
             settings.sources.push_back({arg, *language});
         }
     }
     if (settings.help) return settings;
-    const bool anySource = std::any_of(settings.sources.begin(), settings.sources.end(),
-                                       [](const Source& s) { return s.language != Language::kLinkInput; });
-    if (!anySource) throw UsageError{"no source file given"};
+    if (settings.sources.empty()) throw UsageError{"no source file given: name the module's sources, as in orb build gain.c"};
     const bool anyCxx = std::any_of(settings.sources.begin(), settings.sources.end(),
                                     [](const Source& s) { return s.language == Language::kCxx; });
     if (settings.threadpoolSafe && !anyCxx) {
@@ -185,10 +246,20 @@ Settings parse(const std::vector<std::string>& args) {
     }
     for (const auto* list : {&settings.includes, &settings.defines, &settings.libraryDirs, &settings.libraries}) {
         for (const auto& value : *list) {
-            if (value.empty()) throw UsageError{"an option is given an empty value"};
+            if (value.empty() || value == "-D" || value == "-U") throw UsageError{"an option is given an empty value"};
         }
     }
     return settings;
+}
+
+// The options in an environment variable such as CFLAGS, split at white space.
+std::vector<std::string> flagsFromEnvironment(const char* name) {
+    std::vector<std::string> flags;
+    const char* value = std::getenv(name);
+    if (value == nullptr) return flags;
+    std::istringstream words(value);
+    for (std::string word; words >> word;) flags.push_back(word);
+    return flags;
 }
 
 // A command as it would be typed into a POSIX shell.
@@ -215,11 +286,21 @@ std::string shellText(const std::vector<std::string>& args) {
     return text;
 }
 
+// A program's text without the blank lines around it (the first line keeps its indent).
+std::string withoutBlankLines(const std::string& text) {
+    const std::string trimmed = boost::algorithm::trim_right_copy(text);
+    std::size_t start = 0;
+    for (std::size_t at = 0; at < trimmed.size() && std::isspace(static_cast<unsigned char>(trimmed[at])); ++at) {
+        if (trimmed[at] == '\n') start = at + 1;
+    }
+    return trimmed.substr(start);
+}
+
 // What a tool printed, when it printed anything but white space.
 void showToolOutput(const std::string& out, const std::string& err) {
-    if (!boost::algorithm::trim_copy(out).empty()) std::cout << boost::algorithm::trim_right_copy(out) << "\n";
-    if (!boost::algorithm::trim_copy(err).empty()) std::cerr << boost::algorithm::trim_right_copy(err) << "\n";
+    if (const std::string text = withoutBlankLines(out); !text.empty()) std::cout << text << "\n";
     std::cout.flush();
+    if (const std::string text = withoutBlankLines(err); !text.empty()) std::cerr << text << "\n";
 }
 
 // The folder for object files, removed with everything in it when the build ends.
@@ -248,6 +329,14 @@ const char* compilerOf(Language language) {
     }
 }
 
+const char* flagsVariableOf(Language language) {
+    switch (language) {
+    case Language::kCxx: return "CXXFLAGS";
+    case Language::kFortran: return "FFLAGS";
+    default: return "CFLAGS";
+    }
+}
+
 // The version function of the module, for the chosen generation. It is a weak definition, so a
 // module that defines its own keeps that one.
 std::string versionFunctionSource(orbfile::Version::APITAG generation) {
@@ -261,20 +350,21 @@ std::string versionFunctionSource(orbfile::Version::APITAG generation) {
            numbers + "}\n";
 }
 
-// Runs one compiler or linker command; false (after showing what it printed) when it fails.
-bool runTool(const std::vector<std::string>& command) {
+// What one compiler or linker run left: whether it succeeded and what it said on standard error.
+struct ToolRun {
+    bool ok = false;
+    std::string err;
+};
+
+// Runs one compiler command, showing what it printed as soon as it ends.
+ToolRun runTool(const std::vector<std::string>& command) {
     try {
         const auto completed = host::process::run(command);
         showToolOutput(completed.out, completed.err);
-        if (completed.exitStatus != 0) {
-            std::cerr << "orb build: " << command.front() << " failed with exit status " << completed.exitStatus
-                      << "\n";
-            return false;
-        }
-        return true;
+        return {completed.exitStatus == 0, completed.err};
     } catch (const std::exception& error) {
         std::cerr << "orb build: " << error.what() << "\n";
-        return false;
+        return {false, {}};
     }
 }
 
@@ -305,12 +395,12 @@ std::optional<std::string> versionFunctionObject(orbfile::Version::APITAG genera
         bfs::ofstream out(sourceFile);
         out << source;
         if (!out) {
-            std::cerr << "orb build: cannot write into " << scratch.string() << "\n";
+            std::cerr << "orb build: cannot write into " << scratch.string() << ": check the temporary folder (TMPDIR)\n";
             return std::nullopt;
         }
     }
     const bfs::path object = scratch / "orb_version_function.o";
-    if (!runTool({"gcc", "-c", "-fPIC", sourceFile.string(), "-o", object.string()})) return std::nullopt;
+    if (!runTool({"gcc", "-c", "-fPIC", sourceFile.string(), "-o", object.string()}).ok) return std::nullopt;
 
     bfs::create_directories(kept.parent_path(), error);
     if (error) return object.string();
@@ -331,6 +421,150 @@ void printInspection(const std::string& file, orbfile::Inspector& inspector) {
     }
 }
 
+// --- functions of another interface generation ---------------------------------------------------
+
+// The generations in the order they came, with the suffix of the names the runtime exports for
+// each (ry.h maps ryGetDoubles to ryGetDoubles_800 when building for R2018a).
+struct GenerationSuffix {
+    orbfile::Version::APITAG tag;
+    const char* suffix;
+};
+constexpr GenerationSuffix kGenerationSuffixes[] = {
+    {orbfile::Version::COMPAT_32, "_700"}, {orbfile::Version::R2017b, "_730"}, {orbfile::Version::R2018a, "_800"}};
+
+// "R2017b", "compatibleArrayDims": the generation as its option names it.
+std::string generationName(orbfile::Version::APITAG tag) { return utf8(orbfile::Version::apitag2option(tag)).substr(1); }
+
+// The functions the compiler or linker found missing: called without a declaration (C), not
+// declared (C++), or left undefined by the link. gcc quotes names with ' or with ‘ ’.
+std::set<std::string> missingFunctions(const std::string& diagnostics) {
+    static const std::regex patterns[] = {
+        std::regex("implicit declaration of function (?:'|\xE2\x80\x98)([A-Za-z_][A-Za-z0-9_]*)"),
+        std::regex("(?:'|\xE2\x80\x98)([A-Za-z_][A-Za-z0-9_]*)(?:'|\xE2\x80\x99) was not declared in this scope"),
+        std::regex("undefined reference to (?:`|'|\xE2\x80\x98)([A-Za-z_][A-Za-z0-9_]*)"),
+    };
+    std::set<std::string> names;
+    for (const auto& pattern : patterns) {
+        for (std::sregex_iterator match(diagnostics.begin(), diagnostics.end(), pattern), end; match != end; ++match) {
+            names.insert((*match)[1]);
+        }
+    }
+    return names;
+}
+
+// For each missing function that is a function of the interface, only not of the generation
+// built for: which generations have it, and the option to build with. The runtime's libraries
+// say which names exist (they export each under the suffix of its generation).
+std::vector<std::string> generationNotes(const std::string& diagnostics, orbfile::Version::APITAG built,
+                                         const bfs::path& root) {
+    const std::set<std::string> missing = missingFunctions(diagnostics);
+    if (missing.empty()) return {};
+    std::set<std::string> exported;
+    for (const char* library : {"liborb.so", "libvhost.so"}) {
+        bfs::path file = root / "lib" / "link" / library;
+        boost::system::error_code error;
+        if (!bfs::exists(file, error)) file = root / "lib" / library;
+        std::vector<std::string> defined;
+        std::vector<std::string> undefined;
+        host::util::LibSyms symbols(host::i18n::to_ustring(file.string()), defined, undefined);
+        exported.insert(defined.begin(), defined.end());
+    }
+    std::vector<std::string> notes;
+    for (const auto& name : missing) {
+        std::vector<orbfile::Version::APITAG> having;
+        for (const auto& generation : kGenerationSuffixes) {
+            if (exported.count(name + generation.suffix) != 0) having.push_back(generation.tag);
+        }
+        if (having.empty() || std::find(having.begin(), having.end(), built) != having.end()) continue;
+        std::string where;
+        if (having.back() == orbfile::Version::R2018a &&
+            having.size() == static_cast<std::size_t>(orbfile::Version::R2018a - having.front() + 1)) {
+            where = "it exists from " + generationName(having.front());
+        } else {
+            where = "it exists in " + generationName(having.front());
+            for (std::size_t i = 1; i < having.size(); ++i) {
+                where += (i + 1 == having.size() ? " and " : ", ") + generationName(having[i]);
+            }
+        }
+        notes.push_back(name + " is not part of the " + generationName(built) + " interface; " + where +
+                        ": build with -" + generationName(having.back()));
+    }
+    return notes;
+}
+
+// --- compile_commands.json -------------------------------------------------------------------------
+
+// Adds `entries` to compile_commands.json in the current folder, replacing the entries of the same
+// files; the file is written whole and renamed into place.
+bool writeCompileCommands(const nlohmann::json& entries) {
+    const bfs::path file = bfs::current_path() / "compile_commands.json";
+    nlohmann::json database = nlohmann::json::array();
+    {
+        bfs::ifstream in(file);
+        if (in) {
+            database = nlohmann::json::parse(in, nullptr, false);
+            if (!database.is_array()) {
+                std::cerr << "orb build: " << file.string()
+                          << " is not a list of compile commands; remove it and build again\n";
+                return false;
+            }
+        }
+    }
+    std::set<std::string> replaced;
+    for (const auto& entry : entries) replaced.insert(entry["file"].get<std::string>());
+    nlohmann::json kept = nlohmann::json::array();
+    for (const auto& entry : database) {
+        if (!entry.is_object() || !entry.contains("file") || !entry["file"].is_string() ||
+            replaced.count(entry["file"].get<std::string>()) == 0) {
+            kept.push_back(entry);
+        }
+    }
+    for (const auto& entry : entries) kept.push_back(entry);
+    const bfs::path partial = file.parent_path() / bfs::unique_path("compile_commands-%%%%-%%%%.partial");
+    {
+        bfs::ofstream out(partial);
+        out << kept.dump(2) << "\n";
+        if (!out) {
+            std::cerr << "orb build: cannot write " << file.string() << "\n";
+            return false;
+        }
+    }
+    boost::system::error_code error;
+    bfs::rename(partial, file, error);
+    if (error) {
+        bfs::remove(partial, error);
+        std::cerr << "orb build: cannot write " << file.string() << "\n";
+        return false;
+    }
+    return true;
+}
+
+// --- the build -----------------------------------------------------------------------------------
+
+// While alive, the metadata steps' progress lines (written to the host's output) are shown only
+// when `verbose`; the steps' own failure report is never shown, since the tool shows what the
+// failing program said and says what failed itself.
+class StepOutput {
+public:
+    explicit StepOutput(bool verbose)
+        : m_previous(vhost::setOutputSink([verbose](std::string_view text) {
+              if (!verbose || text.rfind("Error with orblink:", 0) == 0) return;
+              std::cout << text << std::flush;
+          })) {}
+    ~StepOutput() { vhost::setOutputSink(std::move(m_previous)); }
+    StepOutput(const StepOutput&) = delete;
+    StepOutput& operator=(const StepOutput&) = delete;
+
+private:
+    vhost::OutputSink m_previous;
+};
+
+// On a terminal, the compiler's own colours (its output is captured, so it would leave them out).
+bool colouredDiagnostics() {
+    const char* noColour = std::getenv("NO_COLOR");
+    return isatty(STDERR_FILENO) != 0 && (noColour == nullptr || *noColour == '\0');
+}
+
 int build(const Settings& settings) {
     const bfs::path root = host::get_install_path();
     const std::string includeDir = (root / "include").string();
@@ -339,7 +573,8 @@ int build(const Settings& settings) {
     for (const auto& source : settings.sources) {
         boost::system::error_code error;
         if (!bfs::is_regular_file(source.path, error)) {
-            std::cerr << "orb build: no such file '" << source.path << "'\n";
+            std::cerr << "orb build: " << source.path << ": no such file; check the name and the folder ("
+                      << bfs::current_path().string() << ")\n";
             return kExitFailure;
         }
     }
@@ -358,7 +593,8 @@ int build(const Settings& settings) {
         output = bfs::path(settings.outdir) / output;
     }
     if (!output.parent_path().empty() && !bfs::is_directory(output.parent_path())) {
-        std::cerr << "orb build: the folder of '" << output.string() << "' does not exist\n";
+        std::cerr << "orb build: the folder of '" << output.string()
+                  << "' does not exist: create it, or name it with --outdir, which creates it\n";
         return kExitFailure;
     }
 
@@ -369,6 +605,9 @@ int build(const Settings& settings) {
 
     const ScratchFolder scratch;
     const std::string macro = utf8(orbfile::Version::apitag2macro(settings.generation));
+    const bool colour = colouredDiagnostics() &&
+                        std::none_of(settings.compileFlags.begin(), settings.compileFlags.end(),
+                                     [](const std::string& f) { return f.rfind("-fdiagnostics-color", 0) == 0; });
     std::vector<std::string> objects;
     bool cxx = false;
     bool fortran = false;
@@ -381,6 +620,9 @@ int build(const Settings& settings) {
     // written and read back. (Another generation is linked twice, and would compile twice.)
     const bool compileInLink = toCompile == 1 && settings.generation == orbfile::Version::R2018a;
     std::vector<std::string> compileFlags;
+    std::string diagnostics;  // what the compilers and the linker said, searched for missing functions
+    nlohmann::json commands = nlohmann::json::array();
+    std::vector<std::vector<std::string>> compileCommands;
     for (std::size_t i = 0; i < settings.sources.size(); ++i) {
         const Source& source = settings.sources[i];
         if (source.language == Language::kLinkInput) {
@@ -389,31 +631,62 @@ int build(const Settings& settings) {
         }
         cxx = cxx || source.language == Language::kCxx;
         fortran = fortran || source.language == Language::kFortran;
-        if (toCompile > 1) {
-            std::cout << "[" << ++compiled << "/" << toCompile << "] Compiling " << source.path << std::endl;
-        }
         std::vector<std::string> flags = {"-fPIC"};
         if (source.language != Language::kCxx) flags.emplace_back("-fexceptions");
+        // A C function called without a declaration is taken to return int and is then missing at
+        // run time; an error now says so while the source is at hand.
+        if (source.language == Language::kC) flags.emplace_back("-Werror=implicit-function-declaration");
         // The SDK's Fortran includes are preprocessor includes.
         if (source.language == Language::kFortran) flags.emplace_back("-cpp");
+        if (settings.debug) flags.emplace_back("-g");
         if (settings.optimise) flags.emplace_back("-O2");
+        if (colour) flags.emplace_back("-fdiagnostics-color=always");
         flags.push_back("-I" + includeDir);
         for (const auto& dir : settings.includes) flags.push_back("-I" + dir);
         flags.push_back(macro);
-        for (const auto& define : settings.defines) flags.push_back("-D" + define);
+        for (const auto& define : settings.defines) flags.push_back(define);
+        // The environment's options first, so that the command line's own win.
+        for (auto& flag : flagsFromEnvironment(flagsVariableOf(source.language))) flags.push_back(std::move(flag));
+        flags.insert(flags.end(), settings.compileFlags.begin(), settings.compileFlags.end());
+
+        const std::string object =
+            (scratch.path() / (std::to_string(i) + "_" + bfs::path(source.path).stem().string() + ".o")).string();
+        std::vector<std::string> command = {compilerOf(source.language), "-c"};
+        command.insert(command.end(), flags.begin(), flags.end());
+        command.insert(command.end(), {source.path, "-o", object});
+        if (settings.compileCommands) {
+            std::vector<std::string> recorded = command;
+            // An editor's compiler is no terminal.
+            recorded.erase(std::remove(recorded.begin(), recorded.end(), "-fdiagnostics-color=always"), recorded.end());
+            recorded.resize(recorded.size() - 2);  // no object file: it would name the scratch folder
+            commands.push_back({{"directory", bfs::current_path().string()},
+                                {"file", bfs::absolute(source.path).lexically_normal().string()},
+                                {"arguments", recorded}});
+        }
         if (compileInLink) {
             compileFlags = std::move(flags);
             objects.push_back(source.path);
             continue;
         }
-        const std::string object =
-            (scratch.path() / (std::to_string(i) + "_" + bfs::path(source.path).stem().string() + ".o")).string();
-        std::vector<std::string> command = {compilerOf(source.language), "-c"};
-        if (settings.debug) command.emplace_back("-g");
-        command.insert(command.end(), flags.begin(), flags.end());
-        command.insert(command.end(), {source.path, "-o", object});
-        if (!runTool(command)) return kExitFailure;
+        compileCommands.push_back(std::move(command));
         objects.push_back(object);
+    }
+    if (settings.compileCommands && !writeCompileCommands(commands)) return kExitFailure;
+    const auto notBuilt = [&](const std::string& what) {
+        for (const auto& note : generationNotes(diagnostics, settings.generation, root)) {
+            std::cerr << "orb build: " << note << "\n";
+        }
+        std::cerr << "orb build: " << what << "; " << output.string() << " was not built\n";
+        return kExitFailure;
+    };
+    for (const auto& command : compileCommands) {
+        if (toCompile > 1 && settings.verbose) {
+            std::cout << "[" << ++compiled << "/" << toCompile << "] Compiling " << command[command.size() - 3]
+                      << std::endl;
+        }
+        const ToolRun run = runTool(command);
+        diagnostics += run.err;
+        if (!run.ok) return notBuilt("compiling " + command[command.size() - 3] + " failed");
     }
 
     // The version function, unless a source already defines one (the linker prefers theirs).
@@ -422,8 +695,14 @@ int build(const Settings& settings) {
     objects.push_back(*versionObject);
 
     std::vector<std::string> link = {cxx ? "g++" : fortran ? "gfortran" : "gcc", "-shared"};
-    if (settings.debug) link.emplace_back("-g");
     link.insert(link.end(), compileFlags.begin(), compileFlags.end());
+    // Code-generation options that need their runtime at the link too (-fsanitize=, -fopenmp,
+    // -fprofile-arcs, -m32 ...); the driver ignores the others there.
+    if (!compileInLink) {
+        std::copy_if(settings.compileFlags.begin(), settings.compileFlags.end(), std::back_inserter(link),
+                     [](const std::string& f) { return f.rfind("-f", 0) == 0 || f.rfind("-m", 0) == 0; });
+    }
+    if (colour && !compileInLink) link.emplace_back("-fdiagnostics-color=always");
     link.insert(link.end(), objects.begin(), objects.end());
     const int outputIndex = static_cast<int>(link.size());
     // The runtime's libraries are linked through their link-only copies (lib/link/: the C
@@ -431,17 +710,25 @@ int build(const Settings& settings) {
     link.insert(link.end(), {"-o", output.string(), "-L" + (root / "lib" / "link").string(), "-L" + libDir});
     for (const auto& dir : settings.libraryDirs) link.push_back("-L" + dir);
     // The bundle is linked in as raw data, which carries no note about the stack; without this
-    // the linker would mark the module as needing an executable stack.
-    link.insert(link.end(), {"-Wl,-rpath," + libDir, "-Wl,-z,noexecstack", "-lorb", "-lvhost"});
+    // the linker would mark the module as needing an executable stack. Every function the module
+    // calls must be found now, in the runtime's libraries or those named: a module that calls a
+    // function its generation does not have would otherwise fail at its first call.
+    link.insert(link.end(), {"-Wl,-rpath," + libDir, "-Wl,-z,noexecstack", "-Wl,--no-undefined", "-lorb", "-lvhost"});
     for (const auto& library : settings.libraries) link.push_back("-l" + library);
     if (cxx && fortran) link.emplace_back("-lgfortran");
     // C++ modules exchange data arrays through the data-array library's C interface.
     if (cxx) link.emplace_back("-lVeltraDataArray");
+    for (auto& flag : flagsFromEnvironment("LDFLAGS")) link.push_back(std::move(flag));
+    link.insert(link.end(), settings.linkFlags.begin(), settings.linkFlags.end());
 
     std::cout.flush();
-    orbfile::metadata::Result result = orbfile::build_orb_linker_cmds(link, "-o", outputIndex, settings.threadpoolSafe);
+    orbfile::metadata::Result result = [&] {
+        const StepOutput steps(settings.verbose);
+        return orbfile::build_orb_linker_cmds(link, "-o", outputIndex, settings.threadpoolSafe);
+    }();
     std::fflush(stdout);
     showToolOutput(result.get_cmdOutput(), result.get_cmdErr());
+    diagnostics += result.get_cmdErr();
     if (result.get_status() != 0) {
         // The steps keep the files of a failed step for inspection; the tool leaves nothing.
         result.delete_files();
@@ -449,9 +736,13 @@ int build(const Settings& settings) {
         const bfs::path temporary =
             output.parent_path() / (output.stem().string() + "_kv_temp_" + output.extension().string());
         bfs::remove(temporary, ignored);
-        std::cerr << "orb build: " << (compileInLink ? "compiling and linking " : "linking ") << output.string()
-                  << " failed (status " << result.get_status() << ")\n";
-        return kExitFailure;
+        const std::string said = result.get_cmdErr();
+        if (said.find("no such program") != std::string::npos && said.find(root.string()) != std::string::npos) {
+            std::cerr << "orb build: the installation at " << root.string()
+                      << " lacks a program the build runs: build it again (./run build), or set VELTRA_ROOT to a "
+                         "complete one\n";
+        }
+        return notBuilt(compileInLink ? "compiling and linking failed" : "linking failed");
     }
     std::cout << "Built " << output.string() << "\n";
 

@@ -4,6 +4,7 @@
 // symbol names it read. On a terminal the report is wrapped and coloured.
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -23,18 +24,31 @@ namespace {
 
 namespace po = boost::program_options;
 
-constexpr const char* kUsage =
-    "usage: orb check [--strict|--no-strict] [--summary] [--log] [--symbols] [--json]\n"
-    "                 [--color WHEN] FILE...\n\n"
-    "Says for each module file whether it can be used with this release and, if not, why and\n"
-    "what to do: one verdict line per file, then each finding with its reason, the action, the\n"
-    "functions behind it and the orb build command or source change that fixes it (SOURCES\n"
-    "stands for the module's source files when none of its name lies beside it). Findings\n"
-    "starting with E are errors, with U upgrade recommendations; docs/messages.md explains each.\n\n"
-    "Nothing of the module runs, except the version function of a module that has one and no\n"
-    "embedded manifest; each file is inspected in a process of its own, so a module that\n"
-    "crashes while it is loaded is reported, not fatal. Exit status: 0 when no file has an\n"
-    "error, 1 when one has, 2 for a usage error.\n\nOptions";
+constexpr const char* kUsage = R"(usage: orb check [OPTIONS] FILE...
+
+Says for each module file whether it can be used with this release and, if not, why and what to
+do: one verdict line per file, then each finding with its reason, the action, the functions
+behind it and the orb build command or source change that fixes it (SOURCES stands for the
+module's source files when none of its name lies beside it). Findings starting with E are
+errors, with U upgrade recommendations; docs/messages.md explains each.
+
+Nothing of the module runs, except the version function of a module that has one and no
+embedded manifest; each file is inspected in a process of its own, so a module that crashes
+while it is loaded is reported, not fatal. orb manifest FILE shows the embedded manifest itself.
+
+Options:
+  --strict       apply the upgrade rules too (the default)
+  --no-strict    report errors only
+  --summary      print the inspector's one-line summary of each file
+  --log          print the inspector's classification of the symbols
+  --symbols      print the defined and undefined symbol names read from each file
+  --json         write the report as one JSON document
+  --color WHEN   colour the report: auto (on a terminal, unless NO_COLOR is set), always, never
+  -h, --help     show this help
+
+Exit status: 0 no file has an error, 1 a file has an error (a missing file or a folder is one),
+2 usage error.
+)";
 
 // How long one file's inspection may take (loading a module runs its initialisation).
 constexpr unsigned kInspectionSeconds = 30;
@@ -132,7 +146,7 @@ nlohmann::json toJson(const std::string& file, orbfile::Inspector& inspector, co
 }
 
 int runCheck(const std::vector<std::string>& args) {
-    po::options_description options(kUsage);
+    po::options_description options;
     options.add_options()("help,h", "show this help")
         ("strict", "apply the upgrade rules too (the default)")
         ("no-strict", "report errors only")
@@ -154,13 +168,13 @@ int runCheck(const std::vector<std::string>& args) {
         po::store(po::command_line_parser(args).options(all).positional(positional).run(), values);
         po::notify(values);
         if (values.count("help") != 0) {
-            std::cout << options;
+            std::cout << kUsage;
             return kExitOk;
         }
         if (values.count("strict") != 0 && values.count("no-strict") != 0) {
             throw po::error("--strict and --no-strict exclude each other");
         }
-        if (values.count("file") == 0) throw po::error("no module file given");
+        if (values.count("file") == 0) throw po::error("no module file given: name one or more, as in orb check gain.orbw64");
         const std::string colour = values["color"].as<std::string>();
         if (colour != "auto" && colour != "always" && colour != "never") {
             throw po::error("--color takes auto, always or never, not '" + colour + "'");
@@ -187,6 +201,24 @@ int runCheck(const std::vector<std::string>& args) {
         } catch (const std::exception&) {
             std::cerr << "orb check: the file name '" << file << "' is not valid UTF-8\n";
             anyError = true;
+            continue;
+        }
+        // A folder is no module file, whatever its name; say so rather than what the inspector
+        // makes of the bytes it cannot read.
+        std::error_code folderError;
+        if (std::filesystem::is_directory(file, folderError)) {
+            anyError = true;
+            const std::string headline = "error - a folder, not a module file";
+            const std::string fix = "check the modules in it: `orb check " + file + "/*.orbw64`";
+            if (settings.json) {
+                report["files"].push_back({{"file", file}, {"verdict", "error"}, {"headline", headline},
+                                           {"fix", fix}, {"messages", nlohmann::json::array()}});
+            } else {
+                const auto& layout = settings.layout;
+                writeOut(check::wrapped(check::painted(file, "id", layout) + ": ",
+                                        check::painted("error", "error", layout) + headline.substr(5), 4, layout) +
+                         check::wrapped("  " + check::painted("fix:", "fix", layout) + " ", fix, 7, layout));
+            }
             continue;
         }
         // The child answers 1 when the file has an error. It writes a text report itself, when

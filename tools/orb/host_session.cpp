@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "host/exceptions.hpp"
+#include "shell_assist.hpp"
 #include "vhost/boot/boot.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
 #include "vhost/ry/leaks.hpp"
@@ -26,7 +27,9 @@ bool takePathOption(const std::vector<std::string>& args, std::size_t& index, st
         return false;
     }
     std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) throw UsageError("--path " + folder + ": no such folder");
+    if (!std::filesystem::is_directory(folder, error)) {
+        throw MissingFile("--path " + folder + ": no such folder; check the name (relative to the current folder)");
+    }
     paths.push_back(folder);
     return true;
 }
@@ -48,7 +51,7 @@ void HostSession::addPath(const std::string& folder) {
     vhost::addPath(std::filesystem::absolute(folder).lexically_normal().string());
 }
 
-void printError(const std::exception& error) {
+void printError(const std::exception& error, const std::string& pathOption) {
     std::cout.flush();
     std::fflush(stdout);
     std::string line = "Error";
@@ -61,6 +64,17 @@ void printError(const std::exception& error) {
         if (hostError->identifier().starts_with("VELTRA:fatal:") && !name.empty()) {
             line += "\n" + name + " is refused from now on; fix it and run \"clear " + name +
                     "\" to load it afresh on its next call.";
+        }
+        // "Undefined function or variable 'NAME'.": where a module of that name was looked for.
+        const std::string& message = hostError->message();
+        const auto open = message.find('\'');
+        const auto close = message.rfind('\'');
+        if (hostError->identifier() == "VELTRA:undefinedFunction" && open != std::string::npos && close > open + 1) {
+            try {
+                line += "\n" + shell::notFoundText(message.substr(open + 1, close - open - 1), pathOption);
+            } catch (const std::exception&) {
+                // The error itself has been said; the search folders are a help, not a need.
+            }
         }
     } else {
         line += ": " + std::string(error.what());

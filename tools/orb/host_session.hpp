@@ -15,11 +15,18 @@ namespace orbtool {
 
 // Reads the option at args[index] if it is `--path DIR` or `--path=DIR`: appends DIR to
 // `paths` and moves `index` past it. Answers false (index unchanged) for any other argument;
-// throws UsageError when DIR is missing or is not a folder.
+// throws UsageError when DIR is missing, MissingFile when it is not a folder.
 bool takePathOption(const std::vector<std::string>& args, std::size_t& index, std::vector<std::string>& paths);
 
 // A command line the user got wrong; the message says what, without the subcommand's name.
 class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A file or folder the command line names does not exist (the work fails, exit status 1); the
+// message says which, and what to check.
+class MissingFile : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -45,8 +52,10 @@ private:
 // Writes `error` to standard error the way the tools show host errors:
 //   Error using NAME (IDENTIFIER): MESSAGE
 // leaving out "using NAME" when no function is named and "(IDENTIFIER)" when there is none.
-// Standard output is flushed first so that the error follows the output it came after.
-void printError(const std::exception& error);
+// Standard output is flushed first so that the error follows the output it came after. A function
+// that was not found is followed by where modules were looked for and the closest names known;
+// `pathOption` is how the user adds a folder ("orb run --path DIR").
+void printError(const std::exception& error, const std::string& pathOption);
 
 // Leak reports: while on, every module call, when it ends, writes to standard error what its
 // frame freed on the module's behalf, that is what the module allocated and neither released nor

@@ -11,7 +11,7 @@
 namespace {
 
 void printOverview(std::ostream& out) {
-    out << "usage: orb SUBCOMMAND [OPTIONS] [ARGS]\n\nSubcommands:\n";
+    out << "usage: orb SUBCOMMAND [OPTIONS] [ARGS]\n       orb --version\n\nSubcommands:\n";
     std::size_t width = 4;  // "help"
     for (const auto& command : orbtool::subcommands()) width = std::max(width, command.name.size());
     out << "  " << std::string("help") << std::string(width - 4 + 2, ' ')
@@ -20,11 +20,16 @@ void printOverview(std::ostream& out) {
         out << "  " << command.name << std::string(width - command.name.size() + 2, ' ') << command.summary
             << "\n";
     }
-    out << "\nRun 'orb SUBCOMMAND --help' for the options of a subcommand.\n";
+    out << "\nOptions:\n"
+           "  --version   the release of this runtime and its current interface (as orb version)\n"
+           "  -h, --help  show this help\n"
+           "\nRun 'orb SUBCOMMAND --help' for the options of a subcommand.\n"
+           "\n"
+        << orbtool::kExitStatusRule;
 }
 
 int unknownSubcommand(const std::string& name) {
-    std::cerr << "orb: unknown subcommand '" << name << "'. Run 'orb help' for the list.\n";
+    std::cerr << "orb: unknown subcommand '" << name << "'. Run 'orb help' for the list of subcommands.\n";
     return orbtool::kExitUsage;
 }
 
@@ -39,7 +44,8 @@ int main(int argc, char** argv) {
 
     const std::string& name = args.front();
     if (name == "help" || name == "--help" || name == "-h") {
-        if (name == "help" && args.size() > 1) {
+        // orb help SUBCOMMAND is SUBCOMMAND's own --help; orb help --help (or help help) is this.
+        if (name == "help" && args.size() > 1 && args[1] != "--help" && args[1] != "-h" && args[1] != "help") {
             const auto* command = orbtool::findSubcommand(args[1]);
             if (command == nullptr) return unknownSubcommand(args[1]);
             return command->run({"--help"});
@@ -47,8 +53,10 @@ int main(int argc, char** argv) {
         printOverview(std::cout);
         return orbtool::kExitOk;
     }
+    // The release, as the version subcommand says it.
+    const std::string subcommand = name == "--version" ? "version" : name;
 
-    const auto* command = orbtool::findSubcommand(name);
+    const auto* command = orbtool::findSubcommand(subcommand);
     if (command == nullptr) return unknownSubcommand(name);
     try {
         return command->run(std::vector<std::string>(args.begin() + 1, args.end()));

@@ -1,12 +1,12 @@
 // orb run: calls one module function, or runs statements, in the reference host and shows what
 // comes back.
 //
-//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--leaks] -e STATEMENTS
-//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--nargout N] FILE.orbw64 [ARG]...
-//   orb run [--path DIR]... [--tasks] [--feature NAME=VALUE]... [--nargout N] NAME [ARG]...
+//   orb run [OPTIONS] -e STATEMENTS
+//   orb run [OPTIONS] [--nargout N] FILE.orbw64 [ARG]...
+//   orb run [OPTIONS] [--nargout N] NAME [ARG]...
 //
-// Exit status: 0 when everything ran, 1 when the host raised an error (shown on standard error),
-// 2 for a command line that cannot be run.
+// Exit status: 0 when everything ran, 1 when the host raised an error (shown on standard error)
+// or a file or folder named does not exist, 2 for a command line that cannot be read.
 
 #include <cctype>
 #include <charconv>
@@ -15,10 +15,13 @@
 #include <memory>
 #include <optional>
 
+#include <csignal>
+
 #include "host/exceptions.hpp"
 #include "host/services.hpp"
 #include "host/ry.hpp"
 #include "host_session.hpp"
+#include "platform/fault_guard.hpp"
 #include "subcommand.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/services/features.hpp"
@@ -37,9 +40,9 @@ lines, and a statement not ended by ';' shows its result.
 
 With a module FILE, puts the file's folder on the search path and calls the function named after
 the file (FILE without folder and extension) with the ARGs; with a NAME, calls the function of
-that name found on the search path. Each ARG is one literal of the host's language: 3, -2.5,
-[1 2; 3 4], 'text', "string", true. Quote them for the shell: orb run scale.orbw64 '[1 2 3]' 2.
-The outputs are shown as the language shows values.
+that name found on the search path (the --path folders, then the current folder). Each ARG is one
+literal of the host's language: 3, -2.5, [1 2; 3 4], 'text', "string", true. Quote them for the
+shell: orb run scale.orbw64 '[1 2 3]' 2. The outputs are shown as the language shows values.
 
 Options:
   --path DIR     put DIR on the module search path (repeatable; the first is searched first)
@@ -55,9 +58,14 @@ Options:
   --leaks        after each module call, say on standard error what the runtime freed on the
                  module's behalf: the arrays and memory blocks it allocated and neither destroyed
                  nor returned, as in: leaks: NAME left 3 arrays (96 bytes)
+  --no-guard     run without the fault guard: a segmentation fault (or another machine fault,
+                 or an abort) in a module ends the process where it happens, as in a plain
+                 program, instead of becoming an error; for the debugger and core files:
+                 gdb --args orb run --no-guard FILE.orbw64 ARG...
   -h, --help     show this help
 
-Exit status: 0 success, 1 the host raised an error (shown on standard error), 2 usage error.
+Exit status: 0 success, 1 the host raised an error (shown on standard error) or a file or folder
+named does not exist, 2 usage error.
 )";
 
 struct RunRequest {
@@ -69,6 +77,7 @@ struct RunRequest {
     bool nargoutGiven = false;
     bool tasks = false;
     bool leaks = false;
+    bool noGuard = false;
     std::vector<std::pair<std::string, int>> features;
     bool help = false;
 };
@@ -123,6 +132,9 @@ RunRequest parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--leaks") {
             request.leaks = true;
             ++i;
+        } else if (arg == "--no-guard") {
+            request.noGuard = true;
+            ++i;
         } else if (arg == "--feature") {
             if (i + 1 >= args.size()) throw UsageError("--feature needs NAME=VALUE");
             request.features.push_back(parseFeature(args[i + 1]));
@@ -144,7 +156,9 @@ RunRequest parseCommandLine(const std::vector<std::string>& args) {
         throw UsageError("give either -e STATEMENTS or a module to call, not both");
     }
     if (request.statements && request.nargoutGiven) throw UsageError("--nargout applies to a function call, not to -e");
-    if (!request.statements && request.target.empty()) throw UsageError("nothing to run: give -e STATEMENTS or a module");
+    if (!request.statements && request.target.empty()) {
+        throw UsageError("nothing to run: give -e STATEMENTS, a module FILE.orbw64 or a function NAME");
+    }
     return request;
 }
 
@@ -165,12 +179,26 @@ std::string functionToCall(const std::string& target, HostSession& session) {
     const fs::path file(target);
     std::error_code error;
     if (fs::is_regular_file(file, error)) {
-        if (file.extension() != ".orbw64") throw UsageError(target + " is not a module file (*.orbw64)");
+        if (file.extension() != ".orbw64") {
+            throw UsageError(target + " is not a module file (*.orbw64): build one from its sources with orb build");
+        }
         session.addPath(fs::absolute(file).parent_path().string());
         return file.stem().string();
     }
     if (isIdentifier(target)) return target;
-    throw UsageError(target + ": no such module file");
+    if (fs::is_directory(file, error)) {
+        throw UsageError(target + " is a folder: give a module file in it, or the folder as --path " + target);
+    }
+    throw MissingFile(target + ": no such module file; check the name, or call the function by NAME with --path "
+                      "and the module's folder");
+}
+
+// The fault guard off for this process: the guard's handlers are installed once, at the first
+// guarded call; making that call now and putting the default actions back leaves every later
+// fault to the system (and to a debugger, which sees it where it happens).
+void switchOffFaultGuard() {
+    orb::platform::callGuarded([] {});
+    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
 }
 
 int callFunction(const RunRequest& request, HostSession& session) {
@@ -206,6 +234,9 @@ int runRun(const std::vector<std::string>& args) {
     } catch (const UsageError& error) {
         std::cerr << "orb run: " << error.what() << "\nRun 'orb run --help' for usage.\n";
         return kExitUsage;
+    } catch (const MissingFile& error) {
+        std::cerr << "orb run: " << error.what() << "\n";
+        return kExitFailure;
     }
     if (request.help) {
         std::cout << kUsage;
@@ -215,12 +246,13 @@ int runRun(const std::vector<std::string>& args) {
     HostSession session(request.paths);
     for (const auto& [name, value] : request.features) {
         if (!host::svSetFeature(name, value)) {
-            std::cerr << "orb run: --feature " << name << ": no such feature\n";
+            std::cerr << "orb run: --feature " << name << ": no such feature; check its spelling\n";
             return kExitUsage;
         }
     }
     vhost::setTasksMode(request.tasks);
     setLeakReports(request.leaks);
+    if (request.noGuard) switchOffFaultGuard();
     try {
         if (request.statements) {
             vhost::lang::evaluate(*request.statements);
@@ -230,8 +262,11 @@ int runRun(const std::vector<std::string>& args) {
     } catch (const UsageError& error) {
         std::cerr << "orb run: " << error.what() << "\n";
         return kExitUsage;
+    } catch (const MissingFile& error) {
+        std::cerr << "orb run: " << error.what() << "\n";
+        return kExitFailure;
     } catch (const std::exception& error) {
-        printError(error);
+        printError(error, "orb run --path DIR");
         return kExitFailure;
     }
 }

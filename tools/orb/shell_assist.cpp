@@ -151,10 +151,22 @@ void helpOn(const std::string& name) {
         }
         return;
     }
-    std::cout << name << " is neither a variable, a built-in nor a module on the search path:";
-    for (const auto& folder : searchFolders()) std::cout << " " << folder.string();
-    std::cout << "\n  A module is found as " << name << kModuleExtension
-              << " in one of those folders; add a folder with orb shell --path DIR.\n";
+    std::cout << notFoundText(name, "orb shell --path DIR") << "\n";
+}
+
+// Optimal string alignment distance: insertions, deletions, substitutions and swaps of neighbours.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
 }
 
 }  // namespace
@@ -169,6 +181,42 @@ std::vector<std::string> completions(const std::string& prefix) {
     for (const auto& name : moduleNames()) add(name);
     for (const auto& [name, text] : kCommands) add(name);
     return {names.begin(), names.end()};
+}
+
+std::vector<std::string> closestNames(const std::string& word, const std::vector<std::string>& candidates) {
+    const std::size_t allowed = word.size() <= 4 ? 1 : 2;
+    std::vector<std::pair<std::size_t, std::string>> near;
+    for (const auto& candidate : std::set<std::string>(candidates.begin(), candidates.end())) {
+        // Lengths far apart cannot be close; the distance is the costly part.
+        if (candidate == word || candidate.size() + allowed < word.size() || word.size() + allowed < candidate.size()) {
+            continue;
+        }
+        const std::size_t distance = editDistance(word, candidate);
+        if (distance <= allowed) near.emplace_back(distance, candidate);
+    }
+    std::sort(near.begin(), near.end());
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < near.size() && i < 3; ++i) names.push_back(near[i].second);
+    return names;
+}
+
+std::string notFoundText(const std::string& name, const std::string& pathOption) {
+    std::string text = name + " is neither a variable, a built-in nor a module on the search path:";
+    for (const auto& folder : searchFolders()) text += " " + folder.string();
+    std::vector<std::string> known = vhost::lang::workspaces().current().names();
+    for (const auto& builtin : vhost::lang::builtinNames()) known.push_back(builtin);
+    for (const auto& module : moduleNames()) known.push_back(module);
+    const auto closest = closestNames(name, known);
+    if (!closest.empty()) {
+        text += "\n  Did you mean ";
+        for (std::size_t i = 0; i < closest.size(); ++i) {
+            text += (i == 0 ? "" : i + 1 == closest.size() ? " or " : ", ") + ("'" + closest[i] + "'");
+        }
+        text += "?";
+    }
+    text += "\n  A module is found as " + name + kModuleExtension + " in one of those folders; add a folder with " +
+            pathOption + ".";
+    return text;
 }
 
 std::optional<std::string> moduleFileOf(const std::string& name) {

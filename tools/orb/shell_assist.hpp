@@ -17,6 +17,15 @@ std::vector<std::string> completions(const std::string& prefix);
 // in the current folder), or nothing.
 std::optional<std::string> moduleFileOf(const std::string& name);
 
+// What the tools say of a name that is not found: the folders searched, the closest names known
+// (variables, built-ins, modules on the search path), and how to add a folder (`pathOption`, as
+// "orb shell --path DIR"). Several lines, the first unindented, without a final newline.
+std::string notFoundText(const std::string& name, const std::string& pathOption);
+
+// The names of `candidates` closest to `word` in spelling (a letter added, dropped, changed, or
+// two neighbours swapped, at most 1 for names up to 4 letters, else 2), nearest first, at most 3.
+std::vector<std::string> closestNames(const std::string& word, const std::vector<std::string>& candidates);
+
 // When `line` is one of the shell's own commands (help, help NAME, leaks, leaks on, leaks off),
 // runs it, writing to standard output, and answers true. Any other line answers false.
 bool runShellCommand(const std::string& line);

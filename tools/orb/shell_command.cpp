@@ -24,12 +24,12 @@
 namespace orbtool {
 namespace {
 
-constexpr const char* kUsage = R"(usage: orb shell [--path DIR]...
+constexpr const char* kUsage = R"(usage: orb shell [--path DIR]... [--leaks]
 
 An interactive prompt of the reference host. Each line holds statements of the host's language
 (separated by ';'); a statement not ended by ';' shows its result. Variables and loaded modules
 live for the whole session. Module files (*.orbw64) in the search path folders and in the
-current folder are called by name. 'exit' or 'quit' (or end of input) leaves.
+current folder are called by name.
 
 Commands of the shell itself:
   help           the language in brief, the modules on the search path and the built-ins
@@ -38,9 +38,13 @@ Commands of the shell itself:
   leaks on|off   after each module call, show on standard error what the runtime freed on the
                  module's behalf (arrays and memory blocks it neither released nor returned)
   leaks          whether leak reports are on, and what module calls left so far
+  clear NAME     unload the module NAME (its exit functions run; the next call loads it afresh)
+  clear all      unload every module and empty the workspaces
+  exit, quit     leave the shell (so does the end of input, Ctrl-D on a terminal)
 
-On a terminal, lines are edited with the usual keys, Up and Down recall earlier lines, and Tab
-completes variables, built-ins, module functions on the search path and these commands.
+On a terminal, lines are edited with the usual keys, Up and Down recall earlier lines, Tab
+completes variables, built-ins, module functions on the search path and these commands, and
+Ctrl-C abandons the line being typed or interrupts a running call.
 
 Errors are shown on standard error and the session goes on. When standard input is not a
 terminal, lines are read from it as they come, without a prompt.
@@ -49,6 +53,9 @@ Options:
   --path DIR   put DIR on the module search path (repeatable; the first is searched first)
   --leaks      start with leak reports on
   -h, --help   show this help
+
+Exit status: 0 success, 1 a statement failed (when standard input is not a terminal) or a folder
+named does not exist, 2 usage error.
 )";
 
 constexpr const char* kPrompt = ">> ";
@@ -156,6 +163,9 @@ int runShell(const std::vector<std::string>& args) {
     } catch (const UsageError& error) {
         std::cerr << "orb shell: " << error.what() << "\nRun 'orb shell --help' for usage.\n";
         return kExitUsage;
+    } catch (const MissingFile& error) {
+        std::cerr << "orb shell: " << error.what() << "\n";
+        return kExitFailure;
     }
 
     const bool interactive = isatty(STDIN_FILENO) != 0;
@@ -167,6 +177,8 @@ int runShell(const std::vector<std::string>& args) {
         std::cout << "orb shell: 'help' explains, Tab completes, 'exit' leaves; Ctrl-C abandons the line or interrupts.\n";
     }
     bool endOfInput = true;
+    // Statements read from a file or a pipe are a script: one that failed fails the run.
+    bool anyError = false;
     while (const auto line = readStatementLine(interactive)) {
         if (isExitCommand(*line)) {
             endOfInput = false;
@@ -178,13 +190,14 @@ int runShell(const std::vector<std::string>& args) {
             host::utInterruptState::SetInterruptPending(false);
             if (!shell::runShellCommand(*line)) vhost::lang::evaluate(*line);
         } catch (const std::exception& error) {
-            printError(error);
+            printError(error, "orb shell --path DIR");
+            anyError = true;
         }
         std::cout.flush();
     }
     // End of input leaves the cursor after the prompt.
     if (interactive && endOfInput) std::cout << "\n";
-    return kExitOk;
+    return anyError && !interactive ? kExitFailure : kExitOk;
 }
 
 const SubcommandRegistration registration({"shell", "an interactive prompt of the reference host", &runShell});

@@ -7,10 +7,18 @@
 
 namespace orbtool {
 
-// Exit statuses shared by every subcommand.
+// Exit statuses shared by every subcommand. A file or folder that the command line names and
+// that does not exist is a failure of the work (1), as it is for orb check and orb version; a
+// command line the tool cannot read (an unknown option, a missing or malformed value, an argument
+// of the wrong kind, nothing to do) is a usage error (2).
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the work itself failed
 inline constexpr int kExitUsage = 2;    // the command line was wrong
+
+// The rule, as `orb help` and every subcommand's --help end.
+inline constexpr const char* kExitStatusRule =
+    "Exit status: 0 success, 1 the work failed (a build error, a module with an error, a host error,\n"
+    "a file or folder that does not exist), 2 usage error (the command line is wrong).\n";
 
 struct Subcommand {
     std::string name;

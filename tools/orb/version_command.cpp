@@ -19,11 +19,18 @@ namespace {
 
 namespace po = boost::program_options;
 
-constexpr const char* kUsage = "usage: orb version [--help] [FILE]\n\n"
-                               "Prints the release of this runtime and the name of the current\n"
-                               "array-interface generation. With a module FILE, prints whether the\n"
-                               "module can run here: current, compatible, incompatible, or unknown\n"
-                               "when it declares no version.\n\nOptions";
+constexpr const char* kUsage = R"(usage: orb version [FILE]
+
+Prints the release of this runtime and the name of the current array-interface generation. With
+a module FILE, prints whether the module can run here: current, compatible, incompatible, or
+unknown when it declares no version. The module's code does not run, except its version function
+when it carries no embedded manifest.
+
+Options:
+  -h, --help   show this help
+
+Exit status: 0 success, 1 the file cannot be read as a module or does not exist, 2 usage error.
+)";
 
 // The word for one module file, as the version report gives it.
 int reportModule(const std::string& file) {
@@ -80,7 +87,7 @@ int reportModule(const std::string& file) {
 }
 
 int runVersion(const std::vector<std::string>& args) {
-    po::options_description options(kUsage);
+    po::options_description options;
     options.add_options()("help,h", "show this help");
     po::options_description hidden;
     hidden.add_options()("file", po::value<std::string>(), "module file");
@@ -97,7 +104,7 @@ int runVersion(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     if (values.count("help") != 0) {
-        std::cout << options;
+        std::cout << kUsage;
         return kExitOk;
     }
     if (values.count("file") != 0) return reportModule(values["file"].as<std::string>());

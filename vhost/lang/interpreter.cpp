@@ -36,7 +36,8 @@ BuiltinRegistry& builtinRegistry() {
 std::vector<Value> checkedOutputs(const std::string& name, int nargout, std::vector<Value> outputs) {
     if (static_cast<int>(outputs.size()) < nargout) {
         if (outputs.empty()) fail("VELTRA:tooManyOutputs", "Too many output arguments for " + name + ".");
-        fail("VELTRA:tooManyOutputs", name + " gives at most " + std::to_string(outputs.size()) + " outputs.");
+        fail("VELTRA:tooManyOutputs", name + " gives at most " + std::to_string(outputs.size()) +
+                                          (outputs.size() == 1 ? " output." : " outputs."));
     }
     for (int i = 0; i < nargout; ++i)
         if (!outputs[i]) fail("VELTRA:unassignedOutput", "Output " + std::to_string(i + 1) + " of " + name + " was not set.");

@@ -28,9 +28,24 @@ private:
 
 class InvalidArrayTypeException : public Exception {
 public:
+    // `wanted` and `actual` are orb::data::ArrayType values; the message names their classes.
     InvalidArrayTypeException(int wanted, int actual)
-        : Exception("orb:data:invalidArrayType", "The array has type " + std::to_string(actual) + ", not type " +
-                                                    std::to_string(wanted) + ".") {}
+        : Exception("orb:data:invalidArrayType",
+                    "The array is " + className(actual) + ", not " + className(wanted) + ".") {}
+
+    // The class of an array type as the host's class() names it ("int32", "double"), with
+    // "complex" before the complex kinds.
+    static std::string className(int type) {
+        static const char* const names[] = {"logical", "char",  "",       "",       "cell",   "struct", "double",
+                                            "single",  "int8",  "uint8",  "int16",  "uint16", "int32",  "uint32",
+                                            "int64",   "uint64", "complex double", "complex single", "string",
+                                            "function_handle"};
+        if (type >= 0 && type < static_cast<int>(sizeof names / sizeof names[0]) && names[type][0] != '\0') {
+            return names[type];
+        }
+        if (type == 27 || type == 28) return type == 27 ? "a value object" : "a handle object";
+        return "of type " + std::to_string(type);
+    }
 };
 
 class ThreadMismatchException : public Exception {

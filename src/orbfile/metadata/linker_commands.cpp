@@ -144,6 +144,9 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
     if (inspected == defaults) {
         host::utPrintf("meta-data consistent; copying orb file to actual  %s\n", plan.output.c_str());
         Result result(plan.outdir, "");
+        // What the compiler and linker said (warnings) is the temporary link's: this is its module.
+        result.getMutable_cmdOutput() << temporary.get_cmdOutput();
+        result.getMutable_cmdErr() << temporary.get_cmdErr();
         try {
             bfs::copy_file(plan.temporary, plan.output, bfs::copy_options::overwrite_existing);
             const std::string manifest = plan.temporary + ".manifest";
@@ -166,7 +169,15 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
     if (result.get_status() != 0) return result;
     appendPieces(command, result.getLinkerFlags(plan.gnu), plan.gnu);
     metadata::runCommand(result, command, false, Recording::kDoNotRecord);
-    if (result.get_status() == 0) result.delete_files();
+    if (result.get_status() == 0) {
+        // The final link ran the temporary one's command again and said the same: its warnings are
+        // the temporary link's, kept so that they are reported once.
+        result.getMutable_cmdOutput().str("");
+        result.getMutable_cmdOutput() << temporary.get_cmdOutput();
+        result.getMutable_cmdErr().str("");
+        result.getMutable_cmdErr() << temporary.get_cmdErr();
+        result.delete_files();
+    }
     bfs::remove(plan.temporary, ignored);
     return result;
 }

@@ -18,10 +18,12 @@ namespace orbfile {
 // Progress lines go to the host's output. When the module needs metadata other than the default
 // (interface 800, not thread-pool safe), the extra linker arguments of the final link are appended
 // to `command` (the bundle's, then, on ELF platforms, "-Wl,-z,noexecstack": the bundle's raw data
-// would otherwise give the module an executable stack); otherwise `command` is left as it was. Answers the Result of the last step: the
-// failing step's on failure, status 0 and the linker's output on success. Intermediate files are
-// removed after the temporary link and after a final link that succeeded; a bundle that cannot be
-// made for the final link leaves the temporary module in place.
+// would otherwise give the module an executable stack); otherwise `command` is left as it was.
+// Answers the Result of the last step: the failing step's on failure; on success status 0 and
+// what the compiler driver printed for the temporary link (a final link runs the same command and
+// would say the same again). Intermediate files are removed after the temporary link and after a
+// final link that succeeded; a bundle that cannot be made for the final link leaves the temporary
+// module in place.
 ORB_API metadata::Result build_orb_linker_cmds(std::vector<std::string>& command, const std::string& optionText,
                                                int index);
 // The same, for a module whose author declares it safe on the host's thread pool: the temporary
