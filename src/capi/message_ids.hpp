@@ -84,7 +84,12 @@
     X2(VELTRA, orb, ULEGACY_reason, 1)                                                            \
     X2(VELTRA, orb, ULEGACY_action, 0)                                                            \
     X2(VELTRA, orb, UENTRYP_reason, 1)                                                            \
-    X2(VELTRA, orb, UENTRYP_action, 0)
+    X2(VELTRA, orb, UENTRYP_action, 0)                                                            \
+    /* Asynchronous requests of C++ modules. CallbackFaulted: the module's function name, the */ \
+    /* fault's identifier. EngineHeld: the function whose call holds the engine, the seconds */  \
+    /* the request waited. */                                                                    \
+    X2(VELTRA, orbapi, CallbackFaulted, 2)                                                        \
+    X2(VELTRA, orbapi, EngineHeld, 2)
 
 #define ORB_DECLARE_MESSAGE_ID2(a, b, m, n)                       \
     namespace a::b {                                              \

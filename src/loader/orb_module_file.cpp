@@ -9,6 +9,7 @@
 #include "capi/raise.hpp"
 #include "capi/scopes.hpp"
 #include "capi/trap_flag.hpp"
+#include "cppapi/async.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
 #include "host/ut.hpp"
@@ -34,6 +35,7 @@ public:
     explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {}
 
     capi::LoadedModule ensureLoaded() override {
+        if (m_function.faultIdentifier().empty()) m_function.recordFault(cppapi::callbackFaultOf(m_function.loadRecord()));
         if (!m_function.faultIdentifier().empty()) {
             capi::raiseError<VELTRA::orb::ModuleFaulted>(m_function.get_hfuncname(), m_function.faultIdentifier());
         }
@@ -199,6 +201,7 @@ void OrbModuleFile::unloadModuleFile() {
         try {
             host::ProtectedCallGuard guard(function, false, dispatcher(), true);
             capi::CurrentModuleScope moduleScope(function->m_loadRecord);
+            const cppapi::SettledRequests settled(function->m_loadRecord);  // before its code goes
             if (function->m_strategy) {
                 function->m_strategy->clear();
             } else {

@@ -108,9 +108,26 @@ public:
             m_state = State::Cancelled;
         }
         // Outside the lock: the completion runs module code.
-        deliverCancelled();
+        deliverFailure(std::make_exception_ptr(host::AlreadyCancelledException()));
         m_engine.notifyWaiters();
         return host::CancelStatus::Cancelled;
+    }
+    std::string heldBy() const override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_state != State::Queued) return {};
+        }
+        return m_engine.heldBy();
+    }
+    bool refuse(std::exception_ptr reason) override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_state != State::Queued) return false;
+            m_state = State::Cancelled;
+        }
+        deliverFailure(std::move(reason));
+        m_engine.notifyWaiters();
+        return true;
     }
     bool cancellationRequested() const override {
         std::lock_guard lock(m_mutex);
@@ -133,8 +150,8 @@ public:
     }
 
 protected:
-    // Delivers "cancelled" to the request's completion.
-    virtual void deliverCancelled() = 0;
+    // Hands `reason` to the request's completion instead of running it.
+    virtual void deliverFailure(std::exception_ptr reason) = 0;
 
 private:
     Engine& m_engine;
@@ -175,9 +192,9 @@ public:
     }
 
 private:
-    void deliverCancelled() override {
+    void deliverFailure(std::exception_ptr reason) override {
         m_work.reset();
-        m_outcome.setException(std::make_exception_ptr(host::AlreadyCancelledException()));
+        m_outcome.setException(std::move(reason));
         settle();
     }
     // Hands the settled outcome to the completion; the outcome keeps the request alive for as
