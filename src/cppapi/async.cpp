@@ -81,7 +81,9 @@ public:
 struct Registry {
     std::mutex mutex;
     std::condition_variable settled;
+    // In the order the requests were started.
     Tracked* first = nullptr;
+    Tracked* last = nullptr;
     // Modules being cleared: requests they start meanwhile are cancelled at once.
     std::vector<void*> closing;
     // Modules whose callbacks faulted since they were loaded, with the fault's identifier.
@@ -89,15 +91,15 @@ struct Registry {
     std::atomic<bool> anyFault{false};
 
     void link(Tracked& tracked) {
-        tracked.next = first;
-        if (first) first->previous = &tracked;
-        first = &tracked;
+        tracked.previous = last;
+        (last ? last->next : first) = &tracked;
+        last = &tracked;
         tracked.linked.store(true, std::memory_order_release);
     }
     void unlink(Tracked& tracked) {
         if (!tracked.linked.load(std::memory_order_relaxed)) return;
         (tracked.previous ? tracked.previous->next : first) = tracked.next;
-        if (tracked.next) tracked.next->previous = tracked.previous;
+        (tracked.next ? tracked.next->previous : last) = tracked.previous;
         tracked.previous = tracked.next = nullptr;
         tracked.linked.store(false, std::memory_order_release);
     }
@@ -441,8 +443,8 @@ SettledRequests::SettledRequests(const impl_info_tag* module) : m_module(module 
             if (auto held = tracked->weak_from_this().lock()) outstanding.push_back(std::move(held));
         }
     }
-    // Queued requests are cancelled now, while the module's code is still there: each completion
-    // hears "cancelled" on this thread.
+    // Queued requests are cancelled now, in the order they were started, while the module's code
+    // is still there: each completion hears "cancelled" on this thread.
     for (const auto& tracked : outstanding) tracked->task->cancel_callback(false);
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock lock(all.mutex);
