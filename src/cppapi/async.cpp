@@ -23,6 +23,7 @@
 #include "host/ry.hpp"
 #include "loader/impl_info.hpp"
 #include "platform/fault_guard.hpp"
+#include "platform/module_boundary.hpp"
 
 namespace orb::cppapi {
 namespace {
@@ -33,26 +34,21 @@ constexpr const char16_t* kQueueName = u"CppORBQueue";
 
 // --- module code outside a module call -------------------------------------------------------
 
-// How a callback into module code ended.
-struct CallbackOutcome {
-    bool faulted = false;      // a machine fault or abort in the module's own code: `error` is it
-    std::exception_ptr error;  // what left the callback, if anything
-};
+using platform::ModuleOutcome;
 
-// Runs a module's callback under the fault guard with every exception caught: completions and
-// stream callbacks may run while no call of the module is in progress, where no call frame
-// would contain a fault. A fault that a module called in turn already claimed is that module's,
-// and passes here as an error.
+bool faulted(const ModuleOutcome& outcome) noexcept {
+    return outcome.kind() == ModuleOutcome::Kind::MachineFault || outcome.kind() == ModuleOutcome::Kind::Abort;
+}
+
+// Runs a module's callback through the runtime's one boundary. Completions and stream callbacks
+// may run while no call of the module is in progress (the host idle), where no call frame would
+// contain a fault; a fault is the callback's module's, charged here (reportFault) and claimed so
+// that no module frame around this one takes it for its own.
 template <class Fn>
-CallbackOutcome callModuleCode(Fn&& fn) {
-    try {
-        platform::callGuarded(fn);
-        return {};
-    } catch (const host::FatalException&) {
-        return {platform::claimCaughtFault(), std::current_exception()};
-    } catch (...) {
-        return {false, std::current_exception()};
-    }
+ModuleOutcome callModuleCode(Fn&& fn) {
+    ModuleOutcome outcome = platform::callModuleCode(std::forward<Fn>(fn));
+    if (faulted(outcome)) platform::claimCaughtFault();
+    return outcome;
 }
 
 // --- the requests each module has outstanding -------------------------------------------------
@@ -155,14 +151,9 @@ std::string moduleName(void* module) {
 }
 
 // A callback of `module` faulted: the module is refused from now on, and the user hears why.
-void reportFault(void* module, const std::exception_ptr& fault) {
+void reportFault(void* module, const ModuleOutcome& fault) {
     try {
-        std::string identifier;
-        try {
-            std::rethrow_exception(fault);
-        } catch (const host::FatalException& error) {
-            identifier = error.identifier();
-        }
+        const std::string identifier = host::FatalException(fault.signal()).identifier();
         Registry& all = registry();
         {
             std::lock_guard lock(all.mutex);
@@ -178,22 +169,26 @@ void reportFault(void* module, const std::exception_ptr& fault) {
 }
 
 // What a callback's outcome leaves for the request's task: a fault is reported and, like any
-// exception, reaches whoever waits for the request.
-void passOn(const Tracked& tracked, const CallbackOutcome& outcome) {
-    if (outcome.faulted) reportFault(tracked.module, outcome.error);
-    if (outcome.error) std::rethrow_exception(outcome.error);
+// failure, reaches whoever waits for the request.
+void passOn(const Tracked& tracked, const ModuleOutcome& outcome) {
+    if (faulted(outcome)) reportFault(tracked.module, outcome);
+    outcome.raise();
 }
 
 // The failure callbacks' code and data for the exception in flight, and how the callback ended.
 // A runtime error structure handed out here carries the module's reference.
 template <class Deliver>
-CallbackOutcome deliverFailure(Deliver&& deliver) {
+ModuleOutcome deliverFailure(Deliver&& deliver) {
     try {
         throw;
     } catch (const host::AlreadyCancelledException&) {
         return deliver(kOrbErrorCancelled, nullptr);
     } catch (const host::RuntimeException& error) {
         return deliver(kOrbErrorHost, buildRuntimeErrorArray(error).newReference());
+    } catch (const platform::ForeignModuleException& error) {
+        // What a success callback threw, as the boundary took it: only a standard one has a text.
+        const bool standard = error.kind() == ModuleOutcome::ForeignKind::Standard;
+        return deliver(kOrbErrorOther, standard ? const_cast<char*>(error.what()) : nullptr);
     } catch (const std::exception& error) {
         return deliver(kOrbErrorOther, const_cast<char*>(error.what()));
     } catch (...) {
@@ -210,8 +205,8 @@ public:
         : m_stream(stream), m_write(write), m_deleter(deleter), m_tracked(std::move(tracked)) {}
     ~ModuleStream() override {
         if (m_tracked->abandoned()) return;
-        const CallbackOutcome outcome = callModuleCode([this] { m_deleter(m_stream); });
-        if (outcome.faulted) reportFault(m_tracked->module, outcome.error);
+        const ModuleOutcome outcome = callModuleCode([this] { m_deleter(m_stream); });
+        if (faulted(outcome)) reportFault(m_tracked->module, outcome);
     }
 
 protected:
@@ -229,11 +224,13 @@ protected:
 private:
     void write(const char16_t* text, std::size_t count) {
         if (m_broken || m_tracked->abandoned()) return;
-        const CallbackOutcome outcome = callModuleCode([&] { m_write(m_stream, text, count); });
-        if (!outcome.error) return;
-        if (!outcome.faulted) std::rethrow_exception(outcome.error);
+        const ModuleOutcome outcome = callModuleCode([&] { m_write(m_stream, text, count); });
+        if (!faulted(outcome)) {
+            outcome.raise();
+            return;
+        }
         m_broken = true;
-        reportFault(m_tracked->module, outcome.error);
+        reportFault(m_tracked->module, outcome);
     }
 
     void* m_stream;
@@ -282,7 +279,7 @@ struct FevalDone {
     void operator()(host::Future<host::Outputs> result) const {
         const Delivery delivery(*tracked);
         if (!delivery) return;
-        CallbackOutcome outcome;
+        ModuleOutcome outcome;
         try {
             const host::Outputs& outputs = result.value();
             // Up to 20 outputs are handed from the stack.
@@ -292,7 +289,7 @@ struct FevalDone {
             for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
             outcome = callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
             // A success callback that threw hears its own failure through the failure callback.
-            if (outcome.error && !outcome.faulted) std::rethrow_exception(outcome.error);
+            if (!faulted(outcome)) outcome.raise();
         } catch (...) {
             outcome = deliverFailure([&](int code, void* data) {
                 return callModuleCode([&] { setExceptionFcn(promise, nlhs, passThroughFlag, code, data); });
@@ -318,11 +315,11 @@ struct EvalDone {
     void operator()(host::Future<void> result) const {
         const Delivery delivery(*tracked);
         if (!delivery) return;
-        CallbackOutcome outcome;
+        ModuleOutcome outcome;
         try {
             result.get();
             outcome = callModuleCode([&] { onSuccessFcn(promise); });
-            if (outcome.error && !outcome.faulted) std::rethrow_exception(outcome.error);
+            if (!faulted(outcome)) outcome.raise();
         } catch (...) {
             outcome = deliverFailure(
                 [&](int code, void* data) { return callModuleCode([&] { onErrorFcn(promise, code, data); }); });
