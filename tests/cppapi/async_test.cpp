@@ -3,6 +3,7 @@
 // released early; waiting on the signal thread, which keeps the queue moving. Then what a module
 // leaves behind: callbacks that fault at idle time, requests outstanding when it is cleared, and
 // a call that holds the engine while a thread of the module waits.
+#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "cppapi/error_conversion.hpp"
 #include "cppapi/engine_handle.hpp"
 #include "cppapi/variables.hpp"
+#include "support/orb_tool.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
 #include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
@@ -249,6 +251,7 @@ TEST_F(StrayModuleTest, WhatAModuleLeavesBehindEndsInAnErrorOrAWarningAndEachReq
         std::string warning;  // the identifier of the one warning left, or empty
         // For each request the module started: how often its callbacks ran, and the last code.
         std::vector<int> calls, codes;
+        bool unmapped = false;  // the module's code is gone afterwards
     };
     const std::vector<Row> rows = {
         {"a completion faults while the host is idle",
@@ -257,9 +260,9 @@ TEST_F(StrayModuleTest, WhatAModuleLeavesBehindEndsInAnErrorOrAWarningAndEachReq
           {"clear stray; stray('leave', 0, 0)", ""}},
          id<VELTRA::orbapi::CallbackFaulted>, {}, {}},
         {"requests still queued when the module is cleared are cancelled",
-         {{"stray('leave', 3, AT); clear stray", ""}, {"stray('leave', 0, 0)", ""}}, "", {1, 1, 1}, {7, 7, 7}},
+         {{"stray('leave', 3, AT); clear stray", ""}}, "", {1, 1, 1}, {7, 7, 7}, true},
         {"a request that clears its own module is abandoned, the others are cancelled",
-         {{"stray('leave', 3, AT, true)", ""}}, "", {0, 1, 1}, {0, 7, 7}},
+         {{"stray('leave', 3, AT, true)", ""}}, "", {0, 1, 1}, {0, 7, 7}, true},
         {"a call that joins a thread waiting for a request",
          {{"stray('hold')", id<VELTRA::orbapi::EngineHeld>}}, "", {}, {}},
     };
@@ -290,8 +293,14 @@ TEST_F(StrayModuleTest, WhatAModuleLeavesBehindEndsInAnErrorOrAWarningAndEachReq
         const std::size_t n = row.calls.size();
         EXPECT_EQ(std::vector<int>(counters.begin(), counters.begin() + n), row.calls);
         EXPECT_EQ(std::vector<int>(counters.begin() + n, counters.end()), row.codes);
-        // The host goes on.
+        if (row.unmapped) {
+            void* stillMapped = dlopen(orbtest::modulePath("stray").c_str(), RTLD_NOW | RTLD_NOLOAD);
+            EXPECT_EQ(stillMapped, nullptr);
+            if (stillMapped) dlclose(stillMapped);
+        }
+        // The host goes on (and, idle again, calls nothing of a module that is gone).
         EXPECT_NO_THROW(vhost::lang::evaluate("afterwards = 1 + 1;"));
+        EXPECT_EQ(std::vector<int>(counters.begin(), counters.begin() + n), row.calls);
         vhost::lang::evaluate("clear all");
     }
 }
