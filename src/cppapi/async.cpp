@@ -403,7 +403,7 @@ void waitForRequest(const host::Future<void>& task) {
         if (holder.empty()) {
             lastServed = now;
         } else if (now - lastServed >= limit) {
-            // Refused, or it started meanwhile: either way it completes without the engine's help now.
+            // Refused now; or it has just left the queue, and then the engine is running it.
             request->refuse(engineHeldError(holder, now - start));
         }
     }

@@ -154,15 +154,16 @@ std::string Engine::heldBy() const {
 EngineActivity::EngineActivity(Engine& engine, std::string_view functionName)
     : m_engine(engine.isSignalThread() ? &engine : nullptr) {
     if (!m_engine) return;
-    m_name = functionName;
+    m_length = std::min(functionName.size(), m_name.size());
+    std::copy_n(functionName.data(), m_length, m_name.data());
     m_outer = std::exchange(m_engine->m_activity, this);
-    m_engine->publishHolder(m_name);
+    m_engine->publishHolder(name());
 }
 
 EngineActivity::~EngineActivity() {
     if (!m_engine) return;
     m_engine->m_activity = m_outer;
-    m_engine->publishHolder(m_outer ? std::string_view(m_outer->m_name) : std::string_view());
+    m_engine->publishHolder(m_outer ? m_outer->name() : std::string_view());
 }
 
 std::shared_ptr<host::HostEngine> Engine::hostEngine(

@@ -80,6 +80,8 @@ public:
     // work, idle or waiting for a future inside a call) or is in no module call. A thread whose
     // request waits in the queue learns from it why the request does not run.
     std::string heldBy() const;
+    // The most of a name heldBy tells, its terminating zero included.
+    static constexpr std::size_t kHolderRoom = 64;
 
     ScopedStorage& storage() noexcept { return m_storage; }
     const ScopedStorage& storage() const noexcept { return m_storage; }
@@ -126,7 +128,6 @@ private:
     // number is odd while the name is being written, so a reader that saw it change reads again.
     // Atomic characters rather than a string under a lock: every module call publishes, and this
     // costs it a few plain stores.
-    static constexpr std::size_t kHolderRoom = 64;
     std::atomic<std::uint32_t> m_holderSequence{0};
     std::array<std::atomic<char>, kHolderRoom> m_holder{};
     // Declared last so that records are destroyed while the rest of the engine is still whole.
@@ -144,9 +145,13 @@ public:
     EngineActivity& operator=(const EngineActivity&) = delete;
 
 private:
+    std::string_view name() const noexcept { return {m_name.data(), m_length}; }
+
     Engine* m_engine;  // null off the signal thread
     const EngineActivity* m_outer = nullptr;
-    std::string m_name;
+    // A copy (as much as heldBy tells), not a string: a module call must not allocate for it.
+    std::array<char, Engine::kHolderRoom - 1> m_name;
+    std::size_t m_length = 0;
 };
 
 // Binds `engine` to the calling thread for the scope's lifetime; the previous binding (or none)
