@@ -75,7 +75,8 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
 }
 
 // One queued request and the reference through which it is cancelled. A request is settled
-// exactly once: by the signal thread that runs it, or by the thread that cancels it first.
+// exactly once: by the signal thread that runs it, or by the thread that cancels or refuses it
+// first.
 class QueuedRequest : public host::TaskReference, public PostedWork, public std::enable_shared_from_this<QueuedRequest> {
 public:
     enum class State { Queued, Running, Done, Cancelled };
