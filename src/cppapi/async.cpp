@@ -426,23 +426,42 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
         [&](std::exception_ptr cancelled) { done(host::Future<host::Outputs>::failed(std::move(cancelled))); });
 }
 
-SettledRequests::SettledRequests(const impl_info_tag* module) : m_module(module ? module->engineHandle : nullptr) {
+SettledRequests::SettledRequests(const impl_info_tag* module, bool faulted) noexcept
+    : m_module(module ? module->engineHandle : nullptr) {
     if (!m_module) return;
+    try {
+        settle(faulted);
+    } catch (...) {
+        // Memory ran out: what could not be settled is left as it is; the clear goes on.
+    }
+}
+
+void SettledRequests::settle(bool faulted) {
     Registry& all = registry();
     std::vector<std::shared_ptr<Tracked>> outstanding;
     {
         std::lock_guard lock(all.mutex);
         all.closing.push_back(m_module);
-        std::erase_if(all.faults, [&](const auto& entry) { return entry.first == m_module; });
+        const auto fault = std::find_if(all.faults.begin(), all.faults.end(),
+                                        [&](const auto& entry) { return entry.first == m_module; });
+        if (fault != all.faults.end()) {
+            faulted = true;
+            all.faults.erase(fault);
+        }
         for (Tracked* tracked = all.first; tracked; tracked = tracked->next) {
             // One whose last reference is going is leaving the registry by itself.
             if (tracked->module != m_module) continue;
             if (auto held = tracked->weak_from_this().lock()) outstanding.push_back(std::move(held));
         }
     }
-    // Queued requests are cancelled now, in the order they were started, while the module's code
-    // is still there: each completion hears "cancelled" on this thread.
-    for (const auto& tracked : outstanding) tracked->task->cancel_callback(false);
+    for (const auto& tracked : outstanding) {
+        // A module that faulted runs no more code: its completions will call nothing.
+        int pending = Tracked::Pending;
+        if (faulted) tracked->phase.compare_exchange_strong(pending, Tracked::Abandoned, std::memory_order_acq_rel);
+        // Queued requests are cancelled now, in the order they were started, while the module's
+        // code is still there: each completion hears "cancelled" on this thread.
+        tracked->task->cancel_callback(false);
+    }
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock lock(all.mutex);
     for (const auto& tracked : outstanding) {
@@ -466,7 +485,6 @@ SettledRequests::SettledRequests(const impl_info_tag* module) : m_module(module 
         tracked->phase.compare_exchange_strong(pending, Tracked::Abandoned, std::memory_order_acq_rel);
         all.unlink(*tracked);
     }
-    lock.unlock();
 }
 
 SettledRequests::~SettledRequests() {

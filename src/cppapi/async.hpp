@@ -55,16 +55,19 @@ ORB_API std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, cons
 // started: a queued one is cancelled (its failure callback hears code 7 on this thread), one whose
 // completion runs on another thread is waited for, and one that can no longer be cancelled (the
 // request whose own work clears the module) is abandoned: its callbacks and stream callbacks are
-// never called. Until it ends, requests the module starts (from its destroy entry or a thread of
-// its own) are cancelled at once. Signal thread.
+// never called. A module that faulted (`faulted`, or a callback of it faulted) has every request
+// abandoned: none of its code runs for them. Until it ends, requests the module starts (from its
+// destroy entry or a thread of its own) are cancelled at once. Signal thread; never throws.
 class ORB_API SettledRequests {
 public:
-    explicit SettledRequests(const impl_info_tag* module);
+    SettledRequests(const impl_info_tag* module, bool faulted) noexcept;
     ~SettledRequests();
     SettledRequests(const SettledRequests&) = delete;
     SettledRequests& operator=(const SettledRequests&) = delete;
 
 private:
+    void settle(bool faulted);
+
     void* m_module;
 };
 

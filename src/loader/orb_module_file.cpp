@@ -193,6 +193,8 @@ void OrbModuleFile::unloadModuleFile() {
     OrbFunctionHandle* function = orbFunction();
     host::function_clear_notification(dispatcher(), function);
     if (!function || !function->m_loadRecord) return;
+    // Its requests are settled before its code goes; a module that faulted hears of none of them.
+    const cppapi::SettledRequests settled(function->m_loadRecord, !function->m_faultIdentifier.empty());
     const bool cppModule = function->m_loadRecord->entryKind == kOrbEntryCpp;
     const std::u16string& path = get_hFullPath();
     {
@@ -201,7 +203,6 @@ void OrbModuleFile::unloadModuleFile() {
         try {
             host::ProtectedCallGuard guard(function, false, dispatcher(), true);
             capi::CurrentModuleScope moduleScope(function->m_loadRecord);
-            const cppapi::SettledRequests settled(function->m_loadRecord);  // before its code goes
             if (function->m_strategy) {
                 function->m_strategy->clear();
             } else {

@@ -178,7 +178,7 @@ TEST(AsyncConcurrency, AModuleClearedWhileItsThreadsStartAndCancelRequestsSettle
     // Some requests run, then the module is cleared while its threads go on starting more.
     engine.pumpUntil([&] { return started >= clearing.callbacks.size() / 4; });
     {
-        const orb::cppapi::SettledRequests settled(&record);
+        const orb::cppapi::SettledRequests settled(&record, false);
         clearing.cleared = true;
         for (auto& w : workers) w.join();
         engine.runPosted();  // nothing of the module is left to run
