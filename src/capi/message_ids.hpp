@@ -88,7 +88,12 @@
     /* A C++ module's create entry point made nothing and reported nothing. */                    \
     X2(VELTRA, orb, MsgNoFunctionObject, 0)                                                       \
     /* A service refused an argument before using it: the service, what was wrong. */             \
-    X2(VELTRA, orbapi, invalidArgument, 2)
+    X2(VELTRA, orbapi, invalidArgument, 2)                                                        \
+    /* Asynchronous requests of C++ modules. CallbackFaulted: the module's function name, the */ \
+    /* fault's identifier. EngineHeld: the function whose call holds the engine, the seconds */  \
+    /* the request waited. */                                                                    \
+    X2(VELTRA, orbapi, CallbackFaulted, 2)                                                        \
+    X2(VELTRA, orbapi, EngineHeld, 2)
 
 #define ORB_DECLARE_MESSAGE_ID2(a, b, m, n)                       \
     namespace a::b {                                              \

@@ -9,6 +9,15 @@
 //            code 1: a host error, data its runtime error structure (one reference for the module)
 //            code 7: cancelled before it ran, data null
 //            code 9: any other failure, data the what() text of a standard exception, else null
+//
+// Callbacks into the module (completions, and writes to and the release of its streams) run
+// through the guarded boundary, also when no call of the module is in progress (the host idle):
+// a machine fault or abort in one is reported as the warning "VELTRA:orbapi:CallbackFaulted"
+// naming the module, which is then refused further calls until it is cleared, and the host goes
+// on. Clearing a module settles every request it started before its code goes (SettledRequests).
+// A thread other than the signal thread that waits for a request while a module call holds the
+// engine without serving the queue gets the request refused with "VELTRA:orbapi:EngineHeld"
+// after a bounded time (ORB_ENGINE_HOLD_LIMIT seconds, 5 by default).
 #pragma once
 
 #include <cstdint>
@@ -18,6 +27,8 @@
 #include "cppapi/streams.hpp"
 #include "host/engine.hpp"
 #include "platform/export.hpp"
+
+struct impl_info_tag;  // the module loader's load record
 
 namespace orb::cppapi {
 
@@ -39,6 +50,31 @@ ORB_API std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, cons
                                      SetExceptionFcn setExceptionFcn, void* promise, void* outputStream,
                                      void* errorStream, ModuleWriteFcn writeFcn, ModuleDeleterFcn deleterFcn);
 
+// Lives around the clear of a module (`module` a C++ module's load record; otherwise nothing
+// happens). Made while the module's code is still mapped, it settles every request the module
+// started: a queued one is cancelled (its failure callback hears code 7 on this thread), one whose
+// completion runs on another thread is waited for, and one that can no longer be cancelled (the
+// request whose own work clears the module) is abandoned: its callbacks and stream callbacks are
+// never called. A module that faulted (`faulted`, or a callback of it faulted) has every request
+// abandoned: none of its code runs for them. Until it ends, requests the module starts (from its
+// destroy entry or a thread of its own) are cancelled at once. Signal thread; never throws.
+class ORB_API SettledRequests {
+public:
+    SettledRequests(const impl_info_tag* module, bool faulted) noexcept;
+    ~SettledRequests();
+    SettledRequests(const SettledRequests&) = delete;
+    SettledRequests& operator=(const SettledRequests&) = delete;
+
+private:
+    void settle(bool faulted);
+
+    void* m_module;
+};
+
+// The fatal error's identifier of a fault in a callback of `module` since it was loaded, or
+// empty; the loader refuses the module's calls when there is one.
+ORB_API std::string callbackFaultOf(const impl_info_tag* module);
+
 }  // namespace orb::cppapi
 
 extern "C" {
@@ -56,6 +92,7 @@ ORB_API bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterru
 // Releases the handle (not the request: its callbacks still run). Null is ignored.
 ORB_API void orbApiDestroyTaskHandle(void* taskHandle);
 // Blocks until the request's callback has run (on the signal thread, running queued requests
-// meanwhile); raises what the callback raised. A null handle returns at once.
+// meanwhile; on other threads refusing the request when a module call holds the engine too long,
+// see above); raises what the callback raised. A null handle returns at once.
 ORB_API void orbApiToWaitForPendingfevalEvalToComplete(void* taskHandle);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -100,6 +101,15 @@ public:
     // calling thread.
     virtual void requestCancellation(bool allowInterrupt) = 0;
     virtual CancelStatus cancelStatus() const = 0;
+    // Any thread. While the request waits in its queue: the name of the module function whose
+    // call holds the request's engine without serving the queue (it neither returned to idle nor
+    // waits on a future); empty when the engine serves its queue, is idle, or the request left
+    // the queue.
+    virtual std::string heldBy() const { return {}; }
+    // Any thread. Settles a request still in its queue with `reason` instead of running it (its
+    // completion receives `reason`, on the calling thread); false when it already started or
+    // was settled.
+    virtual bool refuse(std::exception_ptr /*reason*/) { return false; }
 };
 
 // Called before a future blocks: on an engine's signal thread the engine keeps running the work
@@ -133,6 +143,15 @@ public:
         ++m_waiters;
         m_settled.wait(lock, [this] { return isReady(); });
         --m_waiters;
+    }
+    // Waits at most `limit`; whether it is settled.
+    bool waitFor(std::chrono::nanoseconds limit) const {
+        if (isReady()) return true;
+        std::unique_lock lock(m_mutex);
+        ++m_waiters;
+        const bool ready = m_settled.wait_for(lock, limit, [this] { return isReady(); });
+        --m_waiters;
+        return ready;
     }
     // Waits; a copy of the value, or the exception rethrown.
     T get() const {
@@ -207,6 +226,12 @@ public:
         if (!m_state) throw std::future_error(std::future_errc::no_state);
         if (!isReady()) pumpWhileWaiting([this] { return isReady(); });
         m_state->wait();
+    }
+    // Waits at most `limit` without running queued work (for threads other than the signal
+    // thread); whether it is ready.
+    bool waitFor(std::chrono::nanoseconds limit) const {
+        if (!m_state) throw std::future_error(std::future_errc::no_state);
+        return m_state->waitFor(limit);
     }
     const std::shared_ptr<TaskReference>& taskReference() const noexcept { return m_task; }
 

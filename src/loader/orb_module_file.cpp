@@ -9,6 +9,7 @@
 #include "capi/raise.hpp"
 #include "capi/scopes.hpp"
 #include "capi/trap_flag.hpp"
+#include "cppapi/async.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
 #include "host/ut.hpp"
@@ -34,6 +35,7 @@ public:
     explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {}
 
     capi::LoadedModule ensureLoaded() override {
+        if (m_function.faultIdentifier().empty()) m_function.recordFault(cppapi::callbackFaultOf(m_function.loadRecord()));
         if (!m_function.faultIdentifier().empty()) {
             capi::raiseError<VELTRA::orb::ModuleFaulted>(m_function.get_hfuncname(), m_function.faultIdentifier());
         }
@@ -191,6 +193,8 @@ void OrbModuleFile::unloadModuleFile() {
     OrbFunctionHandle* function = orbFunction();
     host::function_clear_notification(dispatcher(), function);
     if (!function || !function->m_loadRecord) return;
+    // Its requests are settled before its code goes; a module that faulted hears of none of them.
+    const cppapi::SettledRequests settled(function->m_loadRecord, !function->m_faultIdentifier.empty());
     const bool cppModule = function->m_loadRecord->entryKind == kOrbEntryCpp;
     const std::u16string& path = get_hFullPath();
     {

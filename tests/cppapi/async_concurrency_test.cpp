@@ -1,6 +1,8 @@
 // Many asynchronous requests at once, from the signal thread and four workers, with random
 // cancels and handles released before, during and after completion: every request completes
-// exactly once, and no array outlives the run. (Run under ThreadSanitizer by ./run check.)
+// exactly once, and no array outlives the run. A module cleared while its threads start and
+// cancel requests: each is settled once, and none runs after the clear. (Run under
+// ThreadSanitizer by ./run check.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +12,7 @@
 #include "cppapi/async.hpp"
 #include "cppapi/engine_handle.hpp"
 #include "loader/cpp_lifecycle.hpp"
+#include "loader/impl_info.hpp"
 #include "vhost/boot/boot.hpp"
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/engine/engine.hpp"
@@ -116,6 +119,75 @@ TEST(AsyncConcurrency, TenThousandRequestsFromFiveThreadsEachCompleteExactlyOnce
     }
     orbDestroyFunctionImpl(handle);
     EXPECT_EQ(vhost::data::liveArrayCount(), liveBefore);
+}
+
+// The module's callbacks for the clear below: a success after the clear began means a request
+// of a cleared module ran.
+struct Clearing {
+    std::vector<std::atomic<int>> callbacks;
+    std::atomic<bool> cleared{false};
+    std::atomic<int> ranAfterClear{0};
+    explicit Clearing(std::size_t n) : callbacks(n) {}
+};
+struct ClearingRequest {
+    Clearing* clearing;
+    std::size_t index;
+};
+void clearingOutputs(void* promise, int nlhs, bool, void** outputs) {
+    auto* r = static_cast<ClearingRequest*>(promise);
+    for (int i = 0; i < nlhs; ++i) host::data::release(static_cast<ArrayImpl*>(outputs[i]));
+    if (r->clearing->cleared) r->clearing->ranAfterClear.fetch_add(1);
+    r->clearing->callbacks[r->index].fetch_add(1);
+}
+void clearingFailure(void* promise, int, bool, int code, void* data) {
+    auto* r = static_cast<ClearingRequest*>(promise);
+    if (code == 1) host::data::release(static_cast<ArrayImpl*>(data));
+    r->clearing->callbacks[r->index].fetch_add(1);
+}
+
+TEST(AsyncConcurrency, AModuleClearedWhileItsThreadsStartAndCancelRequestsSettlesEachOnceAndRunsNoneAfter) {
+    vhost::boot::attachRuntime();
+    vhost::Engine engine;
+    vhost::EngineScope scope(engine);
+    orb::cppapi::OrbFunctionImpl* handle = orb::cppapi::makeEngineHandle(u"clearing");
+    impl_info_tag record{};
+    record.engineHandle = handle;
+    constexpr std::size_t kEach = 500;
+    Clearing clearing(kWorkers * kEach);
+    std::vector<ClearingRequest> requests(clearing.callbacks.size());
+    for (std::size_t i = 0; i < requests.size(); ++i) requests[i] = {&clearing, i};
+    Array input = host::data::ArrayFactory().createCellArray({1, 2});
+    std::atomic<std::size_t> started{0};
+
+    auto issue = [&](int thread) {
+        std::mt19937 random(99 + thread);
+        for (std::size_t k = 0; k < kEach; ++k) {
+            void* argument = input.impl();
+            void* task = reinterpret_cast<void*>(orbApiFevalAsync(handle, 1, 1, &argument, "size", false,
+                                                                  &clearingOutputs, &clearingFailure,
+                                                                  &requests[thread * kEach + k], nullptr, nullptr,
+                                                                  nullptr, nullptr));
+            ++started;
+            // Cancelled here, on this thread, racing the clear's own cancels.
+            if (random() % 3 == 0) orbApiCancelFevalWithCompletion(task, false);
+            orbApiDestroyTaskHandle(task);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kWorkers; ++t) workers.emplace_back(issue, t);
+    // Some requests run, then the module is cleared while its threads go on starting more.
+    engine.pumpUntil([&] { return started >= clearing.callbacks.size() / 4; });
+    {
+        const orb::cppapi::SettledRequests settled(&record, false);
+        clearing.cleared = true;
+        for (auto& w : workers) w.join();
+        engine.runPosted();  // nothing of the module is left to run
+    }
+    for (std::size_t i = 0; i < clearing.callbacks.size(); ++i) {
+        ASSERT_EQ(clearing.callbacks[i].load(), 1) << "request " << i;
+    }
+    EXPECT_EQ(clearing.ranAfterClear.load(), 0);
+    orbDestroyFunctionImpl(handle);
 }
 
 }  // namespace

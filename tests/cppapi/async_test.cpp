@@ -1,11 +1,18 @@
 // Asynchronous requests through the runtime's C services: exactly one callback per request, with
 // the outputs or the failure's code and data; cancellation before the request runs; task handles
-// released early; waiting on the signal thread, which keeps the queue moving.
+// released early; waiting on the signal thread, which keeps the queue moving. Then what a module
+// leaves behind: callbacks that fault at idle time, requests outstanding when it is cleared, and
+// a call that holds the engine while a thread of the module waits.
+#include <dlfcn.h>
+#include <stdlib.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <thread>
 
+#include "capi/message_ids.hpp"
 #include "capi/per_engine.hpp"
 #include "cppapi/async.hpp"
 #include "cppapi/cppapi_support.hpp"
@@ -14,9 +21,12 @@
 #include "cppapi/feval.hpp"
 #include "cppapi/variables.hpp"
 #include "host/i18n.hpp"
+#include "support/orb_tool.hpp"
+#include "vhost/dispatcher/dispatcher.hpp"
 #include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/lang/workspace.hpp"
+#include "vhost/ry/warnings.hpp"
 
 namespace {
 
@@ -173,13 +183,6 @@ TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReac
     EXPECT_EQ(released.successes, 1);
     EXPECT_EQ(released.failures, 0);
 
-    // A request started from another thread runs when the signal thread waits for it.
-    Outcome fromWorker;
-    void* handle = nullptr;
-    std::thread([&] { handle = start("size", 1, {factory.createCellArray({5, 1})}, fromWorker); }).join();
-    waitAndRelease(handle);
-    EXPECT_EQ(fromWorker.successes, 1);
-
     // A success callback that throws becomes a failure with code 9 and its text; a failure
     // callback that throws ends in the waiter.
     auto throwing = [](void*, int, bool, void**) { throw std::runtime_error("callback broke"); };
@@ -187,7 +190,7 @@ TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReac
     std::vector<void*> none;
     Array shown = factory.createCharArray(u"");
     void* input = shown.impl();
-    handle = reinterpret_cast<void*>(orbApiFevalAsync(m_handle, 0, 1, &input, "disp", false, throwing,
+    void* handle = reinterpret_cast<void*>(orbApiFevalAsync(m_handle, 0, 1, &input, "disp", false, throwing,
                                                       &Outcome::setException, &broken, nullptr, nullptr, nullptr,
                                                       nullptr));
     waitAndRelease(handle);
@@ -201,33 +204,110 @@ TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReac
     handle = reinterpret_cast<void*>(orbApiFevalAsync(m_handle, 0, 0, none.data(), "no_such_function", false,
                                                       &Outcome::setOutputs, failing, nullptr, nullptr, nullptr, nullptr,
                                                       nullptr));
-    EXPECT_THROW(orbApiToWaitForPendingfevalEvalToComplete(handle), std::logic_error);
+    try {
+        orbApiToWaitForPendingfevalEvalToComplete(handle);
+        ADD_FAILURE() << "the waiter heard nothing";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), "failure callback broke");
+    }
     orbApiDestroyTaskHandle(handle);
 }
 
-TEST_F(AsyncTest, SynchronousVariablesFollowTheWorkspaceRules) {
+TEST_F(AsyncTest, AVariableSetInTheGlobalWorkspaceIsSeenWhereItIsDeclaredGlobal) {
     host::data::ArrayFactory factory;
     int errorType = 0;
     void* exception = nullptr;
     const Array value = factory.createScalarDouble(7);
-    orbApiSetVariable(m_handle, value.impl(), "caller", u"fromCaller", &errorType, &exception);
-    EXPECT_EQ(errorType, 0);
-    vhost::lang::evaluate("check = fromCaller;");  // landed in base
-
-    Array read = Array::adopt(static_cast<ArrayImpl*>(orbApiGetVariable(m_handle, "base", u"fromCaller", &errorType, &exception)));
-    ASSERT_TRUE(read);
-    EXPECT_EQ(*static_cast<const double*>(vhost::data::elementData(*read.impl())), 7);
-
     orbApiSetVariable(m_handle, value.impl(), "global", u"sharedOne", &errorType, &exception);
     EXPECT_EQ(errorType, 0);
     vhost::lang::evaluate("clear sharedOne; global sharedOne; seen = sharedOne;");
+    Array read = Array::adopt(static_cast<ArrayImpl*>(orbApiGetVariable(m_handle, "base", u"seen", &errorType, &exception)));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*static_cast<const double*>(vhost::data::elementData(*read.impl())), 7);
+}
 
-    EXPECT_EQ(orbApiGetVariable(m_handle, "base", u"missingOne", &errorType, &exception), nullptr);
-    EXPECT_EQ(errorType, 1);
-    Array error = Array::adopt(static_cast<ArrayImpl*>(exception));
-    const std::u16string message = charText(Array::share(error.impl()->elements[1]));
-    EXPECT_NE(message.find(u"missingOne"), std::u16string::npos);
-    EXPECT_NE(message.find(u"base"), std::u16string::npos);
+// The module "stray" (tests/modules/cpp/stray.cpp) leaves requests behind. Each row runs its
+// steps in order, each as one statement line, which then leaves the host idle (queued requests
+// run). A callback that ran after its module's code was unmapped would end this test program.
+class StrayModuleTest : public orbtest::AttachedEngineTest {
+protected:
+    StrayModuleTest() {
+        vhost::addPath(ORB_TEST_MODULE_DIR);
+        setenv("ORB_ENGINE_HOLD_LIMIT", "0.2", 1);
+        vhost::ry::takeWarnings();
+    }
+    ~StrayModuleTest() override {
+        vhost::lang::evaluate("clear all");
+        unsetenv("ORB_ENGINE_HOLD_LIMIT");
+    }
+};
+
+template <class Tag>
+const std::string id = orb::capi::messageIdentifier<Tag>();
+
+TEST_F(StrayModuleTest, WhatAModuleLeavesBehindEndsInAnErrorOrAWarningAndEachRequestIsSettledOnce) {
+    struct Step {
+        std::string statements;  // "AT" stands for the address of the callbacks' counters
+        std::string error;       // the identifier the statements end in, or empty
+    };
+    struct Row {
+        const char* what;
+        std::vector<Step> steps;
+        std::string warning;  // the identifier of the one warning left, or empty
+        // For each request the module started: how often its callbacks ran, and the last code.
+        std::vector<int> calls, codes;
+        bool unmapped = false;  // the module's code is gone afterwards
+    };
+    const std::vector<Row> rows = {
+        {"a completion faults while the host is idle",
+         {{"stray('fault')", ""},
+          {"stray('leave', 0, 0)", id<VELTRA::orb::ModuleFaulted>},
+          {"clear stray; stray('leave', 0, 0)", ""}},
+         id<VELTRA::orbapi::CallbackFaulted>, {}, {}},
+        {"requests still queued when the module is cleared are cancelled",
+         {{"stray('leave', 3, AT); clear stray", ""}}, "", {1, 1, 1}, {7, 7, 7}, true},
+        {"a request that clears its own module is abandoned, the others are cancelled",
+         {{"stray('leave', 3, AT, true)", ""}}, "", {0, 1, 1}, {0, 7, 7}, true},
+        {"a call that joins a thread waiting for a request",
+         {{"stray('hold')", id<VELTRA::orbapi::EngineHeld>}}, "", {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<int> counters(2 * row.calls.size(), 0);
+        const std::string at = std::to_string(reinterpret_cast<std::uintptr_t>(counters.data()));
+        for (const Step& step : row.steps) {
+            std::string statements = step.statements;
+            if (const auto place = statements.find("AT"); place != std::string::npos) statements.replace(place, 2, at);
+            std::string raised;
+            try {
+                vhost::lang::evaluate(statements);
+            } catch (const host::UserException& error) {
+                raised = error.identifier();
+                if (!step.error.empty()) {
+                    EXPECT_NE(error.message().find("'stray'"), std::string::npos) << error.message();
+                }
+            }
+            EXPECT_EQ(raised, step.error) << statements;
+        }
+        const auto warnings = vhost::ry::takeWarnings();
+        EXPECT_EQ(warnings.empty() ? "" : warnings[0].identifier, row.warning);
+        EXPECT_LE(warnings.size(), 1u);
+        if (!warnings.empty()) {
+            EXPECT_NE(warnings[0].message.find("'stray'"), std::string::npos);
+        }
+        const std::size_t n = row.calls.size();
+        EXPECT_EQ(std::vector<int>(counters.begin(), counters.begin() + n), row.calls);
+        EXPECT_EQ(std::vector<int>(counters.begin() + n, counters.end()), row.codes);
+        if (row.unmapped) {
+            void* stillMapped = dlopen(orbtest::modulePath("stray").c_str(), RTLD_NOW | RTLD_NOLOAD);
+            EXPECT_EQ(stillMapped, nullptr);
+            if (stillMapped) dlclose(stillMapped);
+        }
+        // The host goes on (and, idle again, calls nothing of a module that is gone).
+        EXPECT_NO_THROW(vhost::lang::evaluate("afterwards = 1 + 1;"));
+        EXPECT_EQ(std::vector<int>(counters.begin(), counters.begin() + n), row.calls);
+        vhost::lang::evaluate("clear all");
+    }
 }
 
 // Every variable, property and call service checks its arguments before it uses any: a refusal

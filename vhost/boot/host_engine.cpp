@@ -75,7 +75,8 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
 }
 
 // One queued request and the reference through which it is cancelled. A request is settled
-// exactly once: by the signal thread that runs it, or by the thread that cancels it first.
+// exactly once: by the signal thread that runs it, or by the thread that cancels or refuses it
+// first.
 class QueuedRequest : public host::TaskReference, public PostedWork, public std::enable_shared_from_this<QueuedRequest> {
 public:
     enum class State { Queued, Running, Done, Cancelled };
@@ -108,9 +109,26 @@ public:
             m_state = State::Cancelled;
         }
         // Outside the lock: the completion runs module code.
-        deliverCancelled();
+        deliverFailure(std::make_exception_ptr(host::AlreadyCancelledException()));
         m_engine.notifyWaiters();
         return host::CancelStatus::Cancelled;
+    }
+    std::string heldBy() const override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_state != State::Queued) return {};
+        }
+        return m_engine.heldBy();
+    }
+    bool refuse(std::exception_ptr reason) override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_state != State::Queued) return false;
+            m_state = State::Cancelled;
+        }
+        deliverFailure(std::move(reason));
+        m_engine.notifyWaiters();
+        return true;
     }
     bool cancellationRequested() const override {
         std::lock_guard lock(m_mutex);
@@ -133,8 +151,8 @@ public:
     }
 
 protected:
-    // Delivers "cancelled" to the request's completion.
-    virtual void deliverCancelled() = 0;
+    // Hands `reason` to the request's completion instead of running it.
+    virtual void deliverFailure(std::exception_ptr reason) = 0;
 
 private:
     Engine& m_engine;
@@ -175,9 +193,9 @@ public:
     }
 
 private:
-    void deliverCancelled() override {
+    void deliverFailure(std::exception_ptr reason) override {
         m_work.reset();
-        m_outcome.setException(std::make_exception_ptr(host::AlreadyCancelledException()));
+        m_outcome.setException(std::move(reason));
         settle();
     }
     // Hands the settled outcome to the completion; the outcome keeps the request alive for as

@@ -109,6 +109,8 @@ void HostDispatcher::call(HostFunctionHandleFile& function, int nlhs, ryArray** 
                 observer(name, stack.size(), std::uncaught_exceptions() > uncaught);
         }
     } pop{m_stack};
+    // Other threads learn from the engine which module call holds it (see Engine::heldBy).
+    const vhost::EngineActivity held(m_engine, m_stack.back().name);
     function.dispatch_file(nlhs, plhs, nrhs, prhs);
 }
 

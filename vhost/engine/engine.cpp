@@ -2,8 +2,10 @@
 
 #include "host/engine.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace vhost {
@@ -87,6 +89,7 @@ void Engine::post(std::shared_ptr<PostedWork> work) {
 }
 
 bool Engine::runPosted() {
+    EngineActivity serving(*this, {});
     bool ran = false;
     Posted next;
     while (takeNext(next)) {
@@ -107,6 +110,7 @@ void Engine::notifyWaiters() {
 }
 
 void Engine::pumpUntil(const std::function<bool()>& done) {
+    EngineActivity serving(*this, {});
     for (;;) {
         std::uint64_t seen;
         {
@@ -118,6 +122,48 @@ void Engine::pumpUntil(const std::function<bool()>& done) {
         std::unique_lock lock(m_postedMutex);
         m_postedChanged.wait(lock, [&] { return m_wakeups != seen || !m_posted.empty(); });
     }
+}
+
+void Engine::publishHolder(std::string_view name) noexcept {
+    // A sequence lock: odd while written; the release fence orders the odd number before the
+    // characters, the final release store the characters before the even number.
+    const std::uint32_t sequence = m_holderSequence.load(std::memory_order_relaxed);
+    m_holderSequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    const std::size_t length = std::min(name.size(), kHolderRoom - 1);
+    for (std::size_t i = 0; i < length; ++i) m_holder[i].store(name[i], std::memory_order_relaxed);
+    m_holder[length].store('\0', std::memory_order_relaxed);
+    m_holderSequence.store(sequence + 2, std::memory_order_release);
+}
+
+std::string Engine::heldBy() const {
+    for (;;) {
+        const std::uint32_t before = m_holderSequence.load(std::memory_order_acquire);
+        if (before & 1u) {
+            std::this_thread::yield();
+            continue;
+        }
+        std::array<char, kHolderRoom> name{};
+        std::size_t length = 0;
+        while (length < kHolderRoom && (name[length] = m_holder[length].load(std::memory_order_relaxed)) != '\0') ++length;
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (m_holderSequence.load(std::memory_order_relaxed) == before) return std::string(name.data(), length);
+    }
+}
+
+EngineActivity::EngineActivity(Engine& engine, std::string_view functionName)
+    : m_engine(engine.isSignalThread() ? &engine : nullptr) {
+    if (!m_engine) return;
+    m_length = std::min(functionName.size(), m_name.size());
+    std::copy_n(functionName.data(), m_length, m_name.data());
+    m_outer = std::exchange(m_engine->m_activity, this);
+    m_engine->publishHolder(name());
+}
+
+EngineActivity::~EngineActivity() {
+    if (!m_engine) return;
+    m_engine->m_activity = m_outer;
+    m_engine->publishHolder(m_outer ? m_outer->name() : std::string_view());
 }
 
 std::shared_ptr<host::HostEngine> Engine::hostEngine(

@@ -6,12 +6,15 @@
 // signal thread.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -22,6 +25,8 @@ class HostEngine;
 }
 
 namespace vhost {
+
+class EngineActivity;
 
 // Work posted as an object of its own (see Engine::post): the engine holds a reference to it
 // until it has run, without wrapping it in a function object.
@@ -70,10 +75,22 @@ public:
     // Wakes pumpUntil to ask its question again (for completions that happen on other threads).
     void notifyWaiters();
 
+    // Any thread: the name of the module function whose call holds the signal thread now
+    // without serving the queue; empty when the signal thread serves its queue (it runs posted
+    // work, idle or waiting for a future inside a call) or is in no module call. A thread whose
+    // request waits in the queue learns from it why the request does not run.
+    std::string heldBy() const;
+    // The most of a name heldBy tells, its terminating zero included.
+    static constexpr std::size_t kHolderRoom = 64;
+
     ScopedStorage& storage() noexcept { return m_storage; }
     const ScopedStorage& storage() const noexcept { return m_storage; }
 
 private:
+    friend class EngineActivity;
+    // Signal thread: makes `name` what heldBy() answers (empty: not held).
+    void publishHolder(std::string_view name) noexcept;
+
     std::uint64_t m_id;
     std::string m_name;
     std::thread::id m_signalThread;
@@ -105,8 +122,36 @@ private:
     std::vector<Posted> m_taken;
     std::size_t m_next = 0;
     std::uint64_t m_wakeups = 0;
+    // The signal thread's innermost activity (EngineActivity), its own.
+    const EngineActivity* m_activity = nullptr;
+    // heldBy()'s answer, written by the signal thread only and read by any thread: the sequence
+    // number is odd while the name is being written, so a reader that saw it change reads again.
+    // Atomic characters rather than a string under a lock: every module call publishes, and this
+    // costs it a few plain stores.
+    std::atomic<std::uint32_t> m_holderSequence{0};
+    std::array<std::atomic<char>, kHolderRoom> m_holder{};
     // Declared last so that records are destroyed while the rest of the engine is still whole.
     ScopedStorage m_storage;
+};
+
+// What the signal thread is doing, while the scope lives (scopes nest on the signal thread and
+// end in reverse order): the call of a module function (a name), or serving the queue (no name).
+// The innermost decides what Engine::heldBy answers. Does nothing on other threads.
+class EngineActivity {
+public:
+    EngineActivity(Engine& engine, std::string_view functionName);
+    ~EngineActivity();
+    EngineActivity(const EngineActivity&) = delete;
+    EngineActivity& operator=(const EngineActivity&) = delete;
+
+private:
+    std::string_view name() const noexcept { return {m_name.data(), m_length}; }
+
+    Engine* m_engine;  // null off the signal thread
+    const EngineActivity* m_outer = nullptr;
+    // A copy (as much as heldBy tells), not a string: a module call must not allocate for it.
+    std::array<char, Engine::kHolderRoom - 1> m_name;
+    std::size_t m_length = 0;
 };
 
 // Binds `engine` to the calling thread for the scope's lifetime; the previous binding (or none)
