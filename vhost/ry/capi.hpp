@@ -20,10 +20,9 @@ ryArray* created(ryArray* array);
 ryArray* need(const ryArray* array, const char* function);
 
 template <class Size>
-std::vector<std::size_t> dimensionList(Size ndim, const Size* dims) {
-    std::vector<std::size_t> list;
+Dims dimensionList(Size ndim, const Size* dims) {
+    Dims list;
     if (ndim > 0 && dims) {
-        list.reserve(static_cast<std::size_t>(ndim));
         for (Size i = 0; i < ndim; ++i) {
             if constexpr (std::is_signed_v<Size>) {
                 list.push_back(dims[i] < 0 ? 0 : static_cast<std::size_t>(dims[i]));
@@ -36,7 +35,7 @@ std::vector<std::size_t> dimensionList(Size ndim, const Size* dims) {
 }
 
 // Numeric arrays of zeros; raises for classes that are not numeric.
-ryArray* createNumeric(std::vector<std::size_t> dims, ryClassID classId, ryComplexity complexity, Layout layout,
+ryArray* createNumeric(Dims dims, ryClassID classId, ryComplexity complexity, Layout layout,
                        const char* function);
 
 }  // namespace vhost::ry::capi
