@@ -17,7 +17,12 @@ namespace vhost::ry::capi {
 // Hands a new array to the current array-list context (it then belongs to the running call).
 ryArray* created(ryArray* array);
 // The array to work on; raises "VELTRA:ry:nullArray" naming `function` when it is null.
-ryArray* need(const ryArray* array, const char* function);
+[[noreturn]] void raiseNullArray(const char* function);
+inline ryArray* need(const ryArray* array, const char* function) {
+    if (!array) [[unlikely]]
+        raiseNullArray(function);
+    return const_cast<ryArray*>(array);
+}
 
 template <class Size>
 Dims dimensionList(Size ndim, const Size* dims) {

@@ -20,10 +20,7 @@ ryArray* created(ryArray* array) {
     return array;
 }
 
-ryArray* need(const ryArray* array, const char* function) {
-    if (!array) raise("nullArray", {std::string(function)});
-    return const_cast<ryArray*>(array);
-}
+void raiseNullArray(const char* function) { raise("nullArray", {std::string(function)}); }
 
 ryArray* createNumeric(Dims dims, ryClassID classId, ryComplexity complexity, Layout layout,
                        const char* function) {
