@@ -121,9 +121,9 @@ NumericData::~NumericData() {
 }
 
 void* NumericData::buffer(std::size_t elements, bool zeroed) const {
-    if (m_elementSize != 0 && elements > std::numeric_limits<std::size_t>::max() / m_elementSize)
-        raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
-    const std::size_t bytes = elements * m_elementSize;
+    // The overflow test without a division: every array made pays for this.
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(elements, m_elementSize, &bytes)) raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
     // Small buffers come from the record itself; a zero-byte buffer still gets an address of
     // its own.
     const std::size_t padded = bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15};
