@@ -22,7 +22,7 @@ ArrayRegions g_arrayRegions{};
 
 namespace {
 
-// Address ranges are reserved a gigabyte at a time for one kind of slot (pages are only backed
+// Address ranges are reserved 256 MiB at a time for one kind of slot (pages are only backed
 // once touched) and handed to threads in chunks.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 16;
 static_assert(kChunkBytes % kArraySlot == 0 && kChunkBytes % kDataSlot == 0);

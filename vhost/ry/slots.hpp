@@ -69,8 +69,8 @@ void* refill(ThreadBlock& thread, Kind kind);
 void spill(ThreadBlock& thread, Kind kind) noexcept;
 
 // Regions reserved for array slots (see isArraySlot).
-inline constexpr std::size_t kRegionBytes = std::size_t{1} << 30;
-inline constexpr std::size_t kMaxRegions = 64;
+inline constexpr std::size_t kRegionBytes = std::size_t{1} << 28;
+inline constexpr std::size_t kMaxRegions = 256;
 struct ArrayRegions {
     std::atomic<char*> bases[kMaxRegions];
     std::atomic<unsigned> count;
