@@ -1,13 +1,17 @@
 // One module call, and one module's load, first call and clear, each beside what the same work
 // costs elsewhere: a plain function through a pointer (the floor), a C function of an extension
-// module called through the Python C API, and a C function called with lua_call.
+// module called through the Python C API, and a C function called with lua_call. And a call whose
+// data is the work (a 1x1000 vector scaled), beside a plain function that mallocs its output and
+// scales into it.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <setjmp.h>
 
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <ry.h>
 
@@ -27,12 +31,14 @@
 namespace {
 
 const std::string kModule = ORB_BENCH_MODULE_DIR "/bench_twice.orbw64";
+const std::string kScaleModule = ORB_BENCH_MODULE_DIR "/bench_scale.orbw64";
 const std::string kBareLibrary = ORB_BENCH_MODULE_DIR "/libbench_bare_twice.so";
+constexpr std::size_t kVector = 1000;
 
-std::unique_ptr<host::HostModuleFile> makeModuleFile() {
+std::unique_ptr<host::HostModuleFile> makeModuleFile(const std::string& path = kModule) {
     vhost::boot::attachRuntime();
     return std::unique_ptr<host::HostModuleFile>(
-        __construct_lm_orbw64(nullptr, host::i18n::to_ustring(kModule).c_str()));
+        __construct_lm_orbw64(nullptr, host::i18n::to_ustring(path).c_str()));
 }
 
 orb::loader::OrbFunctionHandle& functionOf(host::HostModuleFile& file) {
@@ -40,7 +46,7 @@ orb::loader::OrbFunctionHandle& functionOf(host::HostModuleFile& file) {
 }
 
 // The whole call as a host makes it: the input made, the call frame, the output read and both freed.
-double callTwice(orb::loader::OrbFunctionHandle& function, double x) {
+__attribute__((noinline)) double callTwice(orb::loader::OrbFunctionHandle& function, double x) {
     ryArray* input = ryCreateDoubleScalar(x);
     ryArray* output = nullptr;
     function.dispatch_file(1, &output, 1, &input);
@@ -69,6 +75,57 @@ void BM_OrbCall(benchmark::State& state) {
     file->unloadModuleFile();
 }
 BENCHMARK(BM_OrbCall);
+
+// The vector call: the input is made once, as the plain function's input exists before its
+// call; the output is read and freed every time.
+__attribute__((noinline)) double callScale(orb::loader::OrbFunctionHandle& function, ryArray* input) {
+    ryArray* output = nullptr;
+    function.dispatch_file(1, &output, 1, &input);
+    const double y = ryGetDoubles(output)[kVector - 1];
+    ryDestroyArray(output);
+    return y;
+}
+
+void BM_OrbCallVector(benchmark::State& state) {
+    auto file = makeModuleFile(kScaleModule);
+    auto& function = functionOf(*file);
+    ryArray* input = ryCreateDoubleMatrix(1, kVector, ryREAL);
+    double* x = ryGetDoubles(input);
+    for (std::size_t i = 0; i < kVector; ++i) x[i] = static_cast<double>(i) / (kVector - 1) * 1.2;
+    if (checkAnswer(state, callScale(function, input))) {
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(callScale(function, input));
+        }
+    }
+    ryDestroyArray(input);
+    file->unloadModuleFile();
+}
+BENCHMARK(BM_OrbCallVector);
+
+void BM_BareCallVector(benchmark::State& state) {
+    void* library = dlopen(kBareLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        state.SkipWithError(dlerror());
+        return;
+    }
+    using Scale = double* (*)(const double*, std::size_t);
+    Scale volatile scale = reinterpret_cast<Scale>(dlsym(library, "bare_scale"));
+    std::vector<double> x(kVector);
+    for (std::size_t i = 0; i < kVector; ++i) x[i] = static_cast<double>(i) / (kVector - 1) * 1.2;
+    auto call = [&] {
+        double* y = scale(x.data(), kVector);
+        const double last = y[kVector - 1];
+        std::free(y);
+        return last;
+    };
+    if (scale && checkAnswer(state, call())) {
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(call());
+        }
+    }
+    dlclose(library);
+}
+BENCHMARK(BM_BareCallVector);
 
 void BM_BareCall(benchmark::State& state) {
     void* library = dlopen(kBareLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -18,7 +18,11 @@ void DispatchStrategy::clear() { orbClearOrbFile(module); }
 // --- output holder ------------------------------------------------------------------------------
 
 OutputHolder::OutputHolder(int nlhs) : m_capacity(nlhs < 1 ? 1 : static_cast<std::size_t>(nlhs)) {
-    if (m_capacity > kMinOutputEntries) m_buffer = std::make_unique<ryArray*[]>(m_capacity);
+    if (m_capacity > kMinOutputEntries) {
+        m_buffer = std::make_unique<ryArray*[]>(m_capacity);
+    } else {
+        for (std::size_t i = 0; i < m_capacity; ++i) m_inline[i] = nullptr;
+    }
 }
 
 void OutputHolder::copyBackTo(int nlhs, ryArray** plhs) noexcept {

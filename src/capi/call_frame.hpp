@@ -73,7 +73,9 @@ public:
 
 private:
     std::size_t m_capacity;
-    std::array<ryArray*, kMinOutputEntries> m_inline{};
+    // Only the first max(nlhs, 1) entries are set: the module writes the others before they
+    // are read, if it writes them at all.
+    std::array<ryArray*, kMinOutputEntries> m_inline;
     std::unique_ptr<ryArray*[]> m_buffer;
 };
 

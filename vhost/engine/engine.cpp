@@ -12,7 +12,8 @@ namespace vhost {
 namespace {
 
 std::atomic<std::uint64_t> g_nextEngineId{1};
-thread_local Engine* t_boundEngine = nullptr;
+// Read by every storage look-up: one load from the thread register, not a call into the loader.
+thread_local Engine* t_boundEngine __attribute__((tls_model("initial-exec"))) = nullptr;
 
 struct Initializers {
     std::mutex mutex;

@@ -19,7 +19,9 @@ struct FoundRecord {
 // A module call looks up a handful of keys on one or two engines; keys are small consecutive
 // numbers, so a direct-mapped table of this size rarely evicts one of them.
 constexpr std::size_t kFoundRecords = 32;
-thread_local FoundRecord t_found[kFoundRecords];
+// Initial-exec: one load from the thread register instead of a call into the dynamic loader
+// (the library is a dependency of the program, loaded with it).
+thread_local FoundRecord t_found[kFoundRecords] __attribute__((tls_model("initial-exec")));
 
 FoundRecord& foundSlot(std::uint64_t storage, ScopedStorage::Key key) noexcept {
     return t_found[(key + storage * 7) % kFoundRecords];

@@ -2,11 +2,40 @@
 
 #include <climits>
 
+#include <algorithm>
+#include <cstring>
+
 #include "vhost/ry/class_info.hpp"
 #include "vhost/ry/lifetime.hpp"
 #include "vhost/ry/raise.hpp"
+#include "vhost/ry/slots.hpp"
+#include "vhost/ry/thread_block.hpp"
 
 namespace vhost::ry {
+
+// --- dimension lists ---------------------------------------------------------------------------
+
+bool Dims::equal(const Dims& a, const std::size_t* b, std::size_t n) noexcept {
+    return a.size() == n && std::equal(a.begin(), a.end(), b);
+}
+
+void Dims::reserve(std::size_t count) {
+    if (count <= m_capacity) return;
+    const std::size_t capacity = std::max(count, 2 * m_capacity);
+    auto* grown = new std::size_t[capacity];
+    std::copy(begin(), end(), grown);
+    delete[] m_heap;
+    m_heap = grown;
+    m_capacity = capacity;
+}
+
+void Dims::assign(const std::size_t* values, std::size_t count) {
+    reserve(count);
+    // `values` is never this list's own: self-assignment is excluded.
+    std::size_t* to = data();
+    for (std::size_t i = 0; i < count; ++i) to[i] = values[i];
+    m_size = count;
+}
 
 std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims) {
     while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
@@ -15,11 +44,17 @@ std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims) {
     return dims;
 }
 
-std::size_t elementCount(const std::vector<std::size_t>& dims) {
+void normalize(Dims& dims) {
+    while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
+    if (dims.empty()) dims = {0, 0};
+    if (dims.size() == 1) dims.push_back(1);
+}
+
+std::size_t elementCount(const std::size_t* dims, std::size_t n) {
     std::size_t count = 1;
-    for (std::size_t d : dims) {
+    for (std::size_t i = 0; i < n; ++i) {
         // The overflow test without a division: every array made pays for this.
-        if (__builtin_mul_overflow(count, d, &count)) raise("tooManyElements");
+        if (__builtin_mul_overflow(count, dims[i], &count)) raise("tooManyElements");
     }
     return count;
 }
@@ -59,15 +94,21 @@ void destroyElements(std::vector<ryArray*>& elements, std::size_t from) {
 
 using namespace vhost::ry;
 
-ryArray_tag::ryArray_tag(ryClassID classId, std::vector<std::size_t> dims, Content content)
-    : m_class(classId),
-      m_dims(normalizeDimensions(std::move(dims))),
-      m_count(elementCount(m_dims)),
-      m_content(std::move(content)) {}
+static_assert(sizeof(ryArray_tag) <= slots::kArraySlot && alignof(ryArray_tag) <= 16);
+
+void* ryArray_tag::operator new(std::size_t) { return slots::take(slots::Kind::Array); }
+void ryArray_tag::operator delete(void* slot) noexcept { slots::give(slots::Kind::Array, slot); }
+
+ryArray_tag::ryArray_tag(ryClassID classId, Dims dims, std::size_t count, Content content)
+    : m_class(classId), m_dims(std::move(dims)), m_count(count), m_content(std::move(content)) {
+    addTo(threadBlock().arrays, 1);
+}
 
 ryArray_tag::~ryArray_tag() {
+    clearTag();
     if (auto* c = cell()) destroyElements(c->elements, 0);
     if (auto* s = structure()) destroyElements(s->values, 0);
+    addTo(threadBlock().arrays, -1);
 }
 
 const int* ryArray_tag::compatDims() const {
@@ -77,10 +118,10 @@ const int* ryArray_tag::compatDims() const {
     return m_compatDims.data();
 }
 
-void ryArray_tag::setDimensions(std::vector<std::size_t> dims) {
-    dims = normalizeDimensions(std::move(dims));
+void ryArray_tag::setDimensions(Dims dims) {
+    normalize(dims);
     const std::size_t count = elementCount(dims);
-    if (auto* data = std::get_if<std::shared_ptr<NumericData>>(&m_content)) {
+    if (auto* data = std::get_if<DataRef>(&m_content)) {
         if (count > (*data)->count()) writableNumeric()->reserve(count);
     } else if (auto* c = cell()) {
         destroyElements(c->elements, count);
@@ -110,17 +151,15 @@ bool ryArray_tag::isComplex() const noexcept {
 }
 
 const NumericData* ryArray_tag::numeric() const noexcept {
-    auto* data = std::get_if<std::shared_ptr<NumericData>>(&m_content);
+    auto* data = std::get_if<DataRef>(&m_content);
     return data ? data->get() : nullptr;
 }
 
 NumericData* ryArray_tag::writableNumeric() {
-    auto* data = std::get_if<std::shared_ptr<NumericData>>(&m_content);
+    auto* data = std::get_if<DataRef>(&m_content);
     if (!data) return nullptr;
-    if (data->use_count() > 1) *data = std::make_shared<NumericData>(**data);
+    if (data->use_count() > 1) *data = DataRef(new NumericData(**data));
     return data->get();
 }
 
-const std::shared_ptr<NumericData>& ryArray_tag::sharedNumeric() const {
-    return std::get<std::shared_ptr<NumericData>>(m_content);
-}
+NumericData* ryArray_tag::sharedNumeric() const { return std::get<DataRef>(m_content).get(); }

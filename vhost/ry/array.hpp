@@ -10,9 +10,14 @@
 // copy costs no data copy; anything that may write (every data pointer handed to a module)
 // detaches first (copy on write). Containers own their elements; a shared copy of a container
 // is a new container of shared copies.
+// Memory: an array lives in an array slot (slots.hpp), whose first word is the array's tag:
+// kLiveTag from construction until the array is released, so that a handle released already,
+// or never one of ours, is recognised without a shared record of live arrays.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,6 +31,77 @@
 namespace vhost::ry {
 
 class ArrayContext;
+
+// A dimension list; up to four dimensions are held without an allocation of their own.
+class Dims {
+public:
+    Dims() noexcept = default;
+    Dims(std::initializer_list<std::size_t> values) { assign(values.begin(), values.size()); }
+    Dims(std::size_t m, std::size_t n) noexcept : m_size(2), m_inline{m, n} {}
+    Dims(const std::size_t* values, std::size_t count) { assign(values, count); }
+    Dims(const std::vector<std::size_t>& values) { assign(values.data(), values.size()); }
+    Dims(const Dims& other) { assign(other.data(), other.size()); }
+    Dims(Dims&& other) noexcept { take(other); }
+    Dims& operator=(const Dims& other) {
+        if (this != &other) assign(other.data(), other.size());
+        return *this;
+    }
+    Dims& operator=(Dims&& other) noexcept {
+        if (this != &other) {
+            delete[] m_heap;
+            take(other);
+        }
+        return *this;
+    }
+    ~Dims() { delete[] m_heap; }
+
+    std::size_t size() const noexcept { return m_size; }
+    bool empty() const noexcept { return m_size == 0; }
+    const std::size_t* data() const noexcept { return m_heap ? m_heap : m_inline; }
+    std::size_t* data() noexcept { return m_heap ? m_heap : m_inline; }
+    const std::size_t* begin() const noexcept { return data(); }
+    const std::size_t* end() const noexcept { return data() + m_size; }
+    std::size_t operator[](std::size_t i) const noexcept { return data()[i]; }
+    std::size_t& operator[](std::size_t i) noexcept { return data()[i]; }
+    std::size_t back() const noexcept { return data()[m_size - 1]; }
+    void pop_back() noexcept { --m_size; }
+    void push_back(std::size_t value) {
+        reserve(m_size + 1);
+        data()[m_size++] = value;
+    }
+    operator std::vector<std::size_t>() const { return std::vector<std::size_t>(begin(), end()); }
+
+    friend bool operator==(const Dims& a, const Dims& b) noexcept { return equal(a, b.data(), b.size()); }
+    friend bool operator==(const Dims& a, const std::vector<std::size_t>& b) noexcept {
+        return equal(a, b.data(), b.size());
+    }
+
+    using value_type = std::size_t;
+    using const_iterator = const std::size_t*;
+    using iterator = const std::size_t*;
+
+private:
+    static constexpr std::size_t kInline = 4;
+    static bool equal(const Dims& a, const std::size_t* b, std::size_t n) noexcept;
+    void assign(const std::size_t* values, std::size_t count);
+    void reserve(std::size_t count);
+    // Moves the list out of `other`: the inline room is copied whole, which is cheaper than
+    // copying what it holds.
+    void take(Dims& other) noexcept {
+        m_size = other.m_size;
+        m_capacity = other.m_capacity;
+        m_heap = other.m_heap;
+        for (std::size_t i = 0; i < kInline; ++i) m_inline[i] = other.m_inline[i];
+        other.m_heap = nullptr;
+        other.m_size = 0;
+        other.m_capacity = kInline;
+    }
+
+    std::size_t m_size = 0;
+    std::size_t m_capacity = kInline;
+    std::size_t* m_heap = nullptr;
+    std::size_t m_inline[kInline];
+};
 
 struct CellContent {
     std::vector<ryArray*> elements;  // null: an empty element
@@ -63,31 +139,43 @@ struct FunctionContent {
     std::shared_ptr<void> payload;
 };
 
-using Content = std::variant<std::shared_ptr<NumericData>, CellContent, StructContent, ObjectContent, FunctionContent>;
+using Content = std::variant<DataRef, CellContent, StructContent, ObjectContent, FunctionContent>;
 
 // Dimensions as the library keeps them: at least two, trailing ones beyond the second dropped.
 std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims);
+void normalize(Dims& dims);
 // Product of the dimensions; raises "VELTRA:ry:tooManyElements" on overflow.
-std::size_t elementCount(const std::vector<std::size_t>& dims);
+std::size_t elementCount(const std::size_t* dims, std::size_t count);
+inline std::size_t elementCount(const std::vector<std::size_t>& dims) { return elementCount(dims.data(), dims.size()); }
+inline std::size_t elementCount(const Dims& dims) { return elementCount(dims.data(), dims.size()); }
+
+inline constexpr std::uint64_t kLiveTag = 0x6c69766561727279;  // "yrraevil"
 
 }  // namespace vhost::ry
 
 struct ryArray_tag {
 public:
-    ryArray_tag(ryClassID classId, std::vector<std::size_t> dims, vhost::ry::Content content);
+    // `dims` normalised already.
+    ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
     ~ryArray_tag();
     ryArray_tag(const ryArray_tag&) = delete;
     ryArray_tag& operator=(const ryArray_tag&) = delete;
+    static void* operator new(std::size_t size);
+    static void operator delete(void* slot) noexcept;
+
+    // kLiveTag while the array is live; cleared when it is released.
+    std::uint64_t tag() const noexcept { return __atomic_load_n(&m_tag, __ATOMIC_RELAXED); }
+    void clearTag() noexcept { __atomic_store_n(&m_tag, 0, __ATOMIC_RELAXED); }
 
     ryClassID classId() const noexcept { return m_class; }
-    const std::vector<std::size_t>& dims() const noexcept { return m_dims; }
+    const vhost::ry::Dims& dims() const noexcept { return m_dims; }
     // The dimensions as 32-bit integers, for the compatibility interface (values beyond its range
     // are cut to INT_MAX).
     const int* compatDims() const;
     std::size_t numberOfElements() const noexcept { return m_count; }
     // Reshapes; data arrays grow their buffers when needed (new elements zero), containers
     // destroy elements that no longer fit and add empty ones.
-    void setDimensions(std::vector<std::size_t> dims);
+    void setDimensions(vhost::ry::Dims dims);
 
     std::string className() const;
     bool isComplex() const noexcept;
@@ -96,7 +184,8 @@ public:
     // data first.
     const vhost::ry::NumericData* numeric() const noexcept;
     vhost::ry::NumericData* writableNumeric();
-    const std::shared_ptr<vhost::ry::NumericData>& sharedNumeric() const;
+    // The data record itself, shared or not (for tests of sharing).
+    vhost::ry::NumericData* sharedNumeric() const;
 
     vhost::ry::CellContent* cell() noexcept { return std::get_if<vhost::ry::CellContent>(&m_content); }
     const vhost::ry::CellContent* cell() const noexcept { return std::get_if<vhost::ry::CellContent>(&m_content); }
@@ -112,6 +201,11 @@ public:
     bool reusable() const noexcept { return m_reusable; }
     void setReusable(bool reusable) noexcept { m_reusable = reusable; }
 
+private:
+    // First: the slot's first word (see slots.hpp).
+    std::uint64_t m_tag = vhost::ry::kLiveTag;
+
+public:
     // Ownership links, maintained by the contexts and the ownership functions of lifetime.hpp.
     vhost::ry::ArrayContext* m_context = nullptr;
     ryArray_tag* m_trackPrev = nullptr;
@@ -120,7 +214,7 @@ public:
 
 private:
     ryClassID m_class;
-    std::vector<std::size_t> m_dims;
+    vhost::ry::Dims m_dims;
     std::size_t m_count;
     mutable std::vector<int> m_compatDims;
     vhost::ry::Content m_content;

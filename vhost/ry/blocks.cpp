@@ -1,14 +1,13 @@
 #include "vhost/ry/blocks.hpp"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "vhost/ry/thread_block.hpp"
+
 namespace vhost::ry {
 namespace {
-
-std::atomic<std::size_t> g_liveBytes{0};
 
 bool fits(std::size_t size) noexcept { return size <= std::numeric_limits<std::size_t>::max() - sizeof(BlockHeader); }
 
@@ -20,7 +19,7 @@ void* allocateBlock(std::size_t size, bool zeroed) noexcept {
     if (!raw) return nullptr;
     auto* header = static_cast<BlockHeader*>(raw);
     *header = BlockHeader{nullptr, nullptr, nullptr, size};
-    g_liveBytes.fetch_add(size, std::memory_order_relaxed);
+    addTo(threadBlock().bytes, static_cast<std::int64_t>(size));
     return dataOf(header);
 }
 
@@ -33,18 +32,17 @@ void* reallocateBlock(void* data, std::size_t size, bool zeroTail) noexcept {
     if (!moved) return nullptr;
     moved->size = size;
     if (zeroTail && size > old) std::memset(reinterpret_cast<char*>(dataOf(moved)) + old, 0, size - old);
-    g_liveBytes.fetch_add(size, std::memory_order_relaxed);
-    g_liveBytes.fetch_sub(old, std::memory_order_relaxed);
+    addTo(threadBlock().bytes, static_cast<std::int64_t>(size) - static_cast<std::int64_t>(old));
     return dataOf(moved);
 }
 
 void freeBlock(void* data) noexcept {
     if (!data) return;
     BlockHeader* header = headerOf(data);
-    g_liveBytes.fetch_sub(header->size, std::memory_order_relaxed);
+    addTo(threadBlock().bytes, -static_cast<std::int64_t>(header->size));
     std::free(header);
 }
 
-std::size_t liveBlockBytes() noexcept { return g_liveBytes.load(std::memory_order_relaxed); }
+std::size_t liveBlockBytes() noexcept { return static_cast<std::size_t>(sumOfThreadCounts().bytes); }
 
 }  // namespace vhost::ry

@@ -36,7 +36,8 @@ inline BlockHeader* headerOf(void* data) noexcept { return static_cast<BlockHead
 inline const BlockHeader* headerOf(const void* data) noexcept { return static_cast<const BlockHeader*>(data) - 1; }
 inline void* dataOf(BlockHeader* header) noexcept { return header + 1; }
 
-// Bytes held in blocks by the whole process right now (module memory and array data).
+// Bytes held in blocks by the whole process right now (module memory and array data, the data
+// records' own small buffers included).
 std::size_t liveBlockBytes() noexcept;
 
 }  // namespace vhost::ry

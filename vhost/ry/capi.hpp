@@ -17,13 +17,17 @@ namespace vhost::ry::capi {
 // Hands a new array to the current array-list context (it then belongs to the running call).
 ryArray* created(ryArray* array);
 // The array to work on; raises "VELTRA:ry:nullArray" naming `function` when it is null.
-ryArray* need(const ryArray* array, const char* function);
+[[noreturn]] void raiseNullArray(const char* function);
+inline ryArray* need(const ryArray* array, const char* function) {
+    if (!array) [[unlikely]]
+        raiseNullArray(function);
+    return const_cast<ryArray*>(array);
+}
 
 template <class Size>
-std::vector<std::size_t> dimensionList(Size ndim, const Size* dims) {
-    std::vector<std::size_t> list;
+Dims dimensionList(Size ndim, const Size* dims) {
+    Dims list;
     if (ndim > 0 && dims) {
-        list.reserve(static_cast<std::size_t>(ndim));
         for (Size i = 0; i < ndim; ++i) {
             if constexpr (std::is_signed_v<Size>) {
                 list.push_back(dims[i] < 0 ? 0 : static_cast<std::size_t>(dims[i]));
@@ -36,7 +40,7 @@ std::vector<std::size_t> dimensionList(Size ndim, const Size* dims) {
 }
 
 // Numeric arrays of zeros; raises for classes that are not numeric.
-ryArray* createNumeric(std::vector<std::size_t> dims, ryClassID classId, ryComplexity complexity, Layout layout,
+ryArray* createNumeric(Dims dims, ryClassID classId, ryComplexity complexity, Layout layout,
                        const char* function);
 
 }  // namespace vhost::ry::capi

@@ -20,12 +20,9 @@ ryArray* created(ryArray* array) {
     return array;
 }
 
-ryArray* need(const ryArray* array, const char* function) {
-    if (!array) raise("nullArray", {std::string(function)});
-    return const_cast<ryArray*>(array);
-}
+void raiseNullArray(const char* function) { raise("nullArray", {std::string(function)}); }
 
-ryArray* createNumeric(std::vector<std::size_t> dims, ryClassID classId, ryComplexity complexity, Layout layout,
+ryArray* createNumeric(Dims dims, ryClassID classId, ryComplexity complexity, Layout layout,
                        const char* function) {
     if (!isNumericClass(classId)) raise("notNumericClass", {std::string(function), std::string(builtinClassName(classId))});
     return created(newDataArray(std::move(dims), classId, complexity == ryCOMPLEX, layout, true));
@@ -34,9 +31,12 @@ ryArray* createNumeric(std::vector<std::size_t> dims, ryClassID classId, ryCompl
 namespace {
 
 template <class Size>
-std::vector<std::size_t> matrix(Size m, Size n) {
-    const Size dims[2] = {m, n};
-    return dimensionList<Size>(2, dims);
+Dims matrix(Size m, Size n) {
+    auto size = [](Size d) {
+        if constexpr (std::is_signed_v<Size>) return d < 0 ? std::size_t{0} : static_cast<std::size_t>(d);
+        else return static_cast<std::size_t>(d);
+    };
+    return Dims(size(m), size(n));
 }
 
 std::vector<std::string> fieldList(int nfields, const char** names) {
@@ -92,13 +92,13 @@ ryArray* ryCreateNumericArray_800(rySize ndim, const rySize* dims, ryClassID cla
 }
 
 ryArray* ryCreateDoubleScalar(double value) {
-    ryArray* array = created(newDataArray({1, 1}, ryDOUBLE_CLASS, false, Layout::Separate, false));
+    ryArray* array = created(newDataArray(Dims(1, 1), ryDOUBLE_CLASS, false, Layout::Separate, false));
     *static_cast<double*>(array->writableNumeric()->real(Access::Write)) = value;
     return array;
 }
 
 ryArray* ryCreateLogicalScalar(bool value) {
-    ryArray* array = created(newDataArray({1, 1}, ryLOGICAL_CLASS, false, Layout::Separate, false));
+    ryArray* array = created(newDataArray(Dims(1, 1), ryLOGICAL_CLASS, false, Layout::Separate, false));
     *static_cast<ryLogical*>(array->writableNumeric()->real(Access::Write)) = value;
     return array;
 }

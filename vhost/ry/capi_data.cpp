@@ -52,10 +52,13 @@ void replacePart(ryArray* array, void* block, Part part, const char* function) {
     }
 }
 
+// One pass over the array: every typed accessor of every module call comes through here.
 void* typedPart(const ryArray* array, ryClassID classId, bool complex, const char* function) {
-    need(array, function);
-    if (array->classId() != classId || array->isComplex() != complex) return nullptr;
-    return writablePart(array, Part::Interleaved, function);
+    ryArray* a = need(array, function);
+    if (a->classId() != classId) return nullptr;
+    const NumericData* data = a->numeric();
+    if (!data || data->isComplex() != complex || a->numberOfElements() == 0) return nullptr;
+    return a->writableNumeric()->interleaved(Access::Write);
 }
 
 int replaceTyped(ryArray* array, void* block, ryClassID classId, bool complex, const char* function) {

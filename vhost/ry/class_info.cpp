@@ -30,10 +30,19 @@ constexpr std::array<ClassFacts, 15> kClasses{{
     {ryFUNCTION_CLASS, "function_handle", 0},
 }};
 
+// Class identifiers are small consecutive numbers: the facts are found by indexing.
+constexpr std::size_t kIndexSize = ryOBJECT_CLASS + 1;
+constexpr std::array<signed char, kIndexSize> kIndex = [] {
+    std::array<signed char, kIndexSize> index{};
+    for (signed char& i : index) i = -1;
+    for (std::size_t k = 0; k < kClasses.size(); ++k) index[kClasses[k].id] = static_cast<signed char>(k);
+    return index;
+}();
+
 const ClassFacts* factsOf(ryClassID id) noexcept {
-    for (const ClassFacts& facts : kClasses)
-        if (facts.id == id) return &facts;
-    return nullptr;
+    const auto i = static_cast<std::size_t>(id);
+    if (i >= kIndexSize || kIndex[i] < 0) return nullptr;
+    return &kClasses[static_cast<std::size_t>(kIndex[i])];
 }
 
 }  // namespace

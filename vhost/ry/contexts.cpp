@@ -1,9 +1,11 @@
 #include "vhost/ry/contexts.hpp"
 
 #include "host/storage.hpp"
+#include "vhost/engine/engine.hpp"
 #include "vhost/ry/array.hpp"
 #include "vhost/ry/lifetime.hpp"
 #include "vhost/ry/registry.hpp"
+#include "vhost/ry/thread_block.hpp"
 
 namespace vhost::ry {
 
@@ -128,7 +130,16 @@ void deleteSpares(Context* spares) noexcept {
 
 }  // namespace
 
+namespace {
+
+// Raised whenever an engine's contexts go, so that no thread uses contexts it remembers from
+// before (see engineContexts()).
+std::atomic<std::uint64_t> g_contextsGone{0};
+
+}  // namespace
+
 EngineContexts::~EngineContexts() {
+    g_contextsGone.fetch_add(1, std::memory_order_acq_rel);
     while (m_arrays != &m_baseArrays) {
         ArrayContext* inner = m_arrays;
         m_arrays = inner->previous();
@@ -213,9 +224,22 @@ std::size_t EngineContexts::allocDepth() const noexcept {
     return depth;
 }
 
+// Every array made and every context entered or left asks for these; the thread remembers the
+// engine it asked for last and that engine's contexts, good while that engine is still the
+// current one and no engine's contexts have gone since (an engine made later at the same
+// address has contexts of its own).
 EngineContexts& engineContexts() {
+    ThreadBlock& thread = threadBlock();
+    const void* engine = &vhost::currentEngine();
+    const std::uint64_t gone = g_contextsGone.load(std::memory_order_acquire);
+    if (thread.engine == engine && thread.contextsGone == gone) [[likely]]
+        return *thread.contexts;
     static const host::storage::Key key = host::storage::getNextID(typeid(EngineContexts));
-    return host::storage::getOrCreate<EngineContexts>(key);
+    EngineContexts& contexts = host::storage::getOrCreate<EngineContexts>(key);
+    thread.engine = engine;
+    thread.contextsGone = gone;
+    thread.contexts = &contexts;
+    return contexts;
 }
 
 // --- reports --------------------------------------------------------------------------------
@@ -233,6 +257,9 @@ void resetContextReports() { engineContexts().resetReports(); }
 std::size_t arrayListDepth() { return engineContexts().arrayDepth(); }
 std::size_t allocListDepth() { return engineContexts().allocDepth(); }
 
-LiveCounts liveCounts() { return {registry::arrayCount(), registry::blockCount(), liveBlockBytes()}; }
+LiveCounts liveCounts() {
+    const ThreadCounts sum = sumOfThreadCounts();
+    return {static_cast<std::size_t>(sum.arrays), registry::blockCount(), static_cast<std::size_t>(sum.bytes)};
+}
 
 }  // namespace vhost::ry

@@ -7,22 +7,9 @@
 #include "vhost/ry/class_registry.hpp"
 #include "vhost/ry/contexts.hpp"
 #include "vhost/ry/raise.hpp"
-#include "vhost/ry/registry.hpp"
+#include "vhost/ry/slots.hpp"
 
 namespace vhost::ry {
-namespace {
-
-ryArray* registered(ryArray* array) {
-    try {
-        registry::addArray(array);
-    } catch (...) {
-        delete array;
-        throw;
-    }
-    return array;
-}
-
-}  // namespace
 
 bool isValidFieldName(const std::string& name) noexcept {
     constexpr std::size_t kMaxLength = 63;
@@ -57,11 +44,12 @@ std::vector<ryArray*> copyElements(const std::vector<ryArray*>& from, bool deep,
 ryArray* copyOf(const ryArray* array, bool deep) {
     const Content& content = array->content();
     ryArray* copy = nullptr;
-    if (auto* data = std::get_if<std::shared_ptr<NumericData>>(&content)) {
-        std::shared_ptr<NumericData> numeric = deep ? std::make_shared<NumericData>(**data) : *data;
-        copy = registered(new ryArray(array->classId(), array->dims(), std::move(numeric)));
+    const std::size_t count = array->numberOfElements();
+    if (auto* data = std::get_if<DataRef>(&content)) {
+        DataRef numeric = deep ? DataRef(new NumericData(**data)) : *data;
+        copy = new ryArray(array->classId(), array->dims(), count, std::move(numeric));
     } else if (auto* c = array->cell()) {
-        copy = registered(new ryArray(ryCELL_CLASS, array->dims(), CellContent{}));
+        copy = new ryArray(ryCELL_CLASS, array->dims(), count, CellContent{});
         try {
             copy->cell()->elements = copyElements(c->elements, deep, copy);
         } catch (...) {
@@ -69,7 +57,7 @@ ryArray* copyOf(const ryArray* array, bool deep) {
             throw;
         }
     } else if (auto* s = array->structure()) {
-        copy = registered(new ryArray(rySTRUCT_CLASS, array->dims(), StructContent{s->fields, {}}));
+        copy = new ryArray(rySTRUCT_CLASS, array->dims(), count, StructContent{s->fields, {}});
         try {
             copy->structure()->values = copyElements(s->values, deep, copy);
         } catch (...) {
@@ -79,9 +67,9 @@ ryArray* copyOf(const ryArray* array, bool deep) {
     } else if (auto* o = array->object()) {
         ObjectContent object{o->className, o->handle, o->state};
         if (deep && !o->handle) object.state = o->state->clone(true);
-        copy = registered(new ryArray(ryOBJECT_CLASS, array->dims(), std::move(object)));
+        copy = new ryArray(ryOBJECT_CLASS, array->dims(), count, std::move(object));
     } else {
-        copy = registered(new ryArray(array->classId(), array->dims(), *array->function()));
+        copy = new ryArray(array->classId(), array->dims(), count, *array->function());
     }
     return copy;
 }
@@ -124,11 +112,11 @@ void replaceSlot(ryArray* container, ryArray*& slot, ryArray* value) {
 
 }  // namespace
 
-ryArray* newDataArray(std::vector<std::size_t> dims, ryClassID classId, bool complex, Layout layout, bool zeroed) {
-    dims = normalizeDimensions(std::move(dims));
-    auto data = std::make_shared<NumericData>(elementSize(classId), elementCount(dims),
-                                              complex && isNumericClass(classId), layout, zeroed);
-    return registered(new ryArray(classId, std::move(dims), std::move(data)));
+ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout, bool zeroed) {
+    normalize(dims);
+    const std::size_t count = elementCount(dims);
+    DataRef data(new NumericData(elementSize(classId), count, complex && isNumericClass(classId), layout, zeroed));
+    return new ryArray(classId, std::move(dims), count, std::move(data));
 }
 
 ryArray* newCharRow(std::u16string_view text) {
@@ -137,46 +125,51 @@ ryArray* newCharRow(std::u16string_view text) {
     return array;
 }
 
-ryArray* newCellArray(std::vector<std::size_t> dims) {
-    dims = normalizeDimensions(std::move(dims));
+ryArray* newCellArray(Dims dims) {
+    normalize(dims);
     const std::size_t count = elementCount(dims);
-    return registered(new ryArray(ryCELL_CLASS, std::move(dims), CellContent{std::vector<ryArray*>(count, nullptr)}));
+    return new ryArray(ryCELL_CLASS, std::move(dims), count, CellContent{std::vector<ryArray*>(count, nullptr)});
 }
 
-ryArray* newStructArray(std::vector<std::size_t> dims, std::vector<std::string> fields) {
+ryArray* newStructArray(Dims dims, std::vector<std::string> fields) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (!isValidFieldName(fields[i])) raise("invalidFieldName", {fields[i]});
         if (std::find(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(i), fields[i]) !=
             fields.begin() + static_cast<std::ptrdiff_t>(i))
             raise("duplicateFieldName", {fields[i]});
     }
-    dims = normalizeDimensions(std::move(dims));
-    const std::size_t slots = elementCount(dims) * fields.size();
+    normalize(dims);
+    const std::size_t count = elementCount(dims);
+    // Checked before the multiplication by the field count can overflow.
+    std::size_t slots = 0;
+    if (__builtin_mul_overflow(count, fields.size(), &slots)) raise("tooManyElements");
     StructContent content{std::move(fields), std::vector<ryArray*>(slots, nullptr)};
-    return registered(new ryArray(rySTRUCT_CLASS, std::move(dims), std::move(content)));
+    return new ryArray(rySTRUCT_CLASS, std::move(dims), count, std::move(content));
 }
 
-ryArray* newObjectArray(std::string className, std::vector<std::size_t> dims) {
-    dims = normalizeDimensions(std::move(dims));
+ryArray* newObjectArray(std::string className, Dims dims) {
+    normalize(dims);
+    const std::size_t count = elementCount(dims);
     const bool handle = isHandleClass(className);
-    auto state = std::make_shared<ObjectState>(elementCount(dims));
+    auto state = std::make_shared<ObjectState>(count);
     ObjectContent content{std::move(className), handle, std::move(state)};
-    return registered(new ryArray(ryOBJECT_CLASS, std::move(dims), std::move(content)));
+    return new ryArray(ryOBJECT_CLASS, std::move(dims), count, std::move(content));
 }
 
 ryArray* newFunctionHandle(std::string text, std::shared_ptr<void> payload) {
-    return registered(new ryArray(ryFUNCTION_CLASS, {1, 1}, FunctionContent{std::move(text), std::move(payload)}));
+    return new ryArray(ryFUNCTION_CLASS, {1, 1}, 1, FunctionContent{std::move(text), std::move(payload)});
 }
 
 ryArray* sharedCopy(const ryArray* array) { return copyOf(array, false); }
 ryArray* deepCopy(const ryArray* array) { return copyOf(array, true); }
 
-bool isLive(const ryArray* array) noexcept { return array && registry::hasArray(array); }
+bool isLive(const ryArray* array) noexcept {
+    return array && slots::isArraySlot(array) && array->tag() == kLiveTag;
+}
 
 std::size_t ownedBytes(const ryArray* array) noexcept {
     const Content& content = array->content();
-    if (auto* data = std::get_if<std::shared_ptr<NumericData>>(&content))
-        return data->use_count() == 1 ? (*data)->bytes() : 0;
+    if (auto* data = std::get_if<DataRef>(&content)) return data->use_count() == 1 ? (*data)->bytes() : 0;
     std::size_t bytes = 0;
     auto sum = [&bytes](const std::vector<ryArray*>& elements) {
         for (const ryArray* e : elements)
@@ -191,7 +184,8 @@ std::size_t ownedBytes(const ryArray* array) noexcept {
 }
 
 bool destroy(ryArray* array, ContextReport* report) noexcept {
-    if (!array || !registry::removeArray(array)) return false;
+    if (!isLive(array)) return false;
+    array->clearTag();
     ArrayContext::unlink(array);
     leaveParent(array);
     if (report) {

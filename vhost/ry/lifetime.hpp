@@ -1,5 +1,5 @@
 // Creating, copying, tracking, parenting and destroying arrays (see array.hpp for the ownership
-// rules). Factories return untracked arrays that are live (known to the registry); track() hands
+// rules). Factories return untracked arrays that are live (tagged live); track() hands
 // one to the current array-list context of the calling thread's engine.
 #pragma once
 
@@ -17,13 +17,13 @@
 namespace vhost::ry {
 
 // Data arrays (numeric, logical, char). Complex is for numeric classes only.
-ryArray* newDataArray(std::vector<std::size_t> dims, ryClassID classId, bool complex, Layout layout, bool zeroed);
+ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout, bool zeroed);
 ryArray* newCharRow(std::u16string_view text);
-ryArray* newCellArray(std::vector<std::size_t> dims);
+ryArray* newCellArray(Dims dims);
 // Raises "VELTRA:ry:invalidFieldName" / "VELTRA:ry:duplicateFieldName" for bad field lists.
-ryArray* newStructArray(std::vector<std::size_t> dims, std::vector<std::string> fields);
+ryArray* newStructArray(Dims dims, std::vector<std::string> fields);
 // Handle or value semantics follow the class registry.
-ryArray* newObjectArray(std::string className, std::vector<std::size_t> dims);
+ryArray* newObjectArray(std::string className, Dims dims);
 ryArray* newFunctionHandle(std::string text, std::shared_ptr<void> payload);
 
 // A copy sharing data (copy on write) / an independent copy. Handle objects stay the same

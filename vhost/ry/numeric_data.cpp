@@ -5,6 +5,8 @@
 
 #include "vhost/ry/blocks.hpp"
 #include "vhost/ry/raise.hpp"
+#include "vhost/ry/slots.hpp"
+#include "vhost/ry/thread_block.hpp"
 
 namespace vhost::ry {
 namespace {
@@ -55,9 +57,19 @@ void deinterleave(const void* pairs, void* re, void* im, std::size_t count, std:
     }
 }
 
-std::size_t sizeOf(const void* block) { return block ? headerOf(block)->size : 0; }
-
 }  // namespace
+
+static_assert(sizeof(NumericData) <= slots::kDataSlot && alignof(NumericData) <= 16);
+
+void* NumericData::operator new(std::size_t) { return slots::take(slots::Kind::Data); }
+void NumericData::operator delete(void* slot) noexcept { slots::give(slots::Kind::Data, slot); }
+
+void NumericData::releaseBlock(void* pointer) noexcept { freeBlock(pointer); }
+
+std::size_t NumericData::sizeOf(const void* pointer, std::size_t elements) const noexcept {
+    if (!pointer) return 0;
+    return isInline(pointer) ? elements * m_elementSize : headerOf(pointer)->size;
+}
 
 NumericData::NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed)
     : m_elementSize(elementSize), m_count(count), m_complex(complex), m_primary(complex ? layout : Layout::Separate) {
@@ -71,7 +83,8 @@ NumericData::NumericData(std::size_t elementSize, std::size_t count, bool comple
         try {
             m_imag = buffer(count, zeroed);
         } catch (...) {
-            freeBlock(m_real);
+            release(m_real);
+            addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
             throw;
         }
     }
@@ -93,22 +106,37 @@ NumericData::NumericData(const NumericData& other)
         try {
             m_imag = copy(other.m_imag, m_count);
         } catch (...) {
-            freeBlock(m_real);
+            release(m_real);
+            addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
             throw;
         }
     }
 }
 
 NumericData::~NumericData() {
-    freeBlock(m_real);
-    freeBlock(m_imag);
-    freeBlock(m_interleaved);
+    release(m_real);
+    release(m_imag);
+    release(m_interleaved);
+    if (m_inlineBytes) addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
 }
 
 void* NumericData::buffer(std::size_t elements, bool zeroed) const {
-    if (m_elementSize != 0 && elements > std::numeric_limits<std::size_t>::max() / m_elementSize)
-        raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
-    const std::size_t bytes = elements * m_elementSize;
+    // The overflow test without a division: every array made pays for this.
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(elements, m_elementSize, &bytes)) raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
+    // Small buffers come from the record itself; a zero-byte buffer still gets an address of
+    // its own.
+    const std::size_t padded = bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15};
+    if (padded <= kInlineBytes - m_inlineUsed) {
+        void* own = m_inline + m_inlineUsed;
+        // Whole words, as the padding allows: no call for a few bytes.
+        if (zeroed)
+            for (std::size_t i = 0; i < padded / sizeof(std::uint64_t); ++i) static_cast<std::uint64_t*>(own)[i] = 0;
+        m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
+        m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
+        addTo(threadBlock().bytes, static_cast<std::int64_t>(bytes));
+        return own;
+    }
     void* block = allocateBlock(bytes, zeroed);
     if (!block) raiseOutOfMemory(bytes);
     return block;
@@ -182,8 +210,8 @@ void NumericData::makeComplex(Layout layout) {
 void NumericData::makeReal() {
     if (!m_complex) return;
     if (m_primary == Layout::Interleaved && !m_otherInStep) materialize(Layout::Separate);
-    freeBlock(m_imag);
-    freeBlock(m_interleaved);
+    release(m_imag);
+    release(m_interleaved);
     m_imag = m_interleaved = nullptr;
     m_complex = false;
     m_primary = Layout::Separate;
@@ -192,25 +220,34 @@ void NumericData::makeReal() {
 
 void NumericData::reserve(std::size_t count) {
     if (count <= m_count) return;
-    auto grow = [this](void*& block, std::size_t elements) {
+    auto grow = [this](void*& block, std::size_t had, std::size_t elements) {
         if (m_elementSize != 0 && elements > std::numeric_limits<std::size_t>::max() / m_elementSize)
             raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
-        void* grown = reallocateBlock(block, elements * m_elementSize, true);
-        if (!grown) raiseOutOfMemory(elements * m_elementSize);
+        const std::size_t bytes = elements * m_elementSize;
+        if (isInline(block)) {
+            // The record's own buffer cannot grow: its content moves to a block.
+            void* moved = allocateBlock(bytes, true);
+            if (!moved) raiseOutOfMemory(bytes);
+            std::memcpy(moved, block, had * m_elementSize);
+            block = moved;
+            return;
+        }
+        void* grown = reallocateBlock(block, bytes, true);
+        if (!grown) raiseOutOfMemory(bytes);
         block = grown;
     };
     if (!m_complex) {
-        grow(m_real, count);
+        grow(m_real, m_count, count);
     } else if (m_primary == Layout::Separate) {
-        grow(m_real, count);
-        grow(m_imag, count);
-        freeBlock(m_interleaved);
+        grow(m_real, m_count, count);
+        grow(m_imag, m_count, count);
+        release(m_interleaved);
         m_interleaved = nullptr;
     } else {
         if (count > std::numeric_limits<std::size_t>::max() / 2) raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
-        grow(m_interleaved, 2 * count);
-        freeBlock(m_real);
-        freeBlock(m_imag);
+        grow(m_interleaved, 2 * m_count, 2 * count);
+        release(m_real);
+        release(m_imag);
         m_real = m_imag = nullptr;
     }
     m_otherInStep = false;
@@ -219,7 +256,7 @@ void NumericData::reserve(std::size_t count) {
 
 void NumericData::adoptReal(void* block) {
     if (m_complex && m_primary == Layout::Interleaved && !m_otherInStep) materialize(Layout::Separate);
-    if (block != m_real) freeBlock(m_real);
+    if (block != m_real) release(m_real);
     m_real = block;
     m_primary = Layout::Separate;
     m_otherInStep = false;
@@ -231,7 +268,7 @@ void NumericData::adoptImag(void* block) {
     } else if (m_primary == Layout::Interleaved && !m_otherInStep) {
         materialize(Layout::Separate);
     }
-    if (block != m_imag) freeBlock(m_imag);
+    if (block != m_imag) release(m_imag);
     m_imag = block;
     m_primary = Layout::Separate;
     m_otherInStep = false;
@@ -239,12 +276,14 @@ void NumericData::adoptImag(void* block) {
 
 void NumericData::adoptInterleaved(void* block) {
     if (!m_complex) return adoptReal(block);
-    if (block != m_interleaved) freeBlock(m_interleaved);
+    if (block != m_interleaved) release(m_interleaved);
     m_interleaved = block;
     m_primary = Layout::Interleaved;
     m_otherInStep = false;
 }
 
-std::size_t NumericData::bytes() const noexcept { return sizeOf(m_real) + sizeOf(m_imag) + sizeOf(m_interleaved); }
+std::size_t NumericData::bytes() const noexcept {
+    return sizeOf(m_real, m_count) + sizeOf(m_imag, m_count) + sizeOf(m_interleaved, 2 * m_count);
+}
 
 }  // namespace vhost::ry

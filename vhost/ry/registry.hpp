@@ -1,27 +1,21 @@
-// The process's record of live arrays and of live blocks handed to callers.
+// The process's record of live blocks handed to callers (ryCalloc and friends, converted
+// strings); data buffers inside arrays are not here, and arrays are told live by their tag
+// (array.hpp).
 //
-// Modules hold raw handles. Destroying or freeing anything goes through here first, so that a
-// handle that is no longer live (destroyed twice, freed twice, or never ours) is ignored instead
-// of corrupting the heap. Any thread.
+// Modules hold raw pointers. Freeing memory goes through here first, so that a pointer that is no
+// longer live (freed twice, or never ours) is ignored instead of corrupting the heap. Any thread.
 #pragma once
 
 #include <cstddef>
 
-#include <ry_types.h>
-
 namespace vhost::ry::registry {
 
-void addArray(const ryArray* array);
-// False when the array was not live.
-bool removeArray(const ryArray* array) noexcept;
-bool hasArray(const ryArray* array) noexcept;
-
-// Blocks handed to callers (ryCalloc and friends); data buffers inside arrays are not here.
+// Throws std::bad_alloc when the record cannot grow.
 void addBlock(const void* data);
+// False when the block was not live.
 bool removeBlock(const void* data) noexcept;
 bool hasBlock(const void* data) noexcept;
 
-std::size_t arrayCount() noexcept;
 std::size_t blockCount() noexcept;
 
 }  // namespace vhost::ry::registry

@@ -1,0 +1,91 @@
+// Fixed-size memory for the array library's own objects: array headers and small data records.
+//
+// Every module call makes and releases arrays; a general-purpose allocator would cost each of
+// them a trip through its bins, and telling a live array from a released or foreign handle
+// would need a shared record of every array. Instead, objects come from slots of a few fixed
+// sizes, carved from address ranges reserved for the library alone and never returned to the
+// system. Each thread keeps free slots of each size in a list of its own, so taking and giving
+// back a slot touches no lock; a thread whose list grows long (it releases what other threads
+// made) hands a batch to a shared pool, from which a thread whose list is empty takes one.
+//
+// Because the ranges are never unmapped and array headers have slots of their own size, any
+// handle can be checked for being a live array without a lock: it must fall on an array slot,
+// and the slot's first word must hold the live tag (see array.hpp).
+//
+// Under the address sanitizer a free slot is poisoned past its first two words (the tag and the
+// free-list link), so an array used after its release is still reported.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define ORB_SLOT_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define ORB_SLOT_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define ORB_SLOT_POISON(address, size) ((void)(address), (void)(size))
+#define ORB_SLOT_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
+namespace vhost::ry {
+struct ThreadBlock;
+}
+
+namespace vhost::ry::slots {
+
+enum class Kind : std::uint8_t { Array, Data, Count };
+inline constexpr std::size_t kKinds = static_cast<std::size_t>(Kind::Count);
+
+// Bytes of a slot of each kind; objects placed in them must fit and need at most 16-byte
+// alignment.
+inline constexpr std::size_t kArraySlot = 256;
+inline constexpr std::size_t kDataSlot = 128;
+constexpr std::size_t sizeOf(Kind kind) noexcept { return kind == Kind::Array ? kArraySlot : kDataSlot; }
+
+// A slot of `kind` (uninitialised contents); throws std::bad_alloc when no address range can be
+// reserved. Any thread. (Inline, in thread_block.hpp.)
+void* take(Kind kind);
+// Gives a slot back; any thread, not only the one that took it. (Inline, in thread_block.hpp.)
+void give(Kind kind, void* slot) noexcept;
+
+// Whether `address` is the start of an array slot (live or free). Never touches the memory.
+// (Inline, below.)
+
+// --- for the inline parts ---------------------------------------------------------------------
+
+// The free-list link is a free slot's second word: an array slot's first word is its tag, which
+// must read "not live" while the slot is free. A free slot is poisoned past these two words.
+inline void*& linkOf(void* slot) noexcept { return static_cast<void**>(slot)[1]; }
+inline constexpr std::size_t kKeptBytes = 2 * sizeof(void*);
+
+// A thread keeps up to 2 * kBatch free slots of each kind; beyond that it hands kBatch to the
+// pool, and it takes a batch back when it has none.
+inline constexpr std::size_t kBatch = 256;
+
+// The slow paths: a slot when the thread has none left; a batch to the pool.
+void* refill(ThreadBlock& thread, Kind kind);
+void spill(ThreadBlock& thread, Kind kind) noexcept;
+
+// Regions reserved for array slots (see isArraySlot).
+inline constexpr std::size_t kRegionBytes = std::size_t{1} << 28;
+inline constexpr std::size_t kMaxRegions = 256;
+struct ArrayRegions {
+    std::atomic<char*> bases[kMaxRegions];
+    std::atomic<unsigned> count;
+};
+extern ArrayRegions g_arrayRegions;
+
+inline bool isArraySlot(const void* address) noexcept {
+    const auto a = reinterpret_cast<std::uintptr_t>(address);
+    const unsigned count = g_arrayRegions.count.load(std::memory_order_acquire);
+    for (unsigned i = 0; i < count; ++i) {
+        const std::uintptr_t offset =
+            a - reinterpret_cast<std::uintptr_t>(g_arrayRegions.bases[i].load(std::memory_order_relaxed));
+        if (offset < kRegionBytes) return offset % kArraySlot == 0;
+    }
+    return false;
+}
+
+}  // namespace vhost::ry::slots

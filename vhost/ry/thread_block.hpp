@@ -1,0 +1,98 @@
+// The array library's state of one thread, in one block reached through one thread-local
+// pointer.
+//
+// Making or releasing an array, entering or leaving a context, counting what is alive: each
+// needs something of the calling thread. A library's thread-local variables are each found
+// through a call into the dynamic loader (the general model every shared library gets by
+// default); one pointer in the initial-exec model is a single load from the thread register,
+// and the static thread-local room the loader keeps for libraries opened late fits one
+// pointer. So everything the array library keeps per thread sits in this block.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "vhost/ry/slots.hpp"
+
+namespace vhost::ry {
+
+class EngineContexts;
+
+struct ThreadBlock {
+    // Free slots of each kind, chained through their second word, and the untouched remainder
+    // of the range this thread carved last.
+    struct FreeSlots {
+        void* head = nullptr;
+        std::size_t count = 0;
+        char* fresh = nullptr;
+        char* freshEnd = nullptr;
+    };
+    FreeSlots free[slots::kKinds];
+
+    // The contexts of the engine this thread used last: good while that engine is the current
+    // one and no engine's contexts have gone since (see engineContexts()).
+    const void* engine = nullptr;
+    std::uint64_t contextsGone = 0;
+    EngineContexts* contexts = nullptr;
+
+    // What this thread made minus what it released (negative when it releases what others
+    // made); the process's live counts are the sum over all threads. Written by this thread
+    // only, read by any.
+    std::atomic<std::int64_t> arrays{0};
+    std::atomic<std::int64_t> bytes{0};
+
+    ThreadBlock* prev = nullptr;
+    ThreadBlock* next = nullptr;
+};
+
+extern __thread ThreadBlock* t_threadBlock __attribute__((tls_model("initial-exec")));
+
+ThreadBlock& newThreadBlock();
+
+inline ThreadBlock& threadBlock() {
+    if (ThreadBlock* block = t_threadBlock) [[likely]]
+        return *block;
+    return newThreadBlock();
+}
+
+// Adds to a count of the calling thread's block; a plain load and store, as only this thread
+// writes it.
+inline void addTo(std::atomic<std::int64_t>& count, std::int64_t delta) noexcept {
+    count.store(count.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+}
+
+namespace slots {
+
+inline void* take(Kind kind) {
+    ThreadBlock& thread = threadBlock();
+    ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
+    if (void* slot = free.head) [[likely]] {
+        ORB_SLOT_UNPOISON(slot, sizeOf(kind));
+        free.head = linkOf(slot);
+        --free.count;
+        return slot;
+    }
+    return refill(thread, kind);
+}
+
+inline void give(Kind kind, void* slot) noexcept {
+    ThreadBlock& thread = threadBlock();
+    ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
+    linkOf(slot) = free.head;
+    free.head = slot;
+    ORB_SLOT_POISON(static_cast<char*>(slot) + kKeptBytes, sizeOf(kind) - kKeptBytes);
+    if (++free.count >= 2 * kBatch) [[unlikely]]
+        spill(thread, kind);
+}
+
+}  // namespace slots
+
+// Sums of all threads' counts, those of threads that have ended included.
+struct ThreadCounts {
+    std::int64_t arrays = 0;
+    std::int64_t bytes = 0;
+};
+ThreadCounts sumOfThreadCounts() noexcept;
+
+}  // namespace vhost::ry
