@@ -153,7 +153,7 @@ __attribute__((noinline)) void runArmed(ArmedGuard& armed, void (*fn)(void*), vo
 
 }  // namespace
 
-void callUnderFaultGuard(void (*fn)(void*), void* context) {
+int runUnderFaultGuard(void (*fn)(void*), void* context) {
     prepareThread();
     t_faultUnclaimed = false;
     ArmedGuard armed;
@@ -164,9 +164,14 @@ void callUnderFaultGuard(void (*fn)(void*), void* context) {
         pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
         t_armed = armed.previous;
         t_faultUnclaimed = true;
-        throw host::FatalException(armed.signal);
+        return armed.signal;
     }
     runArmed(armed, fn, context);
+    return 0;
+}
+
+void callUnderFaultGuard(void (*fn)(void*), void* context) {
+    if (const int signal = runUnderFaultGuard(fn, context)) throw host::FatalException(signal);
 }
 
 bool claimCaughtFault() noexcept { return std::exchange(t_faultUnclaimed, false); }

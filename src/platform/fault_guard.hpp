@@ -31,8 +31,12 @@
 
 namespace orb::platform {
 
-// Calls fn(context) under the guard. A machine fault becomes host::FatalException(signal); C++
-// exceptions pass through unchanged.
+// Calls fn(context) under the guard. Answers 0 when it returned, or the signal of the machine
+// fault (or abort) that ended it; C++ exceptions pass through unchanged. Module code goes through
+// platform/module_boundary.hpp, which adds the exceptions; this is its machine-level half.
+ORB_API int runUnderFaultGuard(void (*fn)(void*), void* context);
+
+// The same, with a machine fault raised as host::FatalException(signal).
 ORB_API void callUnderFaultGuard(void (*fn)(void*), void* context);
 
 // True once after a guard on this thread turned a fault into host::FatalException, until the
