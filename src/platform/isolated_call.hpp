@@ -26,6 +26,15 @@ struct IsolatedOutcome {
 // a forked copy holds no other thread, and a lock another thread held would stay locked in it.
 ORB_API IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsigned seconds);
 
+// Maps the library at `nativePath` (resolving every symbol now, as the host does) in a forked copy
+// of the process whose standard streams go nowhere, so that its start-up code runs there first,
+// and ends the copy at once. Answers an empty text when the library mapped, else why not: the
+// system loader's reason ("undefined symbol: ..."), "its start-up code threw a C++ exception:
+// ...", "its start-up code called exit()", or "its start-up code failed: signal 11
+// (Segmentation fault)" / "... no answer within N seconds". The copy runs only the system loader
+// and the library's start-up code, so any thread may call this while others run.
+ORB_API std::string probeLibraryStartup(const std::string& nativePath, unsigned seconds);
+
 // A description of an outcome that did not complete: "signal 11 (Segmentation fault)", "exit
 // status 127", "no answer within 30 seconds".
 ORB_API std::string describeFailure(const IsolatedOutcome& outcome, unsigned seconds);
