@@ -105,10 +105,11 @@ bool quarantined(void* library) {
     refuse(std::string(what) + " failed: " + outcome.describe());
 }
 
-// Maps the module file for this process: the file is validated, its start-up code proved in a
-// child process, then it is mapped with every symbol resolved. Null, with the host loader's
-// reason for this thread, when the file cannot be mapped.
+// Maps the module file for this process: its start-up code proved in a child process, then
+// mapped with every symbol resolved. Null, with the host loader's reason for this thread, when
+// the file cannot be mapped; raises host::LibraryLoadException when the proof failed.
 orb::platform::LibraryHandle mapModuleFile(const std::u16string& path) {
+    using Verdict = orb::platform::StartupVerdict;
     std::string native;
     try {
         native = host::fs::nativePath(path);
@@ -128,19 +129,23 @@ orb::platform::LibraryHandle mapModuleFile(const std::u16string& path) {
             } catch (const std::exception& error) {
                 refuse(error.what());
             }
-            const std::string refusal = orb::platform::proveStartupCode(copy);
+            const auto verdict = orb::platform::proveStartupCode(copy);
             orb::platform::LibraryHandle library;
-            if (refusal.empty()) {
+            if (verdict.kind != Verdict::Failed) {
                 library = orb::platform::LibraryHandle(
                     host::utLoadLibraryWithLocalSymbolVisibility(host::i18n::to_ustring(copy), nullptr));
             }
             orb::platform::removePrivateCopy(copy);
-            if (!refusal.empty()) refuse(refusal);
+            if (verdict.kind == Verdict::Failed) refuse(verdict.reason);
             if (!quarantined(library.get())) return library;
         }
         refuse("its earlier mapping faulted and a fresh one could not be made");
     }
-    if (const std::string refusal = orb::platform::proveStartupCode(native); !refusal.empty()) refuse(refusal);
+    // A file the system loader refuses outright is left to the host loader, which then gives the
+    // reason itself; one whose start-up code failed is never mapped here.
+    if (const auto verdict = orb::platform::proveStartupCode(native); verdict.kind == Verdict::Failed) {
+        refuse(verdict.reason);
+    }
     return orb::platform::LibraryHandle(host::utLoadLibraryWithLocalSymbolVisibility(path, nullptr));
 }
 
@@ -182,6 +187,7 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
         return record.release();
     }
 
+    // The file is validated, probed (its start-up code run first in a child process), then mapped.
     orb::platform::LibraryHandle library = mapModuleFile(fullPath);
     if (!library) return nullptr;
 

@@ -90,8 +90,11 @@ RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& re
         ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
         return NOTORB;
     }
-    if (const std::string refusal = orb::platform::proveStartupCode(native); !refusal.empty()) {
-        ORB_LOG(retrieveVersionLog(), kLogDetail, refusal);
+    // A file the system loader refuses outright fails the mapping below with the loader's reason
+    // (kept as the thread's last library error); one whose start-up code failed is never mapped.
+    const orb::platform::StartupVerdict verdict = orb::platform::proveStartupCode(native);
+    if (verdict.kind == orb::platform::StartupVerdict::Failed) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail, verdict.reason);
         return NOTORB;
     }
     std::u16string error;

@@ -3,12 +3,14 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -98,6 +100,31 @@ constexpr int kProbeNotMapped = 3;
 constexpr int kProbeThrew = 4;
 constexpr int kProbeExited = 5;
 
+// Sent first by the copy: the system loader's locks were free in it.
+constexpr char kLoaderFree = '\x02';
+// How long the copy may take to find them free, and how many copies are tried.
+constexpr int kLoaderFreeMilliseconds = 2000;
+constexpr int kProbeAttempts = 5;
+constexpr unsigned kQuickProbeSeconds = 3;
+
+// Whether the copy reported the loader's locks free in time (also when it ended without saying).
+bool loaderFreeInChild(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoaderFreeMilliseconds);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd poll{fd, POLLIN, 0};
+        const int ready = ::poll(&poll, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) continue;
+        char first = 0;
+        const ssize_t n = ::read(fd, &first, 1);
+        if (n < 0 && errno == EINTR) continue;
+        return true;  // the signal, or the end of a copy that died before it: collect() tells
+    }
+}
+
 // Set in the child before the library is mapped: a start-up routine that calls exit() ends the
 // child here, before the exit handlers the child inherited from the host run.
 int g_probeOutput = -1;
@@ -129,6 +156,11 @@ void endProbeAtExit() {
         ::dup2(null, STDERR_FILENO);
         if (null > STDERR_FILENO) ::close(null);
     }
+    // The system loader's list lock, as the fork left it: taken and released here once, then the
+    // parent hears that it was free. A lock another thread held at the fork stays held in the copy
+    // forever; the parent then tries again with a new copy.
+    ::dl_iterate_phdr([](struct dl_phdr_info*, std::size_t, void*) { return 1; }, nullptr);
+    writeAll(fd, std::string(1, kLoaderFree));
     g_probeOutput = fd;
     std::atexit(endProbeAtExit);
     int status = kProbeMapped;
@@ -173,16 +205,33 @@ IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsign
     return collect(child, fds[0], seconds);
 }
 
-std::string probeLibraryStartup(const std::string& nativePath, unsigned seconds) {
+StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds) {
     // The path is made before the fork: the child allocates as little as it can.
     const std::string path = nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
-    int fds[2];
-    const pid_t child = forkWithPipe(fds);
-    if (child == 0) probeInChild(path.c_str(), fds[1]);
-    const IsolatedOutcome outcome = collect(child, fds[0], seconds);
-    if (outcome.completed && outcome.status == kProbeMapped) return {};
-    if (outcome.completed) return outcome.output;
-    return "its start-up code failed: " + describeFailure(outcome, seconds);
+    for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+        int fds[2];
+        const pid_t child = forkWithPipe(fds);
+        if (child == 0) probeInChild(path.c_str(), fds[1]);
+        if (!loaderFreeInChild(fds[0])) {
+            // Another thread was inside the system loader at the fork.
+            ::kill(child, SIGKILL);
+            ::close(fds[0]);
+            while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            continue;
+        }
+        // A copy can also stick on the loader's other lock, which it has no way to test: the
+        // first copies get a short time, the last the whole of it.
+        const bool last = attempt + 1 == kProbeAttempts;
+        const unsigned limit = last ? seconds : std::min(seconds, kQuickProbeSeconds);
+        const IsolatedOutcome outcome = collect(child, fds[0], limit);
+        if (outcome.timedOut && !last) continue;
+        if (outcome.completed && outcome.status == kProbeMapped) return {};
+        if (outcome.completed && outcome.status == kProbeNotMapped) return {StartupVerdict::NotMapped, outcome.output};
+        if (outcome.completed) return {StartupVerdict::Failed, outcome.output};
+        return {StartupVerdict::Failed, "its start-up code failed: " + describeFailure(outcome, limit)};
+    }
+    return {StartupVerdict::Failed, "its start-up code could not be tried: the system loader stayed busy in another thread"};
 }
 
 std::string describeFailure(const IsolatedOutcome& outcome, unsigned seconds) {

@@ -49,9 +49,9 @@ ProvedFiles& provedFiles() {
 
 }  // namespace
 
-std::string proveStartupCode(const std::string& nativePath) {
+StartupVerdict proveStartupCode(const std::string& nativePath) {
     struct stat info {};
-    if (::stat(nativePath.c_str(), &info) != 0) return {};
+    if (::stat(nativePath.c_str(), &info) != 0) return {StartupVerdict::NotMapped, std::strerror(errno)};
     const FileIdentity identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
     ProvedFiles& proved = provedFiles();
     {
@@ -60,12 +60,12 @@ std::string proveStartupCode(const std::string& nativePath) {
     }
     // Unlocked while the copy runs: another thread may prove the same file meanwhile, at the cost
     // of a second copy, but none waits on another's.
-    std::string refusal = probeLibraryStartup(nativePath, kStartupProbeSeconds);
-    if (refusal.empty()) {
+    StartupVerdict verdict = probeLibraryStartup(nativePath, kStartupProbeSeconds);
+    if (verdict.kind == StartupVerdict::Proved) {
         const std::lock_guard lock(proved.mutex);
         proved.files.insert(identity);
     }
-    return refusal;
+    return verdict;
 }
 
 void* mappedLibrary(const std::string& nativePath) {

@@ -15,16 +15,19 @@
 #include <string>
 
 #include "platform/export.hpp"
+#include "platform/isolated_call.hpp"
 
 namespace orb::platform {
 
 // How long the copy may take before it is ended and the file refused.
 inline constexpr unsigned kStartupProbeSeconds = 30;
 
-// Why the library at `nativePath` may not be mapped in this process, or an empty text when its
-// start-up code has proved itself (now or earlier). A file that cannot be examined (stat fails)
-// is passed on unproved: the system loader then refuses it for the same reason. Any thread.
-ORB_API std::string proveStartupCode(const std::string& nativePath);
+// Whether the library at `nativePath` may be mapped in this process: Proved when its start-up
+// code has proved itself (now or earlier); NotMapped when the system loader refuses the file
+// before any start-up code runs, so that mapping it here fails cleanly with the loader's own
+// reason; Failed when its start-up code failed (never map it then). A file that cannot be
+// examined (stat fails) counts as NotMapped. Any thread.
+ORB_API StartupVerdict proveStartupCode(const std::string& nativePath);
 
 // The library at `nativePath` if this process has it mapped already (under that name, or the same
 // file under another), else null. Takes no reference: the answer is only compared.

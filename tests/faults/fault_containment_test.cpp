@@ -90,6 +90,7 @@ const HostileRow kRows[] = {
     {"lock", "misbehave", "lock", 1, Made::AsBuilt, returns(1), true},
     {"exit raises", "misbehave", "exit raises", 1, Made::AsBuilt, returns(0), false, kExitFailed},
     {"exit faults", "misbehave", "exit faults", 1, Made::AsBuilt, returns(0), false, kExitFailed, true},
+    {"clear a null record", "misbehave", "clear null", 1, Made::AsBuilt, returns(0)},
     {"services after error", "misbehave", "services after error", 1, Made::AsBuilt, returns(42)},  // twice(21)
     // Start-up code runs first in a child process: the load fails naming the module, every time.
     {"start-up null write", "hostile_ctor_null", nullptr, 1, Made::AsBuilt, error(kInvalid, "signal 11"), false,

@@ -90,6 +90,9 @@ extern "C" __attribute__((visibility("default"))) void orbFunction(int, ryArray*
         orbAtExit(raisingExit);
     } else if (is(what, "exit faults")) {
         orbAtExit(faultingExit);
+    } else if (is(what, "clear null")) {
+        // Nothing to clear: answered, not faulted.
+        if (orbClearOrbFile(nullptr) != 0) orbErrMsgIdAndTxt("misbehave:cleared", "a null record was cleared");
     } else if (is(what, "services after error")) {
         // A trapped host error, then a failed call with the trap flag set; the services must still
         // work afterwards: the output is twice(21) called through the host.
