@@ -102,7 +102,8 @@ constexpr int kProbeExited = 5;
 
 // Sent first by the copy: the system loader's locks were free in it.
 constexpr char kLoaderFree = '\x02';
-// How long the copy may take to find them free, and how many copies are tried.
+// How long a copy may take to find them free, how many copies are tried, and the short time the
+// first copy that finds them free gets.
 constexpr int kLoaderFreeMilliseconds = 2000;
 constexpr int kProbeAttempts = 5;
 constexpr unsigned kQuickProbeSeconds = 3;
@@ -208,6 +209,7 @@ IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsign
 StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds) {
     // The path is made before the fork: the child allocates as little as it can.
     const std::string path = nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
+    bool hadQuickTry = false;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
         int fds[2];
         const pid_t child = forkWithPipe(fds);
@@ -221,17 +223,22 @@ StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned secon
             continue;
         }
         // A copy can also stick on the loader's other lock, which it has no way to test: the
-        // first copies get a short time, the last the whole of it.
-        const bool last = attempt + 1 == kProbeAttempts;
-        const unsigned limit = last ? seconds : std::min(seconds, kQuickProbeSeconds);
+        // first copy that gets this far has a short time, a second one the whole of it.
+        const unsigned limit = hadQuickTry ? seconds : std::min(seconds, kQuickProbeSeconds);
         const IsolatedOutcome outcome = collect(child, fds[0], limit);
-        if (outcome.timedOut && !last) continue;
+        if (outcome.timedOut && !hadQuickTry) {
+            hadQuickTry = true;
+            continue;
+        }
         if (outcome.completed && outcome.status == kProbeMapped) return {};
-        if (outcome.completed && outcome.status == kProbeNotMapped) return {StartupVerdict::NotMapped, outcome.output};
+        if (outcome.completed && outcome.status == kProbeNotMapped) {
+            return {StartupVerdict::NotMapped, outcome.output};
+        }
         if (outcome.completed) return {StartupVerdict::Failed, outcome.output};
         return {StartupVerdict::Failed, "its start-up code failed: " + describeFailure(outcome, limit)};
     }
-    return {StartupVerdict::Failed, "its start-up code could not be tried: the system loader stayed busy in another thread"};
+    return {StartupVerdict::Failed,
+            "its start-up code could not be tried: the system loader stayed busy in another thread"};
 }
 
 std::string describeFailure(const IsolatedOutcome& outcome, unsigned seconds) {

@@ -45,7 +45,8 @@ struct StartupVerdict {
 // and ends the copy at once. The copy runs only the system loader
 // and the library's start-up code, so any thread may call this while others run. A copy made
 // while another thread was inside the system loader may find the loader's locks held for good;
-// such a copy is ended and another made (the first ones get 3 seconds, the last all `seconds`).
+// such a copy is ended and another made (the first one to find them free gets 3 seconds, a
+// second one all of `seconds`).
 ORB_API StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds);
 
 // A description of an outcome that did not complete: "signal 11 (Segmentation fault)", "exit
