@@ -12,7 +12,7 @@
 #include "host/i18n.hpp"
 #include "host/services.hpp"
 #include "loader/impl_info.hpp"
-#include "platform/fault_guard.hpp"
+#include "platform/module_boundary.hpp"
 
 namespace orb::loader {
 namespace {
@@ -91,13 +91,13 @@ void raisePendingError() {
     throw CppOrbException(pending->identifier, host::i18n::to_string(pending->message));
 }
 
-void destroyCppFunction() {
+platform::ModuleOutcome destroyCppFunction() {
     auto& info = PerEngine<CurrentOrbInfoPerEngine>::mustExist();
     impl_info_tag* current = info.currentModule;
-    if (!current || !current->destroyFunction) return;
+    if (!current || !current->destroyFunction) return {};
     auto destroy = reinterpret_cast<CppDestroyEntry>(current->destroyFunction);
     void* function = current->cppFunction;
-    platform::callGuarded([&] { destroy(function, &cppErrorCallback); });
+    return platform::callModuleCode([&] { destroy(function, &cppErrorCallback); });
 }
 
 void CPP_DispatchStrategy::dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
@@ -117,7 +117,7 @@ void CPP_DispatchStrategy::dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray*
     const int capacity = std::max(nlhs, static_cast<int>(capi::kMinOutputEntries));
     auto adapter = reinterpret_cast<CppAdapterEntry>(m_entry);
     void* function = module->cppFunction;
-    platform::callGuarded([&] {
+    platform::runModuleCode([&] {
         adapter(nlhs, capacity, nrhs, inputList.data(), function, &cppOutputCallback, &cppErrorCallback);
     });
 
@@ -163,17 +163,26 @@ struct HandleOwnership {
 
 }  // namespace
 
+namespace orb::loader {
+
+platform::ModuleOutcome createCppFunction(impl_info_tag* record) {
+    auto create = reinterpret_cast<CppCreateEntry>(record->createFunction);
+    void* function = nullptr;
+    HandleOwnership ownership{record};
+    platform::ModuleOutcome outcome = platform::callModuleCode([&] { function = create(&cppErrorCallback); });
+    if (!outcome) function = nullptr;
+    record->cppFunction = function;
+    ownership.created = function != nullptr;
+    return outcome;
+}
+
+}  // namespace orb::loader
+
 int orbRunCreateOrbFunction(void) {
     auto* info = PerEngine<CurrentOrbInfoPerEngine>::find();
     impl_info_tag* record = info ? info->moduleUnderConstruction : nullptr;
-    if (!record) return 1;
-    auto create = reinterpret_cast<orb::loader::CppCreateEntry>(record->createFunction);
-    void* function = nullptr;
-    HandleOwnership ownership{record};
-    orb::platform::callGuarded([&] { function = create(&orb::loader::cppErrorCallback); });
-    record->cppFunction = function;
-    ownership.created = function != nullptr;
-    return function ? 0 : 1;
+    if (!record || !record->createFunction) return 1;
+    return orb::loader::createCppFunction(record).ok() && record->cppFunction ? 0 : 1;
 }
 
 void* orbGetFunctionImpl(void) {

@@ -14,6 +14,7 @@
 #include "host/exceptions.hpp"
 #include "loader/dispatch_strategies.hpp"
 #include "platform/export.hpp"
+#include "platform/module_boundary.hpp"
 
 namespace orb::loader {
 
@@ -41,8 +42,14 @@ ORB_API void cppErrorCallback(const char* message, const char* identifier) noexc
 // call into the host left (unchanged, with its stack and causes), else a CppOrbException.
 ORB_API void raisePendingError();
 
-// Calls the destroy entry point of the engine's current module on its function object.
-void destroyCppFunction();
+// Calls the destroy entry point of the engine's current module on its function object, through
+// the module boundary; returned when there is nothing to destroy.
+platform::ModuleOutcome destroyCppFunction();
+
+// Runs the create entry point of `record` through the module boundary. The object it made is in
+// record->cppFunction (null when it made none or failed). A handle the module never fetched is
+// destroyed and the record's field cleared.
+platform::ModuleOutcome createCppFunction(impl_info_tag* record);
 
 // A load record about to be freed stops being the engine's module under construction, so that no
 // later orbGetFunctionImpl or orbRunCreateOrbFunction reaches into a module that is gone.
@@ -62,8 +69,9 @@ private:
 
 extern "C" {
 // Runs the create entry point of the engine's module under construction: 0 on success, 1 when
-// there is none or it returned null. When creation fails (null or an exception) before the module
-// fetched its engine handle, the handle is destroyed here and the record's field cleared.
+// there is none, it returned null or it failed (fault, exception; nothing escapes). When creation
+// fails before the module fetched its engine handle, the handle is destroyed here and the
+// record's field cleared.
 ORB_API int orbRunCreateOrbFunction(void);
 // The engine handle of the module under construction (called by the module from its function
 // object's construction); null when there is none (its module was cleared).

@@ -5,7 +5,7 @@
 #include "host/ry.hpp"
 #include "host/services.hpp"
 #include "loader/cpp_lifecycle.hpp"
-#include "platform/fault_guard.hpp"
+#include "platform/module_boundary.hpp"
 
 namespace orb::loader {
 namespace {
@@ -26,7 +26,7 @@ void callEntry(int nrhs, ryArray** prhs, Call&& call) {
     for (int i = 0; i < nrhs; ++i) {
         if (prhs[i]) host::rySetReusable(prhs[i], false);
     }
-    platform::callGuarded(call);
+    platform::runModuleCode(call);
 }
 
 }  // namespace

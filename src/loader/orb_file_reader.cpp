@@ -1,6 +1,10 @@
 #include "loader/orb_file_reader.hpp"
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -9,13 +13,18 @@
 #include "capi/raise.hpp"
 #include "capi/scopes.hpp"
 #include "cppapi/engine_handle.hpp"
+#include "host/dispatcher.hpp"
+#include "host/filesystem.hpp"
 #include "host/i18n.hpp"
 #include "host/services.hpp"
 #include "host/ut.hpp"
 #include "loader/thread_pool_admission.hpp"
 #include "loader/cpp_lifecycle.hpp"
+#include "orbfile/version.hpp"
 #include "orbfile/version_function.hpp"
-#include "platform/fault_guard.hpp"
+#include "platform/library_handle.hpp"
+#include "platform/module_boundary.hpp"
+#include "platform/startup_probe.hpp"
 
 namespace orb::capi {
 template class PerEngine<OrbFileReaderPerEngine>;
@@ -36,19 +45,111 @@ constexpr const char* kFortranEntries[] = {"ORBFUNCTION", "orbfunction_"};
 constexpr const char* kCppCreate = "orbCreateOrbFunction";
 constexpr const char* kCppDestroy = "orbDestroyOrbFunction";
 
-void releaseRecord(impl_info_tag* record) {
-    orb::loader::forgetModuleUnderConstruction(record);
-    if (!record->locked && record->entryKind != kOrbEntryRefused) host::utUnloadLibrary(record->library);
-    host::utFree(record);
+// Load records come from the host's heap; one owned by the load until it is handed on.
+struct FreeRecord {
+    void operator()(impl_info_tag* record) const noexcept {
+        orb::loader::forgetModuleUnderConstruction(record);
+        host::utFree(record);
+    }
+};
+using RecordPtr = std::unique_ptr<impl_info_tag, FreeRecord>;
+
+// Libraries of modules whose code faulted. They stay mapped for the life of the process: unloading
+// runs the library's finalisers, module code that may be damaged (or, for a file rewritten in
+// place, no longer the code that was mapped). Never shrinks, so a handle in it stays one.
+struct Quarantine {
+    std::mutex mutex;
+    std::set<void*> libraries;
+    std::atomic<bool> any{false};
+};
+
+Quarantine& quarantine() {
+    static Quarantine* kept = new Quarantine;  // never destroyed: modules are cleared during exit
+    return *kept;
 }
 
-// A failed load leaves nothing behind: no record, no library.
-impl_info_tag* abandon(impl_info_tag* record, void* library, int* status, int reason) {
-    orb::loader::forgetModuleUnderConstruction(record);
-    host::utFree(record);
-    host::utUnloadLibrary(library);
-    *status = reason;
-    return nullptr;
+void quarantineLibrary(void* library) noexcept {
+    if (!library) return;
+    orb::platform::retireLibraryCode(library);
+    Quarantine& kept = quarantine();
+    try {
+        const std::lock_guard lock(kept.mutex);
+        kept.libraries.insert(library);
+    } catch (...) {
+        // Without room to remember it the mapping is still kept; only a private copy for its
+        // next load is lost.
+    }
+    kept.any.store(true, std::memory_order_release);
+}
+
+bool quarantined(void* library) {
+    Quarantine& kept = quarantine();
+    const std::lock_guard lock(kept.mutex);
+    return kept.libraries.count(library) != 0;
+}
+
+// Why a module failed while it loaded, as the loader reports it.
+[[noreturn]] void refuse(const std::string& reason) {
+    std::u16string text;
+    try {
+        text = host::i18n::to_ustring(reason);
+    } catch (const std::exception&) {
+        for (unsigned char c : reason) text.push_back(c < 0x80 ? char16_t(c) : u'?');
+    }
+    throw host::LibraryLoadException(std::move(text));
+}
+
+// The module code of a failed load: a fault leaves the library mapped for good, anything else
+// lets it go with the handle.
+[[noreturn]] void refuseAfter(const char* what, const orb::platform::ModuleOutcome& outcome,
+                              orb::platform::LibraryHandle& library) {
+    using Kind = orb::platform::ModuleOutcome::Kind;
+    if (outcome.kind() == Kind::MachineFault || outcome.kind() == Kind::Abort) quarantineLibrary(library.release());
+    refuse(std::string(what) + " failed: " + outcome.describe());
+}
+
+// Maps the module file for this process: its start-up code proved in a child process, then
+// mapped with every symbol resolved. Null, with the host loader's reason for this thread, when
+// the file cannot be mapped; raises host::LibraryLoadException when the proof failed.
+orb::platform::LibraryHandle mapModuleFile(const std::u16string& path) {
+    using Verdict = orb::platform::StartupVerdict;
+    std::string native;
+    try {
+        native = host::fs::nativePath(path);
+    } catch (const std::exception&) {
+        // A path the platform cannot name: the host loader refuses it with its own reason.
+        return orb::platform::LibraryHandle(host::utLoadLibraryWithLocalSymbolVisibility(path, nullptr));
+    }
+    // The system loader hands back a library it has mapped already, however the file changed
+    // since. A quarantined one is never handed out again: its file is mapped from a copy.
+    if (quarantine().any.load(std::memory_order_acquire) && quarantined(orb::platform::mappedLibrary(native))) {
+        // A copy is a new file; should the system loader still recognise it as a quarantined
+        // one (a freed inode number reused), the next copy is another new file.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            std::string copy;
+            try {
+                copy = orb::platform::makePrivateCopy(native);
+            } catch (const std::exception& error) {
+                refuse(error.what());
+            }
+            const auto verdict = orb::platform::proveStartupCode(copy);
+            orb::platform::LibraryHandle library;
+            if (verdict.kind != Verdict::Failed) {
+                library = orb::platform::LibraryHandle(
+                    host::utLoadLibraryWithLocalSymbolVisibility(host::i18n::to_ustring(copy), nullptr));
+            }
+            orb::platform::removePrivateCopy(copy);
+            if (verdict.kind == Verdict::Failed) refuse(verdict.reason);
+            if (!quarantined(library.get())) return library;
+        }
+        refuse("its earlier mapping faulted and a fresh one could not be made");
+    }
+    // A file the system loader refuses outright is left to the host loader, which then gives the
+    // reason itself; one whose start-up code failed is never mapped here.
+    if (const auto verdict = orb::platform::proveStartupCode(native); verdict.kind == Verdict::Failed) {
+        refuse(verdict.reason);
+    }
+    return orb::platform::LibraryHandle(host::utLoadLibraryWithLocalSymbolVisibility(path, nullptr));
 }
 
 template <class Tag, class... Args>
@@ -85,7 +186,7 @@ OrbFileReader::~OrbFileReader() = default;
 
 impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functionName*/, int* status) {
     *status = kOrbLoadOk;
-    auto* record = static_cast<impl_info_tag*>(host::utCalloc(1, sizeof(impl_info_tag)));
+    RecordPtr record(static_cast<impl_info_tag*>(host::utCalloc(1, sizeof(impl_info_tag))));
     if (!record) {
         *status = kOrbLoadOutOfMemory;
         return nullptr;
@@ -93,69 +194,74 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
     const std::u16string fullPath(path);
     if (host::svIsTasksMode() && !admittedToThreadPool(fullPath)) {
         record->entryKind = kOrbEntryRefused;
-        return record;
+        return record.release();
     }
 
-    void* library = host::utLoadLibraryWithLocalSymbolVisibility(fullPath, nullptr);
-    if (!library) {
-        host::utFree(record);
-        return nullptr;
+    // The file is validated, probed (its start-up code run first in a child process), then mapped.
+    orb::platform::LibraryHandle library = mapModuleFile(fullPath);
+    if (!library) return nullptr;
+
+    // First, because a module built for an interface newer than this release is told so whatever
+    // else is wrong with it.
+    orb::platform::ModuleOutcome version;
+    orbfile::readModuleVersionFunction(library.get(), record->builtRelease, record->targetApiVersion, &version);
+    if (!version) refuseAfter("its version function", version, library);
+    const orbfile::Version declared(record->builtRelease, record->targetApiVersion);
+    std::u16string builtFor;
+    if (declared.is_incompatible_api() && declared.get_buildrel_string(builtFor)) {
+        orb::capi::raiseError<VELTRA::orb::MsgIncompatRel>(fullPath, builtFor);
     }
 
-    if (void* entry = host::utFindSymbolInLibrary(library, kCppEntry)) {
+    // A handle made for a C++ module and not yet fetched by it is released with the load.
+    struct UnfetchedHandle {
+        void* handle = nullptr;
+        ~UnfetchedHandle() { orbDestroyFunctionImpl(handle); }
+    } engineHandle;
+    if (void* entry = host::utFindSymbolInLibrary(library.get(), kCppEntry)) {
         record->entry = entry;
         record->entryKind = kOrbEntryCpp;
-        record->engineHandle = orb::cppapi::makeEngineHandle(calledFunctionName());
-        record->createFunction = host::utFindSymbolInLibrary(library, kCppCreate);
-        if (record->createFunction) record->destroyFunction = host::utFindSymbolInLibrary(library, kCppDestroy);
+        record->createFunction = host::utFindSymbolInLibrary(library.get(), kCppCreate);
+        if (record->createFunction) record->destroyFunction = host::utFindSymbolInLibrary(library.get(), kCppDestroy);
         if (!record->createFunction || !record->destroyFunction) {
-            orbDestroyFunctionImpl(record->engineHandle);
-            return abandon(record, library, status, kOrbLoadMissingCppEntry);
+            *status = kOrbLoadMissingCppEntry;
+            return nullptr;
         }
-    } else if (void* entry = host::utFindSymbolInLibrary(library, kCEntry)) {
+        engineHandle.handle = record->engineHandle = orb::cppapi::makeEngineHandle(calledFunctionName());
+    } else if (void* entry = host::utFindSymbolInLibrary(library.get(), kCEntry)) {
         record->entry = entry;
         record->entryKind = kOrbEntryC;
     } else {
         for (const char* name : kFortranEntries) {
-            if ((record->entry = host::utFindSymbolInLibrary(library, name))) break;
+            if ((record->entry = host::utFindSymbolInLibrary(library.get(), name))) break;
         }
-        if (!record->entry) return abandon(record, library, status, kOrbLoadNoEntryPoint);
+        if (!record->entry) {
+            *status = kOrbLoadNoEntryPoint;
+            return nullptr;
+        }
         record->entryKind = kOrbEntryFortran;
     }
 
-    record->library = library;
+    record->library = library.get();
     if (PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().debugFlag != 0) {
         announceLoad(fullPath, record->entry);
     }
-    try {
-        // Runs module code; a fault in it is the module's failure to load.
-        orbfile::readModuleVersionFunction(library, record->builtRelease, record->targetApiVersion);
-    } catch (...) {
-        orbDestroyFunctionImpl(record->engineHandle);
-        abandon(record, library, status, kOrbLoadOk);
-        throw;
-    }
     if (record->createFunction) {
-        // The module makes its function object now; it fetches its engine handle meanwhile.
+        // The module makes its function object now, fetching its engine handle meanwhile; from
+        // then on the handle is its object's to release.
         auto& info = PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate();
-        info.moduleUnderConstruction = record;
-        int failed = 1;
-        try {
-            failed = orbRunCreateOrbFunction();
-        } catch (...) {
-            // The handle is the module's now: its function object releases it when it goes.
-            abandon(record, library, status, kOrbLoadOk);
-            throw;
-        }
-        if (failed) {
-            abandon(record, library, status, kOrbLoadOk);
+        info.moduleUnderConstruction = record.get();
+        engineHandle.handle = nullptr;
+        const orb::platform::ModuleOutcome created = orb::loader::createCppFunction(record.get());
+        if (!created) refuseAfter("its create entry point (orbCreateOrbFunction)", created, library);
+        if (!record->cppFunction) {
             orb::loader::raisePendingError();
             // Nothing reported: the reason is that no function object was made.
-            orb::capi::raiseError<VELTRA::orb::ErrInvalidORBFile>(
-                fullPath, host::i18n::get_message(orb::capi::messageIdentifier<VELTRA::orb::MsgNoFunctionObject>()));
+            refuse(host::i18n::to_string(
+                host::i18n::get_message(orb::capi::messageIdentifier<VELTRA::orb::MsgNoFunctionObject>())));
         }
     }
-    return record;
+    library.release();
+    return record.release();
 }
 
 void inSetOrbfileReader(std::unique_ptr<OrbFileReader> reader) {
@@ -169,25 +275,53 @@ void inSetOrbfileReader(std::unique_ptr<OrbFileReader> reader) {
 
 namespace orb::loader {
 
+namespace {
+
+bool faulted(const platform::ModuleOutcome& outcome) {
+    using Kind = platform::ModuleOutcome::Kind;
+    return outcome.kind() == Kind::MachineFault || outcome.kind() == Kind::Abort;
+}
+
+// Unmaps the record's library unless the module is locked or was never mapped, and frees it.
+void releaseRecord(impl_info_tag* record) noexcept {
+    forgetModuleUnderConstruction(record);
+    if (!record->locked && record->entryKind != kOrbEntryRefused) host::utUnloadLibrary(record->library);
+    host::utFree(record);
+}
+
+}  // namespace
+
+void abandonFaultedRecord(impl_info_tag* record) noexcept {
+    if (!record) return;
+    if (record->entryKind != kOrbEntryRefused) quarantineLibrary(record->library);
+    forgetModuleUnderConstruction(record);
+    host::utFree(record);
+}
+
 int clearLoadRecord(impl_info_tag* record) {
+    if (!record) return 0;  // nothing to clear
     capi::FloatingPointScope fpScope;
     if (record->exitFunction) {
-        try {
-            platform::callGuarded(record->exitFunction);
-        } catch (...) {
-            releaseRecord(record);
-            throw;
+        const platform::ModuleOutcome ended = platform::callModuleCode(record->exitFunction);
+        if (!ended) {
+            // Failed, the module gets no further call: its destroy entry does not run either.
+            if (faulted(ended)) {
+                abandonFaultedRecord(record);
+            } else {
+                releaseRecord(record);
+            }
+            ended.raise();
         }
     }
     if (record->cppFunction) {
         // The clear frame made this record the current module.
-        try {
-            destroyCppFunction();
-        } catch (...) {
+        const platform::ModuleOutcome destroyed = destroyCppFunction();
+        if (faulted(destroyed)) {
+            abandonFaultedRecord(record);
+        } else {
             releaseRecord(record);
-            throw;
         }
-        releaseRecord(record);
+        destroyed.raise();
         raisePendingError();
         return 1;
     }

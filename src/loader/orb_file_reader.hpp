@@ -27,8 +27,10 @@ public:
 
     // Loads the module file at `path` (full path, NUL-terminated UTF-16). `functionName` is the
     // name under which the module is being called (not used by this reader). Answers a new load
-    // record, or null with the reason in *status. Runs the module's version function (and its
-    // static constructors) under the machine-fault guard.
+    // record, or null with the reason in *status; raises host::LibraryLoadException with the
+    // reason when the module's own code failed. The file's start-up code runs first in a child
+    // process (platform/startup_probe.hpp); the version function and a C++ module's create entry
+    // run through the module boundary.
     virtual impl_info_tag* loadOrb(const char16_t* path, const char* functionName, int* status);
 };
 
@@ -47,9 +49,17 @@ ORB_API void inSetOrbfileReader(std::unique_ptr<OrbFileReader> reader);
 
 namespace orb::loader {
 
-// Undoes a load: the exit function (under the fault guard; an exception it raises continues to
-// the caller after the record is released), then the library is unloaded unless the module is
-// locked or was refused, and the record is freed. The floating-point state is restored. Answers 1.
+// Undoes a load: the exit function (through the module boundary; its failure continues to the
+// caller after the record is released), then a C++ module's destroy entry, then the library is
+// unloaded unless the module is locked or was refused, and the record is freed. Module code that
+// faults here is treated as abandonFaultedRecord does. The floating-point state is restored.
+// Answers 1, or 0 for a null record (nothing is cleared).
 ORB_API int clearLoadRecord(impl_info_tag* record);
+
+// Releases the record of a module whose code faulted, running none of its code again: no exit
+// function, no destroy entry, no finalisers. Its library stays mapped for the life of the
+// process, and a later load of the same file maps a private copy of it instead of the damaged
+// mapping. Null is ignored.
+ORB_API void abandonFaultedRecord(impl_info_tag* record) noexcept;
 
 }  // namespace orb::loader

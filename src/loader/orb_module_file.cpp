@@ -17,6 +17,7 @@
 #include "loader/orb_file_reader.hpp"
 #include "orbfile/retrieve_version.hpp"
 #include "platform/fault_guard.hpp"
+#include "platform/module_boundary.hpp"
 
 namespace orb::loader {
 namespace {
@@ -74,6 +75,20 @@ public:
         } catch (const host::ShutdownException&) {
             // Before std::exception, which it derives from: the engine is going, nothing is tidied.
             return FailureAction::rethrowAtOnce();
+        } catch (const platform::ForeignModuleException& foreign) {
+            // Thrown by the module itself; the boundary kept its kind and text.
+            using Foreign = platform::ModuleOutcome::ForeignKind;
+            switch (foreign.kind()) {
+                case Foreign::Standard:
+                    message = catalogueText<VELTRA::legacy_two_part::unexpectedStandardException>(foreign.text());
+                    break;
+                case Foreign::Text:
+                    message = catalogueText<VELTRA::legacy_two_part::unexpectedCharException>(foreign.text());
+                    break;
+                case Foreign::Other:
+                    message = catalogueText<VELTRA::legacy_two_part::unexpectedUnkException>();
+                    break;
+            }
         } catch (const std::exception& error) {
             message = catalogueText<VELTRA::legacy_two_part::unexpectedStandardException>(std::string(error.what()));
         } catch (const char* text) {
@@ -90,12 +105,13 @@ private:
 };
 
 // Why a load failed, as the error the caller sees. A module built for an interface newer than
-// this release is told so first, whatever else went wrong.
+// this release is told so first, whatever else went wrong, when its manifest says so: only the
+// file's bytes are read here, never its code run again.
 [[noreturn]] void raiseLoadFailure(const std::u16string& path, int status, std::u16string errorText) {
     if (errorText.empty()) errorText = host::utLastLibraryError_u();
     orbfile::Version version;
     std::u16string builtFor;
-    if (orbfile::retrieve_version(path, version) == orbfile::SUCCESS && version.is_incompatible_api() &&
+    if (orbfile::retrieve_manifest_version(path, version) == orbfile::SUCCESS && version.is_incompatible_api() &&
         version.get_buildrel_string(builtFor)) {
         capi::raiseError<VELTRA::orb::MsgIncompatRel>(path, builtFor);
     }
@@ -195,6 +211,15 @@ void OrbModuleFile::unloadModuleFile() {
     if (!function || !function->m_loadRecord) return;
     // Its requests are settled before its code goes; a module that faulted hears of none of them.
     const cppapi::SettledRequests settled(function->m_loadRecord, !function->m_faultIdentifier.empty());
+    if (!function->m_faultIdentifier.empty()) {
+        // Its code faulted: none of it runs again, not its exit function, its destroy entry or
+        // its finalisers.
+        abandonFaultedRecord(function->m_loadRecord);
+        function->m_loadRecord = nullptr;
+        function->m_strategy.reset();
+        function->m_faultIdentifier.clear();
+        return;
+    }
     const bool cppModule = function->m_loadRecord->entryKind == kOrbEntryCpp;
     const std::u16string& path = get_hFullPath();
     {

@@ -37,7 +37,8 @@ public:
     // own code, or empty. A module that faulted is not called again until it is cleared: the
     // fault may have left its memory, its static data or the host's records it was writing
     // damaged, and running it again could turn a contained fault into a corrupted session.
-    // Clearing unloads it (its exit functions run, guarded) and the next call loads it afresh.
+    // Clearing releases it without running any of its code again (abandonFaultedRecord), and the
+    // next call loads it afresh.
     const std::string& faultIdentifier() const noexcept { return m_faultIdentifier; }
     void recordFault(std::string identifier) { m_faultIdentifier = std::move(identifier); }
 
@@ -58,7 +59,8 @@ public:
     // Loads through the engine's module-file reader; raises why the module cannot be used.
     void loadModuleFile() override;
     // Runs the module's clean-up (exit function, library unload) in the clear frame; failures
-    // become warnings. Never throws.
+    // become warnings. A module whose code faulted runs none of it (abandonFaultedRecord). Never
+    // throws.
     void unloadModuleFile() override;
 
     OrbFunctionHandle* orbFunction() const noexcept;

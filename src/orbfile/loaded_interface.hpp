@@ -9,7 +9,8 @@ namespace orbfile {
 
 // From the version function of the loaded library `handle`: false for a null handle, for a
 // module without a version function and for release 0; otherwise the host's answer for the
-// interface it reports. Runs the module's version function (under the fault guard).
+// interface it reports. Runs the module's version function (through the module boundary; a
+// failure answers false).
 ORB_API bool is_interleaved_complex(void* handle);
 
 // From the load record of an orb function record; false for any other function record and for

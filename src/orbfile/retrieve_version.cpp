@@ -11,6 +11,8 @@
 #include "host/ry.hpp"
 #include "host/ut.hpp"
 #include "orbfile/version_function.hpp"
+#include "platform/library_handle.hpp"
+#include "platform/startup_probe.hpp"
 #include "startup/log_channels.hpp"
 
 namespace orbfile {
@@ -79,25 +81,37 @@ RetrieveStatus readManifest(const std::u16string& path, Version& version, int* t
     }
 }
 
-// The unresolved load runs the library's static constructors on POSIX; the manifest stage is
-// the one that runs no module code.
+// The legacy stage maps the library like the loader does: its start-up code proved first in a
+// child process, every symbol resolved at once, so a missing function fails the mapping before
+// any start-up code runs in this process.
 RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& relnum, std::uint32_t& apinum) {
+    std::string native;
+    try {
+        native = host::fs::nativePath(path);
+    } catch (const std::exception& e) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
+        return NOTORB;
+    }
+    // A file the system loader refuses outright fails the mapping below with the loader's reason
+    // (kept as the thread's last library error); one whose start-up code failed is never mapped.
+    const orb::platform::StartupVerdict verdict = orb::platform::proveStartupCode(native);
+    if (verdict.kind == orb::platform::StartupVerdict::Failed) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail, verdict.reason);
+        return NOTORB;
+    }
     std::u16string error;
-    void* handle = host::utLoadLibraryUnresolved(path, &error);
-    if (handle == nullptr) {
+    const orb::platform::LibraryHandle library(host::utLoadLibraryWithLocalSymbolVisibility(path, &error));
+    if (!library) {
         ORB_LOG(retrieveVersionLog(), kLogDetail, error);
         return NOTORB;
     }
-    try {
-        readModuleVersionFunction(handle, relnum, apinum);
-    } catch (const host::FatalException& e) {
-        // The version function faulted: the file is no usable module, and reading stays a status.
-        ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
-        host::utUnloadLibrary(handle);
-        relnum = apinum = 0;
+    orb::platform::ModuleOutcome outcome;
+    readModuleVersionFunction(library.get(), relnum, apinum, &outcome);
+    if (!outcome) {
+        // The version function failed: the file is no usable module, and reading stays a status.
+        ORB_LOG(retrieveVersionLog(), kLogDetail, outcome.describe());
         return NOTORB;
     }
-    host::utUnloadLibrary(handle);
     return relnum != 0 ? SUCCESS : NOEVER;
 }
 
@@ -162,6 +176,17 @@ bool declares_threadpool_safe(const std::u16string& path) {
         return false;
     }
     return declared == 1;
+}
+
+RetrieveStatus retrieve_manifest_version(const std::u16string& path, Version& version) {
+    const RetrieveStatus checked = check_version_file(path);
+    if (checked != NOEVER) return checked;
+    version.set(0, 0, kLegacyStrategy);
+    try {
+        return readManifest(path, version);
+    } catch (...) {
+        return NOTORB;
+    }
 }
 
 bool is_interleaved_complex(const std::u16string& path) {

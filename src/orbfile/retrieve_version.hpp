@@ -1,9 +1,10 @@
 // Reading a module file's release and interface generation without running its initialisation.
 //
 // Two stages: first the manifest of the resource bundle the module carries (read from the file's
-// bytes; the library is not loaded), and, when that fails for any reason, the legacy stage: an
-// unresolved load of the library and a call of its version function. On POSIX the unresolved
-// load runs the library's static constructors, so only the manifest stage is free of module code.
+// bytes; the library is not loaded), and, when that fails for any reason, the legacy stage: the
+// library is mapped as the loader maps it (start-up code proved in a child process first, every
+// symbol resolved at once) and its version function runs through the module boundary. Mapping
+// runs the library's start-up code, so only the manifest stage is free of module code.
 //
 // No function here throws for a bad file: every failure is a status. Any thread may call them;
 // manifest reads of all threads are serialised by one process-wide lock, the file checks and the
@@ -22,13 +23,18 @@ enum RetrieveStatus {
     NONAME = 1,   // the path is empty
     NOFILE = 2,   // no file exists at the path
     NOREAD = 3,   // the file exists but may not be read
-    NOTORB = 4,   // no manifest could be read and the library could not be loaded
+    NOTORB = 4,   // no manifest could be read and the library could not be loaded (or its start-up
+                  // code or version function failed)
     NOEVER = 5,   // the library loaded but declares no release
 };
 
 // The file checks, then the two-stage read. `version` is untouched when a check fails and
 // overwritten otherwise.
 ORB_API RetrieveStatus retrieve_version(const std::u16string& path, Version& version);
+
+// The file checks, then the manifest stage only: runs no module code, whatever the file holds.
+// NOTORB when the file carries no manifest of a module.
+ORB_API RetrieveStatus retrieve_manifest_version(const std::u16string& path, Version& version);
 
 // The file checks alone: NONAME, NOFILE or NOREAD, and NOEVER for a file that passes them (the
 // caller goes on to read it).

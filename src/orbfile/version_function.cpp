@@ -1,8 +1,9 @@
 #include "orbfile/version_function.hpp"
 
+#include <utility>
+
 #include "capi/scopes.hpp"
 #include "host/ut.hpp"
-#include "platform/fault_guard.hpp"
 
 namespace orbfile {
 
@@ -27,21 +28,25 @@ VersionFunction findVersionFunction(void* handle) {
     return nullptr;
 }
 
-void callVersionFunction(VersionFunction function, std::uint32_t& relnum, std::uint32_t& apinum) {
+orb::platform::ModuleOutcome callVersionFunction(VersionFunction function, std::uint32_t& relnum,
+                                                 std::uint32_t& apinum) {
     relnum = 0;
     apinum = 0;
-    // Module code: a fault in it becomes a host error, and the module may not change the
-    // caller's floating-point state.
+    // The module may not change the caller's floating-point state.
     orb::capi::FloatingPointScope fpScope;
-    orb::platform::callGuarded([&] { function(&relnum, &apinum); });
+    orb::platform::ModuleOutcome outcome = orb::platform::callModuleCode([&] { function(&relnum, &apinum); });
+    if (!outcome) relnum = apinum = 0;
+    return outcome;
 }
 
-bool readModuleVersionFunction(void* handle, std::uint32_t& relnum, std::uint32_t& apinum) {
+bool readModuleVersionFunction(void* handle, std::uint32_t& relnum, std::uint32_t& apinum,
+                               orb::platform::ModuleOutcome* outcome) {
     relnum = 0;
     apinum = 0;
     const VersionFunction function = findVersionFunction(handle);
     if (function == nullptr) return false;
-    callVersionFunction(function, relnum, apinum);
+    orb::platform::ModuleOutcome ended = callVersionFunction(function, relnum, apinum);
+    if (outcome) *outcome = std::move(ended);
     return true;
 }
 

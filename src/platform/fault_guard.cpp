@@ -12,7 +12,6 @@
 #include <sys/mman.h>
 #include <ucontext.h>
 
-#include "host/exceptions.hpp"
 
 namespace orb::platform {
 namespace {
@@ -26,7 +25,7 @@ constexpr std::size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSi
 // Room for the handler and whatever handler it chains to; the guarded path itself only jumps.
 constexpr std::size_t kAltStackSize = 256 * 1024;
 
-// One armed guard. Lives in the frame of callUnderFaultGuard; `previous` is the guard that was
+// One armed guard. Lives in the frame of runUnderFaultGuard; `previous` is the guard that was
 // armed when this one was (the caller's, when module code calls the host which calls a module).
 struct ArmedGuard {
     sigjmp_buf jump;
@@ -168,10 +167,6 @@ int runUnderFaultGuard(void (*fn)(void*), void* context) {
     }
     runArmed(armed, fn, context);
     return 0;
-}
-
-void callUnderFaultGuard(void (*fn)(void*), void* context) {
-    if (const int signal = runUnderFaultGuard(fn, context)) throw host::FatalException(signal);
 }
 
 bool claimCaughtFault() noexcept { return std::exchange(t_faultUnclaimed, false); }

@@ -1,12 +1,12 @@
-// The machine-fault guard around every call into module code (entry points, exit functions,
-// version functions).
+// The machine-fault guard: the machine-level half of the module boundary
+// (platform/module_boundary.hpp), through which every call into module code goes.
 //
 // A module that dereferences a bad pointer, divides an integer by zero, executes an illegal
 // instruction, recurses without bound or aborts must end in a host error, not end the process.
 // While module code runs under the guard, SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT on the
-// calling thread jump back to the guard, which throws host::FatalException with the signal
-// number. The handlers run on an alternate signal stack of the thread, so a fault caused by
-// exhausting the thread's own stack is caught too. An abort is a signal the module's thread sends
+// calling thread jump back to the guard, which answers the signal number. The handlers run on an
+// alternate signal stack of the thread, so a fault caused by exhausting the thread's own stack is
+// caught too. An abort is a signal the module's thread sends
 // itself: aborts elsewhere (another thread, host code outside a guard) still end the process.
 //
 // Outside a guard (another thread, or host code not called from a guarded call) the handlers
@@ -24,9 +24,6 @@
 // that a module called and that faulted loses its clean-up too, which a fault makes moot anyway.
 #pragma once
 
-#include <type_traits>
-#include <utility>
-
 #include "platform/export.hpp"
 
 namespace orb::platform {
@@ -36,21 +33,10 @@ namespace orb::platform {
 // platform/module_boundary.hpp, which adds the exceptions; this is its machine-level half.
 ORB_API int runUnderFaultGuard(void (*fn)(void*), void* context);
 
-// The same, with a machine fault raised as host::FatalException(signal).
-ORB_API void callUnderFaultGuard(void (*fn)(void*), void* context);
-
-// True once after a guard on this thread turned a fault into host::FatalException, until the
-// next guard is armed. The fatal error travels on through the frames of every module that called
+// True once after a guard on this thread caught a fault (which the boundary raises as
+// host::FatalException), until the next guard is armed. The fatal error travels on through the frames of every module that called
 // the faulting one; the first to claim it (the innermost, as the stack unwinds) is the module
 // whose code faulted, and the callers see an error that is not theirs.
 ORB_API bool claimCaughtFault() noexcept;
-
-// The same for any callable: callGuarded([&] { entry(nlhs, plhs, nrhs, prhs); });
-template <class Fn>
-void callGuarded(Fn&& fn) {
-    using Callable = std::remove_reference_t<Fn>;
-    callUnderFaultGuard([](void* context) { (*static_cast<Callable*>(context))(); },
-                        const_cast<void*>(static_cast<const void*>(&fn)));
-}
 
 }  // namespace orb::platform

@@ -1,13 +1,19 @@
 // POSIX: fork, run the work in the child, hand its text back through a pipe.
 #include "platform/isolated_call.hpp"
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -29,36 +35,9 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
-}  // namespace
-
-IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsigned seconds) {
-    int fds[2];
-    if (::pipe(fds) != 0) throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
-    const pid_t child = ::fork();
-    if (child < 0) {
-        const int error = errno;
-        ::close(fds[0]);
-        ::close(fds[1]);
-        throw std::runtime_error(std::string("cannot start a process: ") + std::strerror(error));
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        int status = 255;
-        std::string output;
-        try {
-            status = work(output);
-        } catch (const std::exception& error) {
-            output += std::string("\n") + error.what() + "\n";
-        } catch (...) {
-        }
-        output += kCompleted;
-        writeAll(fds[1], output);
-        ::close(fds[1]);
-        // No destructors, no exit handlers: they belong to the parent's copy of the state.
-        ::_exit(status & 0xFF);
-    }
-
-    ::close(fds[1]);
+// The parent's half: the child's text until it closes the pipe or the time is up, then how it
+// ended. `completed` when it exited on its own and its text ends with the marker.
+IsolatedOutcome collect(pid_t child, int fd, unsigned seconds) {
     IsolatedOutcome outcome;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     char buffer[65536];
@@ -69,16 +48,16 @@ IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsign
             ::kill(child, SIGKILL);
             break;
         }
-        pollfd poll{fds[0], POLLIN, 0};
+        pollfd poll{fd, POLLIN, 0};
         const int ready = ::poll(&poll, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) continue;  // the deadline is checked above
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;  // end of the child's text
         outcome.output.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fds[0]);
+    ::close(fd);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
@@ -95,6 +74,171 @@ IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsign
         outcome.status = WTERMSIG(status);
     }
     return outcome;
+}
+
+// A pipe and a forked child; in the parent, answers the child's id and keeps the reading end.
+pid_t forkWithPipe(int fds[2]) {
+    if (::pipe(fds) != 0) throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int error = errno;
+        ::close(fds[0]);
+        ::close(fds[1]);
+        throw std::runtime_error(std::string("cannot start a process: ") + std::strerror(error));
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+    } else {
+        ::close(fds[1]);
+    }
+    return child;
+}
+
+// Start-up probe statuses: how the child ended when it ended on its own.
+constexpr int kProbeMapped = 0;
+constexpr int kProbeNotMapped = 3;
+constexpr int kProbeThrew = 4;
+constexpr int kProbeExited = 5;
+
+// Sent first by the copy: the system loader's locks were free in it.
+constexpr char kLoaderFree = '\x02';
+// How long a copy may take to find them free, how many copies are tried, and the short time the
+// first copy that finds them free gets.
+constexpr int kLoaderFreeMilliseconds = 2000;
+constexpr int kProbeAttempts = 5;
+constexpr unsigned kQuickProbeSeconds = 3;
+
+// Whether the copy reported the loader's locks free in time (also when it ended without saying).
+bool loaderFreeInChild(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLoaderFreeMilliseconds);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd poll{fd, POLLIN, 0};
+        const int ready = ::poll(&poll, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) continue;
+        char first = 0;
+        const ssize_t n = ::read(fd, &first, 1);
+        if (n < 0 && errno == EINTR) continue;
+        return true;  // the signal, or the end of a copy that died before it: collect() tells
+    }
+}
+
+// Set in the child before the library is mapped: a start-up routine that calls exit() ends the
+// child here, before the exit handlers the child inherited from the host run.
+int g_probeOutput = -1;
+void endProbeAtExit() {
+    static const char text[] = "its start-up code called exit()";
+    writeAll(g_probeOutput, std::string(text) + kCompleted);
+    ::_exit(kProbeExited);
+}
+
+// The child's half of probeLibraryStartup. Only what the system loader needs runs here: the
+// child of a process with several threads holds only this thread, and a lock another thread held
+// at the fork stays locked in it.
+[[noreturn]] void probeInChild(const char* nativePath, int fd) {
+    // A machine fault ends the child: the host's guard handlers and masks are the host's.
+    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(signal, &fallback, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    // What start-up code prints belongs to nobody.
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        if (null > STDERR_FILENO) ::close(null);
+    }
+    // The system loader's list lock, as the fork left it: taken and released here once, then the
+    // parent hears that it was free. A lock another thread held at the fork stays held in the copy
+    // forever; the parent then tries again with a new copy.
+    ::dl_iterate_phdr([](struct dl_phdr_info*, std::size_t, void*) { return 1; }, nullptr);
+    writeAll(fd, std::string(1, kLoaderFree));
+    g_probeOutput = fd;
+    std::atexit(endProbeAtExit);
+    int status = kProbeMapped;
+    std::string text;
+    try {
+        if (!::dlopen(nativePath, RTLD_NOW | RTLD_LOCAL)) {
+            const char* reason = ::dlerror();
+            text = reason ? reason : "the system loader refused it";
+            status = kProbeNotMapped;
+        }
+    } catch (const std::exception& error) {
+        text = std::string("its start-up code threw a C++ exception: ") + error.what();
+        status = kProbeThrew;
+    } catch (...) {
+        text = "its start-up code threw a C++ exception of an unknown type";
+        status = kProbeThrew;
+    }
+    writeAll(fd, text + kCompleted);
+    ::_exit(status);
+}
+
+}  // namespace
+
+IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsigned seconds) {
+    int fds[2];
+    const pid_t child = forkWithPipe(fds);
+    if (child == 0) {
+        int status = 255;
+        std::string output;
+        try {
+            status = work(output);
+        } catch (const std::exception& error) {
+            output += std::string("\n") + error.what() + "\n";
+        } catch (...) {
+        }
+        output += kCompleted;
+        writeAll(fds[1], output);
+        ::close(fds[1]);
+        // No destructors, no exit handlers: they belong to the parent's copy of the state.
+        ::_exit(status & 0xFF);
+    }
+    return collect(child, fds[0], seconds);
+}
+
+StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds) {
+    // The path is made before the fork: the child allocates as little as it can.
+    const std::string path = nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
+    bool hadQuickTry = false;
+    for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+        int fds[2];
+        const pid_t child = forkWithPipe(fds);
+        if (child == 0) probeInChild(path.c_str(), fds[1]);
+        if (!loaderFreeInChild(fds[0])) {
+            // Another thread was inside the system loader at the fork.
+            ::kill(child, SIGKILL);
+            ::close(fds[0]);
+            while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            continue;
+        }
+        // A copy can also stick on the loader's other lock, which it has no way to test: the
+        // first copy that gets this far has a short time, a second one the whole of it.
+        const unsigned limit = hadQuickTry ? seconds : std::min(seconds, kQuickProbeSeconds);
+        const IsolatedOutcome outcome = collect(child, fds[0], limit);
+        if (outcome.timedOut && !hadQuickTry) {
+            hadQuickTry = true;
+            continue;
+        }
+        if (outcome.completed && outcome.status == kProbeMapped) return {};
+        if (outcome.completed && outcome.status == kProbeNotMapped) {
+            return {StartupVerdict::NotMapped, outcome.output};
+        }
+        if (outcome.completed) return {StartupVerdict::Failed, outcome.output};
+        return {StartupVerdict::Failed, "its start-up code failed: " + describeFailure(outcome, limit)};
+    }
+    return {StartupVerdict::Failed,
+            "its start-up code could not be tried: the system loader stayed busy in another thread"};
 }
 
 std::string describeFailure(const IsolatedOutcome& outcome, unsigned seconds) {

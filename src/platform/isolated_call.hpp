@@ -26,6 +26,29 @@ struct IsolatedOutcome {
 // a forked copy holds no other thread, and a lock another thread held would stay locked in it.
 ORB_API IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsigned seconds);
 
+// How a library's start-up code fared in a copy of the process.
+struct StartupVerdict {
+    enum Kind {
+        Proved,     // the library mapped and its start-up code ran to the end
+        NotMapped,  // the system loader refused it before running any start-up code (a missing
+                    // function or library, not a library at all); mapping it here fails the same way
+        Failed,     // its start-up code faulted, aborted, threw, called exit() or never ended
+    };
+    Kind kind = Proved;
+    std::string reason;  // NotMapped: the system loader's; Failed: "its start-up code failed:
+                         // signal 11 (Segmentation fault)", "... threw a C++ exception: ...",
+                         // "... called exit()", "... no answer within N seconds"
+};
+
+// Maps the library at `nativePath` (resolving every symbol now, as the host does) in a forked copy
+// of the process whose standard streams go nowhere, so that its start-up code runs there first,
+// and ends the copy at once. The copy runs only the system loader
+// and the library's start-up code, so any thread may call this while others run. A copy made
+// while another thread was inside the system loader may find the loader's locks held for good;
+// such a copy is ended and another made (the first one to find them free gets 3 seconds, a
+// second one all of `seconds`).
+ORB_API StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds);
+
 // A description of an outcome that did not complete: "signal 11 (Segmentation fault)", "exit
 // status 127", "no answer within 30 seconds".
 ORB_API std::string describeFailure(const IsolatedOutcome& outcome, unsigned seconds);

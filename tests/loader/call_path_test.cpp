@@ -1,8 +1,5 @@
-// Calls of real modules that go wrong, and what the caller finds afterwards: machine faults and
-// foreign exceptions become host errors, the engine's state is as it was, nothing the module
-// allocated survives, and the next call works.
-#include <cfenv>
-#include <csignal>
+// What a module leaves behind is freed by every call. (How calls that go wrong end is the hostile
+// table's, in tests/faults.)
 #include <fstream>
 
 #include "capi/per_engine.hpp"
@@ -12,56 +9,8 @@
 
 namespace {
 
-using orbtest::errorOf;
 using orbtest::LoaderTest;
-using orbtest::HostState;
 using orbtest::TestModule;
-
-void expectTwiceWorks() {
-    TestModule twice("twice");
-    EXPECT_EQ(twice.callScalar({21}), 42);
-}
-
-TEST_F(LoaderTest, MachineFaultsEndInTheFatalErrorAndLeaveTheEngineAsItWas) {
-    const std::pair<const char*, int> faults[] = {
-        {"fault_null", SIGSEGV}, {"fault_intdiv", SIGFPE}, {"fault_ill", SIGILL}, {"fault_recursion", SIGSEGV}};
-    for (int round = 0; round < 2; ++round) {
-        for (const auto& [name, signal] : faults) {
-            SCOPED_TRACE(name);
-            TestModule module(name);
-            const HostState before = HostState::now();
-            std::vector<ryArray*> outputs(1, nullptr);
-            int caught = 0;
-            try {
-                module.function().dispatch_file(1, outputs.data(), 0, nullptr);
-            } catch (const host::FatalException& fault) {
-                caught = fault.code();
-            }
-            EXPECT_EQ(caught, signal);
-            EXPECT_EQ(outputs[0], nullptr);
-            EXPECT_EQ(HostState::now(), before);
-        }
-    }
-    expectTwiceWorks();
-}
-
-TEST_F(LoaderTest, ForeignExceptionsBecomeOneErrorCarryingTheirTextAndNoOutputs) {
-    const std::pair<double, std::string> cases[] = {
-        {1, "the standard one"}, {2, "the text one"}, {3, "unknown type"}};
-    TestModule module("throwing");
-    for (const auto& [kind, text] : cases) {
-        SCOPED_TRACE(text);
-        const HostState before = HostState::now();
-        ryArray* input = ryCreateDoubleScalar(kind);
-        std::vector<ryArray*> outputs(1, nullptr);
-        host::UserException error = errorOf([&] { module.function().dispatch_file(1, outputs.data(), 1, &input); });
-        ryDestroyArray(input);
-        EXPECT_EQ(error.identifier(), "VELTRA:legacy_two_part:unexpectedCPPexception");
-        EXPECT_NE(error.message().find(text), std::string::npos) << error.message();
-        EXPECT_EQ(outputs[0], nullptr);
-        EXPECT_EQ(HostState::now(), before);
-    }
-}
 
 std::size_t residentBytes() {
     std::ifstream statm("/proc/self/statm");

@@ -1,10 +1,12 @@
-// The machine-fault guard on its own: each fault kind becomes the host's fatal error with its
-// signal, the thread stays usable (mask, alternate stack, a later fault caught again), guards
-// nest, exceptions pass through, and outside a guard the handlers installed before ours run.
+// The module boundary on its own: each fault kind becomes an outcome with its signal, the thread
+// stays usable (mask, alternate stack, a later fault caught again), boundaries nest, exceptions of
+// every kind become one outcome (host errors kept whole), and outside a boundary the handlers
+// installed before ours run.
 #include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include <unistd.h>
@@ -12,11 +14,12 @@
 #include <gtest/gtest.h>
 
 #include "host/exceptions.hpp"
-#include "platform/fault_guard.hpp"
+#include "platform/module_boundary.hpp"
 
 namespace {
 
-using orb::platform::callGuarded;
+using orb::platform::callModuleCode;
+using orb::platform::ModuleOutcome;
 
 // Both operands unknown to the compiler: 1 / x is otherwise computed without a division.
 volatile int g_zero = 0;
@@ -37,14 +40,7 @@ __attribute__((no_sanitize("undefined"))) void storeThroughNull() { *static_cast
 __attribute__((no_sanitize("undefined"))) void divideByZero() { g_zero = g_seven / g_zero; }
 
 // The signal the guarded call ended with, or 0 when it returned.
-int faultOf(const std::function<void()>& body) {
-    try {
-        callGuarded(body);
-    } catch (const host::FatalException& fault) {
-        return fault.code();
-    }
-    return 0;
-}
+int faultOf(const std::function<void()>& body) { return callModuleCode(body).signal(); }
 
 bool blocked(int signal) {
     sigset_t mask;
@@ -91,13 +87,48 @@ TEST(FaultGuard, InnerGuardCatchesItsFaultAndTheOuterIsArmedAgain) {
     EXPECT_EQ(outer, SIGILL);
 }
 
-TEST(FaultGuard, ExceptionsPassThroughAndDisarm) {
-    // Disarmed: a fault in the outer guard after the inner exception lands in the outer guard.
-    int outer = faultOf([] {
-        EXPECT_THROW(callGuarded([] { throw std::runtime_error("module error"); }), std::runtime_error);
-        divideByZero();
-    });
-    EXPECT_EQ(outer, SIGFPE);
+TEST(FaultGuard, EveryExceptionBecomesOneOutcomeAndDisarms) {
+    using Kind = ModuleOutcome::Kind;
+    using Foreign = ModuleOutcome::ForeignKind;
+    struct Case {
+        const char* name;
+        std::function<void()> body;
+        Kind kind;
+        Foreign foreign;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"standard", [] { throw std::runtime_error("module error"); }, Kind::Foreign, Foreign::Standard, "module error"},
+        {"text", [] { throw "a text"; }, Kind::Foreign, Foreign::Text, "a text"},
+        {"other", [] { throw 7; }, Kind::Foreign, Foreign::Other, ""},
+        {"host", [] { throw host::SimpleException("host:error", "kept"); }, Kind::HostError, Foreign::Other, ""},
+        {"abort", [] { std::abort(); }, Kind::Abort, Foreign::Other, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Disarmed: a fault after the inner failure lands in the outer boundary.
+        ModuleOutcome inner;
+        const ModuleOutcome outer = callModuleCode([&] {
+            inner = callModuleCode(c.body);
+            divideByZero();
+        });
+        EXPECT_EQ(outer.kind(), Kind::MachineFault);
+        EXPECT_EQ(outer.signal(), SIGFPE);
+        EXPECT_EQ(inner.kind(), c.kind);
+        if (c.kind == Kind::Foreign) {
+            EXPECT_EQ(inner.foreignKind(), c.foreign);
+            EXPECT_EQ(inner.text(), c.text);
+            EXPECT_THROW(inner.raise(), orb::platform::ForeignModuleException);
+        }
+    }
+    // A host error is raised again unchanged.
+    try {
+        callModuleCode([] { throw host::SimpleException("host:error", "kept"); }).raise();
+        ADD_FAILURE() << "nothing raised";
+    } catch (const host::SimpleException& error) {
+        EXPECT_EQ(error.identifier(), "host:error");
+    }
+    EXPECT_TRUE(callModuleCode([] {}).ok());
 }
 
 // Outside any guard the previously installed handler sees the fault. Run in a fresh process so

@@ -83,8 +83,6 @@ TEST_F(LoaderTest, EachUnusableFileRaisesItsErrorWithTheFullPathAndLeavesNothing
          host::i18n::to_string(host::i18n::get_message(orb::capi::messageIdentifier<MsgNoEntryPoint>()))},
         {"shape_missing_dependency", orb::capi::messageIdentifier<ErrInvalidORBFile>(), "libloader_dependency.so"},
         {"shape_cpp_no_destroy", orb::capi::messageIdentifier<ErrInvalidCPPORBFile>(), "orbDestroyOrbFunction"},
-        // Its create entry point returns no object and reports no error.
-        {"shape_cpp_and_c", orb::capi::messageIdentifier<ErrInvalidORBFile>(), ""},
         {"shape_newer_interface", orb::capi::messageIdentifier<MsgIncompatRel>(), "R2030a"},
         {notALibrary.c_str(), orb::capi::messageIdentifier<ErrInvalidORBFile>(), "header"},
     };

@@ -11,3 +11,11 @@ endforeach()
 # The fault-containment table (tests/faults): one module, one misbehaviour per input text.
 orb_add_test_module(misbehave SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults/misbehave.cpp LIBS orb vhost
   OPTIONS -O1 -fno-sanitize=all)
+
+# The hostile table's modules whose code fails outside their gateway (faults/hostile.cpp). A
+# shared library may name functions no library defines; the loader must refuse it cleanly.
+foreach(_kind ctor_null ctor_throw ctor_undefined version_throw destroy_fault)
+  string(TOUPPER ${_kind} _define)
+  orb_add_test_module(hostile_${_kind} SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults/hostile.cpp DEFINES ${_define}
+    LIBS orb vhost OPTIONS -O1 -fno-sanitize=all)
+endforeach()

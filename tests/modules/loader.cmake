@@ -25,7 +25,6 @@ orb_add_test_module(shape_missing_dependency SOURCES ${_shapes} DEFINES C_ENTRY 
   LIBS ${_libs} loader_dependency)
 set_target_properties(shape_missing_dependency PROPERTIES SKIP_BUILD_RPATH TRUE)
 
-orb_add_test_module(throwing SOURCES ${CMAKE_CURRENT_LIST_DIR}/loader/throwing.cpp LIBS ${_libs})
 orb_add_test_module(nested_outer SOURCES ${CMAKE_CURRENT_LIST_DIR}/loader/nested.c DEFINES NESTED_OUTER LIBS ${_libs})
 orb_add_test_module(nested_inner SOURCES ${CMAKE_CURRENT_LIST_DIR}/loader/nested.c LIBS ${_libs})
 orb_add_test_module(alloc_many SOURCES ${CMAKE_CURRENT_LIST_DIR}/loader/alloc_many.c DEFINES ALLOC_COUNT=10000

@@ -26,6 +26,8 @@ int recurse(volatile char* previous) {
 }
 
 void raisingExit() { orbErrMsgIdAndTxt("misbehave:exit", "the exit function failed"); }
+int* volatile g_null = nullptr;
+void faultingExit() { *g_null = 1; }
 
 bool is(const char* what, const char* name) { return std::strcmp(what, name) == 0; }
 
@@ -86,6 +88,11 @@ extern "C" __attribute__((visibility("default"))) void orbFunction(int, ryArray*
         orbCallVELTRA(0, none, 0, nullptr, "fault_null");
     } else if (is(what, "exit raises")) {
         orbAtExit(raisingExit);
+    } else if (is(what, "exit faults")) {
+        orbAtExit(faultingExit);
+    } else if (is(what, "clear null")) {
+        // Nothing to clear: answered, not faulted.
+        if (orbClearOrbFile(nullptr) != 0) orbErrMsgIdAndTxt("misbehave:cleared", "a null record was cleared");
     } else if (is(what, "services after error")) {
         // A trapped host error, then a failed call with the trap flag set; the services must still
         // work afterwards: the output is twice(21) called through the host.

@@ -1,0 +1,47 @@
+// Modules whose code fails outside their gateway, for the hostile table of tests/faults. One
+// define each:
+//   CTOR_NULL       a C-style constructor writes through a null pointer
+//   CTOR_THROW      a C++ global object's constructor throws
+//   CTOR_UNDEFINED  a constructor calls a function no library defines (linked regardless)
+//   VERSION_THROW   the version function throws a C++ exception
+//   DESTROY_FAULT   a C++-protocol module whose destroy entry writes through a null pointer
+// Every gateway answers 7. Built without sanitizers, as code the host does not control.
+#include <cstdint>
+#include <stdexcept>
+
+#include <orb.h>
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+// Unknown to the compiler, which would otherwise drop code that writes through null.
+int* volatile g_null = nullptr;
+[[maybe_unused]] void writeThroughNull() { *g_null = 1; }
+}  // namespace
+
+#if defined(CTOR_NULL)
+__attribute__((constructor)) static void startUp() { writeThroughNull(); }
+#elif defined(CTOR_THROW)
+struct Global {
+    Global() { throw std::runtime_error("global ctor failed"); }
+};
+Global g_global;
+#elif defined(CTOR_UNDEFINED)
+extern "C" void orbHostileNoSuchFunction();
+__attribute__((constructor)) static void startUp() { orbHostileNoSuchFunction(); }
+#elif defined(VERSION_THROW)
+EXPORT void orbfilerequiredapiversion(std::uint32_t*, std::uint32_t*) { throw std::runtime_error("no version today"); }
+#endif
+
+#if defined(DESTROY_FAULT)
+extern "C" void* orbGetFunctionImpl(void);
+using ErrorCallback = void (*)(const char*, const char*);
+using OutputCallback = void (*)(int, void**);
+EXPORT void* orbCreateOrbFunction(ErrorCallback) { return orbGetFunctionImpl(); }
+EXPORT void orbDestroyOrbFunction(void*, ErrorCallback) { writeThroughNull(); }
+EXPORT void orbFunctionAdapter(int, int, int, void**, void*, OutputCallback output, ErrorCallback) {
+    output(0, nullptr);
+}
+#else
+EXPORT void orbFunction(int, ryArray* plhs[], int, const ryArray*[]) { plhs[0] = ryCreateDoubleScalar(7); }
+#endif
