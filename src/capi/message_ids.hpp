@@ -84,7 +84,17 @@
     X2(VELTRA, orb, ULEGACY_reason, 1)                                                            \
     X2(VELTRA, orb, ULEGACY_action, 0)                                                            \
     X2(VELTRA, orb, UENTRYP_reason, 1)                                                            \
-    X2(VELTRA, orb, UENTRYP_action, 0)
+    X2(VELTRA, orb, UENTRYP_action, 0)                                                            \
+    /* Findings for files the loader refuses: path; then what is wrong (EBADBIN, EPLATFM) or */   \
+    /* the missing C++ entry point (ECPPENT). */                                                 \
+    X2(VELTRA, orb, EBADBIN_reason, 2)                                                            \
+    X2(VELTRA, orb, EBADBIN_action, 0)                                                            \
+    X2(VELTRA, orb, EPLATFM_reason, 2)                                                            \
+    X2(VELTRA, orb, EPLATFM_action, 0)                                                            \
+    X2(VELTRA, orb, ECPPENT_reason, 2)                                                            \
+    X2(VELTRA, orb, ECPPENT_action, 0)                                                            \
+    X2(VELTRA, orb, ENOENTP_reason, 1)                                                            \
+    X2(VELTRA, orb, ENOENTP_action, 0)
 
 #define ORB_DECLARE_MESSAGE_ID2(a, b, m, n)                       \
     namespace a::b {                                              \

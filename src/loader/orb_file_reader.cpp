@@ -1,18 +1,23 @@
 #include "loader/orb_file_reader.hpp"
 
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
 #include "capi/callback_table.hpp"
 #include "capi/message_ids.hpp"
+#include "capi/raise.hpp"
 #include "capi/scopes.hpp"
 #include "cppapi/engine_handle.hpp"
+#include "host/filesystem.hpp"
 #include "host/i18n.hpp"
 #include "host/services.hpp"
 #include "host/ut.hpp"
 #include "loader/thread_pool_admission.hpp"
 #include "loader/cpp_lifecycle.hpp"
+#include "objfile/loadable.hpp"
+#include "orbfile/entry_points.hpp"
 #include "orbfile/version_function.hpp"
 #include "platform/fault_guard.hpp"
 
@@ -27,13 +32,18 @@ using orb::capi::PerEngine;
 // Asked only in tasks mode: C++ modules, with thread-pool support switched on.
 bool admittedToThreadPool(const std::u16string& path) { return orb::loader::allowThisOrbOnThreadPool(path); }
 
-// The C++ entry comes first: a C++ module may export a C gateway as well, and is still a C++
-// module. Of the two Fortran spellings the upper-case one wins.
-constexpr const char* kCppEntry = "orbFunctionAdapter";
-constexpr const char* kCEntry = "orbFunction";
-constexpr const char* kFortranEntries[] = {"ORBFUNCTION", "orbfunction_"};
-constexpr const char* kCppCreate = "orbCreateOrbFunction";
-constexpr const char* kCppDestroy = "orbDestroyOrbFunction";
+// The system loader trusts the file it maps and faults on a damaged one: nothing is mapped that
+// has not been read and checked first.
+static_assert(orbfile::EntryPoints::C == kOrbEntryC && orbfile::EntryPoints::Cpp == kOrbEntryCpp &&
+              orbfile::EntryPoints::Fortran == kOrbEntryFortran);
+
+objfile::LoadCheck checkBeforeMapping(const std::u16string& path) {
+    try {
+        return objfile::checkLoadable(std::filesystem::path(host::fs::nativePath(path)));
+    } catch (const host::fs::FilesystemError& error) {
+        return {objfile::Refusal::Unreadable, error.what()};
+    }
+}
 
 void releaseRecord(impl_info_tag* record) {
     if (!record->locked && record->entryKind != kOrbEntryRefused) host::utUnloadLibrary(record->library);
@@ -86,31 +96,29 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
         return record;
     }
 
+    if (const objfile::LoadCheck check = checkBeforeMapping(fullPath); !check) {
+        host::utFree(record);
+        orb::capi::raiseError<VELTRA::orb::ErrInvalidORBFile>(fullPath, check.reason);
+    }
     void* library = host::utLoadLibraryWithLocalSymbolVisibility(fullPath, nullptr);
     if (!library) {
         host::utFree(record);
         return nullptr;
     }
 
-    if (void* entry = host::utFindSymbolInLibrary(library, kCppEntry)) {
-        record->entry = entry;
-        record->entryKind = kOrbEntryCpp;
+    const orbfile::EntryPoints found = orbfile::resolveEntryPoints(
+        [library](const char* name) -> const void* { return host::utFindSymbolInLibrary(library, name); });
+    switch (found.outcome) {
+        case orbfile::EntryPoints::Found: break;
+        case orbfile::EntryPoints::MissingCppEntry: return abandon(record, library, status, kOrbLoadMissingCppEntry);
+        case orbfile::EntryPoints::NoEntryPoint: return abandon(record, library, status, kOrbLoadNoEntryPoint);
+    }
+    record->entry = const_cast<void*>(found.entry);
+    record->entryKind = found.kind;
+    if (found.kind == orbfile::EntryPoints::Cpp) {
         record->engineHandle = orb::cppapi::makeEngineHandle(calledFunctionName());
-        record->createFunction = host::utFindSymbolInLibrary(library, kCppCreate);
-        if (record->createFunction) record->destroyFunction = host::utFindSymbolInLibrary(library, kCppDestroy);
-        if (!record->createFunction || !record->destroyFunction) {
-            orbDestroyFunctionImpl(record->engineHandle);
-            return abandon(record, library, status, kOrbLoadMissingCppEntry);
-        }
-    } else if (void* entry = host::utFindSymbolInLibrary(library, kCEntry)) {
-        record->entry = entry;
-        record->entryKind = kOrbEntryC;
-    } else {
-        for (const char* name : kFortranEntries) {
-            if ((record->entry = host::utFindSymbolInLibrary(library, name))) break;
-        }
-        if (!record->entry) return abandon(record, library, status, kOrbLoadNoEntryPoint);
-        record->entryKind = kOrbEntryFortran;
+        record->createFunction = const_cast<void*>(found.create);
+        record->destroyFunction = const_cast<void*>(found.destroy);
     }
 
     record->library = library;

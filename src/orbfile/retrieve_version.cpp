@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
 #include "host/ut.hpp"
+#include "objfile/loadable.hpp"
 #include "orbfile/version_function.hpp"
 #include "startup/log_channels.hpp"
 
@@ -80,6 +82,12 @@ RetrieveStatus readManifest(const std::u16string& path, Version& version) {
 // The unresolved load runs the library's static constructors on POSIX; the manifest stage is
 // the one that runs no module code.
 RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& relnum, std::uint32_t& apinum) {
+    // A file the system loader would fault on is no module, and is not mapped.
+    try {
+        if (!objfile::checkLoadable(std::filesystem::path(host::fs::nativePath(path)))) return NOTORB;
+    } catch (const host::fs::FilesystemError&) {
+        return NOTORB;
+    }
     std::u16string error;
     void* handle = host::utLoadLibraryUnresolved(path, &error);
     if (handle == nullptr) {
