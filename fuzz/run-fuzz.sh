@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer + UndefinedBehaviorSanitizer) into
 # build-fuzz/ and runs each for SECONDS seconds, starting from seeds made of the project's real
-# inputs: the PE fixtures, the test modules built in the same tree, their symbol names, the
-# bundle manifests, and host-language statements from the demo.
+# inputs: the PE fixtures, the test modules built in the same tree, files cut short and
+# header-patched from one of them, the inputs kept under tests/fixtures/fuzz/, their symbol
+# names, the bundle manifests, and host-language statements from the demo.
 #
 #   fuzz/run-fuzz.sh [SECONDS] [TARGET...]      (default 60 seconds, every target)
 #

@@ -32,11 +32,12 @@ using orb::capi::PerEngine;
 // Asked only in tasks mode: C++ modules, with thread-pool support switched on.
 bool admittedToThreadPool(const std::u16string& path) { return orb::loader::allowThisOrbOnThreadPool(path); }
 
-// The system loader trusts the file it maps and faults on a damaged one: nothing is mapped that
-// has not been read and checked first.
+// The entry-point rule answers the load record's kinds.
 static_assert(orbfile::EntryPoints::C == kOrbEntryC && orbfile::EntryPoints::Cpp == kOrbEntryCpp &&
               orbfile::EntryPoints::Fortran == kOrbEntryFortran);
 
+// The system loader trusts the file it maps and faults on a damaged one: nothing is mapped that
+// has not been read and checked first.
 objfile::LoadCheck checkBeforeMapping(const std::u16string& path) {
     try {
         return objfile::checkLoadable(std::filesystem::path(host::fs::nativePath(path)));
