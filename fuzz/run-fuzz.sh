@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer + UndefinedBehaviorSanitizer) into
 # build-fuzz/ and runs each for SECONDS seconds, starting from seeds made of the project's real
-# inputs: the PE fixtures, the test modules built in the same tree, their symbol names, the
-# bundle manifests, and host-language statements from the demo.
+# inputs: the PE fixtures, the test modules built in the same tree, files cut short and
+# header-patched from one of them, the inputs kept under tests/fixtures/fuzz/, their symbol
+# names, the bundle manifests, and host-language statements from the demo.
 #
 #   fuzz/run-fuzz.sh [SECONDS] [TARGET...]      (default 60 seconds, every target)
 #
@@ -23,7 +24,11 @@ if [ ! -f "$BUILD/build.ninja" ]; then
     "-DCMAKE_C_FLAGS=-O1 -gline-tables-only" "-DCMAKE_CXX_FLAGS=-O1 -gline-tables-only" \
     -DORB_FUZZ=ON -DORB_SANITIZE=address,undefined >/dev/null
 fi
-ninja -C "$BUILD" -j "$JOBS" fuzz_targets stage_files test_modules
+# A few real modules of each kind make the seeds; the fuzzers mutate them from there. Building
+# every test module would cost CI minutes for no more coverage.
+SEED_MODULES=(shape_c shape_cpp_no_destroy inspect_c700 inspect_c730_vf inspect_c800_vf inspect_cpp
+  inspect_fortran_vf inspect_mixed_730_800 inspect_c800_manifest800 bundle_appended bundle_linked)
+ninja -C "$BUILD" -j "$JOBS" fuzz_targets stage_files "${SEED_MODULES[@]}"
 
 BIN=$BUILD/fuzz/bin
 WORK=$BUILD/fuzz
@@ -36,12 +41,30 @@ fi
 # Seeds, made afresh each run from the sources and the build.
 seed_dir() { local d=$WORK/seeds/$1; rm -rf "$d"; mkdir -p "$d"; echo "$d"; }
 binaries() { find "$ROOT/tests/fixtures" -name '*.dll' -o -name '*.exe'; find "$MODULES" -maxdepth 1 -name '*.orbw64'; }
+# Hostile files made from one good module: cut short at several places, and with the ELF header
+# fields patched that name the class, byte order, type, machine and program header table.
+hostile_files() {
+  local dir=$1 good=$MODULES/shape_c.orbw64 size n
+  [ -f "$good" ] || return 0
+  size=$(stat -c %s "$good")
+  for n in 10 63 64 200 3000 $((size / 2)) $((size - 1)); do head -c "$n" "$good" > "$dir/cut$n"; done
+  patched() { cp "$good" "$dir/$1"; printf "$3" | dd of="$dir/$1" bs=1 seek="$2" conv=notrunc status=none; }
+  patched class32 4 '\001'; patched bigendian 5 '\002'; patched exec 16 '\002'; patched aarch64 18 '\267'
+  patched phoff 32 '\377\377'
+}
 make_seeds() {
   local target=$1 dir
   dir=$(seed_dir "$target")
   case "$target" in
     fuzz_module_binary_reader|fuzz_libsyms|fuzz_bundle)
       binaries | while read -r f; do cp "$f" "$dir/"; done ;;
+    fuzz_loadable|fuzz_hostile_file)
+      binaries | while read -r f; do cp "$f" "$dir/"; done
+      hostile_files "$dir"
+      # Inputs kept from earlier findings, whatever their subsystem.
+      find "$ROOT/tests/fixtures/fuzz" -type f ! -name README.md | while read -r f; do
+        cp "$f" "$dir/fixture_$(basename "$(dirname "$f")")_$(basename "$f")"
+      done ;;
     fuzz_api_detector)
       binaries | while read -r f; do
         { nm -D --defined-only "$f" 2>/dev/null; nm -D --undefined-only "$f" 2>/dev/null; } |

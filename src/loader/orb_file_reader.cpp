@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -20,6 +21,8 @@
 #include "host/ut.hpp"
 #include "loader/thread_pool_admission.hpp"
 #include "loader/cpp_lifecycle.hpp"
+#include "objfile/loadable.hpp"
+#include "orbfile/entry_points.hpp"
 #include "orbfile/version.hpp"
 #include "orbfile/version_function.hpp"
 #include "platform/library_handle.hpp"
@@ -37,13 +40,19 @@ using orb::capi::PerEngine;
 // Asked only in tasks mode: C++ modules, with thread-pool support switched on.
 bool admittedToThreadPool(const std::u16string& path) { return orb::loader::allowThisOrbOnThreadPool(path); }
 
-// The C++ entry comes first: a C++ module may export a C gateway as well, and is still a C++
-// module. Of the two Fortran spellings the upper-case one wins.
-constexpr const char* kCppEntry = "orbFunctionAdapter";
-constexpr const char* kCEntry = "orbFunction";
-constexpr const char* kFortranEntries[] = {"ORBFUNCTION", "orbfunction_"};
-constexpr const char* kCppCreate = "orbCreateOrbFunction";
-constexpr const char* kCppDestroy = "orbDestroyOrbFunction";
+// The entry-point rule answers the load record's kinds.
+static_assert(orbfile::EntryPoints::C == kOrbEntryC && orbfile::EntryPoints::Cpp == kOrbEntryCpp &&
+              orbfile::EntryPoints::Fortran == kOrbEntryFortran);
+
+// The system loader trusts the file it maps and faults on a damaged one: nothing is mapped that
+// has not been read and checked first.
+objfile::LoadCheck checkBeforeMapping(const std::u16string& path) {
+    try {
+        return objfile::checkLoadable(std::filesystem::path(host::fs::nativePath(path)));
+    } catch (const host::fs::FilesystemError& error) {
+        return {objfile::Refusal::Unreadable, error.what()};
+    }
+}
 
 // Load records come from the host's heap; one owned by the load until it is handed on.
 struct FreeRecord {
@@ -198,6 +207,9 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
     }
 
     // The file is validated, probed (its start-up code run first in a child process), then mapped.
+    if (const objfile::LoadCheck check = checkBeforeMapping(fullPath); !check) {
+        orb::capi::raiseError<VELTRA::orb::ErrInvalidORBFile>(fullPath, check.reason);
+    }
     orb::platform::LibraryHandle library = mapModuleFile(fullPath);
     if (!library) return nullptr;
 
@@ -217,28 +229,24 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
         void* handle = nullptr;
         ~UnfetchedHandle() { orbDestroyFunctionImpl(handle); }
     } engineHandle;
-    if (void* entry = host::utFindSymbolInLibrary(library.get(), kCppEntry)) {
-        record->entry = entry;
-        record->entryKind = kOrbEntryCpp;
-        record->createFunction = host::utFindSymbolInLibrary(library.get(), kCppCreate);
-        if (record->createFunction) record->destroyFunction = host::utFindSymbolInLibrary(library.get(), kCppDestroy);
-        if (!record->createFunction || !record->destroyFunction) {
+    const orbfile::EntryPoints found = orbfile::resolveEntryPoints(
+        [&library](const char* name) -> const void* { return host::utFindSymbolInLibrary(library.get(), name); });
+    switch (found.outcome) {
+        case orbfile::EntryPoints::Found:
+            break;
+        case orbfile::EntryPoints::MissingCppEntry:
             *status = kOrbLoadMissingCppEntry;
             return nullptr;
-        }
-        engineHandle.handle = record->engineHandle = orb::cppapi::makeEngineHandle(calledFunctionName());
-    } else if (void* entry = host::utFindSymbolInLibrary(library.get(), kCEntry)) {
-        record->entry = entry;
-        record->entryKind = kOrbEntryC;
-    } else {
-        for (const char* name : kFortranEntries) {
-            if ((record->entry = host::utFindSymbolInLibrary(library.get(), name))) break;
-        }
-        if (!record->entry) {
+        case orbfile::EntryPoints::NoEntryPoint:
             *status = kOrbLoadNoEntryPoint;
             return nullptr;
-        }
-        record->entryKind = kOrbEntryFortran;
+    }
+    record->entry = const_cast<void*>(found.entry);
+    record->entryKind = found.kind;
+    if (found.kind == orbfile::EntryPoints::Cpp) {
+        record->createFunction = const_cast<void*>(found.create);
+        record->destroyFunction = const_cast<void*>(found.destroy);
+        engineHandle.handle = record->engineHandle = orb::cppapi::makeEngineHandle(calledFunctionName());
     }
 
     record->library = library.get();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
 #include "host/ut.hpp"
+#include "objfile/loadable.hpp"
 #include "orbfile/version_function.hpp"
 #include "platform/library_handle.hpp"
 #include "platform/startup_probe.hpp"
@@ -90,6 +92,11 @@ RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& re
         native = host::fs::nativePath(path);
     } catch (const std::exception& e) {
         ORB_LOG(retrieveVersionLog(), kLogDetail, e.what());
+        return NOTORB;
+    }
+    // A file the system loader would fault on is no module, and is not mapped.
+    if (const objfile::LoadCheck check = objfile::checkLoadable(std::filesystem::path(native)); !check) {
+        ORB_LOG(retrieveVersionLog(), kLogDetail, check.reason);
         return NOTORB;
     }
     // A file the system loader refuses outright fails the mapping below with the loader's reason

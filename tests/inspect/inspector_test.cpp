@@ -50,23 +50,26 @@ TEST(Inspector, FindingsOfEachKindOfModule) {
         {modulePath("inspect_mixed_700_800"), {"ELNKAPI"}, {"ELNKAPI"}},
         {modulePath("inspect_mixed_700_730"), {"ELNKAPI"}, {"ELNKAPI"}},
         {modulePath("inspect_namespaced"), {"ENOEVER"}, {"ENOEVER"}},
-        // No entry point: every applicable upgrade, in rule order, and no URECOMP after them.
-        {modulePath("inspect_no_entry"), {"UENTRYP", "ULEGACY", "ULATEST"}, {}},
+        // No entry point the loader accepts: an error, before any upgrade.
+        {modulePath("inspect_no_entry"), {"ENOENTP"}, {"ENOENTP"}},
+        {modulePath("inspect_fortran_no_underscore"), {"ENOENTP"}, {"ENOENTP"}},
+        {modulePath("shape_cpp_no_destroy"), {"ECPPENT"}, {"ECPPENT"}},
         // C++ modules: never URECOMP; the separate-complex interface is an error.
         {modulePath("inspect_cpp"), {}, {}},
         {modulePath("inspect_cpp_700"), {"ELNKCPP"}, {"ELNKCPP"}},
         // Fortran: without a version function the module is not current.
         {modulePath("inspect_fortran"), {"URECOMP"}, {}},
         {modulePath("inspect_fortran_vf"), {}, {}},
-        // Windows modules, read on any platform.
-        {pePath("pe64_c700.dll"), {"ULEGACY", "ULATEST"}, {}},
-        {pePath("pe32_c730.dll"), {"UCOMPAT"}, {}},
+        // Windows modules are read on any platform, and their own errors come first; without
+        // one they are still modules of another platform.
+        {pePath("pe64_c700.dll"), {"EPLATFM"}, {"EPLATFM"}},
+        {pePath("pe32_c730.dll"), {"EPLATFM"}, {"EPLATFM"}},
         {pePath("pe64_c800_novf.dll"), {"ENOEVER"}, {"ENOEVER"}},
         {pePath("pe64_mixed_700_800.dll"), {"ELNKAPI"}, {"ELNKAPI"}},
         // Its version function can only be run where the file can be loaded; a manifest is read
         // anywhere.
         {pePath("pe64_c800_vf.dll"), {"ENOTORB"}, {"ENOTORB"}},
-        {pePath("pe64_c800_manifest.dll"), {}, {}},
+        {pePath("pe64_c800_manifest.dll"), {"EPLATFM"}, {"EPLATFM"}},
     };
     for (const Case& c : cases) {
         for (const bool strict : {true, false}) {
@@ -107,7 +110,10 @@ TEST(Inspector, ArgumentsAndSymbolsOfEachFinding) {
         {"inspect_c700", true, "ULATEST", {}, {"ryGetPr"}},
         {"inspect_c730", true, "UCOMPAT", {}, {"ryGetPi"}},
         {"inspect_fortran", true, "URECOMP", {}, {}},
-        {"inspect_no_entry", true, "UENTRYP", {}, {}},
+        {"inspect_no_entry", true, "ENOENTP", {}, {}},
+        // The lookalike entry point is named; the missing C++ entry is the reason's argument.
+        {"inspect_fortran_no_underscore", true, "ENOENTP", {}, {"orbfunction"}},
+        {"shape_cpp_no_destroy", true, "ECPPENT", {"orbDestroyOrbFunction"}, {}},
     };
     for (const Case& c : cases) {
         const std::string path = modulePath(c.module);
@@ -201,9 +207,10 @@ TEST(Inspector, WhatTheAccessorsAnswer) {
         EXPECT_TRUE(inspector.get_first_compatible_release().empty());
         EXPECT_EQ(inspector.get_versioning_strategy(), c.strategy) << c.path;
     }
-    const char16_t* names[] = {u"ENONAME", u"ENOFILE", u"ENOREAD", u"ENOTORB", u"ELNKAPI", u"EVERAPI", u"EUNKAPI",
-                               u"ELNKCPP", u"ENOEVER", u"URECOMP", u"ULATEST", u"UCOMPAT", u"ULEGACY", u"UENTRYP"};
-    for (int id = 0; id < 14; ++id) {
+    const char16_t* names[] = {u"ENONAME", u"ENOFILE", u"ENOREAD", u"ENOTORB", u"ELNKAPI", u"EVERAPI",
+                               u"EUNKAPI", u"ELNKCPP", u"ENOEVER", u"URECOMP", u"ULATEST", u"UCOMPAT",
+                               u"ULEGACY", u"UENTRYP", u"EBADBIN", u"EPLATFM", u"ECPPENT", u"ENOENTP"};
+    for (int id = 0; id < 18; ++id) {
         EXPECT_EQ(std::u16string(Inspector::MessageID2uchar(static_cast<Inspector::MessageID>(id))), names[id]);
     }
 }
@@ -219,7 +226,7 @@ TEST(Inspector, SummaryLine) {
         {modulePath("inspect_c800_vf"), true,
          " | R2024b 0x8000000 | EP:1 IC:2 UN:1 | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},
         {modulePath("inspect_no_entry"), true,
-         " | 0 0 | 32:1 UN:1 GD:1 AR:1 | HasUpg: UENTRYP ULEGACY ULATEST | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},
+         " | 0 0 | 32:1 UN:1 GD:1 AR:1 | HasErr: ENOENTP | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},
         {modulePath("inspect_mixed_700_800"), true,
          " | 0 0 | EP:1 32:1 IC:2 GD:1 | HasErr: ELNKAPI | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},
         {modulePath("inspect_cpp"), true, " | 0 0 | CP:3 | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},

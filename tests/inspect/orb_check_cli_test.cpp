@@ -24,26 +24,24 @@ TEST(OrbCheck, TextReport) {
     const auto result = orb({"check", mixed, noEntry, ok});
     const auto out = lines(result.out);
     // Verdict, then per finding: identifier and reason, action, symbols, fix.
-    ASSERT_GE(out.size(), 16u) << result.out;
+    ASSERT_GE(out.size(), 10u) << result.out;
     EXPECT_EQ(out[0], mixed + ": error - mixes two array interface generations (ELNKAPI)");
     EXPECT_TRUE(out[1].starts_with("  ELNKAPI: ")) << out[1];
     EXPECT_TRUE(contains(out[1], "-compatibleArrayDims") && contains(out[1], "-R2018a")) << out[1];
     EXPECT_TRUE(out[2].starts_with("    action: ")) << out[2];
     EXPECT_EQ(out[3], "    symbols: ryGetDimensions ryCreateDoubleMatrix ryGetDoubles");
     EXPECT_TRUE(out[4].starts_with("    fix: ") && contains(out[4], "orb build -R2018a")) << out[4];
-    EXPECT_TRUE(out[5].starts_with(noEntry + ": upgrade recommended - defines no entry point; ")) << out[5];
-    EXPECT_TRUE(out[6].starts_with("  UENTRYP: ")) << out[6];
-    EXPECT_TRUE(out[9].starts_with("  ULEGACY: ")) << out[9];
-    EXPECT_EQ(out[11], "    symbols: ryGetDimensions");
-    EXPECT_TRUE(out[13].starts_with("  ULATEST: ")) << out[13];
+    EXPECT_EQ(out[5], noEntry + ": error - no entry point the loader accepts (ENOENTP)");
+    EXPECT_TRUE(out[6].starts_with("  ENOENTP: ")) << out[6];
+    EXPECT_TRUE(out[8].starts_with("    fix: define void orbFunction(")) << out[8];
     EXPECT_EQ(out.back(), ok + ": ok - can be used with this release");
 
     const auto extras = lines(orb({"check", "--summary", "--log", noEntry}).out);
-    ASSERT_GE(extras.size(), 15u);
-    EXPECT_TRUE(contains(extras[12], "  summary: '" + noEntry + "' | ")) << extras[12];
-    EXPECT_TRUE(contains(extras[12], "| HasUpg: UENTRYP ULEGACY ULATEST |")) << extras[12];
-    EXPECT_EQ(extras[13], "  log:");
-    EXPECT_EQ(extras[14], "  CP:0");
+    ASSERT_GE(extras.size(), 7u);
+    EXPECT_TRUE(contains(extras[4], "  summary: '" + noEntry + "' | ")) << extras[4];
+    EXPECT_TRUE(contains(extras[4], "| HasErr: ENOENTP |")) << extras[4];
+    EXPECT_EQ(extras[5], "  log:");
+    EXPECT_EQ(extras[6], "  CP:0");
 }
 
 TEST(OrbCheck, JsonReport) {
@@ -122,13 +120,13 @@ TEST(OrbCheck, DamagedFilesAreReportedNeverCrash) {
     EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.exitCode << "\n" << result.err;
     EXPECT_FALSE(contains(result.err, "Sanitizer")) << result.err;
     std::size_t verdicts = 0;
-    std::size_t notModules = 0;
+    std::size_t refused = 0;
     for (const std::string& line : lines(result.out)) {
         if (line.starts_with(dir.path(""))) ++verdicts;
-        if (line.starts_with("  ENOTORB: ")) ++notModules;
+        if (line.starts_with("  ENOTORB: ") || line.starts_with("  EBADBIN: ")) ++refused;
     }
     EXPECT_EQ(verdicts, files.size());
-    EXPECT_GE(notModules, 3u + 3u * 20u);  // the non-binaries and (at least) the cut ELF files
+    EXPECT_GE(refused, 3u + 3u * 20u);  // the non-binaries and (at least) the cut ELF files
 }
 
 }  // namespace

@@ -44,3 +44,5 @@ foreach(_api 800 700)
             --bundle-name orbVersioning --bundle-file $<TARGET_FILE:${_m}>
     VERBATIM)
 endforeach()
+# A Fortran entry point exported without its trailing underscore: a name no loader accepts.
+orb_add_test_module(inspect_fortran_no_underscore SOURCES ${_in}/fortran_module.f90 OPTIONS -cpp -fno-underscoring)

@@ -97,6 +97,10 @@ const char* findingTitle(Inspector::MessageID id) {
         case Inspector::UCOMPAT: return "uses separate imaginary parts";
         case Inspector::ULEGACY: return "uses 32-bit dimensions";
         case Inspector::UENTRYP: return "defines no entry point";
+        case Inspector::EBADBIN: return "the file is damaged";
+        case Inspector::EPLATFM: return "built for another platform";
+        case Inspector::ECPPENT: return "a C++ module without its create or destroy entry point";
+        case Inspector::ENOENTP: return "no entry point the loader accepts";
     }
     return "unknown finding";
 }
@@ -156,7 +160,7 @@ std::string fixFor(const Inspector::Message& message, const std::string& file, c
     const std::string entryPoint =
         isCpp ? "define the module's class and include <orb_cpp/module_entry.hpp> after it"
               : "define void orbFunction(int nlhs, ryArray *plhs[], int nrhs, const ryArray *prhs[]) (C) "
-                "or the subroutine orbfunction (Fortran)";
+                "or the subroutine orbfunction, exported as orbfunction_ (Fortran)";
     switch (message.id) {
         case Inspector::ENONAME:
             return "name a module file: " + command("orb check NAME.orbw64");
@@ -201,6 +205,15 @@ std::string fixFor(const Inspector::Message& message, const std::string& file, c
             return "use size_t for dimensions and rebuild without -compatibleArrayDims: " + build("-R2018a", file);
         case Inspector::UENTRYP:
             return entryPoint + ", then " + build("", file);
+        case Inspector::EBADBIN:
+            return "build it again: " + build("", file) + "; or copy it again if a copy was cut short";
+        case Inspector::EPLATFM:
+            return "build the module on this platform from its sources: " + build("", file);
+        case Inspector::ECPPENT:
+            return "include <orb_cpp/module_entry.hpp> once, after the module's class, then " + build("", file);
+        case Inspector::ENOENTP:
+            return entryPoint + (symbols.empty() ? std::string() : " (instead of " + symbols + ")") + ", then " +
+                   build("", file);
     }
     return {};
 }
