@@ -21,6 +21,7 @@
 
 #include <ry_types.h>
 
+#include "host/host_api.hpp"
 #include "vhost/ry/numeric_data.hpp"
 
 namespace vhost::ry {
@@ -66,13 +67,13 @@ struct FunctionContent {
 using Content = std::variant<std::shared_ptr<NumericData>, CellContent, StructContent, ObjectContent, FunctionContent>;
 
 // Dimensions as the library keeps them: at least two, trailing ones beyond the second dropped.
-std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims);
+HOST_API std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims);
 // Product of the dimensions; raises "VELTRA:ry:tooManyElements" on overflow.
-std::size_t elementCount(const std::vector<std::size_t>& dims);
+HOST_API std::size_t elementCount(const std::vector<std::size_t>& dims);
 
 }  // namespace vhost::ry
 
-struct ryArray_tag {
+struct HOST_API ryArray_tag {
 public:
     ryArray_tag(ryClassID classId, std::vector<std::size_t> dims, vhost::ry::Content content);
     ~ryArray_tag();

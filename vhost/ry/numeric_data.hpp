@@ -12,12 +12,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/host_api.hpp"
+
 namespace vhost::ry {
 
 enum class Layout : std::uint8_t { Separate, Interleaved };
 enum class Access : std::uint8_t { Read, Write };
 
-class NumericData {
+class HOST_API NumericData {
 public:
     // Raises "VELTRA:ry:outOfMemory" when the buffers cannot be allocated.
     NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed);

@@ -1,0 +1,17 @@
+// Symbol visibility of the host library. The reference host (libvhost) is built with hidden
+// visibility; HOST_API marks what other libraries and programs may use: the host operations
+// declared in this folder, which the runtime calls, and the reference host's interface for the
+// application that embeds it (engines, the language, output capture, the dispatcher). Exception
+// types thrown across the boundary are marked whole, since catching one in another library needs
+// its type information. The module-facing C array functions are marked in <ry.h>.
+#pragma once
+
+#if defined(_WIN32)
+#  if defined(HOST_BUILDING_LIBRARY)
+#    define HOST_API __declspec(dllexport)
+#  else
+#    define HOST_API __declspec(dllimport)
+#  endif
+#else
+#  define HOST_API __attribute__((visibility("default")))
+#endif
