@@ -29,9 +29,9 @@ namespace host {
 
 // Thrown by any_cast when the value is not of exactly the requested type. The message contains
 // "any_cast" and names both types.
-class HOST_API BadAnyCastException : public std::bad_cast {
+class BadAnyCastException : public std::bad_cast {
 public:
-    BadAnyCastException(const std::type_info& held, const std::type_info& requested);
+    HOST_API BadAnyCastException(const std::type_info& held, const std::type_info& requested);
     const char* what() const noexcept override { return m_message.c_str(); }
 
 private:

@@ -120,9 +120,9 @@ class NamedFuncException : public UserException {  // raised by the distributor 
 public:
     using UserException::UserException;
 };
-class HOST_API InterruptException : public UserException {  // the user interrupted (Ctrl-C)
+class InterruptException : public UserException {  // the user interrupted (Ctrl-C)
 public:
-    InterruptException();
+    HOST_API InterruptException();
 };
 // The engine is shutting down: never reported, never converted.
 class ShutdownException : public std::exception {

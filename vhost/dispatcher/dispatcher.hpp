@@ -36,7 +36,7 @@ HOST_API void registerModuleFactory(const std::string& extension, ModuleFactory 
 
 namespace host {
 
-class HOST_API HostDispatcher {
+class HostDispatcher {
 public:
     explicit HostDispatcher(vhost::Engine& engine);
     // Unloads every module (locks ignored) with the engine bound.
@@ -53,7 +53,7 @@ public:
     // The function record of the module file that `name` finds, opening the file (through its
     // factory) the first time. Null when no file is found. Raises "VELTRA:dispatcher:factoryFailed"
     // when the factory answers null.
-    HostFunctionHandleFile* findFunction(const std::string& name);
+    HOST_API HostFunctionHandleFile* findFunction(const std::string& name);
 
     // Calls `function` with a frame on the call stack naming it.
     void call(HostFunctionHandleFile& function, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
@@ -76,7 +76,7 @@ public:
     // Clears every module that may be cleared.
     void clearAll();
     // Names of the functions of the open modules, sorted.
-    std::vector<std::string> openModules() const;
+    HOST_API std::vector<std::string> openModules() const;
 
     // The runtime's notice that a function is being cleared.
     void functionCleared(HostFunctionHandleFile* function);

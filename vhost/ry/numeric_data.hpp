@@ -19,7 +19,7 @@ namespace vhost::ry {
 enum class Layout : std::uint8_t { Separate, Interleaved };
 enum class Access : std::uint8_t { Read, Write };
 
-class HOST_API NumericData {
+class NumericData {
 public:
     // Raises "VELTRA:ry:outOfMemory" when the buffers cannot be allocated.
     NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed);
@@ -40,7 +40,7 @@ public:
     // The separate imaginary part; null for real data.
     void* imag(Access access) const;
     // The interleaved pairs (for real data, the only buffer).
-    void* interleaved(Access access) const;
+    HOST_API void* interleaved(Access access) const;
 
     // Copies the primary layout into the other one when that one exists.
     void sync();
