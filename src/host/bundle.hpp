@@ -23,13 +23,15 @@
 #include <typeinfo>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace host {
 
 // Thrown by any_cast when the value is not of exactly the requested type. The message contains
 // "any_cast" and names both types.
 class BadAnyCastException : public std::bad_cast {
 public:
-    BadAnyCastException(const std::type_info& held, const std::type_info& requested);
+    HOST_API BadAnyCastException(const std::type_info& held, const std::type_info& requested);
     const char* what() const noexcept override { return m_message.c_str(); }
 
 private:
@@ -72,12 +74,12 @@ const T* any_cast(const Any* any) noexcept {
 }
 
 // Orders keys ignoring ASCII case, so that "Kv" and "kv" are one key.
-struct CaseInsensitiveLess {
+struct HOST_API CaseInsensitiveLess {
     bool operator()(const std::string& a, const std::string& b) const noexcept;
 };
 
 // A map from text keys to values, keys compared without regard to case.
-class AnyMap {
+class HOST_API AnyMap {
 public:
     using Container = std::map<std::string, Any, CaseInsensitiveLess>;
     using const_iterator = Container::const_iterator;
@@ -107,7 +109,7 @@ private:
 
 // One installed bundle. A Bundle is a handle: copies share the bundle, and the headers stay
 // readable after the bundle is uninstalled. A default-constructed Bundle is no bundle (false).
-class Bundle {
+class HOST_API Bundle {
 public:
     enum State { STATE_UNINSTALLED = 1, STATE_INSTALLED = 2 };
 
@@ -145,9 +147,9 @@ private:
 // Throws std::runtime_error, installing nothing, when the file cannot be read, when the zip found
 // is damaged, or when a bundle has no manifest, a manifest that is not a JSON object, or no
 // non-empty text "bundle.symbolic_name".
-std::vector<Bundle> install(const std::string& path);
+HOST_API std::vector<Bundle> install(const std::string& path);
 
 // The bundles installed and not yet uninstalled, by ascending id.
-std::vector<Bundle> installedBundles();
+HOST_API std::vector<Bundle> installedBundles();
 
 }  // namespace host

@@ -12,6 +12,7 @@
 #include <ry_types.h>
 
 #include "host/exceptions.hpp"
+#include "host/host_api.hpp"
 
 namespace host {
 
@@ -29,7 +30,7 @@ struct FileAspects {
 };
 
 // The dispatcher's record of one loaded file. A runtime derives its own module record from it.
-class HostModuleFile {
+class HOST_API HostModuleFile {
 public:
     HostModuleFile(HostDispatcher* dispatcher, std::u16string fullPath);
     virtual ~HostModuleFile();
@@ -61,7 +62,7 @@ private:
 };
 
 // The dispatcher's record of one function defined by a file.
-class HostFunctionHandleFile {
+class HOST_API HostFunctionHandleFile {
 public:
     HostFunctionHandleFile(HostDispatcher* dispatcher, HostModuleFile* module, HostFunctionHandleFile* parent,
                            std::int32_t first, std::int32_t second, bool flag0, bool flag1, bool flag2);
@@ -91,10 +92,10 @@ private:
 };
 
 // Tells the dispatcher that `function` is being cleared (it drops cached lookups of it).
-void function_clear_notification(HostDispatcher* dispatcher, HostFunctionHandleFile* function);
+HOST_API void function_clear_notification(HostDispatcher* dispatcher, HostFunctionHandleFile* function);
 
 // Errors raised while the guard is alive are attributed to `function`.
-class ProtectedCallGuard {
+class HOST_API ProtectedCallGuard {
 public:
     ProtectedCallGuard(HostFunctionHandleFile* function, bool flag, HostDispatcher* dispatcher, bool flag2);
     ~ProtectedCallGuard();
@@ -106,8 +107,8 @@ private:
 };
 
 // Whether a user error already names the function it came from; attaching a name.
-bool HasBuiltinName(const UserException& error);
-void AnnotateWithBuiltinName(UserException& error, const std::string& name);
+HOST_API bool HasBuiltinName(const UserException& error);
+HOST_API void AnnotateWithBuiltinName(UserException& error, const std::string& name);
 
 // Error kinds a module call distinguishes (all but ShutdownException and LegacyThrowable are
 // UserException subclasses, so a catch of UserException placed after them sees the rest).
@@ -121,7 +122,7 @@ public:
 };
 class InterruptException : public UserException {  // the user interrupted (Ctrl-C)
 public:
-    InterruptException();
+    HOST_API InterruptException();
 };
 // The engine is shutting down: never reported, never converted.
 class ShutdownException : public std::exception {
@@ -141,7 +142,7 @@ private:
     std::string m_text;
 };
 // Reports a legacy throwable through the host (printed; level 192 is "error").
-void report(const LegacyThrowable& throwable, int level);
+HOST_API void report(const LegacyThrowable& throwable, int level);
 
 // The host library loader's own error, and the text that explains it (which file, which missing
 // dependency or symbol).
@@ -154,11 +155,11 @@ public:
 private:
     std::u16string m_detail;
 };
-std::u16string generateDiagnosticMsg(const LibraryLoadException& error);
+HOST_API std::u16string generateDiagnosticMsg(const LibraryLoadException& error);
 
 // A per-call record of the current module call's parameters that the host can query while a
 // module of a separate-complex interface runs (so it can bring complex storage in step).
-class OrbFunctionGuard {
+class HOST_API OrbFunctionGuard {
 public:
     OrbFunctionGuard();
     OrbFunctionGuard(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);

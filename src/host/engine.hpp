@@ -25,6 +25,7 @@
 
 #include "host/dataarray.hpp"
 #include "host/exceptions.hpp"
+#include "host/host_api.hpp"
 
 namespace host {
 
@@ -34,12 +35,12 @@ using u16streambuf = std::basic_streambuf<char16_t>;
 struct SinkTraits {
     bool flushEachWrite = true;
 };
-SinkTraits getDefaultSinkTraits();
+HOST_API SinkTraits getDefaultSinkTraits();
 
 // When a queued request leaves the queue (the host's numbering; 1 = as soon as the engine is idle).
 enum class WhenToDequeue : int { Immediately = 0, WhenIdle = 1 };
 
-class RunOptions {
+class HOST_API RunOptions {
 public:
     void setQueueName(std::u16string name) { m_queueName = std::move(name); }
     void setDequeueMode(WhenToDequeue mode) { m_dequeueMode = mode; }
@@ -61,10 +62,10 @@ private:
 };
 
 using RequestID = std::uint64_t;
-RequestID createRequestID();
+HOST_API RequestID createRequestID();
 
 // A host error as the command distributor reports it.
-class RuntimeException : public UserException {
+class HOST_API RuntimeException : public UserException {
 public:
     RuntimeException(std::string identifier, std::u16string message, int executionStatus = 2);
     // The same error as the distributor reports it: identifier, text, function name, stack and
@@ -115,7 +116,7 @@ public:
 // Called before a future blocks: on an engine's signal thread the engine keeps running the work
 // queued for it until `isReady` answers true (a request that only that thread can run would
 // otherwise never complete); on any other thread it returns at once.
-void pumpWhileWaiting(const std::function<bool()>& isReady);
+HOST_API void pumpWhileWaiting(const std::function<bool()>& isReady);
 
 // The outcome of a request, settled once: a value (nothing for void) or the exception it ended
 // with. Settling wakes only threads that are waiting; a request whose outcome nobody waits for
@@ -260,10 +261,10 @@ public:
 };
 
 // The engine serving the calling thread, or null.
-std::shared_ptr<HostEngine> getCurrentLocalVM();
+HOST_API std::shared_ptr<HostEngine> getCurrentLocalVM();
 
 // Class system: whether an object's class overloads indexing for reading / assignment.
-bool omDoesClassImplementSubsref(const ryArray* object, bool flag);
-bool omDoesClassImplementSubsasgn(const ryArray* object, bool flag, bool flag2);
+HOST_API bool omDoesClassImplementSubsref(const ryArray* object, bool flag);
+HOST_API bool omDoesClassImplementSubsasgn(const ryArray* object, bool flag, bool flag2);
 
 }  // namespace host

@@ -13,6 +13,8 @@
 #include <variant>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace host {
 
 // One positional argument of a catalogue message ({0}, {1}, ... in the catalogue text).
@@ -27,7 +29,7 @@ struct StackFrame {
 
 // The host's user exception: an identifier (may be empty) and a UTF-8 message.
 // Copyable; `clone` keeps the dynamic type so a caught error can be stored and rethrown later.
-class UserException : public std::exception {
+class HOST_API UserException : public std::exception {
 public:
     UserException(std::string identifier, std::string message);
     ~UserException() override;
@@ -63,7 +65,7 @@ private:
 };
 
 // The utility library's plain exception, made from an identifier and a ready message.
-class SimpleException : public UserException {
+class HOST_API SimpleException : public UserException {
 public:
     SimpleException(std::string identifier, std::string message);
     std::unique_ptr<UserException> clone() const override;
@@ -73,7 +75,7 @@ public:
 // A message-identifier exception: identifier = component + ":" + mnemonic; the message is the
 // catalogue's text for the identifier with the arguments filled in, formatted at construction.
 // An identifier without a catalogue entry still carries its identifier and a message naming it.
-class MessageIdException : public UserException {
+class HOST_API MessageIdException : public UserException {
 public:
     MessageIdException(std::string component, std::string mnemonic, std::vector<MessageArg> args);
     const std::string& component() const noexcept { return m_component; }
@@ -103,7 +105,7 @@ public:
 // The host's fatal exception: a machine fault (segmentation fault, bus error, arithmetic fault,
 // illegal instruction, stack overflow) caught while module code ran. `code` is the signal number
 // on POSIX (the structured-exception code on Windows).
-class FatalException : public UserException {
+class HOST_API FatalException : public UserException {
 public:
     explicit FatalException(int code);
     int code() const noexcept { return m_code; }
@@ -120,14 +122,14 @@ using IUserException = UserException;
 // Re-raises `error` in the legacy error style of the C interface: the host records it as the
 // last error and throws it as a UserException of the same identifier and text. May return only
 // when the host chooses to swallow the error; callers then throw `error` themselves.
-void do_legacy_ry_error(const UserException& error);
+HOST_API void do_legacy_ry_error(const UserException& error);
 
 // Ends the process with a fatal diagnostic: `message`, the source position and the function name
 // (may be null) go to standard error before abort(). Used when an error cannot be raised because
 // another exception is already being propagated.
-[[noreturn]] void terminate(const std::string& message, const char* file, int line, const char* function);
+[[noreturn]] HOST_API void terminate(const std::string& message, const char* file, int line, const char* function);
 
 // The current call stack rendered as text, one frame a line (the foundation library's capture).
-std::string captureStackTrace();
+HOST_API std::string captureStackTrace();
 
 }  // namespace host

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_api.hpp"
+
 namespace host::fs {
 
 // The filesystem could not answer: number() says why, what() names the path and the reason.
@@ -31,10 +33,10 @@ private:
 
 // The native form of a UTF-16 path. Throws FilesystemError kInvalidPath when the text is not
 // valid UTF-16.
-std::string nativePath(std::u16string_view path);
+HOST_API std::string nativePath(std::u16string_view path);
 
 // Whether something (a file of any type) is at `path`; false also when that cannot be determined.
-bool exists(const std::string& path) noexcept;
+HOST_API bool exists(const std::string& path) noexcept;
 
 // Access modes of access().
 inline constexpr int kAccessExists = 0;
@@ -44,14 +46,14 @@ inline constexpr int kAccessWrite = 4;
 // Whether the calling process may use `path` in `mode` (kAccessRead | kAccessWrite combine).
 // False when it is refused permission or the path names nothing; throws FilesystemError when the
 // question cannot be answered (see Number) and std::invalid_argument for another mode.
-bool access(const std::string& path, int mode);
+HOST_API bool access(const std::string& path, int mode);
 
 // `path` made absolute against the current directory, without resolving symbolic links.
 // Throws FilesystemError when the current directory cannot be determined or the path is empty.
-std::string absolute(const std::string& path);
+HOST_API std::string absolute(const std::string& path);
 
 // When the content of the file at `path` last changed, in seconds since 1970-01-01 00:00 UTC.
 // Throws FilesystemError when the file cannot be examined (kInvalidPath for an empty path).
-std::int64_t lastWriteTime(const std::string& path);
+HOST_API std::int64_t lastWriteTime(const std::string& path);
 
 }  // namespace host::fs

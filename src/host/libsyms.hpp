@@ -22,9 +22,11 @@
 #include <string_view>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace host::util {
 
-class LibSyms {
+class HOST_API LibSyms {
 public:
     // Reads the file at `path` (UTF-16). `defs` and `undefs` are cleared, then filled when the
     // file is a readable ELF or PE binary; after a failure both are empty. Any thread; the object

@@ -9,9 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "host/host_api.hpp"
+
 namespace host::log {
 
-class DiagnosticLogger {
+class HOST_API DiagnosticLogger {
 public:
     explicit DiagnosticLogger(std::string channel);
     ~DiagnosticLogger();

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace host::process {
 
 // The program of a command could not be found or started. what() names the program and the
@@ -44,21 +46,21 @@ struct Completed {
 // Throws std::invalid_argument("args must not be empty") for an empty list, command_not_found when
 // the program cannot be found or started, and std::runtime_error when the pipes cannot be made.
 // A program that dies of a signal has exit status 128 + the signal number.
-Completed run(const std::vector<std::string>& args);
+HOST_API Completed run(const std::vector<std::string>& args);
 
 // The full path of the program `name` as the platform's program search finds it (the search path
 // for a bare name; the name itself for one with a directory, when it is an executable file);
 // empty when none is found.
-std::string which(const std::string& name);
+HOST_API std::string which(const std::string& name);
 
 // The platform's lookup command's first answer for `name`, with surrounding white space removed;
 // empty when it finds nothing.
-std::string where(const std::string& name);
+HOST_API std::string where(const std::string& name);
 
 // Called with the argument list (after the quote joining above) of every program that run()
 // starts, just before it starts, on the calling thread; the tools use it to show each command.
 // An empty function (the default) switches that off. Not meant to be changed while another
 // thread runs programs.
-void setCommandObserver(std::function<void(const std::vector<std::string>&)> observer);
+HOST_API void setCommandObserver(std::function<void(const std::vector<std::string>&)> observer);
 
 }  // namespace host::process

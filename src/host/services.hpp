@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "host/host_api.hpp"
+
 namespace host {
 
 // A feature is a named switch the host user can set (and, where a query handler is given, read).
@@ -10,22 +12,22 @@ using FeatureSetter = void (*)(int value);
 using FeatureQuery = int (*)();
 
 // Registers `name`; registering a name twice replaces its handlers. Any thread.
-void svRegisterFeature(const std::string& name, int flags, FeatureSetter setter, FeatureQuery query);
+HOST_API void svRegisterFeature(const std::string& name, int flags, FeatureSetter setter, FeatureQuery query);
 // Sets a registered feature by calling its setter on the calling thread; false when unknown.
-bool svSetFeature(const std::string& name, int value);
+HOST_API bool svSetFeature(const std::string& name, int value);
 // Whether `name` is registered, and how many times it has been registered.
-int svFeatureRegistrationCount(const std::string& name);
+HOST_API int svFeatureRegistrationCount(const std::string& name);
 
 // Whether the host runs module calls as background tasks (tasks mode).
-bool svIsTasksMode();
+HOST_API bool svIsTasksMode();
 
 // Records that `name`, which background tasks may not call, was called; `kind` says what it is
 // ("orb" for a module function).
-void logDisallowedTaskBuiltin(const std::string& name, const std::string& kind);
+HOST_API void logDisallowedTaskBuiltin(const std::string& name, const std::string& kind);
 
 // Constructed around every call of a module entry point: the module runs with the process's
 // own identity, not an impersonated one. Nothing to revert on POSIX hosts.
-class RevertImpersonationGuard {
+class HOST_API RevertImpersonationGuard {
 public:
     RevertImpersonationGuard();
     ~RevertImpersonationGuard();

@@ -10,26 +10,28 @@
 #include <memory>
 #include <typeinfo>
 
+#include "host/host_api.hpp"
+
 namespace host::storage {
 
 using Key = std::uint64_t;
 
 // A fresh key for records of `type`; callers get it once per process and keep it.
-Key getNextID(const std::type_info& type);
+HOST_API Key getNextID(const std::type_info& type);
 
 // The record stored under (id, type) for the current engine, or null.
-void* find(Key id, const std::type_info& type);
+HOST_API void* find(Key id, const std::type_info& type);
 // Stores `record` unless a record is already there; returns the stored record either way (the
 // caller discards its own when another thread won). The engine owns what it stores.
-void* findOrInsert(Key id, const std::type_info& type, std::shared_ptr<void> record);
+HOST_API void* findOrInsert(Key id, const std::type_info& type, std::shared_ptr<void> record);
 // As find, but throws host::UserException "VELTRA:storage:recordNotFound" when absent.
-void* findOrFail(Key id, const std::type_info& type);
+HOST_API void* findOrFail(Key id, const std::type_info& type);
 // Destroys the record; absent is not an error.
-void erase(Key id, const std::type_info& type);
+HOST_API void erase(Key id, const std::type_info& type);
 
 // Whether the calling thread runs inside an engine context bound by the host (the thread of an
 // engine), as opposed to falling back to the default engine.
-bool isRequiredContextActive();
+HOST_API bool isRequiredContextActive();
 
 // Typed access for the three forms the runtime uses.
 template <class T>

@@ -705,9 +705,9 @@ int build(const Settings& settings) {
     if (colour && !compileInLink) link.emplace_back("-fdiagnostics-color=always");
     link.insert(link.end(), objects.begin(), objects.end());
     const int outputIndex = static_cast<int>(link.size());
-    // The runtime's libraries are linked through their link-only copies (lib/link/: the C
-    // functions alone, which the linker reads much faster); the module then runs against lib/.
-    link.insert(link.end(), {"-o", output.string(), "-L" + (root / "lib" / "link").string(), "-L" + libDir});
+    // The runtime's libraries export little beyond the C functions modules call, so the module
+    // links against lib/ itself and runs against the same files.
+    link.insert(link.end(), {"-o", output.string(), "-L" + libDir});
     for (const auto& dir : settings.libraryDirs) link.push_back("-L" + dir);
     // The bundle is linked in as raw data, which carries no note about the stack; without this
     // the linker would mark the module as needing an executable stack. Every function the module

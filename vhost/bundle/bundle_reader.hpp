@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/bundle.hpp"
+#include "host/host_api.hpp"
 #include "vhost/bundle/byte_source.hpp"
 
 namespace vhost::bundle {
@@ -25,6 +26,6 @@ struct BundleContents {
 // when the source carries no zip. Throws std::runtime_error (naming `location`) when the zip is
 // damaged, or a bundle's "<name>/manifest.json" is missing, too large, not a JSON object, or
 // without a non-empty text "bundle.symbolic_name".
-std::vector<BundleContents> readBundles(ByteSource& source, const std::string& location);
+HOST_API std::vector<BundleContents> readBundles(ByteSource& source, const std::string& location);
 
 }  // namespace vhost::bundle

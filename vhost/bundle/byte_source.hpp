@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "host/host_api.hpp"
+
 namespace vhost::bundle {
 
 // A span of a source: `size` bytes from `offset`.
@@ -17,7 +19,7 @@ struct ByteRange {
     std::uint64_t end() const noexcept { return offset + size; }
 };
 
-class ByteSource {
+class HOST_API ByteSource {
 public:
     virtual ~ByteSource() = default;
     ByteSource(const ByteSource&) = delete;
@@ -52,7 +54,7 @@ private:
 // Small reads are served from a window of the file kept in memory: a zip reader asks for a few
 // bytes at a time (signatures, headers, names), and each of those would otherwise be a seek and a
 // read of the file.
-class FileByteSource final : public ByteSource {
+class HOST_API FileByteSource final : public ByteSource {
 public:
     // Throws std::runtime_error when `path` (UTF-8) is not a regular file or cannot be opened.
     explicit FileByteSource(const std::string& path);
@@ -87,7 +89,7 @@ private:
 };
 
 // Bytes the caller owns and keeps alive for the source's life.
-class MemoryByteSource final : public ByteSource {
+class HOST_API MemoryByteSource final : public ByteSource {
 public:
     MemoryByteSource(const void* data, std::size_t size) noexcept
         : ByteSource(size), m_data(static_cast<const unsigned char*>(data)) {}
@@ -111,6 +113,6 @@ inline std::uint64_t loadLE64(const unsigned char* p) noexcept {
 }
 
 // "0x" and lower-case hex digits, for messages that name offsets and sizes.
-std::string hex(std::uint64_t value);
+HOST_API std::string hex(std::uint64_t value);
 
 }  // namespace vhost::bundle

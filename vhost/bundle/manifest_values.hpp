@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "host/bundle.hpp"
+#include "host/host_api.hpp"
 
 namespace vhost::bundle {
 
@@ -14,6 +15,6 @@ inline constexpr std::size_t kManifestMaxDepth = 128;
 // The JSON object `text` as a map (values typed as host/bundle.hpp describes). Throws
 // std::runtime_error when the text is not strict JSON, is not an object, nests deeper than
 // kManifestMaxDepth, or has two keys in one object that differ only in case.
-host::AnyMap parseManifest(std::string_view text);
+HOST_API host::AnyMap parseManifest(std::string_view text);
 
 }  // namespace vhost::bundle

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_api.hpp"
 #include "vhost/bundle/byte_source.hpp"
 
 namespace vhost::bundle {
@@ -40,11 +41,11 @@ struct BlobLookup {
 };
 
 // The section called `name` of an ELF file (32- or 64-bit, little-endian).
-BlobLookup findElfSection(ByteSource& source, std::string_view name);
+HOST_API BlobLookup findElfSection(ByteSource& source, std::string_view name);
 
 // The resource of numeric type `type` named `name` (compared ignoring ASCII case) of a PE file,
 // first language.
-BlobLookup findPeResource(ByteSource& source, std::uint16_t type, std::string_view name);
+HOST_API BlobLookup findPeResource(ByteSource& source, std::uint16_t type, std::string_view name);
 
 // The last validated zip whose end-of-central-directory record lies within `range`, scanning
 // backwards. Reads each byte of the range at most once, plus the central-directory headers of the
@@ -53,6 +54,6 @@ BlobLookup findPeResource(ByteSource& source, std::uint16_t type, std::string_vi
 std::optional<ZipWindow> scanForZip(ByteSource& source, ByteRange range);
 
 // The zip the source carries, by the order above; nullopt when it carries none.
-std::optional<ZipWindow> locateZip(ByteSource& source);
+HOST_API std::optional<ZipWindow> locateZip(ByteSource& source);
 
 }  // namespace vhost::bundle

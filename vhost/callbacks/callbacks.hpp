@@ -3,10 +3,11 @@
 #pragma once
 
 #include "capi/callback_table.hpp"
+#include "host/host_api.hpp"
 
 namespace vhost {
 
 // Slots 0 to 13 and 17 to 21 installed; 14, 15 and 16 empty.
-OrbCallbackTable callbackTable();
+HOST_API OrbCallbackTable callbackTable();
 
 }  // namespace vhost

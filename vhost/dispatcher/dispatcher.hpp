@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/dispatcher.hpp"
+#include "host/host_api.hpp"
 #include "vhost/engine/engine.hpp"
 
 namespace vhost {
@@ -29,7 +30,7 @@ using ModuleFactory = host::HostModuleFile* (*)(host::HostDispatcher* dispatcher
 
 // Process-wide. `extension` includes the dot (".orbw64"). Registering an extension again replaces
 // its factory; a null factory removes it.
-void registerModuleFactory(const std::string& extension, ModuleFactory factory);
+HOST_API void registerModuleFactory(const std::string& extension, ModuleFactory factory);
 
 }  // namespace vhost
 
@@ -52,7 +53,7 @@ public:
     // The function record of the module file that `name` finds, opening the file (through its
     // factory) the first time. Null when no file is found. Raises "VELTRA:dispatcher:factoryFailed"
     // when the factory answers null.
-    HostFunctionHandleFile* findFunction(const std::string& name);
+    HOST_API HostFunctionHandleFile* findFunction(const std::string& name);
 
     // Calls `function` with a frame on the call stack naming it.
     void call(HostFunctionHandleFile& function, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
@@ -75,7 +76,7 @@ public:
     // Clears every module that may be cleared.
     void clearAll();
     // Names of the functions of the open modules, sorted.
-    std::vector<std::string> openModules() const;
+    HOST_API std::vector<std::string> openModules() const;
 
     // The runtime's notice that a function is being cleared.
     void functionCleared(HostFunctionHandleFile* function);
@@ -99,9 +100,9 @@ private:
 
 namespace vhost {
 
-host::HostDispatcher& dispatcherOf(Engine& engine);
+HOST_API host::HostDispatcher& dispatcherOf(Engine& engine);
 // The dispatcher of the calling thread's engine.
-host::HostDispatcher& currentDispatcher();
+HOST_API host::HostDispatcher& currentDispatcher();
 
 // Called on the calling thread after every function call the dispatcher made has ended, however
 // it ended (`failed` when by an error), with the function's name and the number of calls still
@@ -109,24 +110,24 @@ host::HostDispatcher& currentDispatcher();
 // the array library's last context report is what the call freed. Process-wide; null removes
 // the observer. The observer must not throw.
 using CallObserver = void (*)(const std::string& name, std::size_t depth, bool failed);
-void setCallObserver(CallObserver observer);
+HOST_API void setCallObserver(CallObserver observer);
 // The observer set last (read by the dispatcher after each call).
-std::atomic<CallObserver>& callObserver();
+HOST_API std::atomic<CallObserver>& callObserver();
 
 // Shorthands acting on currentDispatcher().
-void addPath(const std::string& folder);
-void removePath(const std::string& folder);
-std::vector<std::string> path();
-bool clear(const std::string& name);
-void clearAll();
+HOST_API void addPath(const std::string& folder);
+HOST_API void removePath(const std::string& folder);
+HOST_API std::vector<std::string> path();
+HOST_API bool clear(const std::string& name);
+HOST_API void clearAll();
 
 // What OrbFunctionGuard::trackParam recorded on `guard` (kind 0 input, 1 output), oldest first.
 struct TrackedParam {
     ryArray* array;
     int kind;
 };
-std::vector<TrackedParam> trackedParams(const host::OrbFunctionGuard& guard);
+HOST_API std::vector<TrackedParam> trackedParams(const host::OrbFunctionGuard& guard);
 // The function of the innermost live ProtectedCallGuard of the calling thread, or null.
-host::HostFunctionHandleFile* protectedCallFunction();
+HOST_API host::HostFunctionHandleFile* protectedCallFunction();
 
 }  // namespace vhost

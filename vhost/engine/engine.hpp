@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/host_api.hpp"
 #include "vhost/engine/scoped_storage.hpp"
 
 namespace host {
@@ -30,7 +31,7 @@ class EngineActivity;
 
 // Work posted as an object of its own (see Engine::post): the engine holds a reference to it
 // until it has run, without wrapping it in a function object.
-class PostedWork {
+class HOST_API PostedWork {
 public:
     virtual ~PostedWork() = default;
     virtual void run() = 0;
@@ -39,7 +40,7 @@ public:
     virtual void abandon() {}
 };
 
-class Engine {
+class HOST_API Engine {
 public:
     // Creates an engine whose signal thread is the calling thread.
     explicit Engine(std::string name = {});
@@ -156,7 +157,7 @@ private:
 
 // Binds `engine` to the calling thread for the scope's lifetime; the previous binding (or none)
 // comes back when the scope ends. Scopes nest and must end in reverse order on their thread.
-class EngineScope {
+class HOST_API EngineScope {
 public:
     explicit EngineScope(Engine& engine) noexcept;
     ~EngineScope();
@@ -170,15 +171,15 @@ private:
 // Registers `initializer` to run at the end of every Engine construction from now on (not on
 // engines that exist already), in registration order, with the new engine bound to the
 // constructing thread. An initializer that throws fails the construction. Any thread.
-void addEngineInitializer(std::function<void(Engine&)> initializer);
+HOST_API void addEngineInitializer(std::function<void(Engine&)> initializer);
 
 // The engine bound to the calling thread, or null when none is.
-Engine* boundEngine() noexcept;
+HOST_API Engine* boundEngine() noexcept;
 // The process's default engine, created on first use.
-Engine& defaultEngine();
+HOST_API Engine& defaultEngine();
 // The default engine if it exists (never creates it).
-Engine* existingDefaultEngine() noexcept;
+HOST_API Engine* existingDefaultEngine() noexcept;
 // The engine the calling thread works on: the bound one, else the default engine.
-Engine& currentEngine();
+HOST_API Engine& currentEngine();
 
 }  // namespace vhost

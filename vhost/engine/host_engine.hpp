@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "host/engine.hpp"
+#include "host/host_api.hpp"
 #include "vhost/engine/engine.hpp"
 
 namespace vhost {
@@ -17,9 +18,9 @@ namespace vhost {
 using HostEngineFactory = std::function<std::shared_ptr<host::HostEngine>(Engine&)>;
 
 // Installs the factory for engines that have no HostEngine yet. Any thread.
-void setHostEngineFactory(HostEngineFactory factory);
+HOST_API void setHostEngineFactory(HostEngineFactory factory);
 
 // The HostEngine of `engine`, made on first use; null when no factory is installed.
-std::shared_ptr<host::HostEngine> hostEngineOf(Engine& engine);
+HOST_API std::shared_ptr<host::HostEngine> hostEngineOf(Engine& engine);
 
 }  // namespace vhost

@@ -5,6 +5,7 @@
 #include <boost/core/demangle.hpp>
 
 #include "host/exceptions.hpp"
+#include "host/ut.hpp"
 #include "vhost/engine/engine.hpp"
 
 namespace host::storage {

@@ -5,14 +5,15 @@
 #include <memory>
 
 #include "host/exceptions.hpp"
+#include "host/host_api.hpp"
 
 namespace vhost {
 
 // Stores a copy (dynamic type kept) as the current engine's last error.
-void recordLastError(const host::UserException& error);
+HOST_API void recordLastError(const host::UserException& error);
 // The current engine's last error, or null when none was raised there.
-std::shared_ptr<const host::UserException> lastError();
+HOST_API std::shared_ptr<const host::UserException> lastError();
 // Forgets the current engine's last error.
-void clearLastError();
+HOST_API void clearLastError();
 
 }  // namespace vhost

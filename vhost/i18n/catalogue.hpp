@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "host/exceptions.hpp"
+#include "host/host_api.hpp"
 
 namespace vhost::i18n {
 
-class Catalogue {
+class HOST_API Catalogue {
 public:
     // Reads every *.json file of `directory` in name order. A file that cannot be read or is not
     // a flat object of strings is skipped and named in problems(); when two files give the same
@@ -32,10 +33,10 @@ private:
 };
 
 // The process's catalogue, read from <installation root>/resources/messages on first use.
-const Catalogue& processCatalogue();
+HOST_API const Catalogue& processCatalogue();
 
 // Replaces each {N} in `text` with the N-th argument; a placeholder without an argument, and
 // anything else in braces, stays as it is.
-std::u16string formatMessage(std::u16string_view text, const std::vector<host::MessageArg>& args);
+HOST_API std::u16string formatMessage(std::u16string_view text, const std::vector<host::MessageArg>& args);
 
 }  // namespace vhost::i18n

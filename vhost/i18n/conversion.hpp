@@ -7,13 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_api.hpp"
+
 namespace vhost::i18n {
 
 // Strict; false (and `out` unspecified) on a malformed sequence.
-bool tryToUtf8(std::u16string_view text, std::string& out);
-bool tryToUtf16(std::string_view text, std::u16string& out);
+HOST_API bool tryToUtf8(std::u16string_view text, std::string& out);
+HOST_API bool tryToUtf16(std::string_view text, std::u16string& out);
 
-std::string toUtf8Lenient(std::u16string_view text);
-std::u16string toUtf16Lenient(std::string_view text);
+HOST_API std::string toUtf8Lenient(std::u16string_view text);
+HOST_API std::u16string toUtf16Lenient(std::string_view text);
 
 }  // namespace vhost::i18n

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_api.hpp"
 #include "vhost/lang/values.hpp"
 
 namespace vhost::lang {
@@ -16,14 +17,14 @@ using Builtin = std::function<std::vector<Value>(int nargout, const Arguments& i
 
 // Process-wide; a later registration of the same name replaces the earlier one.
 void registerBuiltin(const std::string& name, Builtin function);
-const Builtin* findBuiltin(const std::string& name);
+HOST_API const Builtin* findBuiltin(const std::string& name);
 // The names of every built-in, sorted (for completion and help in interactive tools).
-std::vector<std::string> builtinNames();
+HOST_API std::vector<std::string> builtinNames();
 
 // Whether `name` is a built-in or a file on the path.
 bool isFunction(const std::string& name);
 // Calls a built-in, else a function on the path; raises "VELTRA:undefinedFunction". At least max(nargout, 1) entries when the function gave that many.
-std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs);
+HOST_API std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs);
 // What a function-handle array made by this host carries as its payload.
 struct HandleTarget {
     virtual ~HandleTarget() = default;
@@ -37,7 +38,7 @@ class Workspace;
 void evaluateIn(Workspace& workspace, std::string_view statements);
 
 // The language's text for a value (used by display, disp and the error helpers).
-std::string render(const std::string& name, const ryArray* value);
+HOST_API std::string render(const std::string& name, const ryArray* value);
 
 // Registers the built-ins and test classes once per process (called by the language on first use).
 void ensureBuiltins();

@@ -18,24 +18,26 @@
 
 #include <ry_types.h>
 
+#include "host/host_api.hpp"
+
 namespace vhost::lang {
 
 // Runs statements in the current workspace (base at top level). A statement not ended by ';'
 // shows its result ("x = ..."); an expression statement stores its value in "ans". When an
 // outermost evaluation ends, on the engine's signal thread, the requests queued for the engine
 // meanwhile run (the host is idle then).
-void evaluate(std::string_view statements);
+HOST_API void evaluate(std::string_view statements);
 
 // One literal expression (number, complex number, [1 2; 3 4], 'char', "text", true, false,
 // {a, b}) into a new array the caller owns (destroy with ryDestroyArray). Names other than
 // true, false, pi, Inf and NaN are refused.
-ryArray* parseLiteral(std::string_view text);
+HOST_API ryArray* parseLiteral(std::string_view text);
 
 // Calls a built-in or a function on the path as [o1..on] = name(inputs...) would. The outputs
 // are new arrays the caller owns; with nlhs 0 there is one output when the function gave one.
-std::vector<ryArray*> call(const std::string& name, int nlhs, const std::vector<ryArray*>& inputs);
+HOST_API std::vector<ryArray*> call(const std::string& name, int nlhs, const std::vector<ryArray*>& inputs);
 
 // Prints a value as the language shows it: "name = value", or the value alone when name is empty.
-void display(const std::string& name, const ryArray* value);
+HOST_API void display(const std::string& name, const ryArray* value);
 
 }  // namespace vhost::lang

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace vhost::lang {
 
 struct Expr;
@@ -53,7 +55,7 @@ struct Statement {
 };
 
 // Raises host::UserException "VELTRA:parse" with the position of the problem.
-std::vector<Statement> parseStatements(std::string_view source);
+HOST_API std::vector<Statement> parseStatements(std::string_view source);
 ExprPtr parseExpression(std::string_view source);
 
 }  // namespace vhost::lang

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_api.hpp"
 #include "host/ry.hpp"
 #include "vhost/ry/array.hpp"
 
@@ -19,7 +20,7 @@ namespace vhost::lang {
 // An array the language owns: untracked, destroyed with the handle.
 using Value = host::ryUnique;
 
-Value makeDouble(double value);
+HOST_API Value makeDouble(double value);
 Value makeComplex(std::complex<double> value);
 Value makeMatrix(std::size_t rows, std::size_t columns, std::span<const std::complex<double>> columnMajor,
                  bool complex, ryClassID classId = ryDOUBLE_CLASS);
@@ -33,7 +34,7 @@ bool isNumericClass(ryClassID classId);
 // Data arrays: numeric, logical and char.
 bool isDataArray(const ryArray* array);
 // Element `index` of a data array as a complex double.
-std::complex<double> elementAt(const ryArray* array, std::size_t index);
+HOST_API std::complex<double> elementAt(const ryArray* array, std::size_t index);
 std::size_t rows(const ryArray* array);
 std::size_t columns(const ryArray* array);
 

@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "host/host_api.hpp"
 #include "vhost/lang/values.hpp"
 
 namespace vhost::lang {
 
-class Workspace {
+class HOST_API Workspace {
 public:
     explicit Workspace(Workspace* global) : m_global(global) {}
 
@@ -36,7 +37,7 @@ private:
     std::set<std::string> m_globals;
 };
 
-class Workspaces {
+class HOST_API Workspaces {
 public:
     Workspaces();
     Workspace& base() noexcept { return m_base; }
@@ -63,10 +64,10 @@ private:
 };
 
 // The calling thread's engine's workspaces.
-Workspaces& workspaces();
+HOST_API Workspaces& workspaces();
 
 // Makes `workspace` current for the scope's lifetime.
-class WorkspaceScope {
+class HOST_API WorkspaceScope {
 public:
     explicit WorkspaceScope(Workspace& workspace) { workspaces().push(workspace); }
     ~WorkspaceScope() { workspaces().pop(); }

@@ -11,6 +11,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "host/host_api.hpp"
+
 namespace vhost::libsyms {
 
 // A field of a file format stored little-endian. Alignment 1, so a format struct built from these
@@ -32,13 +34,13 @@ using Le64 = Le<std::uint64_t>;
 static_assert(sizeof(Le16) == 2 && sizeof(Le32) == 4 && sizeof(Le64) == 8 && alignof(Le64) == 1);
 
 // A malformed file. The message names the field and the values that were wrong.
-class FormatError : public std::runtime_error {
+class HOST_API FormatError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // "0x1f40": the form offsets and sizes take in messages.
-std::string hex(std::uint64_t value);
+HOST_API std::string hex(std::uint64_t value);
 
 // A window on bytes of a mapped file. Reads never go outside it; a read that would throws
 // FormatError with the caller's description of what was being read.

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/host_api.hpp"
 #include "vhost/libsyms/byte_view.hpp"
 
 namespace vhost::libsyms {
@@ -25,6 +26,6 @@ void readElfSymbols(const ByteView& file, std::vector<std::string_view>& defs, s
 void readPeSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
 
 // Dispatches on the header bytes; a file of neither format throws FormatError.
-void readSymbolNames(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
+HOST_API void readSymbolNames(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
 
 }  // namespace vhost::libsyms

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_api.hpp"
+
 namespace vhost::log {
 
 // Severity at and above which `channel` logs under the ORB_LOG value `setting`; kOff when it does not.
@@ -13,6 +15,6 @@ namespace vhost::log {
 // that starts with prefix. Items that do not parse are ignored; when several items match a
 // channel the most verbose wins.
 constexpr int kOff = INT_MAX;
-int thresholdFor(std::string_view setting, std::string_view channel);
+HOST_API int thresholdFor(std::string_view setting, std::string_view channel);
 
 }  // namespace vhost::log

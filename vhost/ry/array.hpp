@@ -26,6 +26,7 @@
 
 #include <ry_types.h>
 
+#include "host/host_api.hpp"
 #include "vhost/ry/numeric_data.hpp"
 
 namespace vhost::ry {
@@ -142,10 +143,10 @@ struct FunctionContent {
 using Content = std::variant<DataRef, CellContent, StructContent, ObjectContent, FunctionContent>;
 
 // Dimensions as the library keeps them: at least two, trailing ones beyond the second dropped.
-std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims);
-void normalize(Dims& dims);
+HOST_API std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims);
+HOST_API void normalize(Dims& dims);
 // Product of the dimensions; raises "VELTRA:ry:tooManyElements" on overflow.
-std::size_t elementCount(const std::size_t* dims, std::size_t count);
+HOST_API std::size_t elementCount(const std::size_t* dims, std::size_t count);
 inline std::size_t elementCount(const std::vector<std::size_t>& dims) { return elementCount(dims.data(), dims.size()); }
 inline std::size_t elementCount(const Dims& dims) { return elementCount(dims.data(), dims.size()); }
 
@@ -153,7 +154,7 @@ inline constexpr std::uint64_t kLiveTag = 0x6c69766561727279;  // "yrraevil"
 
 }  // namespace vhost::ry
 
-struct ryArray_tag {
+struct HOST_API ryArray_tag {
 public:
     // `dims` normalised already.
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace vhost::ry {
 
 struct ClassDefinition {
@@ -16,8 +18,8 @@ struct ClassDefinition {
 
 // Registers or replaces a class. A class is a handle class when "handle" is among its ancestors.
 // Any thread.
-void registerClass(ClassDefinition definition);
-void unregisterClass(const std::string& name);
+HOST_API void registerClass(ClassDefinition definition);
+HOST_API void unregisterClass(const std::string& name);
 bool isRegisteredClass(const std::string& name);
 
 // Whether `className` is `ancestor` or derives from it (through registered superclasses).

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "host/host_api.hpp"
+
 namespace vhost::ry {
 
 struct ContextReport {
@@ -24,16 +26,16 @@ struct ContextReport {
 // For the engine of the calling thread: what the last array-list context left freed, what the
 // last allocation-list context left freed, and the two together (a module call leaves one of
 // each, so after a call this is what the call freed on the module's behalf).
-ContextReport lastArrayListReport();
-ContextReport lastAllocListReport();
-ContextReport lastContextReport();
+HOST_API ContextReport lastArrayListReport();
+HOST_API ContextReport lastAllocListReport();
+HOST_API ContextReport lastContextReport();
 // Everything freed by leaving contexts on this engine since it started or since the last reset.
-ContextReport totalContextReport();
-void resetContextReports();
+HOST_API ContextReport totalContextReport();
+HOST_API void resetContextReports();
 
 // Nesting depth of the engine's contexts (0 when only the engine's base context is current).
-std::size_t arrayListDepth();
-std::size_t allocListDepth();
+HOST_API std::size_t arrayListDepth();
+HOST_API std::size_t allocListDepth();
 
 // Process-wide: arrays alive (elements included), blocks handed to callers that are not yet
 // freed, and bytes held in all blocks (caller memory and array data).
@@ -42,6 +44,6 @@ struct LiveCounts {
     std::size_t blocks = 0;
     std::size_t bytes = 0;
 };
-LiveCounts liveCounts();
+HOST_API LiveCounts liveCounts();
 
 }  // namespace vhost::ry

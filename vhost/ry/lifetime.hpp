@@ -11,32 +11,33 @@
 
 #include <ry_types.h>
 
+#include "host/host_api.hpp"
 #include "vhost/ry/array.hpp"
 #include "vhost/ry/leaks.hpp"
 
 namespace vhost::ry {
 
 // Data arrays (numeric, logical, char). Complex is for numeric classes only.
-ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout, bool zeroed);
-ryArray* newCharRow(std::u16string_view text);
-ryArray* newCellArray(Dims dims);
+HOST_API ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout, bool zeroed);
+HOST_API ryArray* newCharRow(std::u16string_view text);
+HOST_API ryArray* newCellArray(Dims dims);
 // Raises "VELTRA:ry:invalidFieldName" / "VELTRA:ry:duplicateFieldName" for bad field lists.
-ryArray* newStructArray(Dims dims, std::vector<std::string> fields);
+HOST_API ryArray* newStructArray(Dims dims, std::vector<std::string> fields);
 // Handle or value semantics follow the class registry.
-ryArray* newObjectArray(std::string className, Dims dims);
-ryArray* newFunctionHandle(std::string text, std::shared_ptr<void> payload);
+HOST_API ryArray* newObjectArray(std::string className, Dims dims);
+HOST_API ryArray* newFunctionHandle(std::string text, std::shared_ptr<void> payload);
 
 // A copy sharing data (copy on write) / an independent copy. Handle objects stay the same
 // object in both. Untracked.
-ryArray* sharedCopy(const ryArray* array);
+HOST_API ryArray* sharedCopy(const ryArray* array);
 ryArray* deepCopy(const ryArray* array);
 
-bool isLive(const ryArray* array) noexcept;
+HOST_API bool isLive(const ryArray* array) noexcept;
 // Releases a live array with everything it owns: unlinks it from its context or removes it from
 // its parent first. Not live (destroyed already, never ours): nothing happens and false is
 // returned. What was freed is added to `report` when given. Never looks up the engine, so it
 // is safe while an engine's contexts are being torn down.
-bool destroy(ryArray* array, ContextReport* report = nullptr) noexcept;
+HOST_API bool destroy(ryArray* array, ContextReport* report = nullptr) noexcept;
 // Bytes of data the array holds alone (shared data counts once it is no longer shared).
 std::size_t ownedBytes(const ryArray* array) noexcept;
 
@@ -49,10 +50,10 @@ void untrack(ryArray* array) noexcept;
 // replaced goes back to the current array-list context, where the caller may still destroy it.
 // Raises "VELTRA:ry:alreadyElement" when value is an element of an array already,
 // "VELTRA:ry:selfContaining" when it would contain itself, "VELTRA:ry:indexOutOfRange".
-void setCell(ryArray* cell, std::size_t index, ryArray* value);
-void setFieldValue(ryArray* structure, std::size_t index, std::size_t field, ryArray* value);
+HOST_API void setCell(ryArray* cell, std::size_t index, ryArray* value);
+HOST_API void setFieldValue(ryArray* structure, std::size_t index, std::size_t field, ryArray* value);
 // Letters, digits and underscores, starting with a letter, at most 63 characters.
-bool isValidFieldName(const std::string& name) noexcept;
+HOST_API bool isValidFieldName(const std::string& name) noexcept;
 // Field numbers; -1 when absent.
 int fieldNumber(const ryArray* structure, std::string_view name) noexcept;
 // Adds a field (empty in every element); returns its number, or the existing number.

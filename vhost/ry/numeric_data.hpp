@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "host/host_api.hpp"
+
 namespace vhost::ry {
 
 enum class Layout : std::uint8_t { Separate, Interleaved };
@@ -47,7 +49,7 @@ public:
     // The separate imaginary part; null for real data.
     void* imag(Access access) const;
     // The interleaved pairs (for real data, the only buffer).
-    void* interleaved(Access access) const;
+    HOST_API void* interleaved(Access access) const;
 
     // Copies the primary layout into the other one when that one exists.
     void sync();

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace vhost::ry {
 
 struct RecordedWarning {
@@ -14,9 +16,9 @@ struct RecordedWarning {
 };
 
 // The warnings of the calling thread's engine, oldest first.
-std::vector<RecordedWarning> recordedWarnings();
+HOST_API std::vector<RecordedWarning> recordedWarnings();
 // Returns them and starts a new record.
-std::vector<RecordedWarning> takeWarnings();
-void clearWarnings();
+HOST_API std::vector<RecordedWarning> takeWarnings();
+HOST_API void clearWarnings();
 
 }  // namespace vhost::ry

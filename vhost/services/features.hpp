@@ -5,16 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "host/host_api.hpp"
+
 namespace vhost {
 
 // The value of a registered feature through its query handler; empty when the feature is
 // unknown or has no query handler.
-std::optional<int> queryFeature(const std::string& name);
+HOST_API std::optional<int> queryFeature(const std::string& name);
 // Names of every registered feature, sorted.
-std::vector<std::string> registeredFeatures();
+HOST_API std::vector<std::string> registeredFeatures();
 
 // Switches tasks mode (module calls run as background tasks) on or off. Process-wide.
-void setTasksMode(bool on);
+HOST_API void setTasksMode(bool on);
 
 // One call of a function that background tasks may not call.
 struct DisallowedTaskBuiltin {
@@ -22,7 +24,7 @@ struct DisallowedTaskBuiltin {
     std::string kind;
 };
 // Every call recorded so far, oldest first.
-std::vector<DisallowedTaskBuiltin> disallowedTaskBuiltins();
-void clearDisallowedTaskBuiltins();
+HOST_API std::vector<DisallowedTaskBuiltin> disallowedTaskBuiltins();
+HOST_API void clearDisallowedTaskBuiltins();
 
 }  // namespace vhost

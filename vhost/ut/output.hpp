@@ -8,23 +8,25 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_api.hpp"
+
 namespace vhost {
 
 using OutputSink = std::function<void(std::string_view)>;
 
 // Installs `sink` (an empty function restores the default) and returns the one it replaces.
 // The sink may be called from any thread, and concurrently.
-OutputSink setOutputSink(OutputSink sink);
+HOST_API OutputSink setOutputSink(OutputSink sink);
 // Writes `text` to the calling thread's redirection when one is active, else the current sink.
-void writeOutput(std::string_view text);
+HOST_API void writeOutput(std::string_view text);
 // Writes error text (warnings shown while a request runs): to the calling thread's error
 // redirection when one is active, else as ordinary output.
-void writeError(std::string_view text);
+HOST_API void writeError(std::string_view text);
 
 // While alive, sends the calling thread's output to `out` and its error text to `err` (an empty
 // function leaves that stream as it was). Used by the engine to route what one request prints to
 // the streams the request was given. Nests; must end on the thread that made it.
-class ThreadOutputRedirect {
+class HOST_API ThreadOutputRedirect {
 public:
     ThreadOutputRedirect(OutputSink out, OutputSink err);
     ~ThreadOutputRedirect();
@@ -39,7 +41,7 @@ private:
 
 // Collects all command-window output into a string while it lives (for tests and tools that
 // want the output as a value). Restores the previous sink when destroyed.
-class OutputCapture {
+class HOST_API OutputCapture {
 public:
     OutputCapture();
     ~OutputCapture();
