@@ -461,9 +461,7 @@ std::vector<std::string> generationNotes(const std::string& diagnostics, orbfile
     if (missing.empty()) return {};
     std::set<std::string> exported;
     for (const char* library : {"liborb.so", "libvhost.so"}) {
-        bfs::path file = root / "lib" / "link" / library;
-        boost::system::error_code error;
-        if (!bfs::exists(file, error)) file = root / "lib" / library;
+        const bfs::path file = root / "lib" / library;
         std::vector<std::string> defined;
         std::vector<std::string> undefined;
         host::util::LibSyms symbols(host::i18n::to_ustring(file.string()), defined, undefined);

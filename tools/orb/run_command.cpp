@@ -21,7 +21,7 @@
 #include "host/services.hpp"
 #include "host/ry.hpp"
 #include "host_session.hpp"
-#include "platform/fault_guard.hpp"
+#include "platform/module_boundary.hpp"
 #include "subcommand.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/services/features.hpp"
@@ -197,7 +197,7 @@ std::string functionToCall(const std::string& target, HostSession& session) {
 // guarded call; making that call now and putting the default actions back leaves every later
 // fault to the system (and to a debugger, which sees it where it happens).
 void switchOffFaultGuard() {
-    orb::platform::callGuarded([] {});
+    (void)orb::platform::callModuleCode([] {});
     for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
 }
 

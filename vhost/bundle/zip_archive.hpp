@@ -13,7 +13,7 @@
 
 namespace vhost::bundle {
 
-class ZipArchive {
+class HOST_API ZipArchive {
 public:
     // Throws std::runtime_error when minizip cannot read the zip in `window`, or sees a different
     // number of entries than the validated end record states.

@@ -34,7 +34,7 @@ namespace vhost::ry {
 class ArrayContext;
 
 // A dimension list; up to four dimensions are held without an allocation of their own.
-class Dims {
+class HOST_API Dims {
 public:
     Dims() noexcept = default;
     Dims(std::initializer_list<std::size_t> values) { assign(values.begin(), values.size()); }
