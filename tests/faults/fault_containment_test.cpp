@@ -101,8 +101,8 @@ const HostileRow kRows[] = {
      error(kInvalid, "orbHostileNoSuchFunction"), false, "", false, error(kInvalid, "orbHostileNoSuchFunction"), true},
     {"version function throws", "hostile_version_throw", nullptr, 1, Made::AsBuilt,
      error(kInvalid, "no version today"), false, "", false, error(kInvalid, "no version today"), true},
-    {"C++ create makes nothing", "shape_cpp_and_c", nullptr, 1, Made::AsBuilt, error(kInvalid, "made no object"),
-     false, "", false, error(kInvalid, "made no object")},
+    {"C++ create makes nothing", "shape_cpp_and_c", nullptr, 1, Made::AsBuilt, error(kInvalid, "made no function object"),
+     false, "", false, error(kInvalid, "made no function object")},
     {"C++ destroy faults", "hostile_destroy_fault", nullptr, 0, Made::AsBuilt, returns(-1), false, kDestroyFailed,
      true, returns(-1)},
     // The call runs code the file no longer holds; cleared, the next load maps what it holds now

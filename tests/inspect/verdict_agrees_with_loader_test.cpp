@@ -73,6 +73,11 @@ const std::map<std::string, std::string> kBeyondInspection = {
     {"shape_missing_dependency", "a library it needs is not on the search path"},
     {"shape_cpp_and_c", "its create entry point reports failure"},
     {"tasks_cpp", "its create entry point reports failure"},
+    // Start-up code runs only when a file is mapped; the loader proves it in a child process
+    // first and refuses these with the reason, the inspection reads the file without running it.
+    {"hostile_ctor_null", "its start-up code faults"},
+    {"hostile_ctor_throw", "its start-up code throws"},
+    {"hostile_ctor_undefined", "its start-up code calls a function no library defines"},
 };
 
 // Findings about interface generations and versions, which the loader does not check: such a

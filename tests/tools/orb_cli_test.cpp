@@ -113,7 +113,7 @@ TEST(OrbCli, ExitStatusAndStreamsOfEachCommandLine) {
         {{"run", twice, "'text'"}, 1, "", "(twice:input)"},
         {{"run", "-e", "nosuchfunction(1)"}, 1, "", "(VELTRA:undefinedFunction)"},
         {{"run", "--path", modules, "-e", "twcie(1)"}, 1, "", "Did you mean 'twice'?\n  A module is found as twcie.orbw64"},
-        {{"run", "--path", modules, "-e", "[a, b] = twice(1)"}, 1, "", "twice gives at most 1 output."},
+        {{"run", "--path", modules, "-e", "[a, b] = twice(1)"}, 1, "", "VELTRA:unassignedOutput): Output 2 of twice was not set."},
         {{"run", "--path", modules, "-e", "probe('getprop', 1, int32(1), 'X')"}, 1, "", "The array is int32, not double."},
         {{"run", modulePath("fault_null"), "1"}, 1, "", "Error"},
         // Without the guard the fault ends the process, as it would a plain program (for the debugger).
