@@ -1,5 +1,9 @@
 // orb build, run as a user runs it: the module it writes, what it embeds, whether it runs, what
 // -v shows, and what a failing build reports and leaves behind.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,6 +54,21 @@ TEST(OrbBuild, TheExampleIsBuiltIntoTheCurrentFolderWithItsManifestAndRuns) {
     EXPECT_EQ(orb(dir, {"version", "scale.orbw64"}).out, "current\n");
     const auto run = orb(dir, {"run", "-e", "y = scale([1 2 3], 2)"});
     EXPECT_EQ(orbtest::numbersIn(run.out), (std::vector<double>{2, 4, 6})) << run.out << run.err;
+
+    // A rebuild replaces the file rather than writing into it: a host that has the old module
+    // mapped keeps the file it mapped, and the next load finds the new one.
+    const int held = ::open((dir / "scale.orbw64").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    struct stat before {};
+    ASSERT_EQ(::fstat(held, &before), 0);
+    ASSERT_EQ(orb(dir, {"build", std::string(ORB_SOURCE_DIR) + "/examples/scale.c"}).exitCode, 0);
+    struct stat after {};
+    ASSERT_EQ(::stat((dir / "scale.orbw64").c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino) << "the module was written in place";
+    EXPECT_EQ(::fstat(held, &before), 0);
+    EXPECT_EQ(before.st_nlink, 0u) << "the old file is replaced, not kept";
+    ::close(held);
+    EXPECT_EQ(mdtest::filesIn(dir), std::vector<std::string>{"scale.orbw64"});
 }
 
 TEST(OrbBuild, EachGenerationEmbedsItsSettingAndRunsComplexData) {

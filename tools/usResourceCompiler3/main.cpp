@@ -83,6 +83,28 @@ void writeFile(const std::string& path, const std::vector<unsigned char>& bytes,
     if (!out) throw rc::UsageError("cannot write '" + path + "'");
 }
 
+// The binary is usually a module, and a host may have it mapped: appending to it in place would
+// change the pages under that mapping. The bundle is appended to a copy, which is then renamed
+// over the binary, so a mapping keeps the old file and the next load maps the new one.
+void appendByReplacing(const std::string& path, const std::vector<unsigned char>& bytes) {
+    const std::string partial = path + ".bundle-partial";
+    std::error_code error;
+    fs::copy_file(path, partial, fs::copy_options::overwrite_existing, error);
+    if (error) throw rc::UsageError("cannot copy '" + path + "': " + error.message());
+    try {
+        writeFile(partial, bytes, std::ios::app);
+    } catch (...) {
+        fs::remove(partial, error);
+        throw;
+    }
+    fs::rename(partial, path, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+        throw rc::UsageError("cannot replace '" + path + "': " + error.message());
+    }
+}
+
 int run(int argc, char** argv) {
     Options o;
     const po::options_description description = describe(o);
@@ -143,7 +165,7 @@ int run(int argc, char** argv) {
     }
     if (!o.bundleFile.empty()) {
         if (o.verbose) std::cout << "Appending " << bytes.size() << " bytes to " << o.bundleFile << "\n";
-        writeFile(o.bundleFile, bytes, std::ios::app);
+        appendByReplacing(o.bundleFile, bytes);
     }
     return 0;
 }

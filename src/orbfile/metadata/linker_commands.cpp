@@ -148,7 +148,11 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
         result.getMutable_cmdOutput() << temporary.get_cmdOutput();
         result.getMutable_cmdErr() << temporary.get_cmdErr();
         try {
-            bfs::copy_file(plan.temporary, plan.output, bfs::copy_options::overwrite_existing);
+            // Written beside it and renamed into place: a host may have the old module mapped,
+            // and a mapping must keep the file it was made from.
+            const std::string partial = plan.output + ".partial";
+            bfs::copy_file(plan.temporary, partial, bfs::copy_options::overwrite_existing);
+            bfs::rename(partial, plan.output);
             const std::string manifest = plan.temporary + ".manifest";
             if (bfs::exists(manifest)) {
                 bfs::copy_file(manifest, plan.output + ".manifest", bfs::copy_options::overwrite_existing);
@@ -156,6 +160,7 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
         } catch (const std::exception& error) {
             result.getMutable_cmdErr() << error.what() << '\n';
             result.set_status(1);
+            bfs::remove(plan.output + ".partial", ignored);
         }
         bfs::remove(plan.temporary, ignored);
         return result;
