@@ -56,6 +56,6 @@ struct Statement {
 
 // Raises host::UserException "VELTRA:parse" with the position of the problem.
 HOST_API std::vector<Statement> parseStatements(std::string_view source);
-ExprPtr parseExpression(std::string_view source);
+HOST_API ExprPtr parseExpression(std::string_view source);
 
 }  // namespace vhost::lang
