@@ -18,6 +18,8 @@
 #include "cppapi/engine_handle.hpp"
 #include "cppapi/error_conversion.hpp"
 #include "cppapi/feval.hpp"
+#include "cppapi/variables.hpp"
+#include "capi/arguments.hpp"
 #include "host/block_recycler.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
@@ -513,6 +515,9 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
                                bool passThroughFlag, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                void* promise, void* outputStream, void* errorStream, ModuleWriteFcn writeFcn,
                                ModuleDeleterFcn deleterFcn) {
+    std::string problem = orb::capi::textProblem("the function name", functionName);
+    if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
+    if (!problem.empty()) return refusedRequest("orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
     return fevalAsyncImpl(engine, functionName, wrapInputs(nrhs, prhs), nlhs, passThroughFlag, setOutputsFcn,
                           setExceptionFcn, promise, outputStream, errorStream, writeFcn, deleterFcn);
 }

@@ -109,6 +109,8 @@ std::string propertyProblem(const void* object, const char16_t* name) {
     return firstProblem({nullProblem("the object", object), capi::propertyNameProblem(name)});
 }
 
+}  // namespace
+
 // An asynchronous request refused before it started: it completes at once, on the calling
 // thread, through its failure callback with the error structure (error code 1), and has no task.
 std::uint64_t refusedRequest(const char* service, const std::string& problem, SetExceptionFcn setExceptionFcn,
@@ -120,8 +122,6 @@ std::uint64_t refusedRequest(const char* service, const std::string& problem, Se
     if (setExceptionFcn) setExceptionFcn(promise, nlhs, true, kOrbErrorHost, error.newReference());
     return 0;
 }
-
-}  // namespace
 
 host::Outputs fevalSync(void* engine, const std::string& name, const host::Outputs& arguments, int nlhs) {
     host::RunOptions options;

@@ -368,6 +368,14 @@ TEST_F(AsyncTest, ServicesRefuseInvalidArgumentsBeforeUsingThem) {
         {"an asynchronous write to a statement", [&] { return async([&](Outcome* o) {
              return orbApiSetVariableAsync(m_handle, value.impl(), "base", u"q; zz = 5", &Outcome::setOutputs,
                                            &Outcome::setException, o); }); }, u"'q; zz = 5'"},
+        {"an asynchronous call of a function name that is not UTF-8", [&] { return async([&](Outcome* o) {
+             return orbApiFevalAsync(m_handle, 1, 0, nullptr, "di\xc3(", false, &Outcome::setOutputs,
+                                     &Outcome::setException, o, nullptr, nullptr, nullptr, nullptr); }); },
+         u"function name 'di?(' is not valid UTF-8"},
+        {"an asynchronous call with inputs but no list", [&] { return async([&](Outcome* o) {
+             return orbApiFevalAsync(m_handle, 1, 2, nullptr, "disp", false, &Outcome::setOutputs,
+                                     &Outcome::setException, o, nullptr, nullptr, nullptr, nullptr); }); },
+         u"list of inputs is null"},
         {"an asynchronous property name with a lone surrogate", [&] { return async([&](Outcome* o) {
              const char16_t name[] = {u'C', 0xD800, 0};
              return orbApiGetPropertyAsync(m_handle, object.impl(), 0, name, &Outcome::setOutputs,
