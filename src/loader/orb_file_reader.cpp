@@ -41,8 +41,8 @@ using orb::capi::PerEngine;
 bool admittedToThreadPool(const std::u16string& path) { return orb::loader::allowThisOrbOnThreadPool(path); }
 
 // The entry-point rule answers the load record's kinds.
-static_assert(orbfile::EntryPoints::C == kOrbEntryC && orbfile::EntryPoints::Cpp == kOrbEntryCpp &&
-              orbfile::EntryPoints::Fortran == kOrbEntryFortran);
+static_assert(int(orbfile::EntryPoints::C) == int(kOrbEntryC) && int(orbfile::EntryPoints::Cpp) == int(kOrbEntryCpp) &&
+              int(orbfile::EntryPoints::Fortran) == int(kOrbEntryFortran));
 
 // The system loader trusts the file it maps and faults on a damaged one: nothing is mapped that
 // has not been read and checked first.

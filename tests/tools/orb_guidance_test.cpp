@@ -168,7 +168,9 @@ TEST(OrbCheckGuidance, EveryFixtureGetsAVerdictAndAFixForEachFinding) {
             if (line.starts_with("    fix: ")) fixes += line + "\n";
         }
         for (const char* part : c.fix) EXPECT_TRUE(contains(fixes, part)) << c.file << ": " << part << "\n" << fixes;
-        if (c.fix.empty()) EXPECT_EQ(fixes, "") << c.file;
+        if (c.fix.empty()) {
+            EXPECT_EQ(fixes, "") << c.file;
+        }
     }
     // Windows libraries are inspected, with a note that they do not load here.
     const FileReport& pe = reports.at((kPeFixtures / "pe64_c800_manifest.dll").string());
@@ -271,7 +273,9 @@ TEST(OrbCheckGuidance, ColoursAndWrapsOnlyOnATerminal) {
             std::istringstream in(line);
             std::size_t count = 0;
             for (std::string word; in >> word; ++count) words.push_back(word);
-            if (count > 2 && !line.starts_with("/")) EXPECT_LE(line.size(), 60u) << what << ": " << line;
+            if (count > 2 && !line.starts_with("/")) {
+                EXPECT_LE(line.size(), 60u) << what << ": " << line;
+            }
             if (line.starts_with("    ") && !line.starts_with("    action:") && !line.starts_with("    symbols:") &&
                 !line.starts_with("    fix:")) {
                 ++continued;
@@ -312,7 +316,9 @@ TEST(OrbLeakReports, EachCallSaysWhatTheRuntimeFreedForIt) {
             EXPECT_NE(found, std::string::npos) << label << ": " << line << "in\n" << result.err;
             if (found != std::string::npos) at = found + line.size();
         }
-        if (c.expected.empty()) EXPECT_FALSE(contains(result.err, "leaks:")) << label << "\n" << result.err;
+        if (c.expected.empty()) {
+            EXPECT_FALSE(contains(result.err, "leaks:")) << label << "\n" << result.err;
+        }
     }
 }
 

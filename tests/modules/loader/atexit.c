@@ -13,6 +13,8 @@ static void onExit(void) {
 
 __attribute__((visibility("default"))) void orbFunction(int nlhs, ryArray* plhs[], int nrhs, const ryArray* prhs[]) {
     (void)nlhs;
+    (void)nrhs;
+    (void)prhs;
     orbAtExit(onExit);
 #ifdef ATEXIT_LOCK
     orbLock();
