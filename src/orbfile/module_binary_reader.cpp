@@ -7,24 +7,15 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "objfile/byte_view.hpp"
 #include "platform/native_binary_format.hpp"
 
 namespace orbfile {
 namespace {
 
-// Little-endian fields of alignment 1, so format structs have exactly the format's size.
-template <class T>
-struct Le {
-    unsigned char bytes[sizeof(T)];
-    T value() const noexcept {
-        T v = 0;
-        for (std::size_t i = sizeof(T); i-- > 0;) v = static_cast<T>((v << 8) | bytes[i]);
-        return v;
-    }
-};
-using Le16 = Le<std::uint16_t>;
-using Le32 = Le<std::uint32_t>;
-using Le64 = Le<std::uint64_t>;
+using objfile::Le16;
+using objfile::Le32;
+using objfile::Le64;
 
 // --- ELF ------------------------------------------------------------------------------------
 

@@ -12,26 +12,15 @@
 #include <utility>
 
 #include "host/host_api.hpp"
+#include "objfile/byte_view.hpp"
 
 namespace vhost::libsyms {
 
-// A field of a file format stored little-endian. Alignment 1, so a format struct built from these
-// has exactly the format's size and can be copied out of the file at any offset.
-template <class T>
-struct Le {
-    static_assert(std::is_unsigned_v<T>);
-    unsigned char bytes[sizeof(T)];
-
-    T value() const noexcept {
-        T v = 0;
-        for (std::size_t i = sizeof(T); i-- > 0;) v = static_cast<T>((v << 8) | bytes[i]);
-        return v;
-    }
-};
-using Le16 = Le<std::uint16_t>;
-using Le32 = Le<std::uint32_t>;
-using Le64 = Le<std::uint64_t>;
-static_assert(sizeof(Le16) == 2 && sizeof(Le32) == 4 && sizeof(Le64) == 8 && alignof(Le64) == 1);
+// Little-endian format fields are the object-file layer's.
+using objfile::Le;
+using objfile::Le16;
+using objfile::Le32;
+using objfile::Le64;
 
 // A malformed file. The message names the field and the values that were wrong.
 class HOST_API FormatError : public std::runtime_error {
