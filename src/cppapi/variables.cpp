@@ -12,6 +12,7 @@
 #include "host/dataarray.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
+#include "platform/module_boundary.hpp"
 
 extern "C" const ryArray* orbGetVariablePtr_800(const char* workspace, const char* name);
 
@@ -119,7 +120,11 @@ std::uint64_t refusedRequest(const char* service, const std::string& problem, Se
     const std::u16string message = host::i18n::GetFormattedMessage(
         id, {host::MessageArg(std::string(service)), host::MessageArg(problem)});
     Array error = buildCatalogErrorArray(kStatusCatalogue, id, message);
-    if (setExceptionFcn) setExceptionFcn(promise, nlhs, true, kOrbErrorHost, error.newReference());
+    if (!setExceptionFcn) return 0;
+    void* data = error.newReference();
+    // Module code, so through the boundary; it runs inside the service the module called, and no
+    // exception may leave a service, so what went wrong in it stays here.
+    (void)platform::callModuleCode([&] { setExceptionFcn(promise, nlhs, true, kOrbErrorHost, data); });
     return 0;
 }
 
