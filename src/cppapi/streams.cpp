@@ -1,5 +1,7 @@
 #include "cppapi/streams.hpp"
 
+#include "platform/module_boundary.hpp"
+
 namespace orb::cppapi {
 
 engineStreamBuffer::engineStreamBuffer(void* stream, ModuleWriteFcn write) : m_stream(stream) {
@@ -8,15 +10,22 @@ engineStreamBuffer::engineStreamBuffer(void* stream, ModuleWriteFcn write) : m_s
 
 engineStreamBuffer::~engineStreamBuffer() = default;
 
+// The write function is module code: a failure in it fails the host code that was printing. A
+// buffer made without one has nothing of the module to run.
+void engineStreamBuffer::write(const char16_t* text, std::size_t count) {
+    if (!m_write) throw std::bad_function_call();
+    platform::runModuleCode([&] { m_write(m_stream, text, count); });
+}
+
 engineStreamBuffer::int_type engineStreamBuffer::overflow(int_type c) {
     if (traits_type::eq_int_type(c, traits_type::eof())) return 0;
     const char16_t unit = traits_type::to_char_type(c);
-    m_write(m_stream, &unit, 1);
+    write(&unit, 1);
     return 1;
 }
 
 std::streamsize engineStreamBuffer::xsputn(const char16_t* text, std::streamsize count) {
-    m_write(m_stream, text, static_cast<std::size_t>(count));
+    write(text, static_cast<std::size_t>(count));
     return count;
 }
 
@@ -33,7 +42,8 @@ std::shared_ptr<host::u16streambuf> wrapModuleStream(void* stream, ModuleWriteFc
     if (!stream) return nullptr;
     return std::shared_ptr<host::u16streambuf>(new engineStreamBuffer(stream, write),
                                                [stream, deleter](host::u16streambuf* buffer) {
-                                                   deleter(stream);
+                                                   // Module code, in a deleter that may not throw.
+                                                   (void)platform::callModuleCode([&] { deleter(stream); });
                                                    delete buffer;
                                                });
 }

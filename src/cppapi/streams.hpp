@@ -31,6 +31,8 @@ protected:
     std::streamsize xsputn(const char16_t* text, std::streamsize count) override;
 
 private:
+    void write(const char16_t* text, std::size_t count);
+
     void* m_stream;
     std::function<void(void*, const char16_t*, std::size_t)> m_write;
 };
