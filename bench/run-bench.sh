@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark driver: runs every benchmark program with repetitions and prints one table, each
-# figure beside its baseline measured in the same run, as the ratio of their medians.
+# figure beside its baseline measured in the same run, as the ratio of their medians. A run of
+# everything also writes the table into docs/performance.md.
 # usage: bench/run-bench.sh BUILD_DIR [BENCHMARK ARGS...]
 # Environment: ORB_BENCH_REPETITIONS (default 5), ORB_BENCH_LIBRARY (the library for orb check;
 # default the largest shared library under /usr/lib).
@@ -28,9 +29,13 @@ for program in bench_call bench_async bench_manifest bench_tools; do
     > "$reports/$program.txt" 2>&1 || echo "run-bench: $program failed, see $reports/$program.txt" >&2
 done
 
-echo "Medians of $repetitions repetitions, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores;" \
-  "reports in $reports"
+note="Medians of $repetitions repetitions, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load average\
+ $(cut -d' ' -f1 /proc/loadavg) at the end."
+echo "$note Reports in $reports"
 shopt -s nullglob
 json=("$reports"/*.json)
 [ ${#json[@]} -gt 0 ] || { echo "run-bench: no benchmark reported anything" >&2; exit 1; }
-python3 "$here/table.py" "${json[@]}"
+# A whole run is the table of docs/performance.md; a run narrowed by benchmark arguments is not.
+doc=()
+[ $# -eq 0 ] && doc=(--doc "$here/../docs/performance.md" --note "$note")
+python3 "$here/table.py" "${doc[@]}" "${json[@]}"

@@ -6,7 +6,8 @@ run: real time for benchmarks timed so (NAME/real_time), else the CPU time of th
 baseline/figure turned around ("throughput >="). Rows whose benchmarks are missing or failed are
 shown as such, never left out.
 
-usage: table.py REPORT.json...
+usage: table.py [--doc FILE --note TEXT] REPORT.json...
+  --doc FILE   also write TEXT and the table into FILE, between its two marker lines
 """
 import json
 import sys
@@ -104,12 +105,39 @@ def table(rows, medians, errors):
     return "\n".join(lines)
 
 
+DOC_START = "<!-- bench table start -->"
+DOC_END = "<!-- bench table end -->"
+
+
+def write_into_document(path, text):
+    """Replaces what lies between the document's two marker lines with `text`; the rest stays."""
+    with open(path, encoding="utf-8") as f:
+        document = f.read()
+    start, end = document.find(DOC_START), document.find(DOC_END)
+    if start < 0 or end < start:
+        raise ValueError("%s has no %s ... %s lines to put the table between" % (path, DOC_START, DOC_END))
+    start += len(DOC_START)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(document[:start] + "\n" + text.rstrip("\n") + "\n" + document[end:])
+
+
 def main(argv):
-    if len(argv) < 2:
+    args = argv[1:]
+    doc, note = None, ""
+    while args[:1] and args[0] in ("--doc", "--note") and len(args) > 1:
+        if args[0] == "--doc":
+            doc = args[1]
+        else:
+            note = args[1]
+        args = args[2:]
+    if not args:
         print(__doc__, file=sys.stderr)
         return 2
-    medians, errors = load_medians(argv[1:])
-    print(table(ROWS, medians, errors))
+    medians, errors = load_medians(args)
+    text = table(ROWS, medians, errors)
+    print(text)
+    if doc:
+        write_into_document(doc, (note + "\n\n" if note else "") + text)
     return 0
 
 

@@ -94,6 +94,20 @@ class TableTest(unittest.TestCase):
         self.assertEqual(len({len(line) for line in lines}), 1)
 
 
+    def test_the_document_gets_the_table_between_its_markers_and_keeps_the_rest(self):
+        path = os.path.join(self.dir.name, "doc.md")
+        for old in ("", "| stale |\n| table |\n"):
+            with open(path, "w", encoding="utf-8") as f:
+                f.write("# Method\n\n%s\n%s%s\n\nAfter.\n" % (table.DOC_START, old, table.DOC_END))
+            table.write_into_document(path, "note\n\n| new |")
+            with open(path, encoding="utf-8") as f:
+                self.assertEqual(f.read(), "# Method\n\n%s\nnote\n\n| new |\n%s\n\nAfter.\n" % (table.DOC_START, table.DOC_END))
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("no markers\n")
+        self.assertRaises(ValueError, table.write_into_document, path, "| new |")
+        with open(path, encoding="utf-8") as f:
+            self.assertEqual(f.read(), "no markers\n")
+
 @unittest.skipUnless(os.environ.get("ORB_BENCH_BIN"), "ORB_BENCH_BIN names the built benchmark programs")
 class RowsTest(unittest.TestCase):
     PROGRAMS = ["bench_call", "bench_async", "bench_manifest", "bench_tools"]

@@ -10,11 +10,16 @@ checked when it is one word (no blank) and is one of:
               that must match something; a bare file name or a partial path (orb_cpp/services.h)
               must end some file's path in the repository.
   a name      a C or C++ name, optionally followed by a call's parentheses (`orbLock()`,
-              `host::pumpWhileWaiting`), that is qualified with '::' (std:: excepted), or carries
-              a project prefix: orb/ry/ut followed by a capital (`orbPrintf`, `ryGetPr`,
-              `utFpControl`), Orb followed by a capital (`OrbCallbackTable`), or ORB_/RY_
-              (`ORB_COUNT_KIND`). Every part of the name must appear as a whole word in a source
-              file under src/, vhost/, sdk/, tools/, objfile/ or bench/.
+              `host::pumpWhileWaiting`), that is qualified with '::' (std:: excepted), carries
+              a project prefix (orb/ry/ut followed by a capital: `orbPrintf`, `ryGetPr`; Orb
+              followed by a capital: `OrbCallbackTable`; ORB_ or RY_: `ORB_COUNT_KIND`), or is
+              shaped like the project's own names: camelCase (`runModuleCall`), PascalCase with
+              two capitals (`ModuleBinaryReader`) or snake_case (`retrieve_manifest_version`).
+              Every part of the name must appear as a whole word in a source file under src/,
+              vhost/, sdk/, tools/, objfile/, bench/ or cmake/, or be the name of a file or
+              folder of the repository (`fuzz_bundle`), or of a test program (`test_loader`).
+              Names with a leading underscore belong to the C library and are prose.
+  a glob      a file name ending in '.*' (`call_frame.*`) must begin some file's name.
 
 Anything else (commands, placeholders with <...> or {...}, names of other software) is prose.
 Usage: doc_references.py REPOSITORY_ROOT
@@ -27,9 +32,12 @@ import sys
 SOURCE_EXTENSIONS = (".cpp", ".hpp", ".h", ".c", ".f90", ".F90", ".fi", ".py", ".sh", ".cmake")
 REPO_FOLDERS = ("src", "vhost", "sdk", "tools", "tests", "docs", "examples", "bench", "fuzz",
                 "resources", "extern", "objfile", "cmake", ".ci")
-CODE_FOLDERS = ("src", "vhost", "sdk", "tools", "objfile", "bench")
+CODE_FOLDERS = ("src", "vhost", "sdk", "tools", "objfile", "bench", "cmake")
 NAME = r"[A-Za-z_~][A-Za-z0-9_]*(?:::[A-Za-z_~][A-Za-z0-9_]*)*"
 PREFIXED = re.compile(r"^(?:(?:orb|ry|ut|Orb)[A-Z]|ORB_|RY_)")
+# How the project spells its own functions, classes and types; other software's names in the
+# documents (`dlopen`, `RTLD_NOW`) have none of these shapes, or a leading underscore.
+PROJECT_SHAPED = re.compile(r"^(?:[a-z][a-z0-9]*[A-Z][A-Za-z0-9]*|[A-Z][a-z0-9]+[A-Z][A-Za-z0-9]*|[a-z][a-z0-9]*(?:_[a-z0-9]+)+)$")
 
 
 def documents(root):
@@ -62,15 +70,28 @@ def code_words(root):
     words = set()
     for folder in CODE_FOLDERS:
         for path in glob.glob(os.path.join(root, folder, "**", "*"), recursive=True):
-            if os.path.isfile(path) and path.endswith(SOURCE_EXTENSIONS + (".txt",)):
+            if os.path.isfile(path) and path.endswith(SOURCE_EXTENSIONS + (".txt", ".in")):
                 with open(path, encoding="utf-8", errors="replace") as f:
                     words.update(re.findall(r"[A-Za-z_~][A-Za-z0-9_]*", f.read()))
+    # Files and folders are named things too (`fuzz_bundle`), and ctest names each test program
+    # after its folder under tests/ (`test_loader`).
+    for path in repository_files(root):
+        parts = path.split(os.sep)
+        words.update(part.split(".", 1)[0] for part in parts)
+        if parts[0] == "tests" and len(parts) > 2:
+            words.add("test_" + parts[1])
     return words
 
 
 def path_problem(token, root, files):
     if any(c in token for c in "<>{}") or "..." in token:
         return None
+    if re.fullmatch(r"[A-Za-z0-9_/-]+\.\*", token):
+        # `call_frame.*`: the files of one name, whatever their extensions; the name may be
+        # a partial path (`platform/fault_guard.*`).
+        prefix = "/" + token[:-1]
+        found = any(prefix in "/" + f and "/" not in ("/" + f).rsplit(prefix, 1)[1] for f in files)
+        return None if found else "matches no file"
     first = token.split("/", 1)[0]
     if "/" in token and first in REPO_FOLDERS:
         if "*" in token:
@@ -89,7 +110,7 @@ def name_problem(token, words):
     name = match.group(1)
     if name.startswith("std::"):
         return None
-    if "::" not in name and not PREFIXED.match(name):
+    if "::" not in name and not PREFIXED.match(name) and not PROJECT_SHAPED.match(name):
         return None
     missing = [part for part in name.split("::") if part not in words]
     return "not in the code: " + ", ".join(missing) if missing else None
