@@ -21,6 +21,9 @@ checked when it is one word (no blank) and is one of:
               Names with a leading underscore belong to the C library and are prose.
   a glob      a file name ending in '.*' (`call_frame.*`) must begin some file's name.
 
+Links to other documents ([text](file.md#heading)) must name a file that exists and, with '#', a
+heading of it.
+
 Anything else (commands, placeholders with <...> or {...}, names of other software) is prose.
 Usage: doc_references.py REPOSITORY_ROOT
 """
@@ -116,6 +119,41 @@ def name_problem(token, words):
     return "not in the code: " + ", ".join(missing) if missing else None
 
 
+def heading_anchors(path):
+    """The anchors a document's headings get: lower case, punctuation dropped, blanks as '-'."""
+    anchors = set()
+    fenced = False
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if line.lstrip().startswith("```"):
+                fenced = not fenced
+            elif not fenced and line.startswith("#"):
+                title = line.lstrip("#").strip().lower()
+                anchors.add(re.sub(r"[^\w\- ]", "", title).replace(" ", "-"))
+    return anchors
+
+
+def link_problems(document):
+    """(line number, target, problem) for each link to a document or heading that is not there."""
+    fenced = False
+    with open(document, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            if line.lstrip().startswith("```"):
+                fenced = not fenced
+                continue
+            if fenced:
+                continue
+            for target in re.findall(r"\]\(([^)\s]+)\)", line):
+                if "://" in target or target.startswith("mailto:"):
+                    continue
+                file, _, anchor = target.partition("#")
+                path = os.path.normpath(os.path.join(os.path.dirname(document), file)) if file else document
+                if not os.path.exists(path):
+                    yield number, target, "no such file"
+                elif anchor and path.endswith(".md") and anchor not in heading_anchors(path):
+                    yield number, target, "no such heading"
+
+
 def main():
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", ".."))
     files = repository_files(root)
@@ -128,6 +166,8 @@ def main():
             problem = path_problem(token, root, files) or name_problem(token, words)
             if problem:
                 problems.append(f"{os.path.relpath(document, root)}:{number}: `{token}`: {problem}")
+        for number, target, problem in link_problems(document):
+            problems.append(f"{os.path.relpath(document, root)}:{number}: ({target}): {problem}")
     for line in problems:
         print(line)
     print(f"{len(problems)} stale reference(s)" if problems else "every reference found")
