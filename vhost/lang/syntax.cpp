@@ -62,7 +62,7 @@ std::vector<Token> tokenize(std::string_view s) {
                    (c == '.' && i + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
             // strtod needs a terminated text: copy only what can be part of a number (letters,
             // digits, points, and a sign after an exponent letter), not the whole rest of the
-            // source, which made a text of many numbers cost its length squared.
+            // source, or a text of many numbers would cost its length squared.
             std::size_t stop = i;
             while (stop < s.size()) {
                 const char d = s[stop];
