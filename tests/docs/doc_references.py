@@ -16,9 +16,10 @@ checked when it is one word (no blank) and is one of:
               shaped like the project's own names: camelCase (`runModuleCall`), PascalCase with
               two capitals (`ModuleBinaryReader`) or snake_case (`retrieve_manifest_version`).
               Every part of the name must appear as a whole word in a source file under src/,
-              vhost/, sdk/, tools/, objfile/, bench/ or cmake/, or be the name of a file or
-              folder of the repository (`fuzz_bundle`), or of a test program (`test_loader`).
-              Names with a leading underscore belong to the C library and are prose.
+              vhost/, sdk/, tools/, objfile/, bench/ or cmake/ (or in the top CMakeLists.txt or
+              run), or be the name of a file or folder of the repository (`fuzz_bundle`) or of
+              a test program (`test_loader`). Names with a leading underscore belong to the C
+              library and are prose.
   a glob      a file name ending in '.*' (`call_frame.*`) must begin some file's name.
 
 Links to other documents ([text](file.md#heading)) must name a file that exists and, with '#', a
@@ -71,9 +72,13 @@ def repository_files(root):
 
 def code_words(root):
     words = set()
+    # The build's own files name targets and options too.
+    paths = [os.path.join(root, "CMakeLists.txt"), os.path.join(root, "run")]
     for folder in CODE_FOLDERS:
-        for path in glob.glob(os.path.join(root, folder, "**", "*"), recursive=True):
-            if os.path.isfile(path) and path.endswith(SOURCE_EXTENSIONS + (".txt", ".in")):
+        paths += glob.glob(os.path.join(root, folder, "**", "*"), recursive=True)
+    for path in paths:
+        if os.path.isfile(path) and (path.endswith(SOURCE_EXTENSIONS + (".txt", ".in")) or
+                                     os.path.basename(path) == "run"):
                 with open(path, encoding="utf-8", errors="replace") as f:
                     words.update(re.findall(r"[A-Za-z_~][A-Za-z0-9_]*", f.read()))
     # Files and folders are named things too (`fuzz_bundle`), and ctest names each test program
