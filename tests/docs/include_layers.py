@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Fails when an #include crosses a layer the wrong way.
+"""Fails when an #include crosses a layer the wrong way, or names the operating system outside
+the platform folders.
 
 The layers and the edges allowed between them are read from the "## Layers" section of
 docs/architecture.md: one line per layer,
@@ -16,6 +17,14 @@ layer must be an allowed edge; one that resolves to no file fails. Headers of sd
 public and open to every layer. A source file under src/, vhost/ or objfile/ that belongs to no
 layer fails too, so that a new folder is placed in the picture before its code is.
 
+The operating system's own headers (<unistd.h>, <dlfcn.h>, <pthread.h>, <sys/...>, ...) may be
+included only in the folders and files of the section's line
+
+    - system headers: `FOLDER`, `FILE`, ...
+
+checked over the layers' folders and tools/ (benchmarks and fuzz targets measure and drive the
+product from outside and may use the system as they need).
+
 Usage: include_layers.py REPOSITORY_ROOT
 """
 import os
@@ -26,26 +35,37 @@ SOURCE_EXTENSIONS = (".cpp", ".hpp", ".h", ".c", ".inc")
 INCLUDE_ROOTS = ("src", ".", "objfile/include", "sdk/include")
 PUBLIC = ("sdk/include",)
 CHECKED_FOLDERS = ("src", "vhost", "objfile")
+SYSTEM_CHECKED_FOLDERS = CHECKED_FOLDERS + ("tools",)
 EDGE = re.compile(r"^- `([^`]+)` → (.*)$")
+SYSTEM_PLACES = re.compile(r"^- system headers: (.*)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+SYSTEM_INCLUDE = re.compile(
+    r"^\s*#\s*include\s+<((?:sys/[^>]+)|(?:(?:unistd|dlfcn|fcntl|signal|pthread|poll|link|execinfo|ucontext|"
+    r"termios|spawn|pwd|dirent|sched|semaphore)\.h))>")
 
 
-def allowed_edges(architecture):
-    """{layer: set of allowed targets} from the Layers section."""
+def read_section(architecture):
+    """({layer: set of allowed targets}, set of places for system headers) from the Layers section."""
     edges = {}
+    system_places = set()
     in_section = False
     with open(architecture, encoding="utf-8") as f:
         for line in f:
             if line.startswith("## "):
                 in_section = line.strip() == "## Layers"
                 continue
-            match = EDGE.match(line.rstrip()) if in_section else None
+            if not in_section:
+                continue
+            places = SYSTEM_PLACES.match(line.rstrip())
+            if places:
+                system_places |= {p.rstrip("/") for p in re.findall(r"`([^`]+)`", places.group(1))}
+            match = EDGE.match(line.rstrip())
             if match:
                 layer = match.group(1).rstrip("/")
                 if layer in edges:
                     sys.exit(f"include_layers: {layer} is listed twice")
                 edges[layer] = {t.rstrip("/") for t in re.findall(r"`([^`]+)`", match.group(2))}
-    return edges
+    return edges, system_places
 
 
 def layer_of(path, layers):
@@ -67,8 +87,8 @@ def resolve(root, including, name):
     return None
 
 
-def sources(root):
-    for top in CHECKED_FOLDERS:
+def sources(root, folders=CHECKED_FOLDERS):
+    for top in folders:
         for folder, dirs, names in os.walk(os.path.join(root, top)):
             dirs.sort()
             for name in sorted(names):
@@ -81,9 +101,9 @@ def permitted(target_path, target_layer, allowed):
 
 
 def check(root):
-    edges = allowed_edges(os.path.join(root, "docs", "architecture.md"))
-    if not edges:
-        return ["docs/architecture.md: no layer list under '## Layers'"]
+    edges, system_places = read_section(os.path.join(root, "docs", "architecture.md"))
+    if not edges or not system_places:
+        return ["docs/architecture.md: no layer list or no system-header line under '## Layers'"]
     layers = set(edges)
     problems = []
     for layer, targets in sorted(edges.items()):
@@ -115,6 +135,17 @@ def check(root):
                     problems.append(f"{path}:{number}: includes {target}, which is in no layer")
                 elif not permitted(target, target_layer, edges[layer]):
                     problems.append(f"{path}:{number}: {layer} may not include {target} ({target_layer})")
+    for place in sorted(system_places):
+        if not os.path.exists(os.path.join(root, place)):
+            problems.append(f"docs/architecture.md: system headers in {place}, which does not exist")
+    for path in sources(root, SYSTEM_CHECKED_FOLDERS):
+        if layer_of(path, system_places):
+            continue
+        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+            for number, line in enumerate(f, 1):
+                match = SYSTEM_INCLUDE.match(line)
+                if match:
+                    problems.append(f"{path}:{number}: <{match.group(1)}> outside the platform folders")
     return problems
 
 
@@ -125,7 +156,7 @@ def main():
     for problem in problems:
         print(problem)
     if problems:
-        print(f"include_layers: {len(problems)} include(s) against the layers of docs/architecture.md")
+        print(f"include_layers: {len(problems)} problem(s) against the layers of docs/architecture.md")
         return 1
     return 0
 
