@@ -559,7 +559,8 @@ private:
 // On a terminal, the compiler's own colours (its output is captured, so it would leave them out).
 bool colouredDiagnostics() {
     const char* noColour = std::getenv("NO_COLOR");
-    return vhost::platform::isTerminal(vhost::platform::StandardStream::Error) && (noColour == nullptr || *noColour == '\0');
+    return vhost::platform::isTerminal(vhost::platform::StandardStream::Error) &&
+           (noColour == nullptr || *noColour == '\0');
 }
 
 int build(const Settings& settings) {

@@ -227,7 +227,8 @@ Layout layoutForStdout(const std::string& colourChoice) {
     }
     if (terminal) {
         layout.width = 80;
-        if (const int columns = vhost::platform::terminalColumns(); columns >= 20) layout.width = static_cast<std::size_t>(columns);
+        const int width = vhost::platform::terminalColumns();
+        if (width >= 20) layout.width = static_cast<std::size_t>(width);
         if (const char* columns = std::getenv("COLUMNS")) {
             const long value = std::strtol(columns, nullptr, 10);
             if (value >= 20 && value <= 1000) layout.width = static_cast<std::size_t>(value);
