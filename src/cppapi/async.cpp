@@ -23,7 +23,7 @@
 #include "host/block_recycler.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
-#include "loader/impl_info.hpp"
+#include "capi/impl_info.hpp"
 #include "platform/fault_guard.hpp"
 #include "platform/module_boundary.hpp"
 

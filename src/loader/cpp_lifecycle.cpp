@@ -11,7 +11,7 @@
 #include "host/dataarray.hpp"
 #include "host/i18n.hpp"
 #include "host/services.hpp"
-#include "loader/impl_info.hpp"
+#include "capi/impl_info.hpp"
 #include "platform/module_boundary.hpp"
 
 namespace orb::loader {

@@ -8,7 +8,7 @@
 
 #include "capi/call_frame.hpp"
 #include "host/dispatcher.hpp"
-#include "loader/impl_info.hpp"
+#include "capi/impl_info.hpp"
 #include "platform/export.hpp"
 
 namespace orb::loader {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "capi/per_engine.hpp"
-#include "loader/impl_info.hpp"
+#include "capi/impl_info.hpp"
 #include "platform/export.hpp"
 
 // Load statuses (the `status` out-value of loadOrb). When the library itself cannot be mapped

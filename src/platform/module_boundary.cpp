@@ -1,12 +1,12 @@
 #include "platform/module_boundary.hpp"
 
 #include <csignal>
-#include <cstring>
 
 #include <cxxabi.h>
 
 #include "host/dispatcher.hpp"
 #include "host/exceptions.hpp"
+#include "platform/signal_name.hpp"
 
 namespace orb::platform {
 
@@ -63,8 +63,7 @@ std::string ModuleOutcome::describe() const {
             return {};
         case Kind::MachineFault:
         case Kind::Abort: {
-            const char* name = ::strsignal(m_signal);
-            return "signal " + std::to_string(m_signal) + " (" + (name ? name : "unknown") + ")";
+            return "signal " + std::to_string(m_signal) + " (" + signalName(m_signal) + ")";
         }
         case Kind::HostError:
             try {

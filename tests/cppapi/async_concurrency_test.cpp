@@ -12,7 +12,7 @@
 #include "cppapi/async.hpp"
 #include "cppapi/engine_handle.hpp"
 #include "loader/cpp_lifecycle.hpp"
-#include "loader/impl_info.hpp"
+#include "capi/impl_info.hpp"
 #include "vhost/boot/boot.hpp"
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/engine/engine.hpp"

@@ -9,7 +9,7 @@
 #include "capi/per_engine.hpp"
 #include "loader/dispatch_strategies.hpp"
 #include "loader/orb_file_reader.hpp"
-#include "orbfile/loaded_interface.hpp"
+#include "loader/loaded_interface.hpp"
 #include "loader_support.hpp"
 #include "vhost/services/features.hpp"
 #include "vhost/ut/output.hpp"

@@ -12,8 +12,6 @@
 // once, as each of them ends; the metadata steps' progress lines (which they print through the
 // host's output, and the tool is the host here) only with -v; on success one line.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -42,6 +40,7 @@
 #include "orbfile/version.hpp"
 #include "startup/log_record.hpp"
 #include "subcommand.hpp"
+#include "vhost/platform/system.hpp"
 #include "vhost/ut/output.hpp"
 
 namespace orbtool {
@@ -560,7 +559,8 @@ private:
 // On a terminal, the compiler's own colours (its output is captured, so it would leave them out).
 bool colouredDiagnostics() {
     const char* noColour = std::getenv("NO_COLOR");
-    return isatty(STDERR_FILENO) != 0 && (noColour == nullptr || *noColour == '\0');
+    return vhost::platform::isTerminal(vhost::platform::StandardStream::Error) &&
+           (noColour == nullptr || *noColour == '\0');
 }
 
 int build(const Settings& settings) {

@@ -1,8 +1,5 @@
 #include "check_advice.hpp"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -10,6 +7,7 @@
 #include <fstream>
 
 #include "startup/log_record.hpp"
+#include "vhost/platform/system.hpp"
 
 namespace orbtool::check {
 namespace {
@@ -220,7 +218,7 @@ std::string fixFor(const Inspector::Message& message, const std::string& file, c
 
 Layout layoutForStdout(const std::string& colourChoice) {
     Layout layout;
-    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    const bool terminal = vhost::platform::isTerminal(vhost::platform::StandardStream::Output);
     const char* noColour = std::getenv("NO_COLOR");
     if (colourChoice == "always") {
         layout.colour = true;
@@ -229,8 +227,8 @@ Layout layoutForStdout(const std::string& colourChoice) {
     }
     if (terminal) {
         layout.width = 80;
-        winsize size{};
-        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) layout.width = size.ws_col;
+        const int width = vhost::platform::terminalColumns();
+        if (width >= 20) layout.width = static_cast<std::size_t>(width);
         if (const char* columns = std::getenv("COLUMNS")) {
             const long value = std::strtol(columns, nullptr, 10);
             if (value >= 20 && value <= 1000) layout.width = static_cast<std::size_t>(value);

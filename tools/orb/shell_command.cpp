@@ -2,8 +2,6 @@
 // is run as statements on one engine for the whole session, so variables and loaded modules
 // persist from one line to the next. An error is shown and the session goes on.
 
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include "host/ut.hpp"
 #include "host_session.hpp"
 #include "shell_assist.hpp"
+#include "vhost/platform/system.hpp"
 #include "subcommand.hpp"
 #include "vhost/lang/interpreter.hpp"
 
@@ -110,10 +109,7 @@ void enableCompletion() {
 }
 
 void catchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = &onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    vhost::platform::onTerminalInterrupt(&onInterrupt);
     rl_signal_event_hook = &abandonLineAfterInterrupt;
 }
 
@@ -168,7 +164,7 @@ int runShell(const std::vector<std::string>& args) {
         return kExitFailure;
     }
 
-    const bool interactive = isatty(STDIN_FILENO) != 0;
+    const bool interactive = vhost::platform::isTerminal(vhost::platform::StandardStream::Input);
     HostSession session(paths);
     setLeakReports(leaks);
     if (interactive) {

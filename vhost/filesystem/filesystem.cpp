@@ -1,5 +1,5 @@
 // The portable part of the host filesystem library; the access check is the platform's
-// (vhost/platform/file_access.cpp).
+// (vhost/platform/posix/file_access.cpp).
 #include "host/filesystem.hpp"
 
 #include <filesystem>

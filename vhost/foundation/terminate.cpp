@@ -1,10 +1,9 @@
-// The last resort when an error cannot be raised: the diagnostic goes straight to file
-// descriptor 2 (stdio may be the thing that is broken) and the process aborts.
-#include <unistd.h>
-
+// The last resort when an error cannot be raised: the diagnostic goes straight to standard error,
+// past every buffer (stdio may be the thing that is broken), and the process aborts.
 #include <cstdlib>
 
 #include "host/exceptions.hpp"
+#include "vhost/platform/system.hpp"
 
 namespace host {
 
@@ -18,12 +17,7 @@ void terminate(const std::string& message, const char* file, int line, const cha
     } catch (...) {
         // The trace is a courtesy; the abort below is the point.
     }
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
+    vhost::platform::writeToStandardError(text);
     std::abort();
 }
 

@@ -2,9 +2,6 @@
 // concurrently through asio so that a program writing much to one of them never stalls.
 #include "host/process.hpp"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <future>
 #include <mutex>
 #include <system_error>
@@ -12,6 +9,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/filesystem.hpp>
 #include <boost/process.hpp>
+
+#include "vhost/platform/system.hpp"
 
 namespace host::process {
 namespace {
@@ -67,11 +66,6 @@ std::vector<std::string> joinQuotedPieces(const std::vector<std::string>& given)
     return args;
 }
 
-bool isExecutableFile(const std::string& path) {
-    boost::system::error_code error;
-    return boost::filesystem::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
-}
-
 }  // namespace
 
 Completed run(const std::vector<std::string>& given) {
@@ -103,14 +97,7 @@ Completed run(const std::vector<std::string>& given) {
     if (error) throw std::runtime_error("waiting for '" + args[0] + "' failed: " + error.message());
 
     Completed completed;
-    const int status = child.native_exit_code();
-    if (WIFEXITED(status)) {
-        completed.exitStatus = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        completed.exitStatus = 128 + WTERMSIG(status);
-    } else {
-        completed.exitStatus = child.exit_code();
-    }
+    completed.exitStatus = vhost::platform::exitStatusOf(child.native_exit_code(), child.exit_code());
     completed.out = out.get();
     completed.err = err.get();
     return completed;
@@ -118,7 +105,7 @@ Completed run(const std::vector<std::string>& given) {
 
 std::string which(const std::string& name) {
     if (name.empty()) return {};
-    if (name.find('/') != std::string::npos) return isExecutableFile(name) ? name : std::string();
+    if (name.find('/') != std::string::npos) return vhost::platform::isExecutableFile(name) ? name : std::string();
     const boost::filesystem::path found = bp::search_path(name);
     return found.empty() ? std::string() : found.string();
 }

@@ -1,4 +1,4 @@
-#include "orbfile/loaded_interface.hpp"
+#include "loader/loaded_interface.hpp"
 
 #include <cstdint>
 

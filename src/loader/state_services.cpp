@@ -6,7 +6,7 @@
 #include "capi/callback_table.hpp"
 #include "capi/per_engine.hpp"
 #include "host/ry.hpp"
-#include "loader/impl_info.hpp"
+#include "capi/impl_info.hpp"
 #include "loader/orb_file_reader.hpp"
 
 namespace orb::capi {

@@ -8,6 +8,7 @@
 
 #include "host/ut.hpp"
 #include "vhost/i18n/conversion.hpp"
+#include "vhost/platform/system.hpp"
 
 namespace host {
 namespace {
@@ -67,3 +68,13 @@ void utUnloadLibrary(utLibHandle handle) {
 }
 
 }  // namespace host
+
+namespace vhost::platform {
+
+std::string fileOfLoadedCode(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) == 0 || !info.dli_fname) return {};
+    return info.dli_fname;
+}
+
+}  // namespace vhost::platform
