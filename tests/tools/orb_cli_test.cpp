@@ -104,6 +104,8 @@ TEST(OrbCli, ExitStatusAndStreamsOfEachCommandLine) {
         // orb run.
         {{"run", "--help"}, 0, "--no-guard", ""},
         {{"run", twice, "4"}, 0, "ans = 8", ""},
+        {{"run", twice, "[1 2; 3 4]"}, 0, "ans =\n\n    2    4\n    6    8\n", "", true},  // row by row
+        {{"run", twice, "[1 -2]"}, 0, "ans =\n\n     2    -4\n", "", true},  // a blank separates elements
         {{"run", "--no-guard", twice, "4"}, 0, "ans = 8", ""},
         {{"run", "--path", modules, "twice", "-3"}, 0, "ans = -6", ""},  // a negative number is no option
         {{"run", "--path=" + modules, "-e", "y = twice(2); z = twice(y)"}, 0, "z = 8", ""},
