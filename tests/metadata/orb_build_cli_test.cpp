@@ -31,19 +31,13 @@ orbtest::ChildResult orb(const fs::path& cwd, std::vector<std::string> args,
     return orbtest::runChild("/usr/bin/env", args, environment);
 }
 
-TEST(OrbBuild, TheExampleIsBuiltIntoTheCurrentFolderWithItsManifestAndRuns) {
+// The module alone is left in the current folder; a rebuild replaces the file rather than writing
+// into it: a host that has the old module mapped keeps the file it mapped, and the next load finds
+// the new one. (What a module embeds and how it runs is the next test's.)
+TEST(OrbBuild, TheExampleIsBuiltIntoTheCurrentFolderAndARebuildReplacesIt) {
     const fs::path dir = orbtest::scratchDir();
-    const auto built = orb(dir, {"build", "-v", std::string(ORB_SOURCE_DIR) + "/examples/scale.c"});
-    ASSERT_EQ(built.exitCode, 0) << built.out << built.err;
+    ASSERT_EQ(orb(dir, {"build", std::string(ORB_SOURCE_DIR) + "/examples/scale.c"}).exitCode, 0);
     EXPECT_EQ(mdtest::filesIn(dir), std::vector<std::string>{"scale.orbw64"});
-    EXPECT_NE(built.out.find("meta-data consistent"), std::string::npos);  // copied, not relinked
-    EXPECT_EQ(mdtest::embeddedIn(dir / "scale.orbw64").strategy, "2.0");
-    EXPECT_EQ(orb(dir, {"version", "scale.orbw64"}).out, "current\n");
-    const auto run = orb(dir, {"run", "-e", "y = scale([1 2 3], 2)"});
-    EXPECT_EQ(orbtest::numbersIn(run.out), (std::vector<double>{2, 4, 6})) << run.out << run.err;
-
-    // A rebuild replaces the file rather than writing into it: a host that has the old module
-    // mapped keeps the file it mapped, and the next load finds the new one.
     const int held = ::open((dir / "scale.orbw64").c_str(), O_RDONLY);
     ASSERT_GE(held, 0);
     struct stat before {};
