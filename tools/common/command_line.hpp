@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -30,6 +31,9 @@ struct CommandLine {
     std::set<std::string> singleDash;
     // The message for an unknown option (given as typed); empty: "unknown option 'OPTION'".
     std::function<std::string(const std::string&)> unknownOption;
+    // What an option's missing value is, by the option's long name ("eval": "-e needs the
+    // statements to run"); an option not listed is said to need a value.
+    std::map<std::string, std::string> missingValue;
 };
 
 namespace detail {
@@ -38,6 +42,12 @@ namespace detail {
 inline std::string shownName(const CommandLine& line, std::string name) {
     if (name.starts_with("--")) name.erase(0, 2);
     if (name.starts_with("-")) return name;
+    // An option with a one-letter form is named by it ("-e"), as its usage names it.
+    if (const auto* option = line.options.find_nothrow(name, false)) {
+        const std::string shortForm =
+            option->canonical_display_name(boost::program_options::command_line_style::allow_dash_for_short);
+        if (shortForm.size() == 2 && shortForm[0] == '-') return shortForm;
+    }
     return (name.size() == 1 || line.singleDash.count(name) != 0 ? "-" : "--") + name;
 }
 
@@ -52,6 +62,10 @@ auto readingAsUsage(const CommandLine& line, Read read) -> decltype(read()) {
         throw UsageError("unknown option '" + error.get_option_name() + "'");
     } catch (const po::invalid_command_line_syntax& error) {
         if (error.kind() != po::invalid_syntax::missing_parameter) throw UsageError(error.what());
+        std::string name = error.get_option_name();
+        name.erase(0, name.find_first_not_of('-'));
+        const auto said = line.missingValue.find(name);
+        if (said != line.missingValue.end()) throw UsageError(said->second);
         throw UsageError("option " + shownName(line, error.get_option_name()) + " needs a value");
     } catch (const po::multiple_occurrences& error) {
         throw UsageError("give " + shownName(line, error.get_option_name()) + " only once");

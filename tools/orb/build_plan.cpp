@@ -73,6 +73,9 @@ tools::CommandLine commandLine() {
         line.singleDash.insert(name);
     }
     line.singleDash.insert({"Xcompiler", "Xlinker"});
+    line.missingValue = {{"outdir", "option --outdir needs a folder"},
+                         {"Xcompiler", "option -Xcompiler needs the option to pass on"},
+                         {"Xlinker", "option -Xlinker needs the option to pass on"}};
     line.positional.add("source", -1);
     // Single-dash long options as a compiler driver has them; no abbreviations, which would take
     // -o for --outdir.

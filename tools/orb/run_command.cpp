@@ -127,6 +127,10 @@ RunRequest parseCommandLine(const std::vector<std::string>& args) {
         "tasks", "")("leaks", "")("no-guard", "")("feature", list())("target", po::value<std::string>())(
         "argument", list());
     addPathOption(line);
+    line.missingValue = {{"path", "--path needs a folder"},
+                         {"eval", "-e needs the statements to run"},
+                         {"nargout", "--nargout needs a number"},
+                         {"feature", "--feature needs NAME=VALUE"}};
     line.positional.add("target", 1).add("argument", -1);
     line.extraStyle = &fromTheTargetOn;
     const auto values = tools::readCommandLine(args, line);

@@ -147,12 +147,18 @@ int runShell(const std::vector<std::string>& args) {
     bool leaks = false;
     try {
         tools::CommandLine line;
-        line.options.add_options()("help,h", "")("leaks", "");
+        line.options.add_options()("help,h", "")("leaks", "")(
+            "argument", boost::program_options::value<std::vector<std::string>>());
+        line.positional.add("argument", -1);
+        line.missingValue = {{"path", "--path needs a folder"}};
         addPathOption(line);
         const auto values = tools::readCommandLine(args, line);
         if (values.count("help") != 0) {
             std::cout << kUsage;
             return kExitOk;
+        }
+        if (values.count("argument") != 0) {
+            throw UsageError("unexpected argument '" + values["argument"].as<std::vector<std::string>>().front() + "'");
         }
         if (values.count("path") != 0) paths = values["path"].as<std::vector<std::string>>();
         leaks = values.count("leaks") != 0;
