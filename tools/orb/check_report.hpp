@@ -1,5 +1,6 @@
-// The report `orb check` gives on one module file, for every command that reports on a module
-// (orb check itself, and orb build --check on the module it built), so that they never disagree.
+// The report `orb check` gives on module files, printed by one function for every command that
+// reports on a module (orb check itself, orb build --check on the module it built), so that they
+// never disagree.
 #pragma once
 
 #include <string>
