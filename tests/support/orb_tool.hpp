@@ -53,6 +53,13 @@ inline std::string commandLine(const std::vector<std::string>& args) {
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// How often `part` occurs in `text`, occurrences not overlapping.
+inline std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
+}
+
 inline std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);

@@ -40,9 +40,10 @@ void writeSources(const fs::path& dir) {
     std::ofstream(dir / "warn.c") << entry << "    int unused = 0;\n    (void)prhs;\n    plhs[0] = ryCreateDoubleScalar(1);\n}\n";
     std::ofstream(dir / "notes.txt") << "not a source\n";
     fs::create_directory(dir / "folder");
-    const auto object = orbtest::runChild("/usr/bin/env", {"gcc", "-c", "-fPIC", "-I" + std::string(ORB_STAGE_DIR) + "/include",
-                                                           (dir / "gain.c").string(), "-o", (dir / "x.o").string()});
-    ASSERT_EQ(object.exitCode, 0) << object.err;
+    fs::create_directories(dir / "fake_root" / "bin");  // an installation without the resource compiler
+    for (const char* part : {"include", "lib", "extern", "resources"}) {
+        fs::create_directory_symlink(fs::path(ORB_STAGE_DIR) / part, dir / "fake_root" / part);
+    }
 }
 
 TEST(OrbCli, ExitStatusAndStreamsOfEachCommandLine) {
@@ -78,21 +79,17 @@ TEST(OrbCli, ExitStatusAndStreamsOfEachCommandLine) {
         // orb build: one line on success, the compiler's words as it says them, the progress only
         // with -v.
         {{"build", "gain.c"}, 0, "Built gain.orbw64\n", "", true},
-        {{"build", "-v", "gain.c"}, 0, "Inspecting ORB file", ""},
-        {{"build", "-Wall", "-Wextra", "-std=c11", "-O2", "-g3", "-fno-common", "-Xcompiler", "-pipe", "-Xlinker", "-O1",
-          "-Wl,--as-needed", "gain.c"},
-         0, "Built gain.orbw64\n", "", true},
         {{"build", "-Wall", "warn.c"}, 0, "Built warn.orbw64", "unused variable"},
-        {{"build", "warn.c"}, 0, "Built warn.orbw64", "unused variable", false, {{"CFLAGS", "-Wall -O2"}}},
         {{"build", "gain.c"}, 1, "", "asked not to compile", false, {{"CFLAGS", "-DGAIN_BROKEN"}}},
-        {{"build", "gain.c"}, 1, "", "no_such_library", false, {{"LDFLAGS", "-lno_such_library"}}},
-        {{"build", "x.o"}, 0, "Built x.orbw64", ""},
         {{"build", "-R2017b", "late.c"}, 1, "",
          "orb build: ryGetDoubles is not part of the R2017b interface; it exists from R2018a: build with -R2018a\n"},
         {{"build", "typo.c"}, 1, "", "implicit declaration of function"},
         {{"build", "nowhere.c"}, 1, "", "defined_nowhere"},
         {{"build", "--compile-commands", "gain.c"}, 0, "Built gain.orbw64", ""},
         {{"build", "nosuch.c"}, 1, "", "nosuch.c: no such file"},
+        {{"build", "gain.c", "-o", "rootless"}, 1, "", "usResourceCompiler3': no such program", false,
+         {{"VELTRA_ROOT", (dir / "fake_root").string()}}},
+        {{"build", "gain.c", "--threadpool-safe"}, 2, "", "--threadpool-safe is for C++ modules only"},
         {{"build"}, 2, "", "no source file given"},
         {{"build", "--frobnicate", "gain.c"}, 2, "", "-Xcompiler --frobnicate"},
         {{"build", "gain.c", "-R2017b", "-compatibleArrayDims"}, 2, "", "exclude each other"},
@@ -106,6 +103,8 @@ TEST(OrbCli, ExitStatusAndStreamsOfEachCommandLine) {
         // orb run.
         {{"run", "--help"}, 0, "--no-guard", ""},
         {{"run", twice, "4"}, 0, "ans = 8", ""},
+        {{"run", twice, "[1 2; 3 4]"}, 0, "ans =\n\n    2    4\n    6    8\n", "", true},  // row by row
+        {{"run", twice, "[1 -2]"}, 0, "ans =\n\n     2    -4\n", "", true},  // a blank separates elements
         {{"run", "--no-guard", twice, "4"}, 0, "ans = 8", ""},
         {{"run", "--path", modules, "twice", "-3"}, 0, "ans = -6", ""},  // a negative number is no option
         {{"run", "--path=" + modules, "-e", "y = twice(2); z = twice(y)"}, 0, "z = 8", ""},
@@ -189,20 +188,14 @@ TEST(OrbCli, ExitStatusAndStreamsOfEachCommandLine) {
         }
     }
 
-    // The compile command of each source, for an editor: the SDK's include folder and the
-    // generation's macro, as the build used them.
+    // The compile command of each source, for an editor (what it holds is the planner's).
     std::ifstream database(dir / "compile_commands.json");
     const auto commands = nlohmann::json::parse(database);
     ASSERT_EQ(commands.size(), 1u) << commands.dump(2);
     EXPECT_EQ(commands[0]["file"], (dir / "gain.c").string());
-    const auto arguments = commands[0]["arguments"].get<std::vector<std::string>>();
-    const std::vector<std::string> expectedArguments = {"gcc", "-c", "-I" + std::string(ORB_STAGE_DIR) + "/include",
-                                                        "-DVELTRA_ORBCMD_RELEASE=R2018a", "gain.c"};
-    for (const auto& expected : expectedArguments) {
-        EXPECT_NE(std::find(arguments.begin(), arguments.end(), expected), arguments.end()) << expected;
-    }
     // A failed build leaves no module behind, nor any file of its steps.
-    for (const char* left : {"late.orbw64", "typo.orbw64", "nowhere.orbw64", "late_kv_temp_.orbw64"}) {
+    for (const char* left : {"late.orbw64", "typo.orbw64", "nowhere.orbw64", "late_kv_temp_.orbw64", "rootless.orbw64",
+                             "rootless_kv_temp_.orbw64"}) {
         EXPECT_FALSE(fs::exists(dir / left)) << left;
     }
 }

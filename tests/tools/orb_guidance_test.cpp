@@ -212,12 +212,6 @@ TEST(OrbCheckGuidance, FixNamesTheModulesSourceWhenItLiesBesideIt) {
 
 TEST(OrbCheckGuidance, JsonParsesAndSaysWhatTheTextSays) {
     const auto files = inspectorFixtures();
-    std::string command = kOrb + " check --json";
-    for (const auto& file : files) command += " " + quoted(file);
-    // Standard tools read it.
-    const auto tool = sh(command + " | python3 -m json.tool > /dev/null");
-    EXPECT_EQ(tool.exitCode, 0) << tool.err;
-
     std::vector<std::string> args = {"check", "--json"};
     args.insert(args.end(), files.begin(), files.end());
     const auto json = nlohmann::json::parse(orb(args).out);

@@ -1,5 +1,5 @@
-// `orb run` and `orb shell` as a user drives them: literals on the command line and their shown
-// results, and a shell session that outlives faulting modules.
+// `orb shell` as a user drives it: a session that outlives faulting modules. (What orb run
+// shows of its arguments is in the command-line table, orb_cli_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,35 +10,10 @@
 namespace {
 
 using orbtest::contains;
-using orbtest::modulePath;
+using orbtest::count;
 using orbtest::numbersIn;
-using orbtest::orb;
 
 const std::string kModules = ORB_TEST_MODULE_DIR;
-
-std::size_t count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-    return n;
-}
-
-TEST(OrbRun, ArgumentsAreLiteralsAndOutputsAreShown) {
-    const std::string twice = modulePath("twice");
-    struct Case {
-        std::string literal;
-        std::vector<double> doubled;
-    };
-    const Case cases[] = {
-        {"-2.5", {-5}},
-        {"[1 2; 3 4]", {2, 4, 6, 8}},  // shown row by row
-        {"[1 -2]", {2, -4}},           // a blank separates elements, so -2 is one of them
-    };
-    for (const Case& c : cases) {
-        const auto result = orb({"run", twice, c.literal});
-        ASSERT_EQ(result.exitCode, 0) << c.literal << "\n" << result.err;
-        EXPECT_EQ(numbersIn(result.out), c.doubled) << c.literal << "\n" << result.out;
-    }
-}
 
 TEST(OrbShell, SurvivesFaultingModulesAndKeepsItsWorkspace) {
     // Each fault ends in a host error; the next call of a healthy module on the same engine works.

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "check_advice.hpp"
+#include "check_report.hpp"
 #include "host/i18n.hpp"
 #include "orbfile/inspector.hpp"
 #include "platform/isolated_call.hpp"
@@ -53,14 +54,7 @@ Exit status: 0 no file has an error, 1 a file has an error (a missing file or a 
 // How long one file's inspection may take (loading a module runs its initialisation).
 constexpr unsigned kInspectionSeconds = 30;
 
-struct Settings {
-    bool strict = true;
-    bool summary = false;
-    bool log = false;
-    bool symbols = false;
-    bool json = false;
-    check::Layout layout;
-};
+using check::Settings;
 
 // Text for the terminal: a text that does not convert is shown with replacement characters
 // rather than failing the report.
@@ -146,8 +140,8 @@ nlohmann::json toJson(const std::string& file, orbfile::Inspector& inspector, co
 }
 
 int runCheck(const std::vector<std::string>& args) {
-    po::options_description options;
-    options.add_options()("help,h", "show this help")
+    tools::CommandLine line;
+    line.options.add_options()("help,h", "show this help")
         ("strict", "apply the upgrade rules too (the default)")
         ("no-strict", "report errors only")
         ("summary", "print the inspector's one-line summary of each file")
@@ -156,30 +150,25 @@ int runCheck(const std::vector<std::string>& args) {
         ("json", "write the report as one JSON document")
         ("color", po::value<std::string>()->default_value("auto")->value_name("WHEN"),
          "colour the report: auto (on a terminal, unless NO_COLOR is set), always, never");
-    po::options_description hidden;
-    hidden.add_options()("file", po::value<std::vector<std::string>>(), "module file");
-    po::options_description all;
-    all.add(options).add(hidden);
-    po::positional_options_description positional;
-    positional.add("file", -1);
+    line.options.add_options()("file", po::value<std::vector<std::string>>(), "module file");
+    line.positional.add("file", -1);
 
     po::variables_map values;
     try {
-        po::store(po::command_line_parser(args).options(all).positional(positional).run(), values);
-        po::notify(values);
+        values = tools::readCommandLine(args, line);
         if (values.count("help") != 0) {
             std::cout << kUsage;
             return kExitOk;
         }
         if (values.count("strict") != 0 && values.count("no-strict") != 0) {
-            throw po::error("--strict and --no-strict exclude each other");
+            throw UsageError("--strict and --no-strict exclude each other");
         }
-        if (values.count("file") == 0) throw po::error("no module file given: name one or more, as in orb check gain.orbw64");
+        if (values.count("file") == 0) throw UsageError("no module file given: name one or more, as in orb check gain.orbw64");
         const std::string colour = values["color"].as<std::string>();
         if (colour != "auto" && colour != "always" && colour != "never") {
-            throw po::error("--color takes auto, always or never, not '" + colour + "'");
+            throw UsageError("--color takes auto, always or never, not '" + colour + "'");
         }
-    } catch (const po::error& error) {
+    } catch (const UsageError& error) {
         std::cerr << "orb check: " << error.what() << "\nRun 'orb check --help' for usage.\n";
         return kExitUsage;
     }
@@ -191,10 +180,19 @@ int runCheck(const std::vector<std::string>& args) {
     settings.symbols = values.count("symbols") != 0;
     settings.json = values.count("json") != 0;
     settings.layout = check::layoutForStdout(values["color"].as<std::string>());
+    return check::printReport(values["file"].as<std::vector<std::string>>(), settings);
+}
 
+}  // namespace
+
+int check::printReport(const std::vector<std::string>& files, const Settings& settings) {
+    // Each inspection runs in a copy of this process: what the caller printed must not be copied
+    // with it and printed twice.
+    std::cout.flush();
+    std::fflush(stdout);
     bool anyError = false;
     nlohmann::json report = {{"strict", settings.strict}, {"files", nlohmann::json::array()}};
-    for (const auto& file : values["file"].as<std::vector<std::string>>()) {
+    for (const auto& file : files) {
         std::u16string path;
         try {
             path = host::i18n::to_ustring(file);
@@ -275,6 +273,8 @@ int runCheck(const std::vector<std::string>& args) {
     }
     return anyError ? kExitFailure : kExitOk;
 }
+
+namespace {
 
 const SubcommandRegistration registration(
     {"check", "say whether module files can be used here, and if not why and how to fix it", &runCheck});

@@ -13,25 +13,16 @@
 
 namespace orbtool {
 
-bool takePathOption(const std::vector<std::string>& args, std::size_t& index, std::vector<std::string>& paths) {
-    const std::string& arg = args[index];
-    std::string folder;
-    if (arg == "--path") {
-        if (index + 1 >= args.size()) throw UsageError("--path needs a folder");
-        folder = args[index + 1];
-        index += 2;
-    } else if (arg.starts_with("--path=")) {
-        folder = arg.substr(7);
-        index += 1;
-    } else {
-        return false;
-    }
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        throw MissingFile("--path " + folder + ": no such folder; check the name (relative to the current folder)");
-    }
-    paths.push_back(folder);
-    return true;
+void addPathOption(tools::CommandLine& line) {
+    const auto checkFolders = [](const std::vector<std::string>& folders) {
+        for (const auto& folder : folders) {
+            std::error_code error;
+            if (!std::filesystem::is_directory(folder, error)) {
+                throw MissingFile("--path " + folder + ": no such folder; check the name (relative to the current folder)");
+            }
+        }
+    };
+    line.options.add_options()("path", boost::program_options::value<std::vector<std::string>>()->notifier(checkFolders));
 }
 
 namespace {

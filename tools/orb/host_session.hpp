@@ -9,20 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.hpp"
 #include "vhost/engine/engine.hpp"
 
 namespace orbtool {
 
-// Reads the option at args[index] if it is `--path DIR` or `--path=DIR`: appends DIR to
-// `paths` and moves `index` past it. Answers false (index unchanged) for any other argument;
-// throws UsageError when DIR is missing, MissingFile when it is not a folder.
-bool takePathOption(const std::vector<std::string>& args, std::size_t& index, std::vector<std::string>& paths);
+// Adds to `line` the option `--path DIR` (repeatable; read as "path", a list of texts), which
+// `orb run` and `orb shell` share. Reading a DIR that is no folder throws MissingFile.
+void addPathOption(tools::CommandLine& line);
 
-// A command line the user got wrong; the message says what, without the subcommand's name.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using tools::UsageError;
 
 // A file or folder the command line names does not exist (the work fails, exit status 1); the
 // message says which, and what to check.

@@ -98,23 +98,21 @@ bool printManifest(const std::string& file, bool listOnly) {
 int runManifest(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     bool listOnly = false;
-    for (const auto& arg : args) {
-        if (arg == "-h" || arg == "--help") {
+    try {
+        tools::CommandLine line;
+        line.options.add_options()("help,h", "")("list", "")(
+            "file", boost::program_options::value<std::vector<std::string>>());
+        line.positional.add("file", -1);
+        const auto values = tools::readCommandLine(args, line);
+        if (values.count("help") != 0) {
             std::cout << kUsage;
             return kExitOk;
         }
-        if (arg == "--list") {
-            listOnly = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "orb manifest: unknown option '" << arg << "'\nRun 'orb manifest --help' for usage.\n";
-            return kExitUsage;
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.empty()) {
-        std::cerr << "orb manifest: no module file given: name one, as in orb manifest gain.orbw64\n"
-                     "Run 'orb manifest --help' for usage.\n";
+        listOnly = values.count("list") != 0;
+        if (values.count("file") == 0) throw UsageError("no module file given: name one, as in orb manifest gain.orbw64");
+        files = values["file"].as<std::vector<std::string>>();
+    } catch (const UsageError& error) {
+        std::cerr << "orb manifest: " << error.what() << "\nRun 'orb manifest --help' for usage.\n";
         return kExitUsage;
     }
     bool allShown = true;

@@ -103,55 +103,57 @@ std::pair<std::string, int> parseFeature(const std::string& text) {
     return {text.substr(0, equals), value};
 }
 
-// Options come before FILE or NAME; everything after it is an argument, even when it starts
+// Options come before FILE or NAME; everything from it on is an argument, even when it starts
 // with '-' (negative numbers do).
+std::vector<boost::program_options::option> fromTheTargetOn(std::vector<std::string>& args) {
+    if (args.front().size() > 1 && args.front()[0] == '-') {
+        if (args.front() != "--") return {};
+        args.erase(args.begin());
+    }
+    std::vector<boost::program_options::option> positional(args.size());
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        positional[i].value = {args[i]};
+        positional[i].original_tokens = {args[i]};
+    }
+    args.clear();
+    return positional;
+}
+
 RunRequest parseCommandLine(const std::vector<std::string>& args) {
+    namespace po = boost::program_options;
+    tools::CommandLine line;
+    const auto list = [] { return po::value<std::vector<std::string>>(); };
+    line.options.add_options()("help,h", "")("eval,e", po::value<std::string>())("nargout", po::value<std::string>())(
+        "tasks", "")("leaks", "")("no-guard", "")("feature", list())("target", po::value<std::string>())(
+        "argument", list());
+    addPathOption(line);
+    line.missingValue = {{"path", "--path needs a folder"},
+                         {"eval", "-e needs the statements to run"},
+                         {"nargout", "--nargout needs a number"},
+                         {"feature", "--feature needs NAME=VALUE"}};
+    line.positional.add("target", 1).add("argument", -1);
+    line.extraStyle = &fromTheTargetOn;
+    const auto values = tools::readCommandLine(args, line);
+
     RunRequest request;
-    std::size_t i = 0;
-    while (i < args.size()) {
-        const std::string& arg = args[i];
-        if (takePathOption(args, i, request.paths)) continue;
-        if (arg == "-h" || arg == "--help") {
-            request.help = true;
-            return request;
-        }
-        if (arg == "-e" || arg == "--eval") {
-            if (i + 1 >= args.size()) throw UsageError(arg + " needs the statements to run");
-            if (request.statements) throw UsageError("give -e only once");
-            request.statements = args[i + 1];
-            i += 2;
-        } else if (arg == "--nargout" || arg.starts_with("--nargout=")) {
-            const bool joined = arg != "--nargout";
-            if (!joined && i + 1 >= args.size()) throw UsageError("--nargout needs a number");
-            request.nargout = parseCount(joined ? arg.substr(10) : args[i + 1]);
-            request.nargoutGiven = true;
-            i += joined ? 1 : 2;
-        } else if (arg == "--tasks") {
-            request.tasks = true;
-            ++i;
-        } else if (arg == "--leaks") {
-            request.leaks = true;
-            ++i;
-        } else if (arg == "--no-guard") {
-            request.noGuard = true;
-            ++i;
-        } else if (arg == "--feature") {
-            if (i + 1 >= args.size()) throw UsageError("--feature needs NAME=VALUE");
-            request.features.push_back(parseFeature(args[i + 1]));
-            i += 2;
-        } else if (arg == "--") {
-            ++i;
-            break;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option '" + arg + "'");
-        } else {
-            break;
+    request.help = values.count("help") != 0;
+    if (request.help) return request;
+    if (values.count("path") != 0) request.paths = values["path"].as<std::vector<std::string>>();
+    if (values.count("eval") != 0) request.statements = values["eval"].as<std::string>();
+    if (values.count("nargout") != 0) {
+        request.nargout = parseCount(values["nargout"].as<std::string>());
+        request.nargoutGiven = true;
+    }
+    request.tasks = values.count("tasks") != 0;
+    request.leaks = values.count("leaks") != 0;
+    request.noGuard = values.count("no-guard") != 0;
+    if (values.count("feature") != 0) {
+        for (const auto& feature : values["feature"].as<std::vector<std::string>>()) {
+            request.features.push_back(parseFeature(feature));
         }
     }
-    if (i < args.size()) {
-        request.target = args[i];
-        request.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-    }
+    if (values.count("target") != 0) request.target = values["target"].as<std::string>();
+    if (values.count("argument") != 0) request.arguments = values["argument"].as<std::vector<std::string>>();
     if (request.statements && !request.target.empty()) {
         throw UsageError("give either -e STATEMENTS or a module to call, not both");
     }

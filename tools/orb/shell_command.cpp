@@ -142,20 +142,22 @@ int runShell(const std::vector<std::string>& args) {
     std::vector<std::string> paths;
     bool leaks = false;
     try {
-        for (std::size_t i = 0; i < args.size();) {
-            if (takePathOption(args, i, paths)) continue;
-            if (args[i] == "--leaks") {
-                leaks = true;
-                ++i;
-                continue;
-            }
-            if (args[i] == "-h" || args[i] == "--help") {
-                std::cout << kUsage;
-                return kExitOk;
-            }
-            throw UsageError(args[i].starts_with("-") ? "unknown option '" + args[i] + "'"
-                                                      : "unexpected argument '" + args[i] + "'");
+        tools::CommandLine line;
+        line.options.add_options()("help,h", "")("leaks", "")(
+            "argument", boost::program_options::value<std::vector<std::string>>());
+        line.positional.add("argument", -1);
+        line.missingValue = {{"path", "--path needs a folder"}};
+        addPathOption(line);
+        const auto values = tools::readCommandLine(args, line);
+        if (values.count("help") != 0) {
+            std::cout << kUsage;
+            return kExitOk;
         }
+        if (values.count("argument") != 0) {
+            throw UsageError("unexpected argument '" + values["argument"].as<std::vector<std::string>>().front() + "'");
+        }
+        if (values.count("path") != 0) paths = values["path"].as<std::vector<std::string>>();
+        leaks = values.count("leaks") != 0;
     } catch (const UsageError& error) {
         std::cerr << "orb shell: " << error.what() << "\nRun 'orb shell --help' for usage.\n";
         return kExitUsage;

@@ -5,7 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.hpp"
+
 namespace orbtool {
+
+// A command line the user got wrong, as every tool reports it.
+using tools::UsageError;
 
 // Exit statuses shared by every subcommand. A file or folder that the command line names and
 // that does not exist is a failure of the work (1), as it is for orb check and orb version; a

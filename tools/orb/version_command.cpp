@@ -87,19 +87,13 @@ int reportModule(const std::string& file) {
 }
 
 int runVersion(const std::vector<std::string>& args) {
-    po::options_description options;
-    options.add_options()("help,h", "show this help");
-    po::options_description hidden;
-    hidden.add_options()("file", po::value<std::string>(), "module file");
-    po::options_description all;
-    all.add(options).add(hidden);
-    po::positional_options_description positional;
-    positional.add("file", 1);
+    tools::CommandLine line;
+    line.options.add_options()("help,h", "show this help")("file", po::value<std::string>(), "module file");
+    line.positional.add("file", 1);
     po::variables_map values;
     try {
-        po::store(po::command_line_parser(args).options(all).positional(positional).run(), values);
-        po::notify(values);
-    } catch (const po::error& error) {
+        values = tools::readCommandLine(args, line);
+    } catch (const UsageError& error) {
         std::cerr << "orb version: " << error.what() << "\nRun 'orb version --help' for usage.\n";
         return kExitUsage;
     }

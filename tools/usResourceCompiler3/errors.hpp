@@ -1,13 +1,19 @@
-// The two kinds of failure the resource compiler reports, by exit status.
+// The failures the resource compiler reports, by exit status. A command line it cannot use is
+// the tools' UsageError; it and a file that cannot be read or written end with
+// "Error: <message>", exit status 1.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
+#include "common/command_line.hpp"
+
 namespace rc {
 
-// Bad usage or an input/output failure: "Error: <message>", exit status 1.
-struct UsageError : std::runtime_error {
+using tools::UsageError;
+
+// A file that cannot be read or written.
+struct FileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 

@@ -34,7 +34,7 @@ struct Options {
 };
 
 po::options_description describe(Options& o) {
-    po::options_description d("usage: usResourceCompiler3 [options]\n\nOptions");
+    po::options_description d;
     d.add_options()
         ("manifest-add,m", po::value(&o.manifests)->value_name("FILE"),
          "merge the JSON object in FILE into the bundle's manifest (repeatable)")
@@ -51,10 +51,10 @@ po::options_description describe(Options& o) {
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw rc::UsageError("cannot read '" + path + "'");
+    if (!in) throw rc::FileError("cannot read '" + path + "'");
     std::ostringstream bytes;
     bytes << in.rdbuf();
-    if (in.bad()) throw rc::UsageError("cannot read '" + path + "'");
+    if (in.bad()) throw rc::FileError("cannot read '" + path + "'");
     return bytes.str();
 }
 
@@ -80,7 +80,7 @@ void writeFile(const std::string& path, const std::vector<unsigned char>& bytes,
     std::ofstream out(path, std::ios::binary | mode);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) throw rc::UsageError("cannot write '" + path + "'");
+    if (!out) throw rc::FileError("cannot write '" + path + "'");
 }
 
 // The binary is usually a module, and a host may have it mapped: appending to it in place would
@@ -90,7 +90,7 @@ void appendByReplacing(const std::string& path, const std::vector<unsigned char>
     const std::string partial = path + ".bundle-partial";
     std::error_code error;
     fs::copy_file(path, partial, fs::copy_options::overwrite_existing, error);
-    if (error) throw rc::UsageError("cannot copy '" + path + "': " + error.message());
+    if (error) throw rc::FileError("cannot copy '" + path + "': " + error.message());
     try {
         writeFile(partial, bytes, std::ios::app);
     } catch (...) {
@@ -101,22 +101,23 @@ void appendByReplacing(const std::string& path, const std::vector<unsigned char>
     if (error) {
         std::error_code ignored;
         fs::remove(partial, ignored);
-        throw rc::UsageError("cannot replace '" + path + "': " + error.message());
+        throw rc::FileError("cannot replace '" + path + "': " + error.message());
     }
 }
 
 int run(int argc, char** argv) {
     Options o;
     const po::options_description description = describe(o);
+    tools::CommandLine line;
+    line.options.add(description);
     try {
-        po::variables_map values;
-        po::store(po::command_line_parser(argc, argv).options(description).run(), values);
-        po::notify(values);
-    } catch (const po::error& e) {
+        tools::readCommandLine(std::vector<std::string>(argv + 1, argv + argc), line);
+    } catch (const rc::UsageError& e) {
         throw rc::UsageError(std::string(e.what()) + " (see --help)");
     }
     if (o.help) {
-        std::cout << description << "\nAt least one of --out-file and --bundle-file is required.\n";
+        std::cout << "usage: usResourceCompiler3 [options]\n\nOptions:\n"
+                  << description << "\nAt least one of --out-file and --bundle-file is required.\n";
         return 0;
     }
     if (o.outFile.empty() && o.bundleFile.empty()) {

@@ -31,10 +31,10 @@ std::string reason(const std::exception& e) {
 
 void ManifestBuilder::add(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in) throw UsageError("cannot read manifest '" + file + "'");
+    if (!in) throw FileError("cannot read manifest '" + file + "'");
     std::ostringstream text;
     text << in.rdbuf();
-    if (in.bad()) throw UsageError("cannot read manifest '" + file + "'");
+    if (in.bad()) throw FileError("cannot read manifest '" + file + "'");
     addText(text.str(), file);
 }
 

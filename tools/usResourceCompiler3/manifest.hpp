@@ -12,7 +12,7 @@ inline constexpr std::size_t kMaxManifestDepth = 512;
 
 class ManifestBuilder {
 public:
-    // Parses the file and merges its members. Throws UsageError when the file cannot be read,
+    // Parses the file and merges its members. Throws FileError when the file cannot be read,
     // ManifestError "JSON Parsing Error: <file>: <reason>" when it is not strict JSON (comments,
     // trailing commas and the like are refused) or not an object, and "Duplicate key: '<k>'" when
     // an object repeats a key or a top-level key was merged from an earlier file.

@@ -88,7 +88,7 @@ ZipBuilder::ZipBuilder(int level) : m_memory(new Memory), m_level(level) {
     m_zip = zipOpen2_64("bundle.zip", APPEND_STATUS_CREATE, nullptr, &io);
     if (m_zip == nullptr) {
         delete m_memory;
-        throw UsageError("cannot start a zip archive");
+        throw FileError("cannot start a zip archive");
     }
 }
 
@@ -118,13 +118,13 @@ void ZipBuilder::addEntry(const std::string& name, const std::string& bytes, boo
         status = zipWriteInFileInZip(m_zip, bytes.data(), static_cast<unsigned>(bytes.size()));
     }
     if (status == ZIP_OK) status = zipCloseFileInZip(m_zip);
-    if (status != ZIP_OK) throw UsageError("cannot add '" + name + "' to the zip (minizip error " + std::to_string(status) + ")");
+    if (status != ZIP_OK) throw FileError("cannot add '" + name + "' to the zip (minizip error " + std::to_string(status) + ")");
     m_order.push_back(name);
 }
 
 void ZipBuilder::addZip(const std::string& path) {
     unzFile source = unzOpen64(path.c_str());
-    if (source == nullptr) throw UsageError("cannot read zip '" + path + "'");
+    if (source == nullptr) throw FileError("cannot read zip '" + path + "'");
     const std::unique_ptr<void, int (*)(unzFile)> closer(source, unzClose);
     std::vector<char> name(0x10000);
     for (int status = unzGoToFirstFile(source); status != UNZ_END_OF_LIST_OF_FILE; status = unzGoToNextFile(source)) {
@@ -132,19 +132,19 @@ void ZipBuilder::addZip(const std::string& path) {
         if (status == UNZ_OK) {
             status = unzGetCurrentFileInfo64(source, &info, name.data(), name.size(), nullptr, 0, nullptr, 0);
         }
-        if (status != UNZ_OK) throw UsageError("zip '" + path + "' is damaged");
+        if (status != UNZ_OK) throw FileError("zip '" + path + "' is damaged");
         const std::string entry(name.data(), std::min<std::size_t>(info.size_filename, name.size()));
         if (!entry.empty() && entry.back() == '/') {
             addDirectory(entry);
             continue;
         }
         std::string bytes;
-        if (unzOpenCurrentFile(source) != UNZ_OK) throw UsageError("cannot read '" + entry + "' of zip '" + path + "'");
+        if (unzOpenCurrentFile(source) != UNZ_OK) throw FileError("cannot read '" + entry + "' of zip '" + path + "'");
         char buffer[16 * 1024];
         int got;
         while ((got = unzReadCurrentFile(source, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(got));
         if (unzCloseCurrentFile(source) != UNZ_OK || got < 0) {
-            throw UsageError("cannot read '" + entry + "' of zip '" + path + "'");
+            throw FileError("cannot read '" + entry + "' of zip '" + path + "'");
         }
         addFile(entry, bytes);
     }
@@ -153,7 +153,7 @@ void ZipBuilder::addZip(const std::string& path) {
 std::vector<unsigned char> ZipBuilder::finish() {
     const int status = zipClose(m_zip, nullptr);
     m_zip = nullptr;
-    if (status != ZIP_OK) throw UsageError("cannot finish the zip (minizip error " + std::to_string(status) + ")");
+    if (status != ZIP_OK) throw FileError("cannot finish the zip (minizip error " + std::to_string(status) + ")");
     return std::move(m_memory->bytes);
 }
 

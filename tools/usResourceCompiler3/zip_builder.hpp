@@ -22,7 +22,7 @@ public:
     // Adds a directory entry ("<name>/"), unless it is already there.
     void addDirectory(const std::string& name);
     // Adds every entry of the zip file at `path`; its directories merge with those already
-    // present, a file already present is an error. Throws UsageError.
+    // present, a file already present is an error (UsageError); one it cannot read, FileError.
     void addZip(const std::string& path);
 
     // The names added so far, in order.
