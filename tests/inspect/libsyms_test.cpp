@@ -1,23 +1,25 @@
-// The host's symbol reader: agreement with the system's binary tools on real files, the exact
-// message for each kind of damage, and clean failure on truncated and mutated files.
+// The host's symbol reader: agreement with the system's binary tools on real files and the exact
+// message for each kind of damage to the tables it alone reads (damage to the headers every
+// reader shares, and files cut short or mutated, are object_file_test's).
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
 #include <functional>
-#include <random>
 
 #include "host/libsyms.hpp"
 #include "inspect/inspect_support.hpp"
-#include "vhost/libsyms/elf_format.hpp"
-#include "vhost/libsyms/pe_format.hpp"
+#include "objfile/elf.hpp"
+#include "objfile/pe.hpp"
 #include "vhost/libsyms/readers.hpp"
 
 namespace {
 
 using namespace inspecttest;
-using vhost::libsyms::ByteView;
-using vhost::libsyms::hex;
+using objfile::hex;
+using objfile::Le16;
+using objfile::Le32;
+using objfile::Le64;
 using Bytes = std::vector<unsigned char>;
 
 struct Read {
@@ -41,8 +43,8 @@ Read readFile(const std::string& path) {
 std::string readBytesError(const Bytes& bytes, std::vector<std::string_view>* defs = nullptr) {
     std::vector<std::string_view> d, u;
     try {
-        vhost::libsyms::readSymbolNames(ByteView(bytes.data(), bytes.size()), d, u);
-    } catch (const vhost::libsyms::FormatError& error) {
+        vhost::libsyms::readSymbolNames(bytes.data(), bytes.size(), d, u);
+    } catch (const std::runtime_error& error) {
         return error.what();
     }
     if (defs) *defs = d;
@@ -158,7 +160,7 @@ TEST(LibSyms, ThingsThatAreNotBinaries) {
 
 // --- ELF: the exact message for each damaged field ---------------------------------------------
 
-namespace elf = vhost::libsyms::elf;
+namespace elf = objfile::elf;
 
 // Where the tables of a 64-bit ELF file are.
 struct ElfLayout {
@@ -199,50 +201,33 @@ TEST(LibSyms, DamagedElfFieldsAreNamed) {
     const auto dynstr = shdr(original, l.dynstr);
 
     expectDamageNamed(original, {
-        {"cut inside the header", [](Bytes& b) { b.resize(40); },
-         "the ELF header of 64 bytes lies beyond the file size 0x28"},
-        {"class byte", [](Bytes& b) { b[elf::EI_CLASS] = 3; }, "EI_CLASS is 3, neither ELFCLASS32 nor ELFCLASS64"},
-        {"byte order", [](Bytes& b) { b[elf::EI_DATA] = 2; },
-         "EI_DATA is 2; only little-endian ELF files (ELFDATA2LSB) are read"},
-        {"e_shentsize", [&](Bytes& b) { setEhdr(b, [](auto& e) { e.e_shentsize = le<vhost::libsyms::Le16>(32); }); },
-         "e_shentsize 32 is not the section header size 64"},
-        {"e_shoff near the end",
-         [&](Bytes& b) { setEhdr(b, [&](auto& e) { e.e_shoff = le<vhost::libsyms::Le64>(b.size() - 64); }); },
-         "the section header table at e_shoff " + hex(original.size() - 64) + " with " + N +
-             " entries lies beyond the file size " + size},
-        {"e_shoff overflowing",
-         [&](Bytes& b) { setEhdr(b, [&](auto& e) { e.e_shoff = le<vhost::libsyms::Le64>(~0ull - 8); }); },
-         "the section header table at e_shoff " + hex(~0ull - 8) + " with " + N + " entries lies beyond the file size " +
-             size},
-        {"e_shnum", [&](Bytes& b) { setEhdr(b, [](auto& e) { e.e_shnum = le<vhost::libsyms::Le16>(0xFFFF); }); },
-         "the section count 65535 needs more section headers than the file size " + size + " holds"},
         {"sh_link out of range",
-         [&](Bytes& b) { setShdr(b, l.dynsym, [](auto& s) { s.sh_link = le<vhost::libsyms::Le32>(99); }); },
+         [&](Bytes& b) { setShdr(b, l.dynsym, [](auto& s) { s.sh_link = le<Le32>(99); }); },
          "the dynamic symbol table (section " + D + ") has sh_link 99 outside the " + N + " sections"},
         {"sh_link to a section that is no string table",
-         [&](Bytes& b) { setShdr(b, l.dynsym, [&](auto& s) { s.sh_link = le<vhost::libsyms::Le32>(l.dynsym); }); },
+         [&](Bytes& b) { setShdr(b, l.dynsym, [&](auto& s) { s.sh_link = le<Le32>(l.dynsym); }); },
          "section " + D + ", the string table of the dynamic symbol table, has sh_type 11 instead of SHT_STRTAB"},
         {"string table beyond the file",
-         [&](Bytes& b) { setShdr(b, l.dynstr, [](auto& s) { s.sh_size = le<vhost::libsyms::Le64>(0x100000); }); },
+         [&](Bytes& b) { setShdr(b, l.dynstr, [](auto& s) { s.sh_size = le<Le64>(0x100000); }); },
          "section " + L + " has sh_offset " + hex(dynstr.sh_offset.value()) + " + sh_size 0x100000 beyond the file size " +
              size},
         {"sh_entsize too small",
-         [&](Bytes& b) { setShdr(b, l.dynsym, [](auto& s) { s.sh_entsize = le<vhost::libsyms::Le64>(8); }); },
+         [&](Bytes& b) { setShdr(b, l.dynsym, [](auto& s) { s.sh_entsize = le<Le64>(8); }); },
          "section " + D + " has sh_entsize 8, smaller than a symbol entry (24)"},
         {"st_name past the string table",
          [&](Bytes& b) {
              const std::uint64_t at = shdr(b, l.dynsym).sh_offset.value() + sizeof(elf::Elf64_Sym);
              auto sym = get<elf::Elf64_Sym>(b, at);
-             sym.st_name = le<vhost::libsyms::Le32>(dynstr.sh_size.value() + 5);
+             sym.st_name = le<Le32>(dynstr.sh_size.value() + 5);
              put(b, at, sym);
          },
          "symbol 1 has st_name " + hex(dynstr.sh_size.value() + 5) +
              " with no terminated name inside the string table of size " + hex(dynstr.sh_size.value())},
         // No section headers, or no dynamic symbol table among them: no names, not an error.
-        {"no section headers", [&](Bytes& b) { setEhdr(b, [](auto& e) { e.e_shoff = le<vhost::libsyms::Le64>(0); }); },
+        {"no section headers", [&](Bytes& b) { setEhdr(b, [](auto& e) { e.e_shoff = le<Le64>(0); }); },
          ""},
         {"no dynamic symbol table",
-         [&](Bytes& b) { setShdr(b, l.dynsym, [](auto& s) { s.sh_type = le<vhost::libsyms::Le32>(1); }); }, ""},
+         [&](Bytes& b) { setShdr(b, l.dynsym, [](auto& s) { s.sh_type = le<Le32>(1); }); }, ""},
     });
 }
 
@@ -258,8 +243,8 @@ Bytes buildElf(unsigned char elfClass, const std::vector<std::pair<std::string, 
     for (const auto& [name, defined] : symbols) {
         for (int r = 0; r < nameRepeats; ++r) {
             Sym sym{};
-            sym.st_name = le<vhost::libsyms::Le32>(strtab.size());
-            sym.st_shndx = le<vhost::libsyms::Le16>(defined ? 7 : 0);
+            sym.st_name = le<Le32>(strtab.size());
+            sym.st_shndx = le<Le16>(defined ? 7 : 0);
             syms.push_back(sym);
         }
         strtab += name + '\0';
@@ -268,12 +253,12 @@ Bytes buildElf(unsigned char elfClass, const std::vector<std::pair<std::string, 
     const std::uint64_t strOffset = symOffset + syms.size() * sizeof(Sym);
     const std::uint64_t shOffset = strOffset + strtab.size();
     Shdr sections[3] = {};
-    sections[1].sh_type = le<vhost::libsyms::Le32>(elf::SHT_DYNSYM);
+    sections[1].sh_type = le<Le32>(elf::SHT_DYNSYM);
     sections[1].sh_offset = le<Word>(symOffset);
     sections[1].sh_size = le<Word>(syms.size() * sizeof(Sym));
-    sections[1].sh_link = le<vhost::libsyms::Le32>(2);
+    sections[1].sh_link = le<Le32>(2);
     sections[1].sh_entsize = le<Word>(sizeof(Sym));
-    sections[2].sh_type = le<vhost::libsyms::Le32>(elf::SHT_STRTAB);
+    sections[2].sh_type = le<Le32>(elf::SHT_STRTAB);
     sections[2].sh_offset = le<Word>(strOffset);
     sections[2].sh_size = le<Word>(strtab.size());
     Ehdr ehdr{};
@@ -281,8 +266,8 @@ Bytes buildElf(unsigned char elfClass, const std::vector<std::pair<std::string, 
     ehdr.e_ident[elf::EI_CLASS] = elfClass;
     ehdr.e_ident[elf::EI_DATA] = elf::ELFDATA2LSB;
     ehdr.e_shoff = le<Word>(shOffset);
-    ehdr.e_shentsize = le<vhost::libsyms::Le16>(sizeof(Shdr));
-    ehdr.e_shnum = le<vhost::libsyms::Le16>(3);
+    ehdr.e_shentsize = le<Le16>(sizeof(Shdr));
+    ehdr.e_shnum = le<Le16>(3);
 
     Bytes bytes(shOffset + sizeof sections);
     std::memcpy(bytes.data(), &ehdr, sizeof ehdr);
@@ -294,11 +279,11 @@ Bytes buildElf(unsigned char elfClass, const std::vector<std::pair<std::string, 
 
 TEST(LibSyms, BothElfClassesAreRead) {
     const std::vector<std::pair<std::string, bool>> symbols = {{"orbFunction", true}, {"ryGetPr_700", false}, {"data", true}};
-    const Bytes files[] = {buildElf<elf::ElfClass32>(elf::ELFCLASS32, symbols),
-                           buildElf<elf::ElfClass64>(elf::ELFCLASS64, symbols)};
+    const Bytes files[] = {buildElf<elf::Elf32>(elf::ELFCLASS32, symbols),
+                           buildElf<elf::Elf64>(elf::ELFCLASS64, symbols)};
     for (const Bytes& bytes : files) {
         std::vector<std::string_view> defs, undefs;
-        vhost::libsyms::readSymbolNames(ByteView(bytes.data(), bytes.size()), defs, undefs);
+        vhost::libsyms::readSymbolNames(bytes.data(), bytes.size(), defs, undefs);
         EXPECT_EQ(defs, (std::vector<std::string_view>{"orbFunction", "data"}));
         EXPECT_EQ(undefs, std::vector<std::string_view>{"ryGetPr_700"});
     }
@@ -306,76 +291,41 @@ TEST(LibSyms, BothElfClassesAreRead) {
 
 TEST(LibSyms, OverlappingNamesCannotMultiplyTheWork) {
     // Many entries naming one long name: a string table can share names, but not without bound.
-    const Bytes bytes = buildElf<elf::ElfClass64>(elf::ELFCLASS64, {{std::string(4000, 'n'), true}}, 200);
+    const Bytes bytes = buildElf<elf::Elf64>(elf::ELFCLASS64, {{std::string(4000, 'n'), true}}, 200);
     EXPECT_EQ(readBytesError(bytes), "the names of the dynamic symbol table add up to more than 8 times the file size " +
                                          hex(bytes.size()) + ": st_name offsets overlap");
     // Shared names within bound are all read.
     std::vector<std::string_view> defs;
-    const Bytes shared = buildElf<elf::ElfClass64>(elf::ELFCLASS64, {{"shared", true}}, 3);
+    const Bytes shared = buildElf<elf::Elf64>(elf::ELFCLASS64, {{"shared", true}}, 3);
     EXPECT_EQ(readBytesError(shared, &defs), "");
     EXPECT_EQ(defs.size(), 3u);
 }
 
 // --- PE: the exact message for each damaged field ------------------------------------------------
 
-namespace pe = vhost::libsyms::pe;
-
-struct PeLayout {
-    std::uint64_t lfanew, optional, directories, sections, sectionCount;
-    std::uint64_t sectionOffset(std::uint64_t i) const { return sections + i * sizeof(pe::IMAGE_SECTION_HEADER); }
-};
-
-PeLayout peLayout(const Bytes& bytes) {
-    const std::uint64_t lfanew = get<pe::IMAGE_DOS_HEADER>(bytes, 0).e_lfanew.value();
-    const auto nt = get<pe::IMAGE_NT_HEADERS_COMMON>(bytes, lfanew);
-    const std::uint64_t optional = lfanew + sizeof nt;
-    return {lfanew, optional, optional + sizeof(pe::IMAGE_OPTIONAL_HEADER64_FIXED),
-            optional + nt.FileHeader.SizeOfOptionalHeader.value(), nt.FileHeader.NumberOfSections.value()};
-}
-
-// The file offset of an RVA, and the section holding it.
-std::pair<std::uint64_t, std::uint64_t> peOffset(const Bytes& bytes, const PeLayout& l, std::uint64_t rva) {
-    for (std::uint64_t i = 0; i < l.sectionCount; ++i) {
-        const auto s = get<pe::IMAGE_SECTION_HEADER>(bytes, l.sectionOffset(i));
-        if (rva >= s.VirtualAddress.value() && rva < s.VirtualAddress.value() + s.VirtualSize.value()) {
-            return {s.PointerToRawData.value() + rva - s.VirtualAddress.value(), i};
-        }
-    }
-    throw std::runtime_error("RVA in no section");
-}
+namespace pe = objfile::pe;
 
 TEST(LibSyms, DamagedPeFieldsAreNamed) {
     const Bytes original = readBytes(pePath("pe64_c800_novf.dll"));
-    const PeLayout l = peLayout(original);
+    const objfile::ByteView view(original.data(), original.size());
+    const pe::Image image(view);
     const std::string size = hex(original.size());
-    const auto directory = [&](const Bytes& b, int i) {
-        return get<pe::IMAGE_DATA_DIRECTORY>(b, l.directories + i * sizeof(pe::IMAGE_DATA_DIRECTORY));
-    };
-    const std::uint64_t exportRva = directory(original, 0).VirtualAddress.value();
-    const std::uint64_t importRva = directory(original, 1).VirtualAddress.value();
-    const auto [exportOffset, exportSection] = peOffset(original, l, exportRva);
+    const auto offsetOf = [&](std::uint64_t rva) { return image.offsetOf(rva, 0, [] { return std::string(); }); };
+    const std::uint64_t exportRva = image.directory(pe::IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress.value();
+    const std::uint64_t exportOffset = offsetOf(exportRva);
     const auto exports = get<pe::IMAGE_EXPORT_DIRECTORY>(original, exportOffset);
-    const std::uint64_t namesOffset = peOffset(original, l, exports.AddressOfNames.value()).first;
-    const std::uint64_t importOffset = peOffset(original, l, importRva).first;
-    const std::uint64_t lfanew = l.lfanew;
-    using vhost::libsyms::Le16;
-    using vhost::libsyms::Le32;
+    const std::uint64_t namesOffset = offsetOf(exports.AddressOfNames.value());
+    const std::uint64_t importOffset = offsetOf(image.directory(pe::IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress.value());
+    const std::uint64_t sectionTable =
+        image.ntHeaders() + offsetof(pe::IMAGE_NT_HEADERS64, OptionalHeader) + image.fileHeader().SizeOfOptionalHeader.value();
+    const std::uint64_t directories = image.ntHeaders() + offsetof(pe::IMAGE_NT_HEADERS64, OptionalHeader.DataDirectory);
+    std::uint64_t exportSection = 0;
+    while (image.sections()[exportSection].VirtualAddress.value() + image.sections()[exportSection].SizeOfRawData.value() <=
+           exportRva) {
+        ++exportSection;
+    }
 
     expectDamageNamed(original, {
-        {"cut inside the DOS header", [](Bytes& b) { b.resize(60); },
-         "the DOS header of 64 bytes lies beyond the file size 0x3c"},
-        {"e_lfanew", [&](Bytes& b) { put(b, 60, le<Le32>(b.size() - 10)); },
-         "the NT headers at e_lfanew " + hex(original.size() - 10) + " lie beyond the file size " + size},
-        {"signature", [&](Bytes& b) { b[lfanew] = 'Q'; },
-         "the signature at e_lfanew " + hex(lfanew) + " is 0x4551 instead of 0x4550"},
-        {"optional header Magic", [&](Bytes& b) { put(b, l.optional, le<Le16>(0x30B)); },
-         "the optional header Magic is 0x30b, neither 0x10b (PE32) nor 0x20b (PE32+)"},
-        {"SizeOfOptionalHeader", [&](Bytes& b) { put(b, lfanew + 4 + 16, le<Le16>(16)); },
-         "SizeOfOptionalHeader 16 is smaller than the fixed part of 112 bytes"},
-        {"NumberOfSections", [&](Bytes& b) { put(b, lfanew + 4 + 2, le<Le16>(0xFFFF)); },
-         "the section table at " + hex(l.sections) + " with NumberOfSections 65535 beyond the file size " + size},
-        {"export directory RVA", [&](Bytes& b) { put(b, l.directories, le<Le32>(0x7FFF0000)); },
-         "the export directory has RVA 0x7fff0000, which no section contains"},
         {"NumberOfNames",
          [&](Bytes& b) { put(b, exportOffset + offsetof(pe::IMAGE_EXPORT_DIRECTORY, NumberOfNames), le<Le32>(0x10000000)); },
          "the export name table at AddressOfNames " + hex(exports.AddressOfNames.value()) +
@@ -384,7 +334,7 @@ TEST(LibSyms, DamagedPeFieldsAreNamed) {
          "export name 0 has RVA 0x7fff0000, which no section contains"},
         {"export section without raw data",
          [&](Bytes& b) {
-             put(b, l.sectionOffset(exportSection) + offsetof(pe::IMAGE_SECTION_HEADER, SizeOfRawData), le<Le32>(0));
+             put(b, sectionTable + exportSection * sizeof(pe::IMAGE_SECTION_HEADER) + offsetof(pe::IMAGE_SECTION_HEADER, SizeOfRawData), le<Le32>(0));
          },
          "the export directory at RVA " + hex(exportRva) + " lies in the uninitialised part of section " +
              std::to_string(exportSection) + " (SizeOfRawData 0x0)"},
@@ -394,47 +344,8 @@ TEST(LibSyms, DamagedPeFieldsAreNamed) {
              put(b, importOffset + offsetof(pe::IMAGE_IMPORT_DESCRIPTOR, FirstThunk), le<Le32>(0));
          },
          "import descriptor 0 has neither OriginalFirstThunk nor FirstThunk"},
-        {"no export directory", [&](Bytes& b) { put(b, l.directories, le<Le32>(0)); }, ""},
+        {"no export directory", [&](Bytes& b) { put(b, directories, le<Le32>(0)); }, ""},
     });
-}
-
-// --- damage anywhere ---------------------------------------------------------------------------
-
-// Every prefix length class and thousands of random byte changes: the reader either reads the
-// file or says why not, and never reads outside it (the sanitizer build checks that).
-void survivesDamage(const Bytes& original, const char* label) {
-    std::size_t failures = 0;
-    for (std::size_t length = 0; length < original.size(); length += 1 + length / 16) {
-        const Bytes cut(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(length));
-        const std::string error = readBytesError(cut);
-        failures += error.empty() ? 0 : 1;
-    }
-    EXPECT_GT(failures, 0u) << label;
-
-    std::mt19937 random(20240917);
-    std::uniform_int_distribution<std::size_t> where(0, original.size() - 1);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::size_t rejected = 0;
-    for (int round = 0; round < 3000; ++round) {
-        Bytes bytes = original;
-        const int changes = 1 + round % 8;
-        for (int i = 0; i < changes; ++i) {
-            // Half the changes hit the headers, where the offsets and counts are.
-            const std::size_t at = i % 2 == 0 ? where(random) % 1024 : where(random);
-            bytes[at % bytes.size()] = static_cast<unsigned char>(byte(random));
-        }
-        std::vector<std::string_view> defs;
-        const std::string error = readBytesError(bytes, &defs);
-        if (!error.empty()) ++rejected;
-    }
-    EXPECT_GT(rejected, 0u) << label;
-}
-
-TEST(LibSyms, TruncatedAndMutatedFilesFailCleanly) {
-    survivesDamage(readBytes(modulePath("inspect_c800_vf")), "ELF64 module");
-    survivesDamage(readBytes(pePath("pe64_c700.dll")), "PE32+ module");
-    survivesDamage(readBytes(pePath("pe32_c730.dll")), "PE32 module");
-    survivesDamage(readBytes(pePath("pe64_ordinal_user.dll")), "PE32+ ordinal imports");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "inspect/inspect_support.hpp"
+#include "objfile/pe.hpp"
 #include "orbfile/module_binary_reader.hpp"
 
 namespace {
@@ -159,28 +160,15 @@ TEST(ModuleBinaryReader, DamagedTablesAndMisuse) {
     // NumberOfNames far beyond the file: refused before anything is allocated for it.
     Bytes bytes = readBytes(pePath("pe64_c700.dll"));
     const auto original = bytes;
-    const std::uint32_t lfanew = bytes[60] | bytes[61] << 8;
-    const std::uint32_t exportRva = bytes[lfanew + 136] | bytes[lfanew + 137] << 8 | bytes[lfanew + 138] << 16;
-    std::size_t exportOffset = 0;
-    const std::size_t sections = lfanew + 264;
-    for (std::size_t s = 0; s < 20; ++s) {
-        std::uint32_t va, raw, pointer;
-        std::memcpy(&va, &bytes[sections + s * 40 + 12], 4);
-        std::memcpy(&raw, &bytes[sections + s * 40 + 16], 4);
-        std::memcpy(&pointer, &bytes[sections + s * 40 + 20], 4);
-        if (va <= exportRva && exportRva < va + raw) {
-            exportOffset = pointer + exportRva - va;
-            break;
-        }
-    }
-    ASSERT_NE(exportOffset, 0u);
+    const objfile::ByteView view(original.data(), original.size());
+    const objfile::pe::Image image(view);
+    const std::uint64_t exportOffset = image.offsetOf(
+        image.directory(objfile::pe::IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress.value(), 0, [] { return std::string(); });
     const std::uint32_t many = 0x40000000;
     std::memcpy(&bytes[exportOffset + 24], &many, 4);
     EXPECT_NE(message(dir.write("names.dll", bytes)).find("the export name table at offset"), std::string::npos);
     // A name RVA outside every section (the stricter choice: not read from the file's start).
     bytes = original;
-    std::uint32_t namesRva;
-    std::memcpy(&namesRva, &bytes[exportOffset + 32], 4);
     const std::uint32_t nowhere = 0x7FFF0000;
     std::memcpy(&bytes[exportOffset + 32], &nowhere, 4);
     EXPECT_EQ(message(dir.write("rva.dll", bytes)), "AddressOfNames has RVA 0x7fff0000, which no section's raw data contains");

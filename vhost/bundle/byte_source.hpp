@@ -112,7 +112,4 @@ inline std::uint64_t loadLE64(const unsigned char* p) noexcept {
     return static_cast<std::uint64_t>(loadLE32(p)) | (static_cast<std::uint64_t>(loadLE32(p + 4)) << 32);
 }
 
-// "0x" and lower-case hex digits, for messages that name offsets and sizes.
-HOST_API std::string hex(std::uint64_t value);
-
 }  // namespace vhost::bundle
