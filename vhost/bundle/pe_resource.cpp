@@ -25,7 +25,7 @@ public:
         const std::uint64_t count =
             std::uint64_t{directory.NumberOfNamedEntries.value()} + directory.NumberOfIdEntries.value();
         for (std::uint64_t i = 0; i < count; ++i) {
-            const auto entry = read<IMAGE_RESOURCE_DIRECTORY_ENTRY>(offset + sizeof directory + i * sizeof entry);
+            const auto entry = read<IMAGE_RESOURCE_DIRECTORY_ENTRY>(offset + sizeof directory + i * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY));
             if (accept(entry)) return entry;
         }
         return std::nullopt;
