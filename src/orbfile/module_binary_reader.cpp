@@ -87,11 +87,12 @@ std::vector<std::string> readPe(const Bytes& file) {
     const std::uint64_t sectionCount = nt.FileHeader.NumberOfSections.value();
     const std::uint64_t tableOffset =
         lfanew + offsetof(NtHeaders, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader.value();
-    file.requireTable(tableOffset, sectionCount, sizeof(pe::IMAGE_SECTION_HEADER), what("the section table"));
+    const std::string table = file.readText(tableOffset, sectionCount * sizeof(pe::IMAGE_SECTION_HEADER),
+                                            what("the section table"));
+    std::vector<pe::IMAGE_SECTION_HEADER> sections(static_cast<std::size_t>(sectionCount));
+    if (sectionCount != 0) std::memcpy(sections.data(), table.data(), table.size());
     const auto offsetOf = [&](std::uint64_t rva, const std::string& name) -> std::uint64_t {
-        for (std::uint64_t i = 0; i < sectionCount; ++i) {
-            const auto s = file.read<pe::IMAGE_SECTION_HEADER>(tableOffset + i * sizeof(pe::IMAGE_SECTION_HEADER),
-                                                               what("a section header"));
+        for (const pe::IMAGE_SECTION_HEADER& s : sections) {
             const std::uint64_t va = s.VirtualAddress.value();
             if (va <= rva && rva < va + s.SizeOfRawData.value()) return s.PointerToRawData.value() - va + rva;
         }

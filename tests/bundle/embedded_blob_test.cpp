@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/bundle_files.hpp"
+#include "support/elf_builder.hpp"
 #include "vhost/bundle/bundle_reader.hpp"
 #include "vhost/bundle/zip_locator.hpp"
 
@@ -41,43 +42,10 @@ std::string hexText(std::uint64_t value) {
 
 // ---- ELF ---------------------------------------------------------------------------------------
 
-// A minimal ELF file built here: a null section, the section names, a filler section and the
-// payload section, then the section header table.
-template <class Ehdr, class Shdr>
-std::string buildElf(unsigned char elfClass, const std::string& payload, const std::string& name) {
-    const std::string names = std::string("\0.shstrtab\0.filler\0", 19) + name + '\0';
-    std::string bytes(sizeof(Ehdr), '\0');
-    const std::size_t namesAt = bytes.size();
-    bytes += names;
-    const std::size_t payloadAt = bytes.size();
-    bytes += payload;
-    while (bytes.size() % 8) bytes += '\0';
-    const std::size_t tableAt = bytes.size();
-    Shdr sections[4] = {};
-    sections[1].sh_name = 1;
-    sections[1].sh_type = SHT_STRTAB;
-    sections[1].sh_offset = namesAt;
-    sections[1].sh_size = names.size();
-    sections[2].sh_name = 11;
-    sections[2].sh_type = SHT_PROGBITS;
-    sections[3].sh_name = 19;
-    sections[3].sh_type = SHT_PROGBITS;
-    sections[3].sh_offset = payloadAt;
-    sections[3].sh_size = payload.size();
-    bytes.append(reinterpret_cast<const char*>(sections), sizeof sections);
-
-    Ehdr header{};
-    std::memcpy(header.e_ident, ELFMAG, SELFMAG);
-    header.e_ident[EI_CLASS] = elfClass;
-    header.e_ident[EI_DATA] = ELFDATA2LSB;
-    header.e_ident[EI_VERSION] = EV_CURRENT;
-    header.e_type = ET_DYN;
-    header.e_shoff = tableAt;
-    header.e_shentsize = sizeof(Shdr);
-    header.e_shnum = 4;
-    header.e_shstrndx = 1;
-    store(bytes, 0, header);
-    return bytes;
+std::string elfWithPayload(unsigned char elfClass, const std::string& payload) {
+    const std::vector<ElfSection> sections = {{".filler"}, {".us_resources", SHT_PROGBITS, payload}};
+    return elfClass == ELFCLASS64 ? orbtest::buildElf<Elf64_Ehdr, Elf64_Shdr>(elfClass, sections)
+                                  : orbtest::buildElf<Elf32_Ehdr, Elf32_Shdr>(elfClass, sections);
 }
 
 TEST(ElfSection, EachHeaderLayoutFindsTheSectionByExactName) {
@@ -87,8 +55,8 @@ TEST(ElfSection, EachHeaderLayoutFindsTheSectionByExactName) {
         std::string elf;
     };
     const Case cases[] = {
-        {"64-bit", buildElf<Elf64_Ehdr, Elf64_Shdr>(ELFCLASS64, zip, ".us_resources")},
-        {"32-bit", buildElf<Elf32_Ehdr, Elf32_Shdr>(ELFCLASS32, zip, ".us_resources")},
+        {"64-bit", elfWithPayload(ELFCLASS64, zip)},
+        {"32-bit", elfWithPayload(ELFCLASS32, zip)},
     };
     for (const auto& c : cases) {
         MemoryByteSource source(c.elf.data(), c.elf.size());

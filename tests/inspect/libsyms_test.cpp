@@ -8,15 +8,13 @@
 
 #include "host/libsyms.hpp"
 #include "inspect/inspect_support.hpp"
-#include "objfile/elf.hpp"
+#include "support/elf_builder.hpp"
 #include "vhost/libsyms/readers.hpp"
 
 namespace {
 
 using namespace inspecttest;
 using objfile::hex;
-using objfile::Le16;
-using objfile::Le32;
 using Bytes = std::vector<unsigned char>;
 
 struct Read {
@@ -46,13 +44,6 @@ std::string readBytesError(const Bytes& bytes, std::vector<std::string_view>* de
     }
     if (defs) *defs = d;
     return "";
-}
-
-template <class L>
-L le(std::uint64_t v) {
-    L field;
-    for (std::size_t i = 0; i < sizeof field.bytes; ++i) field.bytes[i] = static_cast<unsigned char>(v >> (8 * i));
-    return field;
 }
 
 // --- agreement with the system's tools --------------------------------------------------------
@@ -125,58 +116,31 @@ TEST(LibSyms, ThingsThatAreNotBinaries) {
     EXPECT_EQ(bad.error(), "the path is not valid UTF-16");
 }
 
-namespace elf = objfile::elf;
-
-// A minimal ELF file: the null section, a dynamic symbol table and its string table.
-template <class C>
-Bytes buildElf(unsigned char elfClass, const std::vector<std::pair<std::string, bool>>& symbols, int nameRepeats = 1) {
-    using Ehdr = typename C::Ehdr;
-    using Shdr = typename C::Shdr;
-    using Sym = typename C::Sym;
-    using Word = decltype(Shdr{}.sh_offset);
+// A minimal ELF file with a dynamic symbol table and its string table, each name defined or not
+// and named by `nameRepeats` entries.
+template <class Ehdr, class Shdr, class Sym>
+Bytes dynamicElf(unsigned char elfClass, const std::vector<std::pair<std::string, bool>>& symbols, int nameRepeats = 1) {
     std::string strtab(1, '\0');
     std::vector<Sym> syms(1, Sym{});
     for (const auto& [name, defined] : symbols) {
         for (int r = 0; r < nameRepeats; ++r) {
             Sym sym{};
-            sym.st_name = le<Le32>(strtab.size());
-            sym.st_shndx = le<Le16>(defined ? 7 : 0);
+            sym.st_name = strtab.size();
+            sym.st_shndx = defined ? 7 : SHN_UNDEF;
             syms.push_back(sym);
         }
         strtab += name + '\0';
     }
-    const std::uint64_t symOffset = sizeof(Ehdr);
-    const std::uint64_t strOffset = symOffset + syms.size() * sizeof(Sym);
-    const std::uint64_t shOffset = strOffset + strtab.size();
-    Shdr sections[3] = {};
-    sections[1].sh_type = le<Le32>(elf::SHT_DYNSYM);
-    sections[1].sh_offset = le<Word>(symOffset);
-    sections[1].sh_size = le<Word>(syms.size() * sizeof(Sym));
-    sections[1].sh_link = le<Le32>(2);
-    sections[1].sh_entsize = le<Word>(sizeof(Sym));
-    sections[2].sh_type = le<Le32>(elf::SHT_STRTAB);
-    sections[2].sh_offset = le<Word>(strOffset);
-    sections[2].sh_size = le<Word>(strtab.size());
-    Ehdr ehdr{};
-    std::memcpy(ehdr.e_ident, elf::ELFMAG, 4);
-    ehdr.e_ident[elf::EI_CLASS] = elfClass;
-    ehdr.e_ident[elf::EI_DATA] = elf::ELFDATA2LSB;
-    ehdr.e_shoff = le<Word>(shOffset);
-    ehdr.e_shentsize = le<Le16>(sizeof(Shdr));
-    ehdr.e_shnum = le<Le16>(3);
-
-    Bytes bytes(shOffset + sizeof sections);
-    std::memcpy(bytes.data(), &ehdr, sizeof ehdr);
-    std::memcpy(bytes.data() + symOffset, syms.data(), syms.size() * sizeof(Sym));
-    std::memcpy(bytes.data() + strOffset, strtab.data(), strtab.size());
-    std::memcpy(bytes.data() + shOffset, sections, sizeof sections);
-    return bytes;
+    const std::string table(reinterpret_cast<const char*>(syms.data()), syms.size() * sizeof(Sym));
+    const std::string bytes = orbtest::buildElf<Ehdr, Shdr>(
+        elfClass, {{".dynsym", SHT_DYNSYM, table, 2, sizeof(Sym)}, {".dynstr", SHT_STRTAB, strtab}});
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 TEST(LibSyms, BothElfClassesAreRead) {
     const std::vector<std::pair<std::string, bool>> symbols = {{"orbFunction", true}, {"ryGetPr_700", false}, {"data", true}};
-    const Bytes files[] = {buildElf<elf::Elf32>(elf::ELFCLASS32, symbols),
-                           buildElf<elf::Elf64>(elf::ELFCLASS64, symbols)};
+    const Bytes files[] = {dynamicElf<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym>(ELFCLASS32, symbols),
+                           dynamicElf<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(ELFCLASS64, symbols)};
     for (const Bytes& bytes : files) {
         std::vector<std::string_view> defs, undefs;
         vhost::libsyms::readSymbolNames(bytes.data(), bytes.size(), defs, undefs);
@@ -187,12 +151,12 @@ TEST(LibSyms, BothElfClassesAreRead) {
 
 TEST(LibSyms, OverlappingNamesCannotMultiplyTheWork) {
     // Many entries naming one long name: a string table can share names, but not without bound.
-    const Bytes bytes = buildElf<elf::Elf64>(elf::ELFCLASS64, {{std::string(4000, 'n'), true}}, 200);
+    const Bytes bytes = dynamicElf<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(ELFCLASS64, {{std::string(4000, 'n'), true}}, 200);
     EXPECT_EQ(readBytesError(bytes), "the names of the dynamic symbol table add up to more than 8 times the file size " +
                                          hex(bytes.size()) + ": st_name offsets overlap");
     // Shared names within bound are all read.
     std::vector<std::string_view> defs;
-    const Bytes shared = buildElf<elf::Elf64>(elf::ELFCLASS64, {{"shared", true}}, 3);
+    const Bytes shared = dynamicElf<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(ELFCLASS64, {{"shared", true}}, 3);
     EXPECT_EQ(readBytesError(shared, &defs), "");
     EXPECT_EQ(defs.size(), 3u);
 }
