@@ -56,9 +56,9 @@ make_seeds() {
   local target=$1 dir
   dir=$(seed_dir "$target")
   case "$target" in
-    fuzz_module_binary_reader|fuzz_libsyms|fuzz_bundle)
+    fuzz_bundle)
       binaries | while read -r f; do cp "$f" "$dir/"; done ;;
-    fuzz_loadable|fuzz_hostile_file)
+    fuzz_object_file|fuzz_hostile_file)
       binaries | while read -r f; do cp "$f" "$dir/"; done
       hostile_files "$dir"
       # Inputs kept from earlier findings, whatever their subsystem.

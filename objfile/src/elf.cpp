@@ -8,6 +8,20 @@ bool hasElfMagic(const Bytes& file) {
     return std::memcmp(magic.data(), ELFMAG, sizeof ELFMAG) == 0;
 }
 
+unsigned char littleEndianClass(const Bytes& file) {
+    if (!hasElfMagic(file)) throw FormatError("no ELF header: the file does not start with 0x7f 'E' 'L' 'F'");
+    const auto ident = file.read<std::array<unsigned char, EI_DATA + 1>>(0, [] {
+        return "the ELF identification (" + dec(EI_DATA + 1) + " bytes)";
+    });
+    if (ident[EI_DATA] != ELFDATA2LSB) {
+        throw FormatError("e_ident[EI_DATA] " + dec(ident[EI_DATA]) + " is not ELFDATA2LSB: only little-endian files are read");
+    }
+    if (ident[EI_CLASS] != ELFCLASS32 && ident[EI_CLASS] != ELFCLASS64) {
+        throw FormatError("e_ident[EI_CLASS] " + dec(ident[EI_CLASS]) + " is neither ELFCLASS32 nor ELFCLASS64");
+    }
+    return ident[EI_CLASS];
+}
+
 std::string machineName(std::uint16_t e_machine) {
     switch (e_machine) {
         case EM_386: return "Intel 80386";

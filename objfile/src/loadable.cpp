@@ -387,28 +387,13 @@ void checkTables(const Bytes& file, const Layout& layout, const std::vector<C::D
 // missing has lost its end, and sections that do not sit where the segments map them show that
 // the program headers were changed.
 void checkSections(const Bytes& file, const C::Ehdr& ehdr, const Layout& layout) {
-    const std::uint64_t shoff = ehdr.e_shoff.value();
-    if (shoff == 0) return;  // no section headers: allowed, nothing to compare
-    if (ehdr.e_shentsize.value() != sizeof(C::Shdr)) {
-        refuse(Refusal::Damaged, "e_shentsize " + dec(ehdr.e_shentsize.value()) + " is not the size of a section header (" +
-                                     dec(sizeof(C::Shdr)) + ")");
-    }
-    const std::uint64_t count = sectionHeaderCount<C>(file, ehdr);
-    const auto describeTable = [&] {
-        return "the section header table at e_shoff " + hex(shoff) + " (" + dec(count) + " x " + dec(sizeof(C::Shdr)) +
-               " bytes) lies";
-    };
-    if (count > file.size() / sizeof(C::Shdr)) throw FormatError(describeTable() + " beyond the file size " + hex(file.size()));
-    const auto sections = readTable<C::Shdr>(file, shoff, count, describeTable);
-    for (std::uint64_t i = 1; i < count; ++i) {
-        const C::Shdr& section = sections[i];
+    const SectionHeaders<C> sections(file, ehdr);  // none when e_shoff is 0: allowed, nothing to compare
+    for (std::uint64_t i = 1; i < sections.size(); ++i) {
+        const C::Shdr section = sections[i];
         const std::uint64_t size = section.sh_size.value();
         if ((section.sh_flags.value() & SHF_ALLOC) == 0 || section.sh_type.value() == SHT_NOBITS || size == 0) continue;
-        const std::uint64_t offset = section.sh_offset.value();
+        const std::uint64_t offset = sections.contents(i, section);
         const std::uint64_t addr = section.sh_addr.value();
-        file.require(offset, size, [&] {
-            return "section " + dec(i) + " has sh_offset " + hex(offset) + " + sh_size " + hex(size);
-        });
         const auto where = layout.fileOffsetOf(addr, size);
         if (where && where->first != offset) {
             refuse(Refusal::Damaged, "section " + dec(i) + " has sh_addr " + hex(addr) + " and sh_offset " + hex(offset) +

@@ -2,17 +2,21 @@
 // (to recognise a C++ module by its entry points). It identifies the file's format from its
 // header bytes and reads the names the file defines for other code to use.
 //
-// Every failure is an exception: std::runtime_error for a file that is not of a usable format or
-// whose tables point outside it, std::ios_base::failure for a read the file is too short for.
-// Callers that only need a yes/no answer treat any exception as "no".
+// Every failure is an exception: std::ios_base::failure for a file that cannot be opened,
+// std::runtime_error for a file that is not of a usable format or whose tables point outside it
+// (a read the file is too short for included). Callers that only need a yes/no answer treat any
+// exception as "no".
 #pragma once
 
-#include <cstdint>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/export.hpp"
+
+namespace objfile {
+class Bytes;
+}
 
 namespace orbfile {
 
@@ -38,22 +42,12 @@ public:
     //   Mach-O: none (the load commands are walked and checked only).
     std::vector<std::string> read_defined_symbols();
 
+    ~ModuleBinaryReader();
+    ModuleBinaryReader(const ModuleBinaryReader&) = delete;
+    ModuleBinaryReader& operator=(const ModuleBinaryReader&) = delete;
+
 private:
-    template <class Layout>
-    std::vector<std::string> readElf();
-    template <class Layout>
-    std::vector<std::string> readPe();
-    std::vector<std::string> readMachO();
-
-    // Reads `size` bytes at `offset` after checking both against the file's size; `what` names
-    // the field for the message.
-    std::vector<char> readAt(std::uint64_t offset, std::uint64_t size, const std::string& what);
-    template <class T>
-    T readStruct(std::uint64_t offset, const std::string& what);
-    std::string readCString(std::uint64_t offset, const std::string& what);
-
-    std::ifstream m_stream;
-    std::uint64_t m_size = 0;
+    std::unique_ptr<const objfile::Bytes> m_file;  // read piece by piece, every read checked
     BinaryFormat m_format = ELF32;
     bool m_detected = false;
 };

@@ -53,14 +53,4 @@ bool MemoryByteSource::doRead(std::uint64_t offset, std::size_t count, void* out
     return true;
 }
 
-std::string hex(std::uint64_t value) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), kDigits[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
-    return "0x" + digits;
-}
-
 }  // namespace vhost::bundle

@@ -100,19 +100,4 @@ private:
     const unsigned char* m_data;
 };
 
-// Little-endian loads from a buffer the caller has checked.
-inline std::uint16_t loadLE16(const unsigned char* p) noexcept {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t loadLE32(const unsigned char* p) noexcept {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t loadLE64(const unsigned char* p) noexcept {
-    return static_cast<std::uint64_t>(loadLE32(p)) | (static_cast<std::uint64_t>(loadLE32(p + 4)) << 32);
-}
-
-// "0x" and lower-case hex digits, for messages that name offsets and sizes.
-HOST_API std::string hex(std::uint64_t value);
-
 }  // namespace vhost::bundle

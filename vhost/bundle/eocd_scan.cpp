@@ -7,6 +7,7 @@
 #include <string.h>  // memrchr (a GNU extension), where the C library has it
 #include <vector>
 
+#include "objfile/byte_view.hpp"
 #include "vhost/bundle/zip_locator.hpp"
 
 namespace vhost::bundle {
@@ -14,18 +15,27 @@ namespace {
 
 using U8 = unsigned char;
 
+using objfile::Le16;
+using objfile::Le32;
+
 struct EndOfCentralDirectory {
-    U8 signature[4], diskNumber[2], centralDirectoryDisk[2], entriesOnDisk[2], entries[2], centralDirectorySize[4],
-        centralDirectoryOffset[4], commentLength[2];
+    Le32 signature;
+    Le16 diskNumber, centralDirectoryDisk, entriesOnDisk, entries;
+    Le32 centralDirectorySize, centralDirectoryOffset;
+    Le16 commentLength;
 };
 struct CentralDirectoryHeader {
-    U8 signature[4], versionMadeBy[2], versionNeeded[2], flags[2], method[2], time[2], date[2], crc32[4],
-        compressedSize[4], uncompressedSize[4], nameLength[2], extraLength[2], commentLength[2], diskStart[2],
-        internalAttributes[2], externalAttributes[4], localHeaderOffset[4];
+    Le32 signature;
+    Le16 versionMadeBy, versionNeeded, flags, method, time, date;
+    Le32 crc32, compressedSize, uncompressedSize;
+    Le16 nameLength, extraLength, commentLength, diskStart, internalAttributes;
+    Le32 externalAttributes, localHeaderOffset;
 };
 struct LocalFileHeader {
-    U8 signature[4], versionNeeded[2], flags[2], method[2], time[2], date[2], crc32[4], compressedSize[4],
-        uncompressedSize[4], nameLength[2], extraLength[2];
+    Le32 signature;
+    Le16 versionNeeded, flags, method, time, date;
+    Le32 crc32, compressedSize, uncompressedSize;
+    Le16 nameLength, extraLength;
 };
 static_assert(sizeof(EndOfCentralDirectory) == 22 && sizeof(CentralDirectoryHeader) == 46);
 static_assert(sizeof(LocalFileHeader) == 30);
@@ -63,16 +73,16 @@ public:
     std::optional<ZipWindow> validate(std::uint64_t at, const U8* bytes) {
         EndOfCentralDirectory record;
         std::copy(bytes, bytes + sizeof record, reinterpret_cast<U8*>(&record));
-        const std::uint64_t entries = loadLE16(record.entries);
-        const std::uint64_t cdSize = loadLE32(record.centralDirectorySize);
-        const std::uint64_t cdOffset = loadLE32(record.centralDirectoryOffset);
+        const std::uint64_t entries = record.entries.value();
+        const std::uint64_t cdSize = record.centralDirectorySize.value();
+        const std::uint64_t cdOffset = record.centralDirectoryOffset.value();
         const std::uint64_t end = at + sizeof record;
         // Single-disk archives only; an empty archive holds no bundle, and all-ones fields mean
         // the real values sit in zip64 records, which bundles never need.
-        if (loadLE16(record.diskNumber) != 0 || loadLE16(record.centralDirectoryDisk) != 0) return std::nullopt;
-        if (loadLE16(record.entriesOnDisk) != entries || entries == 0 || entries == 0xFFFF) return std::nullopt;
+        if (record.diskNumber.value() != 0 || record.centralDirectoryDisk.value() != 0) return std::nullopt;
+        if (record.entriesOnDisk.value() != entries || entries == 0 || entries == 0xFFFF) return std::nullopt;
         if (cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) return std::nullopt;
-        if (m_range.end() - end < loadLE16(record.commentLength)) return std::nullopt;
+        if (m_range.end() - end < record.commentLength.value()) return std::nullopt;
         if (cdSize < entries * sizeof(CentralDirectoryHeader)) return std::nullopt;
         // The central directory ends where the record starts, and the zip starts cdOffset before it.
         if (at - m_range.offset < cdSize + cdOffset) return std::nullopt;
@@ -86,18 +96,18 @@ public:
             CentralDirectoryHeader header;
             if (at - position < sizeof header || !spend(sizeof header)) return std::nullopt;
             if (!m_source.read(position, sizeof header, &header)) return std::nullopt;
-            if (loadLE32(header.signature) != kCentralSignature) return std::nullopt;
-            if (loadLE32(header.localHeaderOffset) + sizeof(LocalFileHeader) > cdOffset) return std::nullopt;
-            if (i == 0) m_firstLocal = loadLE32(header.localHeaderOffset);
-            position += sizeof header + loadLE16(header.nameLength) + loadLE16(header.extraLength) +
-                        loadLE16(header.commentLength);
+            if (header.signature.value() != kCentralSignature) return std::nullopt;
+            if (header.localHeaderOffset.value() + sizeof(LocalFileHeader) > cdOffset) return std::nullopt;
+            if (i == 0) m_firstLocal = header.localHeaderOffset.value();
+            position += sizeof header + header.nameLength.value() + header.extraLength.value() +
+                        header.commentLength.value();
             if (position > at) return std::nullopt;
         }
         if (position != at) return std::nullopt;
 
-        U8 local[4];
-        if (!spend(sizeof local) || !m_source.read(begin + m_firstLocal, sizeof local, local)) return std::nullopt;
-        if (loadLE32(local) != kLocalSignature) return std::nullopt;
+        Le32 local;
+        if (!spend(sizeof local) || !m_source.read(begin + m_firstLocal, sizeof local, &local)) return std::nullopt;
+        if (local.value() != kLocalSignature) return std::nullopt;
         return ZipWindow{begin, end, static_cast<std::uint16_t>(entries), ZipOrigin::kScan};
     }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "objfile/byte_view.hpp"
+
 namespace vhost::bundle {
 
 // The zip's bytes as a file of their own, for minizip's I/O callbacks.
@@ -66,7 +68,7 @@ ZipArchive::ZipArchive(ByteSource& source, const ZipWindow& window) {
     zlib_filefunc64_def io{openStream, readStream, writeStream, tellStream, seekStream, closeStream, errorStream,
                            m_stream.get()};
     m_zip = unzOpen2_64("zip", &io);
-    if (m_zip == nullptr) throw std::runtime_error("the zip at " + hex(window.begin) + " cannot be read");
+    if (m_zip == nullptr) throw std::runtime_error("the zip at " + objfile::hex(window.begin) + " cannot be read");
     // A constructor that throws runs no destructor: close the zip here on the way out.
     struct Closer {
         void*& zip;
@@ -81,7 +83,7 @@ ZipArchive::ZipArchive(ByteSource& source, const ZipWindow& window) {
 
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(m_zip, &global) != UNZ_OK || global.number_entry != window.entries) {
-        throw std::runtime_error("the zip at " + hex(window.begin) + " does not list the entries its end record states");
+        throw std::runtime_error("the zip at " + objfile::hex(window.begin) + " does not list the entries its end record states");
     }
     std::string name;
     for (int status = unzGoToFirstFile(m_zip); status != UNZ_END_OF_LIST_OF_FILE; status = unzGoToNextFile(m_zip)) {

@@ -13,26 +13,24 @@
 #include <boost/interprocess/mapped_region.hpp>
 
 #include "vhost/i18n/conversion.hpp"
+#include "objfile/elf.hpp"
+#include "objfile/pe.hpp"
 #include "vhost/libsyms/readers.hpp"
 
 namespace vhost::libsyms {
 
-std::string hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
-void readSymbolNames(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs) {
-    if (looksLikeElf(file)) return readElfSymbols(file, defs, undefs);
-    if (looksLikePe(file)) return readPeSymbols(file, defs, undefs);
+void readSymbolNames(const unsigned char* data, std::uint64_t size, std::vector<std::string_view>& defs,
+                     std::vector<std::string_view>& undefs) {
+    const objfile::ByteView file(data, size);
+    if (objfile::elf::hasElfMagic(file)) return readElfSymbols(file, defs, undefs);
+    if (objfile::pe::hasDosMagic(file)) return readPeSymbols(file, defs, undefs);
     std::string start;
-    for (std::uint64_t i = 0; i < 4 && i < file.size(); ++i) {
+    for (std::uint64_t i = 0; i < 4 && i < size; ++i) {
         char byte[8];
-        std::snprintf(byte, sizeof byte, "%s%02x", i == 0 ? "" : " ", file.data()[i]);
+        std::snprintf(byte, sizeof byte, "%s%02x", i == 0 ? "" : " ", data[i]);
         start += byte;
     }
-    throw FormatError("neither an ELF nor a PE file: it starts with the bytes " + start);
+    throw objfile::FormatError("neither an ELF nor a PE file: it starts with the bytes " + start);
 }
 
 }  // namespace vhost::libsyms
@@ -106,8 +104,8 @@ void LibSyms::read(const std::u16string& path) {
         const bip::file_mapping file(native.c_str(), bip::read_only);
         m_mapping = std::make_unique<Mapping>(
             Mapping{bip::mapped_region(file, bip::read_only, 0, static_cast<std::size_t>(size))});
-        const vhost::libsyms::ByteView bytes(static_cast<const unsigned char*>(m_mapping->region.get_address()), size);
-        vhost::libsyms::readSymbolNames(bytes, m_defined, m_undefined);
+        vhost::libsyms::readSymbolNames(static_cast<const unsigned char*>(m_mapping->region.get_address()), size,
+                                        m_defined, m_undefined);
         m_valid = true;
     } catch (const std::exception& failure) {
         // FormatError for a malformed file, interprocess_exception when it cannot be opened or

@@ -1,14 +1,14 @@
 // The symbol readers behind host::util::LibSyms, one per format, over the bytes of a mapped file.
-// Each throws FormatError for a malformed file and appends nothing it has not fully checked. The
-// names appended are views into those bytes: valid while the bytes are.
+// Each throws objfile::FormatError for a malformed file and appends nothing it has not fully
+// checked. The names appended are views into those bytes: valid while the bytes are.
 #pragma once
 
-#include <string>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "host/host_api.hpp"
-#include "vhost/libsyms/byte_view.hpp"
+#include "objfile/byte_view.hpp"
 
 namespace vhost::libsyms {
 
@@ -17,15 +17,16 @@ namespace vhost::libsyms {
 // it holds; a crafted one could yield the whole table once per entry, which this bound stops.
 inline constexpr std::uint64_t kNameBytesPerFileByte = 8;
 
-bool looksLikeElf(const ByteView& file) noexcept;
-bool looksLikePe(const ByteView& file) noexcept;
-
 // Appends the names of the dynamic symbol table: defined ones to `defs`, undefined to `undefs`.
-void readElfSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
+void readElfSymbols(const objfile::ByteView& file, std::vector<std::string_view>& defs,
+                    std::vector<std::string_view>& undefs);
 // Appends the export names to `defs` and the imported names to `undefs`.
-void readPeSymbols(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
+void readPeSymbols(const objfile::ByteView& file, std::vector<std::string_view>& defs,
+                   std::vector<std::string_view>& undefs);
 
-// Dispatches on the header bytes; a file of neither format throws FormatError.
-HOST_API void readSymbolNames(const ByteView& file, std::vector<std::string_view>& defs, std::vector<std::string_view>& undefs);
+// Dispatches on the header bytes of the `size` bytes at `data`; a file of neither format, or a
+// malformed one, throws a std::runtime_error whose message names the field and the value.
+HOST_API void readSymbolNames(const unsigned char* data, std::uint64_t size, std::vector<std::string_view>& defs,
+                              std::vector<std::string_view>& undefs);
 
 }  // namespace vhost::libsyms

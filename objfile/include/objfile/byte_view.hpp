@@ -1,16 +1,19 @@
 // Reading binary formats safely: little-endian field types for format structs, one error type
-// for a malformed file, and checked views of a file's bytes, in memory or read from disk piece by
-// piece. Every read of file bytes goes through Bytes::require, which checks for overflow first and
+// for a malformed file, and checked views of a file's bytes, in memory, read from disk piece by
+// piece, or through a reader of one's own (derive from Bytes). Every read of file bytes goes through Bytes::require, which checks for overflow first and
 // then against the file's size, so no count or offset read from a file is trusted.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace objfile {
@@ -65,8 +68,16 @@ public:
     // 0x40"); the message adds why it is refused.
     template <class Describe>
     void require(std::uint64_t offset, std::uint64_t count, Describe&& describe) const {
-        if (UINT64_MAX - offset < count) throw FormatError(describe() + ", which overflows 64 bits");
-        if (offset + count > m_size) throw FormatError(describe() + " beyond the file size " + hex(m_size));
+        if (UINT64_MAX - offset < count) throw FormatError(std::string(describe()) + ", which overflows 64 bits");
+        if (offset + count > m_size) throw FormatError(std::string(describe()) + " beyond the file size " + hex(m_size));
+    }
+
+    // The same for a table of `count` entries of `entrySize` bytes; a count whose table would not
+    // fit in 64 bits is refused before anything is multiplied.
+    template <class Describe>
+    void requireTable(std::uint64_t offset, std::uint64_t count, std::uint64_t entrySize, Describe&& describe) const {
+        if (entrySize != 0 && count > UINT64_MAX / entrySize) throw FormatError(std::string(describe()) + ", which overflows 64 bits");
+        require(offset, count * entrySize, describe);
     }
 
     // The `T` stored at `offset` (a format struct of Le fields, or bytes).
@@ -88,6 +99,25 @@ public:
         return text;
     }
 
+    // The NUL-terminated text at `offset`, without its NUL; throws when no NUL follows inside
+    // the file. Read in pieces, so a long text costs what it holds.
+    template <class Describe>
+    std::string readCString(std::uint64_t offset, Describe&& describe) const {
+        require(offset, 1, describe);
+        std::string text;
+        char chunk[64];
+        for (std::uint64_t at = offset; at < m_size;) {
+            const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, m_size - at));
+            copy(at, chunk, count);
+            const void* nul = std::memchr(chunk, 0, count);
+            if (nul != nullptr) return text.append(chunk, static_cast<std::size_t>(static_cast<const char*>(nul) - chunk));
+            text.append(chunk, count);
+            at += count;
+        }
+        throw FormatError(std::string(describe()) + " at " + hex(offset) + " has no terminating NUL before the end of the file (size " +
+                          hex(m_size) + ")");
+    }
+
 protected:
     explicit Bytes(std::uint64_t size) noexcept : m_size(size) {}
     // Copies `count` bytes at `offset`; the range has been checked.
@@ -101,6 +131,19 @@ private:
 class ByteView final : public Bytes {
 public:
     ByteView(const void* data, std::uint64_t size) noexcept : Bytes(size), m_data(static_cast<const unsigned char*>(data)) {}
+
+    const unsigned char* data() const noexcept { return m_data; }
+
+    // The NUL-terminated text at `offset` inside [offset, limit), viewed where it lies; nullopt
+    // when the offset is outside that range or no NUL follows inside it. The caller decides
+    // whether that is an error. `limit` must lie inside the view.
+    std::optional<std::string_view> cString(std::uint64_t offset, std::uint64_t limit) const noexcept {
+        if (offset >= limit || limit > size()) return std::nullopt;
+        const char* at = reinterpret_cast<const char*>(m_data + offset);
+        const void* nul = std::memchr(at, 0, static_cast<std::size_t>(limit - offset));
+        if (nul == nullptr) return std::nullopt;
+        return std::string_view(at, static_cast<std::size_t>(static_cast<const char*>(nul) - at));
+    }
 
 private:
     void copy(std::uint64_t offset, void* out, std::size_t count) const override {

@@ -3,13 +3,15 @@
 // Fields are little-endian, the only byte order read here. The 32- and 64-bit layouts are chosen
 // once, from the class byte, through Elf32 / Elf64.
 //
-// The format's quirks live here too, each in one function: counts that do not fit their header
-// field are kept in section 0.
+// The format's quirks live here too, each in one place: counts and indices that do not fit their
+// header field are kept in section 0 (programHeaderCount, SectionHeaders).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "objfile/byte_view.hpp"
 
@@ -46,11 +48,18 @@ inline constexpr std::uint32_t PT_DYNAMIC = 2;
 inline constexpr std::uint32_t PF_W = 0x2;
 
 inline constexpr std::uint16_t SHN_UNDEF = 0;
+inline constexpr std::uint16_t SHN_XINDEX = 0xFFFF;
 inline constexpr std::uint32_t SHT_SYMTAB = 2;
 inline constexpr std::uint32_t SHT_STRTAB = 3;
 inline constexpr std::uint32_t SHT_NOBITS = 8;
 inline constexpr std::uint32_t SHT_DYNSYM = 11;
 inline constexpr std::uint64_t SHF_ALLOC = 0x2;
+
+inline constexpr unsigned char STB_LOCAL = 0;
+inline constexpr unsigned char STV_DEFAULT = 0;
+inline constexpr unsigned char STV_PROTECTED = 3;
+inline constexpr unsigned char symbolBinding(unsigned char st_info) noexcept { return st_info >> 4; }
+inline constexpr unsigned char symbolVisibility(unsigned char st_other) noexcept { return st_other & 0x3; }
 
 inline constexpr std::int64_t DT_NULL = 0;
 inline constexpr std::int64_t DT_NEEDED = 1;
@@ -203,23 +212,114 @@ struct Elf64 {
 // Whether the file starts with the ELF magic.
 bool hasElfMagic(const Bytes& file);
 
+// The class byte of a little-endian ELF file (ELFCLASS32 or ELFCLASS64). Throws FormatError for
+// a file without the magic, another byte order or another class.
+unsigned char littleEndianClass(const Bytes& file);
+
+// Calls `read` with Elf32 or Elf64, as the little-endian file's class says; throws as above.
+template <class Read>
+decltype(auto) withClass(const Bytes& file, Read&& read) {
+    if (littleEndianClass(file) == ELFCLASS32) return read(Elf32{});
+    return read(Elf64{});
+}
+
 // The header of a file of class `C` (the caller has read the class byte).
 template <class C>
 typename C::Ehdr header(const Bytes& file) {
     return file.template read<typename C::Ehdr>(0, [&] {
-        return std::string("the ELF header (") + hex(sizeof(typename C::Ehdr)) + " bytes) at 0x0";
+        return std::string("the ELF header (") + hex(sizeof(typename C::Ehdr)) + " bytes) at 0x0 lies";
     });
 }
 
-// Section header `index`; the table itself has been checked by the caller or is checked here.
+// The section header table of a file of class `C`, checked once against the file. Quirk: when
+// the count does not fit e_shnum, e_shnum is 0 and the count is section 0's sh_size; when the
+// name table's index does not fit e_shstrndx, that is SHN_XINDEX and the index is section 0's
+// sh_link.
 template <class C>
-typename C::Shdr sectionHeader(const Bytes& file, const typename C::Ehdr& ehdr, std::uint64_t index) {
-    const std::uint64_t offset = ehdr.e_shoff.value() + index * sizeof(typename C::Shdr);
-    return file.template read<typename C::Shdr>(offset, [&] {
-        return "section header " + dec(index) + " at e_shoff " + hex(ehdr.e_shoff.value()) + " + " +
-               dec(index) + " x " + dec(sizeof(typename C::Shdr));
-    });
-}
+class SectionHeaders {
+public:
+    using Shdr = typename C::Shdr;
+
+    // A file without section headers (e_shoff 0) has none. Throws FormatError when e_shentsize is
+    // not a section header's size or the table does not lie inside the file.
+    SectionHeaders(const Bytes& file, const typename C::Ehdr& ehdr) : m_file(file), m_shoff(ehdr.e_shoff.value()) {
+        if (m_shoff == 0) return;
+        if (ehdr.e_shentsize.value() != sizeof(Shdr)) {
+            throw FormatError("e_shentsize " + dec(ehdr.e_shentsize.value()) + " is not the size of a section header (" +
+                              dec(sizeof(Shdr)) + ")");
+        }
+        m_count = ehdr.e_shnum.value();
+        m_nameTable = ehdr.e_shstrndx.value();
+        if (m_count == 0 || m_nameTable == SHN_XINDEX) {
+            const Shdr first = read(0);
+            if (m_count == 0) m_count = first.sh_size.value();
+            if (m_nameTable == SHN_XINDEX) m_nameTable = first.sh_link.value();
+        }
+        file.requireTable(m_shoff, m_count, sizeof(Shdr), [&] {
+            return "the section header table at e_shoff " + hex(m_shoff) + " (" + dec(m_count) + " x " + dec(sizeof(Shdr)) +
+                   " bytes) lies";
+        });
+    }
+
+    std::uint64_t size() const noexcept { return m_count; }
+
+    // Section header `index` (below size()).
+    Shdr operator[](std::uint64_t index) const { return read(index); }
+
+    // The index of the section-name string table; throws when it is not a section's.
+    std::uint64_t nameTableIndex() const {
+        if (m_nameTable >= m_count) {
+            throw FormatError("e_shstrndx " + dec(m_nameTable) + " is not below the section count " + dec(m_count));
+        }
+        return m_nameTable;
+    }
+
+    // The file offset of the section's contents, sh_size bytes that lie inside the file.
+    std::uint64_t contents(std::uint64_t index, const Shdr& section) const {
+        const std::uint64_t offset = section.sh_offset.value(), size = section.sh_size.value();
+        m_file.require(offset, size, [&] {
+            return "section " + dec(index) + " has sh_offset " + hex(offset) + " + sh_size " + hex(size);
+        });
+        return offset;
+    }
+
+    // Whether section `index` is called `wanted`, compared with its terminating NUL (".symtab"
+    // is not ".symtab2"). Throws when its sh_name lies outside the name table. A file without a
+    // name table (e_shstrndx SHN_UNDEF) has no section called anything.
+    bool named(std::uint64_t index, const Shdr& section, std::string_view wanted) const {
+        if (m_nameTable == SHN_UNDEF) return false;
+        if (!m_names) {
+            const std::uint64_t at = nameTableIndex();
+            const Shdr names = read(at);
+            m_names = Names{contents(at, names), names.sh_size.value()};
+        }
+        const std::uint64_t name = section.sh_name.value();
+        if (name >= m_names->size) {
+            throw FormatError("section " + dec(index) + " has sh_name " + hex(name) + " beyond the section names' size " +
+                              hex(m_names->size));
+        }
+        if (m_names->size - name < wanted.size() + 1) return false;
+        const std::string text = m_file.readText(m_names->offset + name, wanted.size() + 1, [] { return std::string(); });
+        return text.back() == '\0' && std::string_view(text).substr(0, wanted.size()) == wanted;
+    }
+
+private:
+    Shdr read(std::uint64_t index) const {
+        return m_file.template read<Shdr>(m_shoff + index * sizeof(Shdr), [&] {
+            return "section header " + dec(index) + " at e_shoff " + hex(m_shoff) + " + " + dec(index) + " x " +
+                   dec(sizeof(Shdr)) + " lies";
+        });
+    }
+
+    struct Names {
+        std::uint64_t offset, size;
+    };
+    const Bytes& m_file;
+    std::uint64_t m_shoff;
+    std::uint64_t m_count = 0;
+    std::uint64_t m_nameTable = SHN_UNDEF;
+    mutable std::optional<Names> m_names;
+};
 
 // The number of program headers. Quirk: when it does not fit e_phnum, e_phnum is PN_XNUM and the
 // count is section 0's sh_info.
@@ -229,15 +329,9 @@ std::uint64_t programHeaderCount(const Bytes& file, const typename C::Ehdr& ehdr
     if (ehdr.e_shoff.value() == 0) {
         throw FormatError("e_phnum is PN_XNUM (0xffff) but there is no section 0 to hold the count: e_shoff is 0");
     }
-    return sectionHeader<C>(file, ehdr, 0).sh_info.value();
-}
-
-// The number of section headers. Quirk: when it does not fit e_shnum, e_shnum is 0 and the count
-// is section 0's sh_size (e_shoff is then not 0).
-template <class C>
-std::uint64_t sectionHeaderCount(const Bytes& file, const typename C::Ehdr& ehdr) {
-    if (ehdr.e_shnum.value() != 0 || ehdr.e_shoff.value() == 0) return ehdr.e_shnum.value();
-    return sectionHeader<C>(file, ehdr, 0).sh_size.value();
+    return file.template read<typename C::Shdr>(ehdr.e_shoff.value(), [&] {
+        return "section header 0 at e_shoff " + hex(ehdr.e_shoff.value());
+    }).sh_info.value();
 }
 
 // "x86-64", "AArch64", ...; "machine 1234" for a number without a name here.
