@@ -42,8 +42,8 @@ public:
 
 // The same classification for many names at once: the locale's lower-casing and character
 // classes are taken once, when the classifier is made, and no name is copied to the heap (a
-// lower-cased copy of a name of up to 256 bytes stays on the stack). ApiDetector's functions use
-// a classifier for the global locale, made again when that locale changes.
+// lower-cased copy of a name of up to 256 bytes stays on the stack). ApiDetector's functions make
+// one for the global locale at each call.
 class ORB_API SymbolClassifier {
 public:
     explicit SymbolClassifier(const std::locale& locale = std::locale());
@@ -66,7 +66,7 @@ private:
     std::array<bool, kChars> m_alpha{};
     std::array<bool, kChars> m_upper{};
     bool m_orbKeepsItsCase = false;
-    bool m_onlyAsciiOLowersToO = false;  // no byte but 'o' and 'O' lower-cases to 'o'
+    bool m_onlyAsciiLowersToOrb = false;  // no byte but 'o', 'O' lower-cases to 'o', and so for 'r', 'b'
 };
 
 }  // namespace orbfile
