@@ -268,7 +268,6 @@ void checkDynamicEntries(const Bytes& file, const Layout& layout, const std::vec
     // The names of needed libraries and search paths: inside the string table and terminated.
     const auto strtab = valueOf(entries, DT_STRTAB);
     const std::uint64_t strsz = valueOf(entries, DT_STRSZ).value_or(0);
-    std::string strings;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto tag = static_cast<std::int64_t>(entries[i].d_tag.value());
         if (std::find(std::begin(kStringEntries), std::end(kStringEntries), tag) == std::end(kStringEntries)) continue;
@@ -276,11 +275,14 @@ void checkDynamicEntries(const Bytes& file, const Layout& layout, const std::vec
         const std::string what = "dynamic entry " + dec(i) + " (" + dynamicTagName(tag) + ") has d_val " + hex(offset);
         if (!strtab) refuse(Refusal::Damaged, what + " but the file has no DT_STRTAB");
         if (offset >= strsz) refuse(Refusal::Damaged, what + " beyond DT_STRSZ " + hex(strsz));
-        if (strings.empty()) {
-            strings = file.readText(layout.fileOffsetOf(*strtab, strsz)->first, strsz, [] { return std::string("DT_STRTAB"); });
-        }
-        if (strings.find('\0', offset) == std::string::npos) {
-            refuse(Refusal::Damaged, what + ", a name that does not end inside the string table");
+        // The name a piece at a time: the table of a large library runs to megabytes.
+        const std::uint64_t table = layout.fileOffsetOf(*strtab, strsz)->first;
+        constexpr std::uint64_t kPiece = 256;
+        for (std::uint64_t at = offset;; at += kPiece) {
+            if (at >= strsz) refuse(Refusal::Damaged, what + ", a name that does not end inside the string table");
+            const std::string piece =
+                file.readText(table + at, std::min(kPiece, strsz - at), [] { return std::string("DT_STRTAB"); });
+            if (piece.find('\0') != std::string::npos) break;
         }
     }
 }

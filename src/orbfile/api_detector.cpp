@@ -83,12 +83,9 @@ SymbolClassifier::SymbolClassifier(const std::locale& locale) {
         m_upper[c] = ctype.is(std::ctype_base::upper, ch);
     }
     m_orbKeepsItsCase = m_lower['o'] == 'o' && m_lower['r'] == 'r' && m_lower['b'] == 'b';
-    m_onlyAsciiLowersToOrb = true;
+    m_onlyAsciiOLowersToO = true;
     for (std::size_t c = 0; c < kChars; ++c) {
-        for (const char letter : {'o', 'r', 'b'}) {
-            const bool ascii = c == static_cast<unsigned char>(letter) || c == static_cast<unsigned char>(letter - 0x20);
-            if (m_lower[c] == letter && !ascii) m_onlyAsciiLowersToOrb = false;
-        }
+        if ((m_lower[c] == 'o') != (c == 'o' || c == 'O')) m_onlyAsciiOLowersToO = false;
     }
 }
 
@@ -100,21 +97,19 @@ bool SymbolClassifier::mayHoldOrb(std::string_view symbol) const {
         return i + 3 <= n && lower(i) == 'o' && lower(i + 1) == 'r' && lower(i + 2) == 'b';
     };
     std::size_t i = 0;
-    if (m_onlyAsciiLowersToOrb && std::endian::native == std::endian::little) {
-        // Eight bytes at a time, the three letters compared in both cases at once (setting 0x20
-        // folds exactly 'O', 'R', 'B' onto 'o', 'r', 'b'); a step of six keeps every "orb" that
-        // starts in a word's first six bytes whole inside that word.
+    if (m_onlyAsciiOLowersToO) {
+        // Eight bytes at a time: a word without 'o' or 'O' (the bytes that set 0x20 makes 0x6f)
+        // holds no beginning of "orb" and is stepped over whole.
         constexpr std::uint64_t kLows = 0x7f7f7f7f7f7f7f7fULL;
-        constexpr std::uint64_t kEach = 0x0101010101010101ULL;
-        // The high bit of each zero byte of x, and of no other.
-        const auto zeroBytes = [](std::uint64_t x) { return ~(((x & kLows) + kLows) | x | kLows); };
-        for (; i + 8 <= n; i += 6) {
+        for (; i + 8 <= n; i += 8) {
             std::uint64_t word;
             std::memcpy(&word, symbol.data() + i, sizeof word);
-            const std::uint64_t folded = word | 0x20 * kEach;
-            if (zeroBytes(folded ^ 'o' * kEach) & (zeroBytes(folded ^ 'r' * kEach) >> 8) &
-                (zeroBytes(folded ^ 'b' * kEach) >> 16)) {
-                return true;
+            const std::uint64_t x = (word | 0x2020202020202020ULL) ^ 0x6f6f6f6f6f6f6f6fULL;
+            // The high bit of each byte of x that is zero, and of no other.
+            for (std::uint64_t zeros = ~(((x & kLows) + kLows) | x | kLows); zeros != 0; zeros &= zeros - 1) {
+                const auto bit = static_cast<std::size_t>(std::countr_zero(zeros));
+                const std::size_t byte = std::endian::native == std::endian::little ? bit / 8 : 7 - bit / 8;
+                if (orbAt(i + byte)) return true;
             }
         }
     }

@@ -66,7 +66,7 @@ private:
     std::array<bool, kChars> m_alpha{};
     std::array<bool, kChars> m_upper{};
     bool m_orbKeepsItsCase = false;
-    bool m_onlyAsciiLowersToOrb = false;  // no byte but 'o', 'O' lower-cases to 'o', and so for 'r', 'b'
+    bool m_onlyAsciiOLowersToO = false;  // no byte but 'o' and 'O' lower-cases to 'o'
 };
 
 }  // namespace orbfile
