@@ -43,7 +43,11 @@ uLong ZCALLBACK readStream(voidpf, voidpf stream, void* buffer, uLong size) {
         }
     }
     if (s->held) {
-        std::memcpy(buffer, s->held.get() + s->position, static_cast<std::size_t>(wanted));
+        if (wanted == 1) {
+            *static_cast<unsigned char*>(buffer) = s->held[s->position];  // most reads: no call
+        } else {
+            std::memcpy(buffer, s->held.get() + s->position, static_cast<std::size_t>(wanted));
+        }
         s->position += wanted;
         return static_cast<uLong>(wanted);
     }
