@@ -22,7 +22,7 @@ ROWS = [
     ("module call, 1x1000 double scaled vs C: malloc and scale", "BM_OrbCallVector", "BM_BareCallVector", ("<=", 1.5)),
     ("of the call: sigsetjmp saving the mask vs not", "BM_SigsetjmpSavingMask", "BM_SigsetjmpNoMask", None),
     ("load + first call + clear vs dlopen, 4 dlsym, dlclose", "BM_OrbLoadCallClear", "BM_DlopenDlsymDlclose", ("<=", 1.2)),
-    ("orb check, largest library vs nm -D --defined-only", "BM_OrbCheck", "BM_NmDefined", ("<=", 0.33)),
+    ("orb check, largest library vs nm -D --defined-only", "BM_OrbCheck", "BM_NmDefined", ("<=", 0.15)),
     ("  orb check --symbols vs nm -D --defined-only", "BM_OrbCheckSymbols", "BM_NmDefined", None),
     ("manifest of 11 MB module, appended vs the hand-written zip reader", "BM_RetrieveVersion/0", "BM_EocdReader/0", ("<=", 2.0)),
     ("manifest of 11 MB module, ELF section vs the hand-written zip reader", "BM_RetrieveVersion/1", "BM_EocdReader/1", ("<=", 2.0)),

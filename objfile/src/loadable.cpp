@@ -268,7 +268,6 @@ void checkDynamicEntries(const Bytes& file, const Layout& layout, const std::vec
     // The names of needed libraries and search paths: inside the string table and terminated.
     const auto strtab = valueOf(entries, DT_STRTAB);
     const std::uint64_t strsz = valueOf(entries, DT_STRSZ).value_or(0);
-    std::string strings;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto tag = static_cast<std::int64_t>(entries[i].d_tag.value());
         if (std::find(std::begin(kStringEntries), std::end(kStringEntries), tag) == std::end(kStringEntries)) continue;
@@ -276,11 +275,14 @@ void checkDynamicEntries(const Bytes& file, const Layout& layout, const std::vec
         const std::string what = "dynamic entry " + dec(i) + " (" + dynamicTagName(tag) + ") has d_val " + hex(offset);
         if (!strtab) refuse(Refusal::Damaged, what + " but the file has no DT_STRTAB");
         if (offset >= strsz) refuse(Refusal::Damaged, what + " beyond DT_STRSZ " + hex(strsz));
-        if (strings.empty()) {
-            strings = file.readText(layout.fileOffsetOf(*strtab, strsz)->first, strsz, [] { return std::string("DT_STRTAB"); });
-        }
-        if (strings.find('\0', offset) == std::string::npos) {
-            refuse(Refusal::Damaged, what + ", a name that does not end inside the string table");
+        // The name a piece at a time: the table of a large library runs to megabytes.
+        const std::uint64_t table = layout.fileOffsetOf(*strtab, strsz)->first;
+        constexpr std::uint64_t kPiece = 256;
+        for (std::uint64_t at = offset;; at += kPiece) {
+            if (at >= strsz) refuse(Refusal::Damaged, what + ", a name that does not end inside the string table");
+            const std::string piece =
+                file.readText(table + at, std::min(kPiece, strsz - at), [] { return std::string("DT_STRTAB"); });
+            if (piece.find('\0') != std::string::npos) break;
         }
     }
 }
@@ -351,30 +353,45 @@ void checkTables(const Bytes& file, const Layout& layout, const std::vector<C::D
     }
     const bool textRelocations =
         valueOf(entries, DT_TEXTREL).has_value() || (valueOf(entries, DT_FLAGS).value_or(0) & DF_TEXTREL) != 0;
+    // Where the loader may write, decoded once rather than per relocation.
+    struct Writable {
+        std::uint64_t vaddr, memsz;
+    };
+    std::vector<Writable> writableLoads;
+    for (const Segment& load : layout.loads) {
+        if (textRelocations || (load.phdr.p_flags.value() & PF_W) != 0) writableLoads.push_back({load.vaddr(), load.phdr.p_memsz.value()});
+    }
     const auto checkRelocations = [&](std::int64_t tag, std::int64_t sizeTag, bool addends) {
         const auto where = valueOf(entries, tag);
         if (!where) return;
         const std::uint64_t entrySize = addends ? sizeof(C::Rela) : sizeof(C::Rel);
         const std::uint64_t size = valueOf(entries, sizeTag).value_or(0);
-        const std::uint64_t at = tableAt(layout, *where, size, dynamicTagName(tag));
-        const std::string bytes = file.readText(at, size - size % entrySize, [&] { return dynamicTagName(tag); });
+        const std::string name = dynamicTagName(tag);
+        const std::uint64_t at = tableAt(layout, *where, size, name);
+        file.require(at, size - size % entrySize, [&] { return name; });
+        // Read a piece at a time: the table of a large library runs to megabytes, and one buffer
+        // for all of it would cost a page fault per page of it.
+        constexpr std::uint64_t kPiece = 2048;
+        std::string bytes;
         for (std::uint64_t i = 0; i < size / entrySize; ++i) {
+            if (i % kPiece == 0) {
+                bytes = file.readText(at + i * entrySize, std::min(kPiece, size / entrySize - i) * entrySize, [&] { return name; });
+            }
             C::Rel rel;  // the offset and the info word start both forms
-            std::memcpy(&rel, bytes.data() + i * entrySize, sizeof rel);
+            std::memcpy(&rel, bytes.data() + (i % kPiece) * entrySize, sizeof rel);
             const std::uint64_t target = rel.r_offset.value(), symbol = C::symbolOf(rel.r_info.value());
             // The loader writes there: a writable segment, unless the library asks for its text
             // to be made writable while it is relocated.
-            const bool writable = std::any_of(layout.loads.begin(), layout.loads.end(), [&](const Segment& load) {
-                const std::uint64_t memsz = load.phdr.p_memsz.value();
-                return (textRelocations || (load.phdr.p_flags.value() & PF_W) != 0) && target >= load.vaddr() &&
-                       target - load.vaddr() <= memsz && memsz - (target - load.vaddr()) >= 8;
+            const bool writable = std::any_of(writableLoads.begin(), writableLoads.end(), [&](const Writable& load) {
+                return target >= load.vaddr && target - load.vaddr <= load.memsz && load.memsz - (target - load.vaddr) >= 8;
             });
-            const std::string what = "relocation " + dec(i) + " of " + dynamicTagName(tag);
+            // Named only when refused: a large library has hundreds of thousands of relocations.
+            const auto what = [&] { return "relocation " + dec(i) + " of " + name; };
             if (!writable) {
-                refuse(Refusal::Damaged, what + " writes at r_offset " + hex(target) + ", outside every writable PT_LOAD segment");
+                refuse(Refusal::Damaged, what() + " writes at r_offset " + hex(target) + ", outside every writable PT_LOAD segment");
             }
             if (counted && symbol != 0 && symbol >= symbols) {
-                refuse(Refusal::Damaged, what + " names symbol " + dec(symbol) + " of the " + dec(symbols) + " the hash table counts");
+                refuse(Refusal::Damaged, what() + " names symbol " + dec(symbol) + " of the " + dec(symbols) + " the hash table counts");
             }
         }
     };

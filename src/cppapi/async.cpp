@@ -20,7 +20,6 @@
 #include "cppapi/feval.hpp"
 #include "cppapi/variables.hpp"
 #include "capi/arguments.hpp"
-#include "host/block_recycler.hpp"
 #include "host/i18n.hpp"
 #include "host/ry.hpp"
 #include "capi/impl_info.hpp"
@@ -261,15 +260,10 @@ host::RunOptions asyncOptions(void* outputStream, void* errorStream, ModuleWrite
     return options;
 }
 
-std::shared_ptr<Tracked> track(void* module) {
-    // Made on the module's thread, released on the signal thread: recycled, not freed across.
-    return std::allocate_shared<Tracked>(host::util::RecyclingAllocator<Tracked>(), module);
-}
+std::shared_ptr<Tracked> track(void* module) { return std::make_shared<Tracked>(module); }
 
 // What runs when an asynchronous feval has finished: hands the outputs, or the failure, to the
-// module's callbacks. It is made on the module's thread and destroyed on the signal thread; the
-// request's function object holds it on the heap (it is larger than the object's inline room),
-// so its block is recycled rather than freed across threads.
+// module's callbacks.
 struct FevalDone {
     int nlhs;
     bool passThroughFlag;
@@ -299,14 +293,7 @@ struct FevalDone {
         }
         passOn(*tracked, outcome);
     }
-
-    static void* operator new(std::size_t size);
-    static void operator delete(void* block) noexcept;
 };
-
-using FevalDoneBlocks = host::util::BlockRecycler<sizeof(FevalDone), alignof(FevalDone)>;
-void* FevalDone::operator new(std::size_t) { return FevalDoneBlocks::allocate(); }
-void FevalDone::operator delete(void* block) noexcept { FevalDoneBlocks::deallocate(block); }
 
 struct EvalDone {
     OnSuccessFcn onSuccessFcn;

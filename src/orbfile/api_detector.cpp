@@ -175,29 +175,12 @@ Version::APITAG SymbolClassifier::classify_undefined(std::string_view symbol, un
 
 // --- ApiDetector: one name at a time, with the locale as it is at the call ---------------------
 
-namespace {
-
-// A classifier for the global locale as it is now, made again on this thread only when the
-// global locale has changed since.
-const SymbolClassifier& classifierForGlobalLocale() {
-    thread_local std::optional<std::locale> madeFor;
-    thread_local std::optional<SymbolClassifier> classifier;
-    const std::locale now;
-    if (!madeFor || !(*madeFor == now)) {
-        classifier.emplace(now);
-        madeFor = now;
-    }
-    return *classifier;
-}
-
-}  // namespace
-
 void ApiDetector::get_def_api(const std::string& symbol, unsigned& flags) {
-    classifierForGlobalLocale().classify_defined(symbol, flags);
+    SymbolClassifier().classify_defined(symbol, flags);
 }
 
 Version::APITAG ApiDetector::get_undef_api(const std::string& symbol, unsigned& flags) {
-    return classifierForGlobalLocale().classify_undefined(symbol, flags);
+    return SymbolClassifier().classify_undefined(symbol, flags);
 }
 
 }  // namespace orbfile

@@ -42,8 +42,8 @@ public:
 
 // The same classification for many names at once: the locale's lower-casing and character
 // classes are taken once, when the classifier is made, and no name is copied to the heap (a
-// lower-cased copy of a name of up to 256 bytes stays on the stack). ApiDetector's functions use
-// a classifier for the global locale, made again when that locale changes.
+// lower-cased copy of a name of up to 256 bytes stays on the stack). ApiDetector's functions make
+// one for the global locale at each call.
 class ORB_API SymbolClassifier {
 public:
     explicit SymbolClassifier(const std::locale& locale = std::locale());

@@ -10,7 +10,6 @@
 #include "orbfile/api_detector.hpp"
 #include "orbfile/entry_points.hpp"
 #include "orbfile/inspector_impl.hpp"
-#include "orbfile/name_sort.hpp"
 #include "orbfile/retrieve_version.hpp"
 #include "startup/log_channels.hpp"
 
@@ -51,6 +50,7 @@ Inspector::Impl::Impl(std::vector<Message>& messages, const std::u16string& path
     if (!m_has_error) {
         classifyDefinedSymbols();
         classifyUndefinedSymbols();
+        orderLists();
         checkEntryPoints();
     }
     if (!m_has_error) readEmbeddedVersion();
@@ -111,10 +111,11 @@ void Inspector::Impl::readSymbols() {
         ORB_LOG(channel(), kDetail, m_syms->error());
         return addError(ENOTORB, {m_orbfile});
     }
+    // In the file's order: the classification lists are put in name order when they are made
+    // (orderLists), the whole lists only when someone asks for them (sortedNames). A check
+    // that lists nothing sorts nothing.
     m_defs.swap(m_syms->defined());
     m_undefs.swap(m_syms->undefined());
-    sortNames(m_defs);
-    sortNames(m_undefs);
     ORB_LOG(channel(), kDetail, m_defs.size());
     ORB_LOG(channel(), kDetail, m_undefs.size());
 }
@@ -179,11 +180,30 @@ void Inspector::Impl::classifyUndefinedSymbols() {
     ORB_LOG(channel(), kDetail, sAU);
 }
 
+void Inspector::Impl::orderLists() {
+    for (const ListInfo& info : kLists) {
+        const std::vector<std::string_view>& names = info.ofDefs ? m_defs : m_undefs;
+        IndexList& list = this->*info.list;
+        std::sort(list.begin(), list.end(), [&](std::size_t a, std::size_t b) {
+            return names[a] < names[b] || (names[a] == names[b] && a < b);
+        });
+    }
+}
+
+const std::vector<std::string_view>& Inspector::Impl::sortedNames(bool defined) {
+    std::optional<std::vector<std::string_view>>& sorted = defined ? m_sortedDefs : m_sortedUndefs;
+    if (!sorted) {
+        sorted = defined ? m_defs : m_undefs;
+        std::sort(sorted->begin(), sorted->end());
+    }
+    return *sorted;
+}
+
 void Inspector::Impl::checkEntryPoints() {
-    // The loader's rule over the names the file defines (m_defs is sorted).
+    // The loader's rule over the names the file defines.
     const EntryPoints found = resolveEntryPoints([this](const char* name) -> const void* {
-        const auto at = std::lower_bound(m_defs.begin(), m_defs.end(), std::string_view(name));
-        return at != m_defs.end() && *at == name ? at->data() : nullptr;
+        const auto at = std::find(m_defs.begin(), m_defs.end(), std::string_view(name));
+        return at != m_defs.end() ? at->data() : nullptr;
     });
     switch (found.outcome) {
         case EntryPoints::Found: return;
@@ -274,7 +294,7 @@ const std::u16string& Inspector::get_log() {
     return m_impl->m_log;
 }
 
-const std::vector<std::string_view>& Inspector::get_defined_symbols() const { return m_impl->m_defs; }
-const std::vector<std::string_view>& Inspector::get_undefined_symbols() const { return m_impl->m_undefs; }
+const std::vector<std::string_view>& Inspector::get_defined_symbols() const { return m_impl->sortedNames(true); }
+const std::vector<std::string_view>& Inspector::get_undefined_symbols() const { return m_impl->sortedNames(false); }
 
 }  // namespace orbfile

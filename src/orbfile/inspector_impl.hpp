@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,7 +30,11 @@ public:
     void readSymbols();
     void classifyDefinedSymbols();
     void classifyUndefinedSymbols();
+    // Puts each classification list in the order of the names it indexes.
+    void orderLists();
     void checkEntryPoints();
+    // All names defined (or imported), in order; sorted on first request.
+    const std::vector<std::string_view>& sortedNames(bool defined);
     void readEmbeddedVersion();
     void applyErrorRules();
     void applyUpgradeRules();
@@ -71,6 +76,8 @@ public:
     // Views into the file as m_syms keeps it mapped: no name is copied.
     std::vector<std::string_view> m_defs;
     std::vector<std::string_view> m_undefs;
+    // The same names in order, made on first request.
+    std::optional<std::vector<std::string_view>> m_sortedDefs, m_sortedUndefs;
     std::unique_ptr<host::util::LibSyms> m_syms;
     IndexList m_def_CPs, m_def_EPs, m_def_FRs;
     IndexList m_undef_DVs, m_undef_32s, m_undef_64s, m_undef_ICs, m_undef_UNs;

@@ -1,11 +1,10 @@
-// Engines, their binding to threads, their posted work (and the recycling of its blocks) and the
+// Engines, their binding to threads, their posted work and the
 // per-engine storage.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -15,7 +14,6 @@
 #include "host/storage.hpp"
 #include "host/ut.hpp"
 #include "vhost/engine/engine.hpp"
-#include "host/block_recycler.hpp"
 
 namespace {
 
@@ -283,53 +281,6 @@ TEST(EnginePosting, WorkNeverRunIsLetGoOfWithTheEngine) {
     }
     EXPECT_TRUE(watch.expired());
     EXPECT_TRUE(log.empty());
-}
-
-TEST(BlockRecycling, BlocksFreedOnOneThreadServeTheNextAllocationsOnAnother) {
-    if (!host::util::kRecycleBlocks) GTEST_SKIP() << "blocks are not recycled under the address sanitizer";
-    // A size of its own, so that no other user of the recycler shares these lists.
-    using Recycler = host::util::BlockRecycler<328, 8>;
-    std::vector<void*> made;
-    for (int i = 0; i < 100; ++i) made.push_back(Recycler::allocate());
-    std::thread([&] {
-        for (void* block : made) Recycler::deallocate(block);
-    }).join();
-    std::set<void*> again;
-    for (int i = 0; i < 100; ++i) again.insert(Recycler::allocate());
-    EXPECT_EQ(again, std::set<void*>(made.begin(), made.end()));
-    for (void* block : again) Recycler::deallocate(block);
-
-    // Past the bound, freed blocks go back to the allocator rather than onto the list; the next
-    // allocation takes the whole list.
-    std::vector<void*> many;
-    for (std::size_t i = 0; i < Recycler::kMaxShared + 50; ++i) many.push_back(Recycler::allocate());
-    EXPECT_EQ(Recycler::shared(), 0u);
-    for (void* block : many) Recycler::deallocate(block);
-    EXPECT_EQ(Recycler::shared(), Recycler::kMaxShared);
-    std::thread([] { Recycler::deallocate(Recycler::allocate()); }).join();  // its cache goes with it
-    EXPECT_EQ(Recycler::shared(), 1u);
-}
-
-TEST(BlockRecycling, SharedObjectsMadeWithTheAllocatorAreWholeAndGoneWhenDestroyed) {
-    struct Payload {
-        std::string text;
-        std::vector<int> values;
-        std::shared_ptr<int> held;
-    };
-    auto held = std::make_shared<int>(7);
-    std::weak_ptr<int> watch = held;
-    std::shared_ptr<Payload> made = std::allocate_shared<Payload>(host::util::RecyclingAllocator<Payload>(),
-                                                                  Payload{std::string(40, 'x'), {1, 2, 3}, std::move(held)});
-    std::shared_ptr<int> alias(made, &made->values[1]);
-    made.reset();
-    EXPECT_EQ(*alias, 2);
-    EXPECT_FALSE(watch.expired());
-    std::thread([&] { alias.reset(); }).join();
-    EXPECT_TRUE(watch.expired());  // the payload was destroyed with its last reference
-    // Arrays are not single objects: they go to the allocator as usual.
-    host::util::RecyclingAllocator<Payload> allocator;
-    Payload* three = allocator.allocate(3);
-    allocator.deallocate(three, 3);
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 
 #include <boost/container/small_vector.hpp>
 
-#include "host/block_recycler.hpp"
 #include "host/dataarray.hpp"
 #include "host/engine.hpp"
 #include "host/i18n.hpp"
@@ -259,8 +258,7 @@ private:
     template <class Result, class Work, class Completion>
     host::Future<void> enqueue(Work work, Completion completion) {
         using Queued = Request<Result, Work, Completion>;
-        // Made here, destroyed on the signal thread: its block is recycled rather than freed.
-        auto request = std::allocate_shared<Queued>(host::util::RecyclingAllocator<Queued>(), m_engine, std::move(work), std::move(completion));
+        auto request = std::make_shared<Queued>(m_engine, std::move(work), std::move(completion));
         host::Future<void> task(std::shared_ptr<const host::FutureState<void>>(request, &request->task()), request);
         m_engine.post(std::shared_ptr<PostedWork>(std::move(request)));
         return task;

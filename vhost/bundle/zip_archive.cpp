@@ -2,6 +2,7 @@
 
 #include <unzip.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -17,6 +18,10 @@ struct ZipArchive::Stream {
     std::uint64_t size;
     std::uint64_t position = 0;
     std::map<std::string, unz64_file_pos> entries;
+    // A small zip's bytes, read whole at the first read: minizip reads its headers a byte or two
+    // at a time, and each of those would otherwise be a call into the source.
+    std::unique_ptr<unsigned char[]> held;
+    bool triedHolding = false;
 };
 
 namespace {
@@ -31,6 +36,23 @@ uLong ZCALLBACK readStream(voidpf, voidpf stream, void* buffer, uLong size) {
     auto* s = static_cast<Stream*>(stream);
     if (s->position >= s->size) return 0;
     const std::uint64_t wanted = std::min<std::uint64_t>(size, s->size - s->position);
+    constexpr std::uint64_t kHeldSize = 64 * 1024;
+    if (!s->triedHolding) {
+        s->triedHolding = true;
+        if (s->size <= kHeldSize) {
+            auto bytes = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(s->size));
+            if (s->source->read(s->begin, static_cast<std::size_t>(s->size), bytes.get())) s->held = std::move(bytes);
+        }
+    }
+    if (s->held) {
+        if (wanted == 1) {
+            *static_cast<unsigned char*>(buffer) = s->held[s->position];  // most reads: no call
+        } else {
+            std::memcpy(buffer, s->held.get() + s->position, static_cast<std::size_t>(wanted));
+        }
+        s->position += wanted;
+        return static_cast<uLong>(wanted);
+    }
     const std::size_t got = s->source->readSome(s->begin + s->position, static_cast<std::size_t>(wanted), buffer);
     s->position += got;
     return static_cast<uLong>(got);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -26,6 +27,11 @@ struct Le {
     unsigned char bytes[sizeof(T)];
 
     T value() const noexcept {
+        if constexpr (std::endian::native == std::endian::little) {
+            T v;  // one load: the loop below is not always merged into one
+            std::memcpy(&v, bytes, sizeof v);
+            return v;
+        }
         T v = 0;
         for (std::size_t i = sizeof(T); i-- > 0;) v = static_cast<T>((v << 8) | bytes[i]);
         return v;
