@@ -25,11 +25,9 @@ public:
 
     // --- the steps, in order; each after the first is skipped once m_has_error is set ----------
     void checkFile(const std::u16string& path);
-    void checkLoadable();
     void readSymbols();
     void classifyDefinedSymbols();
     void classifyUndefinedSymbols();
-    void checkEntryPoints();
     void readEmbeddedVersion();
     void applyErrorRules();
     void applyUpgradeRules();
@@ -77,10 +75,6 @@ public:
     IndexList m_undef_GDs, m_undef_AIs, m_undef_ARs, m_undef_AUs;
     bool m_is_strict;
     std::string m_native_path;  // the host filesystem's form of m_orbfile; empty when it has none
-    // Why a file of another binary format cannot be loaded here. Its symbols are still read (a
-    // Windows module's findings help whoever rebuilds it), and this is its error when no other
-    // error rule fires.
-    std::string m_other_format;
 };
 
 // UTF-16 of a name as the file stores it. Names are meant to be UTF-8; a damaged file's bytes

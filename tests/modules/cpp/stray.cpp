@@ -10,6 +10,10 @@
 //                                 0 they print what they got to standard error instead
 //   stray('hold')                 a thread of its own waits for a request while this call joins
 //                                 that thread; raises what the waiting thread was told
+//   stray('stream fault')         calls disp synchronously with an output stream whose write
+//                                 writes through a null pointer; raises what the call reported
+//   stray('refused fault')        starts a request the runtime refuses (no function name), whose
+//                                 failure callback writes through a null pointer; returns 1
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -25,6 +29,21 @@ void faultNow(void*) {
     *nowhere = 1;
 }
 void ignoreFailure(void*, int, void*) {}
+void faultOnFailure(void*, int, bool, int, void*) { faultNow(nullptr); }
+void ignoreOutputs(void*, int, bool, void**) {}
+
+// Output that writes through a null pointer.
+class FaultingBuffer : public orb::cpp::StreamBuffer {
+protected:
+    int_type overflow(int_type c) override {
+        faultNow(nullptr);
+        return c;
+    }
+    std::streamsize xsputn(const char16_t*, std::streamsize count) override {
+        faultNow(nullptr);
+        return count;
+    }
+};
 
 // Where one request's callbacks report.
 struct Slot {
@@ -51,7 +70,7 @@ void failed(void* slot, int code, void* data) {
 
 class OrbFunction : public orb::cpp::Function {
 public:
-    void operator()(orb::cpp::ArgumentList, orb::cpp::ArgumentList inputs) override {
+    void operator()(orb::cpp::ArgumentList outputs, orb::cpp::ArgumentList inputs) override {
         const std::string action = orb::data::CharArray(inputs[0]).toUTF8();
         if (action == "fault") {
             orbApiDestroyTaskHandle(reinterpret_cast<void*>(
@@ -67,6 +86,14 @@ public:
                 orbApiDestroyTaskHandle(reinterpret_cast<void*>(
                     orbApiEvalAsync(m_handle, text, &succeeded, &failed, slot, nullptr, nullptr, nullptr, nullptr)));
             }
+        } else if (action == "stream fault") {
+            orb::data::ArrayFactory factory;
+            getEngine()->feval("disp", 0, {factory.createCharArray("shown")}, std::make_shared<FaultingBuffer>());
+        } else if (action == "refused fault") {
+            orbApiFevalAsync(m_handle, 1, 0, nullptr, nullptr, false, &ignoreOutputs, &faultOnFailure, nullptr, nullptr,
+                             nullptr, nullptr, nullptr);
+            orb::data::ArrayFactory factory;
+            outputs[0] = factory.createScalar(1.0);
         } else if (action == "hold") {
             auto engine = getEngine();
             std::optional<orb::cpp::Exception> told;
