@@ -116,8 +116,8 @@ const HostileRow kRows[] = {
      false, "", false, error("stray:action")},
     // The refusal completes inside the service: the module's call goes on, the fault is reported
     // and charged to the module.
-    {"failure callback of a refused asynchronous request faults", "stray", "refused fault", 1, Made::AsBuilt,
-     returns(1), false, kCallbackFaulted, true, error("stray:action"), false, true},
+    {"failure callback of a refused asynchronous request faults", "hostile_refused_fault", nullptr, 0, Made::AsBuilt,
+     returns(-1), false, kCallbackFaulted, true, returns(-1), false, true},
     // The call runs code the file no longer holds; cleared, the next load maps what it holds now
     // (shape_c answers 10100 for no input and one output).
     {"rewritten in place under its mapping", "rewritten", nullptr, 1, Made::RewrittenInPlace, fault(-1), false, "",

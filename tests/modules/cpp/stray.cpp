@@ -12,8 +12,6 @@
 //                                 that thread; raises what the waiting thread was told
 //   stray('stream fault')         calls disp synchronously with an output stream whose write
 //                                 writes through a null pointer; raises what the call reported
-//   stray('refused fault')        starts a request the runtime refuses (no function name), whose
-//                                 failure callback writes through a null pointer; returns 1
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -29,8 +27,6 @@ void faultNow(void*) {
     *nowhere = 1;
 }
 void ignoreFailure(void*, int, void*) {}
-void faultOnFailure(void*, int, bool, int, void*) { faultNow(nullptr); }
-void ignoreOutputs(void*, int, bool, void**) {}
 
 // Output that writes through a null pointer.
 class FaultingBuffer : public orb::cpp::StreamBuffer {
@@ -70,7 +66,7 @@ void failed(void* slot, int code, void* data) {
 
 class OrbFunction : public orb::cpp::Function {
 public:
-    void operator()(orb::cpp::ArgumentList outputs, orb::cpp::ArgumentList inputs) override {
+    void operator()(orb::cpp::ArgumentList, orb::cpp::ArgumentList inputs) override {
         const std::string action = orb::data::CharArray(inputs[0]).toUTF8();
         if (action == "fault") {
             orbApiDestroyTaskHandle(reinterpret_cast<void*>(
@@ -89,11 +85,6 @@ public:
         } else if (action == "stream fault") {
             orb::data::ArrayFactory factory;
             getEngine()->feval("disp", 0, {factory.createCharArray("shown")}, std::make_shared<FaultingBuffer>());
-        } else if (action == "refused fault") {
-            orbApiFevalAsync(m_handle, 1, 0, nullptr, nullptr, false, &ignoreOutputs, &faultOnFailure, nullptr, nullptr,
-                             nullptr, nullptr, nullptr);
-            orb::data::ArrayFactory factory;
-            outputs[0] = factory.createScalar(1.0);
         } else if (action == "hold") {
             auto engine = getEngine();
             std::optional<orb::cpp::Exception> told;

@@ -5,6 +5,8 @@
 //   CTOR_UNDEFINED  a constructor calls a function no library defines (linked regardless)
 //   VERSION_THROW   the version function throws a C++ exception
 //   DESTROY_FAULT   a C++-protocol module whose destroy entry writes through a null pointer
+//   REFUSED_FAULT   a C++-protocol module that starts a request the runtime refuses (no function
+//                   name), whose failure callback writes through a null pointer
 // Every gateway answers 7. Built without sanitizers, as code the host does not control.
 #include <cstdint>
 #include <stdexcept>
@@ -33,15 +35,35 @@ __attribute__((constructor)) static void startUp() { orbHostileNoSuchFunction();
 EXPORT void orbfilerequiredapiversion(std::uint32_t*, std::uint32_t*) { throw std::runtime_error("no version today"); }
 #endif
 
-#if defined(DESTROY_FAULT)
+#if defined(DESTROY_FAULT) || defined(REFUSED_FAULT)
 extern "C" void* orbGetFunctionImpl(void);
+extern "C" void orbDestroyFunctionImpl(void*);
+extern "C" std::uint64_t orbApiFevalAsync(void*, int, int, void**, const char*, bool, void (*)(void*, int, bool, void**),
+                                          void (*)(void*, int, bool, int, void*), void*, void*, void*, void*, void*);
 using ErrorCallback = void (*)(const char*, const char*);
 using OutputCallback = void (*)(int, void**);
-EXPORT void* orbCreateOrbFunction(ErrorCallback) { return orbGetFunctionImpl(); }
+namespace {
+void* g_handle = nullptr;
+}  // namespace
+// The function object is the engine handle itself: nothing of the module's own to abandon.
+EXPORT void* orbCreateOrbFunction(ErrorCallback) { return g_handle = orbGetFunctionImpl(); }
+#if defined(DESTROY_FAULT)
 EXPORT void orbDestroyOrbFunction(void*, ErrorCallback) { writeThroughNull(); }
 EXPORT void orbFunctionAdapter(int, int, int, void**, void*, OutputCallback output, ErrorCallback) {
     output(0, nullptr);
 }
+#else
+namespace {
+void ignoreOutputs(void*, int, bool, void**) {}
+void faultOnFailure(void*, int, bool, int, void*) { writeThroughNull(); }
+}  // namespace
+EXPORT void orbDestroyOrbFunction(void* object, ErrorCallback) { orbDestroyFunctionImpl(object); }
+EXPORT void orbFunctionAdapter(int, int, int, void**, void*, OutputCallback output, ErrorCallback) {
+    orbApiFevalAsync(g_handle, 1, 0, nullptr, nullptr, false, &ignoreOutputs, &faultOnFailure, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    output(0, nullptr);
+}
+#endif
 #else
 EXPORT void orbFunction(int, ryArray* plhs[], int, const ryArray*[]) { plhs[0] = ryCreateDoubleScalar(7); }
 #endif
