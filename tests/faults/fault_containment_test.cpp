@@ -111,9 +111,10 @@ const HostileRow kRows[] = {
     {"C++ destroy faults", "hostile_destroy_fault", nullptr, 0, Made::AsBuilt, returns(-1), false, kDestroyFailed,
      true, returns(-1)},
     // Callbacks a module hands the services run through the same boundary, inside its own call.
-    // The write's fault fails the host call printing, which the module hears as that error.
-    {"output stream write faults in a synchronous call", "stray", "stream fault", 0, Made::AsBuilt, error(kSegv),
-     false, "", false, error("stray:action")},
+    // The write's fault fails the host call that printed: the module hears that error and raises
+    // it; the fault is charged to the module.
+    {"output stream write faults in a synchronous call", "hostile_stream_fault", nullptr, 0, Made::AsBuilt,
+     error(kSegv), false, kCallbackFaulted, true, error(kSegv), false, true},
     // The refusal completes inside the service: the module's call goes on, the fault is reported
     // and charged to the module.
     {"failure callback of a refused asynchronous request faults", "hostile_refused_fault", nullptr, 0, Made::AsBuilt,

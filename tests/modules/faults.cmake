@@ -19,3 +19,6 @@ foreach(_kind ctor_null ctor_throw ctor_undefined version_throw destroy_fault re
   orb_add_test_module(hostile_${_kind} SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults/hostile.cpp DEFINES ${_define}
     LIBS orb vhost OPTIONS -O1 -fno-sanitize=all)
 endforeach()
+# The one that prints makes its text with the data-array library.
+orb_add_test_module(hostile_stream_fault SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults/hostile.cpp DEFINES STREAM_FAULT
+  LIBS orb vhost VeltraDataArray OPTIONS -O1 -fno-sanitize=all)

@@ -10,8 +10,6 @@
 //                                 0 they print what they got to standard error instead
 //   stray('hold')                 a thread of its own waits for a request while this call joins
 //                                 that thread; raises what the waiting thread was told
-//   stray('stream fault')         calls disp synchronously with an output stream whose write
-//                                 writes through a null pointer; raises what the call reported
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -27,19 +25,6 @@ void faultNow(void*) {
     *nowhere = 1;
 }
 void ignoreFailure(void*, int, void*) {}
-
-// Output that writes through a null pointer.
-class FaultingBuffer : public orb::cpp::StreamBuffer {
-protected:
-    int_type overflow(int_type c) override {
-        faultNow(nullptr);
-        return c;
-    }
-    std::streamsize xsputn(const char16_t*, std::streamsize count) override {
-        faultNow(nullptr);
-        return count;
-    }
-};
 
 // Where one request's callbacks report.
 struct Slot {
@@ -82,9 +67,6 @@ public:
                 orbApiDestroyTaskHandle(reinterpret_cast<void*>(
                     orbApiEvalAsync(m_handle, text, &succeeded, &failed, slot, nullptr, nullptr, nullptr, nullptr)));
             }
-        } else if (action == "stream fault") {
-            orb::data::ArrayFactory factory;
-            getEngine()->feval("disp", 0, {factory.createCharArray("shown")}, std::make_shared<FaultingBuffer>());
         } else if (action == "hold") {
             auto engine = getEngine();
             std::optional<orb::cpp::Exception> told;

@@ -7,7 +7,10 @@
 //   DESTROY_FAULT   a C++-protocol module whose destroy entry writes through a null pointer
 //   REFUSED_FAULT   a C++-protocol module that starts a request the runtime refuses (no function
 //                   name), whose failure callback writes through a null pointer
+//   STREAM_FAULT    a C++-protocol module that calls disp synchronously with an output stream
+//                   whose write writes through a null pointer, and reports the call's failure
 // Every gateway answers 7. Built without sanitizers, as code the host does not control.
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 
@@ -35,7 +38,7 @@ __attribute__((constructor)) static void startUp() { orbHostileNoSuchFunction();
 EXPORT void orbfilerequiredapiversion(std::uint32_t*, std::uint32_t*) { throw std::runtime_error("no version today"); }
 #endif
 
-#if defined(DESTROY_FAULT) || defined(REFUSED_FAULT)
+#if defined(DESTROY_FAULT) || defined(REFUSED_FAULT) || defined(STREAM_FAULT)
 extern "C" void* orbGetFunctionImpl(void);
 extern "C" void orbDestroyFunctionImpl(void*);
 extern "C" std::uint64_t orbApiFevalAsync(void*, int, int, void**, const char*, bool, void (*)(void*, int, bool, void**),
@@ -50,6 +53,28 @@ EXPORT void* orbCreateOrbFunction(ErrorCallback) { return g_handle = orbGetFunct
 #if defined(DESTROY_FAULT)
 EXPORT void orbDestroyOrbFunction(void*, ErrorCallback) { writeThroughNull(); }
 EXPORT void orbFunctionAdapter(int, int, int, void**, void*, OutputCallback output, ErrorCallback) {
+    output(0, nullptr);
+}
+#elif defined(STREAM_FAULT)
+extern "C" void* orbDataCreateCharArray(const char16_t*, std::size_t);
+extern "C" void orbDataRelease(void*);
+extern "C" void orbApiFeval(void*, int, void**, int, void**, const char*, int*, void**, void*, void*,
+                            void (*)(void*, const char16_t*, std::size_t), void (*)(void*));
+namespace {
+int g_stream;  // the stream object the writes are for; nothing of it is read
+void faultingWrite(void*, const char16_t*, std::size_t) { writeThroughNull(); }
+void keepStream(void*) {}
+}  // namespace
+EXPORT void orbDestroyOrbFunction(void* object, ErrorCallback) { orbDestroyFunctionImpl(object); }
+EXPORT void orbFunctionAdapter(int, int, int, void**, void*, OutputCallback output, ErrorCallback error) {
+    void* text = orbDataCreateCharArray(u"shown", 5);
+    int failed = 0;
+    void* reported = nullptr;
+    orbApiFeval(g_handle, 0, nullptr, 1, &text, "disp", &failed, &reported, &g_stream, nullptr, &faultingWrite,
+                &keepStream);
+    orbDataRelease(text);
+    if (reported) orbDataRelease(reported);
+    if (failed != 0) return error("the call that printed failed", "hostile:printFailed");
     output(0, nullptr);
 }
 #else
