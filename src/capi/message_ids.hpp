@@ -94,8 +94,9 @@
     /* the request waited. */                                                                    \
     X2(VELTRA, orbapi, CallbackFaulted, 2)                                                        \
     X2(VELTRA, orbapi, EngineHeld, 2)                                                             \
-    /* Findings for files the loader refuses: path; then what is wrong (EBADBIN, EPLATFM) or */   \
-    /* the missing C++ entry point (ECPPENT). */                                                 \
+    /* Load readiness, for files the loader refuses: path; then what is wrong (EBADBIN, */      \
+    /* EPLATFM), the missing C++ entry point (ECPPENT), the system loader's reason (ENOLOAD) or */ \
+    /* how the start-up code failed (ESTARTUP). */                                               \
     X2(VELTRA, orb, EBADBIN_reason, 2)                                                            \
     X2(VELTRA, orb, EBADBIN_action, 0)                                                            \
     X2(VELTRA, orb, EPLATFM_reason, 2)                                                            \
@@ -103,7 +104,11 @@
     X2(VELTRA, orb, ECPPENT_reason, 2)                                                            \
     X2(VELTRA, orb, ECPPENT_action, 0)                                                            \
     X2(VELTRA, orb, ENOENTP_reason, 1)                                                            \
-    X2(VELTRA, orb, ENOENTP_action, 0)
+    X2(VELTRA, orb, ENOENTP_action, 0)                                                            \
+    X2(VELTRA, orb, ENOLOAD_reason, 2)                                                            \
+    X2(VELTRA, orb, ENOLOAD_action, 0)                                                            \
+    X2(VELTRA, orb, ESTARTUP_reason, 2)                                                           \
+    X2(VELTRA, orb, ESTARTUP_action, 0)
 
 #define ORB_DECLARE_MESSAGE_ID2(a, b, m, n)                       \
     namespace a::b {                                              \

@@ -484,6 +484,11 @@ SettledRequests::~SettledRequests() {
     all.closing.erase(std::find(all.closing.begin(), all.closing.end(), m_module));
 }
 
+void chargeCallbackFault(void* module, int signal) noexcept {
+    platform::claimCaughtFault();
+    if (module) reportFault(module, ModuleOutcome::fault(signal));
+}
+
 std::string callbackFaultOf(const impl_info_tag* module) {
     Registry& all = registry();
     if (!module || !module->engineHandle || !all.anyFault.load(std::memory_order_acquire)) return {};
@@ -504,7 +509,7 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
                                ModuleDeleterFcn deleterFcn) {
     std::string problem = orb::capi::textProblem("the function name", functionName);
     if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
-    if (!problem.empty()) return refusedRequest("orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
+    if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
     return fevalAsyncImpl(engine, functionName, wrapInputs(nrhs, prhs), nlhs, passThroughFlag, setOutputsFcn,
                           setExceptionFcn, promise, outputStream, errorStream, writeFcn, deleterFcn);
 }
@@ -512,6 +517,20 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
 std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccessFcn onSuccessFcn,
                               OnErrorFcn onErrorFcn, void* promise, void* outputStream, void* errorStream,
                               ModuleWriteFcn writeFcn, ModuleDeleterFcn deleterFcn) {
+    if (!statement) {
+        // Refused like a request with a bad argument: at once, through the failure callback, which
+        // hears only code and data (the request travels as the promise the refusal hands back).
+        struct Refused {
+            OnErrorFcn onErrorFcn;
+            void* promise;
+        } refused{onErrorFcn, promise};
+        const SetExceptionFcn toOnError = [](void* request, int, bool, int code, void* data) {
+            const auto* r = static_cast<Refused*>(request);
+            r->onErrorFcn(r->promise, code, data);
+        };
+        return refusedRequest(engine, "orbApiEvalAsync", "the statement is null", onErrorFcn ? toOnError : nullptr,
+                              &refused, 0);
+    }
     host::HostEngine& host = engineOf(engine);
     const std::shared_ptr<Tracked> tracked = track(engine);
     const host::RunOptions options = asyncOptions(outputStream, errorStream, writeFcn, deleterFcn, tracked);

@@ -75,6 +75,11 @@ private:
 // empty; the loader refuses the module's calls when there is one.
 ORB_API std::string callbackFaultOf(const impl_info_tag* module);
 
+// A callback of `module` (its engine handle) faulted where no call frame takes the fault as its
+// own (inside a service the module called): reported and remembered as for a completion. A null
+// module only claims the fault.
+ORB_API void chargeCallbackFault(void* module, int signal) noexcept;
+
 }  // namespace orb::cppapi
 
 extern "C" {

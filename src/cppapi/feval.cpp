@@ -28,8 +28,8 @@ void orbApiFeval(void* engine, int nlhs, void** const plhs, int nrhs, void** con
     using namespace orb::cppapi;
     if (checkCallingThread(errorType)) return;
     // The streams are the runtime's from here on, also when the arguments are refused.
-    std::shared_ptr<host::u16streambuf> out = wrapModuleStream(outputStream, writeFcn, deleterFcn);
-    std::shared_ptr<host::u16streambuf> err = wrapModuleStream(errorStream, writeFcn, deleterFcn);
+    std::shared_ptr<host::u16streambuf> out = wrapModuleStream(outputStream, writeFcn, deleterFcn, engine);
+    std::shared_ptr<host::u16streambuf> err = wrapModuleStream(errorStream, writeFcn, deleterFcn, engine);
     std::string problem = orb::capi::textProblem("the function name", functionName);
     if (problem.empty()) problem = orb::capi::arrayListProblem("outputs", nlhs, plhs);
     if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);

@@ -1,20 +1,34 @@
 #include "cppapi/streams.hpp"
 
+#include "cppapi/async.hpp"
 #include "platform/module_boundary.hpp"
 
 namespace orb::cppapi {
 
-engineStreamBuffer::engineStreamBuffer(void* stream, ModuleWriteFcn write) : m_stream(stream) {
+namespace {
+
+bool faulted(const platform::ModuleOutcome& outcome) noexcept {
+    using Kind = platform::ModuleOutcome::Kind;
+    return outcome.kind() == Kind::MachineFault || outcome.kind() == Kind::Abort;
+}
+
+}  // namespace
+
+engineStreamBuffer::engineStreamBuffer(void* stream, ModuleWriteFcn write, void* module)
+    : m_stream(stream), m_module(module) {
     if (write) m_write = write;
 }
 
 engineStreamBuffer::~engineStreamBuffer() = default;
 
 // The write function is module code: a failure in it fails the host code that was printing. A
-// buffer made without one has nothing of the module to run.
+// fault is the module's, though the host's frames between hear it first: charged here. A buffer
+// made without a write function has nothing of the module to run.
 void engineStreamBuffer::write(const char16_t* text, std::size_t count) {
     if (!m_write) throw std::bad_function_call();
-    platform::runModuleCode([&] { m_write(m_stream, text, count); });
+    const platform::ModuleOutcome outcome = platform::callModuleCode([&] { m_write(m_stream, text, count); });
+    if (faulted(outcome)) chargeCallbackFault(m_module, outcome.signal());
+    outcome.raise();
 }
 
 engineStreamBuffer::int_type engineStreamBuffer::overflow(int_type c) {
@@ -38,12 +52,15 @@ const std::shared_ptr<host::u16streambuf>& sharedNullStreambuf() {
     return *buffer;
 }
 
-std::shared_ptr<host::u16streambuf> wrapModuleStream(void* stream, ModuleWriteFcn write, ModuleDeleterFcn deleter) {
+std::shared_ptr<host::u16streambuf> wrapModuleStream(void* stream, ModuleWriteFcn write, ModuleDeleterFcn deleter,
+                                                     void* module) {
     if (!stream) return nullptr;
-    return std::shared_ptr<host::u16streambuf>(new engineStreamBuffer(stream, write),
-                                               [stream, deleter](host::u16streambuf* buffer) {
+    return std::shared_ptr<host::u16streambuf>(new engineStreamBuffer(stream, write, module),
+                                               [stream, deleter, module](host::u16streambuf* buffer) {
                                                    // Module code, in a deleter that may not throw.
-                                                   (void)platform::callModuleCode([&] { deleter(stream); });
+                                                   const platform::ModuleOutcome outcome =
+                                                       platform::callModuleCode([&] { deleter(stream); });
+                                                   if (faulted(outcome)) chargeCallbackFault(module, outcome.signal());
                                                    delete buffer;
                                                });
 }

@@ -22,8 +22,9 @@ using ModuleDeleterFcn = void (*)(void* stream);
 
 class ORB_API engineStreamBuffer : public std::basic_streambuf<char16_t> {
 public:
-    // An empty `write` makes every write fail with std::bad_function_call.
-    engineStreamBuffer(void* stream, ModuleWriteFcn write);
+    // An empty `write` makes every write fail with std::bad_function_call. `module` (the module's
+    // engine handle) is charged with a fault in `write`.
+    engineStreamBuffer(void* stream, ModuleWriteFcn write, void* module = nullptr);
     ~engineStreamBuffer() override;
 
 protected:
@@ -35,6 +36,7 @@ private:
 
     void* m_stream;
     std::function<void(void*, const char16_t*, std::size_t)> m_write;
+    void* m_module;
 };
 
 class ORB_API NullStreambuf : public std::basic_streambuf<char16_t> {
@@ -46,8 +48,9 @@ protected:
 // any number of threads may write to it at once.
 ORB_API const std::shared_ptr<host::u16streambuf>& sharedNullStreambuf();
 
-// The module stream in shared ownership: null when `stream` is null.
+// The module stream in shared ownership: null when `stream` is null. A fault in the write or the
+// deleter is charged to `module` (its engine handle), which is refused from then on.
 ORB_API std::shared_ptr<host::u16streambuf> wrapModuleStream(void* stream, ModuleWriteFcn write,
-                                                             ModuleDeleterFcn deleter);
+                                                             ModuleDeleterFcn deleter, void* module = nullptr);
 
 }  // namespace orb::cppapi

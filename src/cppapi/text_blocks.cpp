@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -22,23 +23,27 @@ Unit* newBlock(std::basic_string_view<Unit> units) {
     return block;
 }
 
-// Converts with `convert`; a failed conversion leaves an empty result and error value 1.
+// Converts with `convert`; a failed conversion leaves an empty result and error value 1. A null
+// input is no text: error value 1 and an empty block. A null output has nowhere to take a block:
+// error value 1 and nothing allocated. A null error value is simply not written.
 template <class Unit, class Input, class Convert>
 void convertInto(const Input* input, Unit** output, std::uint64_t* error, Convert convert) {
+    const auto fail = [error](std::uint64_t value) {
+        if (error) *error = value;
+    };
+    if (!output) return fail(kConversionFailed);
     std::basic_string<Unit> result;
     try {
-        result = convert(input ? std::basic_string_view<Input>(input) : std::basic_string_view<Input>());
+        if (!input) throw std::invalid_argument("no input");
+        result = convert(std::basic_string_view<Input>(input));
     } catch (...) {
-        *error = kConversionFailed;
+        fail(kConversionFailed);
         result.clear();
     }
     // A converted text may hold a zero unit; like any C string, the block ends at the first one.
     const std::basic_string_view<Unit> units(result.c_str());
     Unit* block = newBlock(units);
-    if (!block) {
-        *error = kOutOfMemory;
-        return;
-    }
+    if (!block) return fail(kOutOfMemory);
     *output = block;
 }
 

@@ -6,6 +6,8 @@
 // blocks). The error value is written only on failure, so callers set it to 0 first:
 //   1  the input was not valid text for its encoding; the output is still a new, empty block
 //   2  the result block could not be allocated; the output is not written
+// A null input counts as invalid text (1, an empty block); a null output is refused with 1 and
+// nothing is allocated; a null error pointer is never written.
 // No exception leaves these functions. They do not touch any engine and may run on any thread.
 #pragma once
 

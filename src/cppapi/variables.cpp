@@ -114,8 +114,8 @@ std::string propertyProblem(const void* object, const char16_t* name) {
 
 // An asynchronous request refused before it started: it completes at once, on the calling
 // thread, through its failure callback with the error structure (error code 1), and has no task.
-std::uint64_t refusedRequest(const char* service, const std::string& problem, SetExceptionFcn setExceptionFcn,
-                             void* promise, int nlhs) {
+std::uint64_t refusedRequest(void* engine, const char* service, const std::string& problem,
+                             SetExceptionFcn setExceptionFcn, void* promise, int nlhs) {
     const std::string id = capi::messageIdentifier<VELTRA::orbapi::invalidArgument>();
     const std::u16string message = host::i18n::GetFormattedMessage(
         id, {host::MessageArg(std::string(service)), host::MessageArg(problem)});
@@ -123,8 +123,15 @@ std::uint64_t refusedRequest(const char* service, const std::string& problem, Se
     if (!setExceptionFcn) return 0;
     void* data = error.newReference();
     // Module code, so through the boundary; it runs inside the service the module called, and no
-    // exception may leave a service, so what went wrong in it stays here.
-    (void)platform::callModuleCode([&] { setExceptionFcn(promise, nlhs, true, kOrbErrorHost, data); });
+    // exception may leave a service, so what went wrong in it stays here. A callback that faulted
+    // never took its reference: no code of the module runs again to release it.
+    const platform::ModuleOutcome outcome =
+        platform::callModuleCode([&] { setExceptionFcn(promise, nlhs, true, kOrbErrorHost, data); });
+    using Kind = platform::ModuleOutcome::Kind;
+    if (outcome.kind() == Kind::MachineFault || outcome.kind() == Kind::Abort) {
+        (void)Array::adopt(static_cast<host::data::ArrayImpl*>(data));
+        chargeCallbackFault(engine, outcome.signal());
+    }
     return 0;
 }
 
@@ -249,7 +256,7 @@ void* orbApiSetProperty(void* engine, void* object, std::uint64_t index, const c
 std::uint64_t orbApiGetVariableAsync(void* engine, const char* workspace, const char16_t* name,
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
     if (std::string problem = variableProblem(workspace, name); !problem.empty())
-        return refusedRequest("orbApiGetVariableAsync", problem, setExceptionFcn, promise, 1);
+        return refusedRequest(engine, "orbApiGetVariableAsync", problem, setExceptionFcn, promise, 1);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kGetVariable,
                           {factory.createCharArray(name), factory.createCharArray(host::i18n::to_ustring(workspace))},
@@ -260,7 +267,7 @@ std::uint64_t orbApiSetVariableAsync(void* engine, void* value, const char* work
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
     if (std::string problem = firstProblem({variableProblem(workspace, name), nullProblem("the value", value)});
         !problem.empty())
-        return refusedRequest("orbApiSetVariableAsync", problem, setExceptionFcn, promise, 0);
+        return refusedRequest(engine, "orbApiSetVariableAsync", problem, setExceptionFcn, promise, 0);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kSetVariable,
                           {factory.createCharArray(name), wrap(value),
@@ -271,7 +278,7 @@ std::uint64_t orbApiSetVariableAsync(void* engine, void* value, const char* work
 std::uint64_t orbApiGetPropertyAsync(void* engine, void* object, std::uint64_t index, const char16_t* name,
                                      SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn, void* promise) {
     if (std::string problem = propertyProblem(object, name); !problem.empty())
-        return refusedRequest("orbApiGetPropertyAsync", problem, setExceptionFcn, promise, 1);
+        return refusedRequest(engine, "orbApiGetPropertyAsync", problem, setExceptionFcn, promise, 1);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kGetProperty,
                           {wrap(object), oneBasedIndex(index),
@@ -284,7 +291,7 @@ std::uint64_t orbApiSetPropertyAsync(void* engine, void* object, std::uint64_t i
                                      void* promise) {
     if (std::string problem = firstProblem({propertyProblem(object, name), nullProblem("the value", value)});
         !problem.empty())
-        return refusedRequest("orbApiSetPropertyAsync", problem, setExceptionFcn, promise, 1);
+        return refusedRequest(engine, "orbApiSetPropertyAsync", problem, setExceptionFcn, promise, 1);
     ArrayFactory factory;
     return fevalAsyncImpl(engine, kSetProperty,
                           {wrap(object), oneBasedIndex(index),

@@ -18,11 +18,12 @@ namespace orb::cppapi {
 // through unchanged.
 ORB_API host::Outputs fevalSync(void* engine, const std::string& name, const host::Outputs& arguments, int nlhs);
 
-// An asynchronous request refused before it started ("VELTRA:orbapi:invalidArgument" for
-// `service` with `problem`): it completes at once, on the calling thread, through its failure
-// callback with the error structure (error code 1), and has no task; answers 0.
-std::uint64_t refusedRequest(const char* service, const std::string& problem, SetExceptionFcn setExceptionFcn,
-                             void* promise, int nlhs);
+// An asynchronous request of `engine` refused before it started ("VELTRA:orbapi:invalidArgument"
+// for `service` with `problem`): it completes at once, on the calling thread, through its failure
+// callback with the error structure (error code 1), and has no task; answers 0. A fault in the
+// callback is charged to the module as for any callback (chargeCallbackFault).
+std::uint64_t refusedRequest(void* engine, const char* service, const std::string& problem,
+                             SetExceptionFcn setExceptionFcn, void* promise, int nlhs);
 
 }  // namespace orb::cppapi
 

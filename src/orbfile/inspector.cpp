@@ -2,13 +2,10 @@
 #include "orbfile/inspector.hpp"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "host/filesystem.hpp"
 #include "host/i18n.hpp"
-#include "objfile/loadable.hpp"
 #include "orbfile/api_detector.hpp"
-#include "orbfile/entry_points.hpp"
 #include "orbfile/inspector_impl.hpp"
 #include "orbfile/retrieve_version.hpp"
 #include "startup/log_channels.hpp"
@@ -45,18 +42,14 @@ const std::array<Inspector::Impl::ListInfo, 12> Inspector::Impl::kLists = {{
 Inspector::Impl::Impl(std::vector<Message>& messages, const std::u16string& path, bool strict)
     : m_messages(messages), m_is_strict(strict) {
     checkFile(path);
-    if (!m_has_error) checkLoadable();
     if (!m_has_error) readSymbols();
     if (!m_has_error) {
         classifyDefinedSymbols();
         classifyUndefinedSymbols();
         orderLists();
-        checkEntryPoints();
     }
     if (!m_has_error) readEmbeddedVersion();
     if (!m_has_error) applyErrorRules();
-    // A module of another binary format is refused by the loader, whatever else is found.
-    if (!m_has_error && !m_other_format.empty()) addError(EPLATFM, {m_orbfile, m_other_format});
     if (!m_has_error) applyUpgradeRules();
     ORB_LOG(channel(), kDetail, m_has_error);
     ORB_LOG(channel(), kDetail, m_needs_upgrade);
@@ -86,20 +79,6 @@ void Inspector::Impl::checkFile(const std::u16string& path) {
         case NOTORB: return addError(ENOTORB, {m_orbfile});
     }
     addError(ENOTORB, {m_orbfile});
-}
-
-void Inspector::Impl::checkLoadable() {
-    // The file the loader would refuse to map is not mapped here either, not even to read its
-    // version function.
-    const objfile::LoadCheck check = objfile::checkLoadable(std::filesystem::path(m_native_path));
-    ORB_LOG(channel(), kDetail, check.reason);
-    switch (check.refusal) {
-        case objfile::Refusal::None: return;
-        case objfile::Refusal::NotElf: m_other_format = check.reason; return;
-        case objfile::Refusal::Foreign: return addError(EPLATFM, {m_orbfile, check.reason});
-        case objfile::Refusal::Damaged: return addError(EBADBIN, {m_orbfile, check.reason});
-        case objfile::Refusal::Unreadable: return addError(ENOTORB, {m_orbfile});  // a folder, or a file gone meanwhile
-    }
 }
 
 void Inspector::Impl::readSymbols() {
@@ -199,20 +178,6 @@ const std::vector<std::string_view>& Inspector::Impl::sortedNames(bool defined) 
     return *sorted;
 }
 
-void Inspector::Impl::checkEntryPoints() {
-    // The loader's rule over the names the file defines.
-    const EntryPoints found = resolveEntryPoints([this](const char* name) -> const void* {
-        const auto at = std::find(m_defs.begin(), m_defs.end(), std::string_view(name));
-        return at != m_defs.end() ? at->data() : nullptr;
-    });
-    switch (found.outcome) {
-        case EntryPoints::Found: return;
-        case EntryPoints::MissingCppEntry: return addError(ECPPENT, {m_orbfile, std::string(found.missing)});
-        // The names that look like an entry point but are spelled otherwise are the symbols.
-        case EntryPoints::NoEntryPoint: return addError(ENOENTP, {m_orbfile}, {&m_def_EPs});
-    }
-}
-
 void Inspector::Impl::readEmbeddedVersion() {
     // Thread-pool safety is a C++ module's own declaration in its manifest (read, never run).
     if (!m_def_CPs.empty()) m_threadpool_safe = declares_threadpool_safe(m_orbfile);
@@ -256,10 +221,6 @@ const char16_t* Inspector::MessageID2uchar(MessageID id) {
         case UCOMPAT: return u"UCOMPAT";
         case ULEGACY: return u"ULEGACY";
         case UENTRYP: return u"UENTRYP";
-        case EBADBIN: return u"EBADBIN";
-        case EPLATFM: return u"EPLATFM";
-        case ECPPENT: return u"ECPPENT";
-        case ENOENTP: return u"ENOENTP";
     }
     return nullptr;
 }

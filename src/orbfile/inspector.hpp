@@ -1,13 +1,14 @@
 // Diagnosing a module file without running it: can it be used with this release, and if not,
 // why, and what should its author do.
 //
-// The Inspector first makes the check the loader makes before it maps a file, then reads the
-// file's defined and undefined symbol names, classifies each (ApiDetector), resolves the entry
-// point by the loader's rule, reads the version the module embeds, and applies two fixed sets of
-// rules: error rules (the module must not be used: not a module, mixed interface generations, a
-// version that contradicts the imports) and, in strict mode, upgrade rules (the module works but
-// uses an old or deprecated interface). A module the loader refuses always has an error. Each finding is a Message with a catalogue reason and action and the
-// names of the symbols that caused it.
+// The Inspector reads the file's defined and undefined symbol names, classifies each
+// (ApiDetector), reads the version the module embeds, and applies two fixed sets of rules: error
+// rules (the module must not be used: not a module, mixed interface generations, a version that
+// contradicts the imports) and, in strict mode, upgrade rules (the module works but uses an old or
+// deprecated interface). Each finding is a Message with a catalogue reason and action and the
+// names of the symbols that caused it. Whether the loader would map the file and find its entry
+// point is not its question: LoadReadiness (load_readiness.hpp) answers that, and
+// checkModule (module_verdict.hpp) puts both together.
 //
 // All work happens in the constructor, which never throws for a bad file. An Inspector holds at
 // most one error (the first stops the inspection) and upgrade messages only when it has no error.
@@ -40,11 +41,7 @@ public:
         ULATEST = 10,  // uses the real-part or untyped data accessors
         UCOMPAT = 11,  // uses separate-imaginary-part accessors
         ULEGACY = 12,  // uses the dimension query of the 32-bit interface
-        UENTRYP = 13,  // no longer reported: a module without an entry point is ENOENTP
-        EBADBIN = 14,  // an ELF file for this machine, cut short or inconsistent: never mapped
-        EPLATFM = 15,  // a file of another platform (machine, class, byte order, system, format)
-        ECPPENT = 16,  // a C++ module without its create or destroy entry point
-        ENOENTP = 17,  // defines none of the entry points the loader accepts
+        UENTRYP = 13,  // defines no entry point at all
     };
 
     struct Message {
@@ -62,7 +59,7 @@ public:
     Inspector(const Inspector&) = delete;
     Inspector& operator=(const Inspector&) = delete;
 
-    // The name of a message identifier ("ENONAME" ... "ENOENTP"); `id` must be one of the values
+    // The name of a message identifier ("ENONAME" ... "UENTRYP"); `id` must be one of the values
     // above.
     static const char16_t* MessageID2uchar(MessageID id);
 

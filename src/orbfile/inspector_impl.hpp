@@ -26,13 +26,11 @@ public:
 
     // --- the steps, in order; each after the first is skipped once m_has_error is set ----------
     void checkFile(const std::u16string& path);
-    void checkLoadable();
     void readSymbols();
     void classifyDefinedSymbols();
     void classifyUndefinedSymbols();
     // Puts each classification list in the order of the names it indexes.
     void orderLists();
-    void checkEntryPoints();
     // All names defined (or imported), in order; sorted on first request.
     const std::vector<std::string_view>& sortedNames(bool defined);
     void readEmbeddedVersion();
@@ -84,10 +82,6 @@ public:
     IndexList m_undef_GDs, m_undef_AIs, m_undef_ARs, m_undef_AUs;
     bool m_is_strict;
     std::string m_native_path;  // the host filesystem's form of m_orbfile; empty when it has none
-    // Why a file of another binary format cannot be loaded here. Its symbols are still read (a
-    // Windows module's findings help whoever rebuilds it), and this is its error when no other
-    // error rule fires.
-    std::string m_other_format;
 };
 
 // UTF-16 of a name as the file stores it. Names are meant to be UTF-8; a damaged file's bytes

@@ -133,6 +133,7 @@ void Inspector::Impl::applyUpgradeRules() {
         logError("orb command orbcheck warnings are disabled.");
         return;
     }
+    if (m_def_CPs.empty() && m_def_EPs.empty()) addUpgrade(UENTRYP);
     if (!m_undef_GDs.empty() && (m_api_detected == Version::NONE || m_api_detected == Version::COMPAT_32)) {
         addUpgrade(ULEGACY, {&m_undef_GDs});
     }

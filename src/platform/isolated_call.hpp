@@ -36,8 +36,9 @@ struct StartupVerdict {
     };
     Kind kind = Proved;
     std::string reason;  // NotMapped: the system loader's; Failed: "its start-up code failed:
-                         // signal 11 (Segmentation fault)", "... threw a C++ exception: ...",
-                         // "... called exit()", "... no answer within N seconds"
+                         // signal 11 (Segmentation fault)", "its start-up code threw
+                         // std::runtime_error: TEXT", "... called exit()", "... no answer
+                         // within N seconds"
 };
 
 // Maps the library at `nativePath` (resolving every symbol now, as the host does) in a forked copy

@@ -29,6 +29,20 @@ inline constexpr unsigned kStartupProbeSeconds = 30;
 // examined (stat fails) counts as NotMapped. Any thread.
 ORB_API StartupVerdict proveStartupCode(const std::string& nativePath);
 
+// While one lives, proveStartupCode on its thread runs no start-up code and answers Failed ("its
+// start-up code is withheld"), so nothing is mapped on that thread: for a caller that must run
+// nothing of a module at all, not even in a copy of the process.
+class ORB_API StartupCodeWithheld {
+public:
+    StartupCodeWithheld() noexcept;
+    ~StartupCodeWithheld();
+    StartupCodeWithheld(const StartupCodeWithheld&) = delete;
+    StartupCodeWithheld& operator=(const StartupCodeWithheld&) = delete;
+
+private:
+    bool m_previous;
+};
+
 // The library at `nativePath` if this process has it mapped already (under that name, or the same
 // file under another), else null. Takes no reference: the answer is only compared.
 ORB_API void* mappedLibrary(const std::string& nativePath);

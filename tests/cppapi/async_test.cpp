@@ -372,6 +372,9 @@ TEST_F(AsyncTest, ServicesRefuseInvalidArgumentsBeforeUsingThem) {
              return orbApiFevalAsync(m_handle, 1, 0, nullptr, "di\xc3(", false, &Outcome::setOutputs,
                                      &Outcome::setException, o, nullptr, nullptr, nullptr, nullptr); }); },
          u"function name 'di?(' is not valid UTF-8"},
+        {"an asynchronous evaluation of no statement", [&] { return async([&](Outcome* o) {
+             return orbApiEvalAsync(m_handle, nullptr, &Outcome::evalDone, &Outcome::evalFailed, o, nullptr, nullptr,
+                                    nullptr, nullptr); }); }, u"the statement is null"},
         {"an asynchronous call with inputs but no list", [&] { return async([&](Outcome* o) {
              return orbApiFevalAsync(m_handle, 1, 2, nullptr, "disp", false, &Outcome::setOutputs,
                                      &Outcome::setException, o, nullptr, nullptr, nullptr, nullptr); }); },

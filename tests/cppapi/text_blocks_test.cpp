@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "cppapi/text_blocks.hpp"
@@ -32,23 +33,43 @@ TEST(TextBlocks, ConvertsBothWaysAndLeavesTheErrorValueAloneOnSuccess) {
     }
 }
 
-TEST(TextBlocks, InvalidInputGivesErrorOneAndAnEmptyBlockTheCallerReleases) {
-    std::uint64_t error = 0;
-    char16_t* wide = nullptr;
-    orb_engine_utf8_to_utf16("ok \xC3( broken", &wide, &error);
-    EXPECT_EQ(error, 1u);
-    ASSERT_NE(wide, nullptr);
-    EXPECT_EQ(wide[0], u'\0');
-
-    error = 0;
-    char* narrow = nullptr;
+// Input that is no text, or nowhere to put the result: error value 1, never a fault. An empty
+// block is still handed out when there is somewhere to put it, and the caller releases it.
+TEST(TextBlocks, InvalidArgumentsGiveErrorOne) {
     const char16_t loneSurrogate[] = {u'a', char16_t(0xD800), u'b', 0};
-    orb_engine_utf16_to_utf8(loneSurrogate, &narrow, &error);
-    EXPECT_EQ(error, 1u);
-    ASSERT_NE(narrow, nullptr);
-    EXPECT_EQ(std::strlen(narrow), 0u);
-    // Any release function takes any block.
-    orbReleaseMemory(wide, narrow);
+    struct Case {
+        const char* what;
+        std::function<void(void** block, std::uint64_t* error)> convert;
+        bool output;  // an output pointer is given
+    };
+    const Case cases[] = {
+        {"invalid UTF-8", [](void** b, std::uint64_t* e) {
+             orb_engine_utf8_to_utf16("ok \xC3( broken", reinterpret_cast<char16_t**>(b), e); }, true},
+        {"a lone surrogate", [&](void** b, std::uint64_t* e) {
+             orb_engine_utf16_to_utf8(loneSurrogate, reinterpret_cast<char**>(b), e); }, true},
+        {"no UTF-8 input", [](void** b, std::uint64_t* e) {
+             orb_engine_utf8_to_utf16(nullptr, reinterpret_cast<char16_t**>(b), e); }, true},
+        {"no UTF-16 input", [](void** b, std::uint64_t* e) {
+             orb_engine_utf16_to_utf8(nullptr, reinterpret_cast<char**>(b), e); }, true},
+        {"no place for the UTF-16 result", [](void**, std::uint64_t* e) {
+             orb_engine_utf8_to_utf16("text", nullptr, e); }, false},
+        {"no place for the UTF-8 result", [](void**, std::uint64_t* e) {
+             orb_engine_utf16_to_utf8(u"text", nullptr, e); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::uint64_t error = 0;
+        void* block = nullptr;
+        c.convert(&block, &error);
+        EXPECT_EQ(error, 1u);
+        ASSERT_EQ(block != nullptr, c.output);
+        if (block) EXPECT_EQ(static_cast<const char*>(block)[0], '\0');
+        // Any release function takes any block; without an error value the failure is still no fault.
+        orbReleaseMemory(block, nullptr);
+        block = nullptr;
+        c.convert(c.output ? &block : nullptr, nullptr);
+        orb_engine_destroy_utf8(block);
+    }
     orbReleaseMemory(nullptr, nullptr);
 }
 

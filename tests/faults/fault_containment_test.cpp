@@ -48,6 +48,8 @@ const std::string kExitFailed = "VELTRA:atExit:FailedToCleanupError";
 const std::string kDestroyFailed = "VELTRA:orb:CppOrbFailedToCleanupError";
 const std::string kRefused = "VELTRA:orb:ModuleFaulted";
 const std::string kInvalid = "VELTRA:orb:ErrInvalidORBFile";
+const std::string kSegv = "VELTRA:fatal:segmentationViolation";
+const std::string kCallbackFaulted = "VELTRA:orbapi:CallbackFaulted";
 
 // What the row's file is.
 enum class Made {
@@ -66,7 +68,9 @@ struct HostileRow {
     std::string clearWarning;  // identifier of the warning the clear gives
     bool staysMapped = false;  // its code faulted, so its mapping is kept and never run again
     Outcome next = returns(0); // the call after the clear, loaded afresh
-    bool check = false;        // `orb check` and `orb version` on the file end with a diagnostic
+    bool check = false;        // the loader refuses it: `orb check` says error, `orb version` ends
+                               // with a verdict or a diagnostic, neither in a signal
+    bool refusedAfter = false; // its code faulted outside a call frame's reach: refused until cleared
 };
 
 // Whatever the misbehave module returns answers whether it is locked at the end of its call.
@@ -95,8 +99,9 @@ const HostileRow kRows[] = {
     // Start-up code runs first in a child process: the load fails naming the module, every time.
     {"start-up null write", "hostile_ctor_null", nullptr, 1, Made::AsBuilt, error(kInvalid, "signal 11"), false,
      "", false, error(kInvalid, "signal 11"), true},
-    {"start-up throws", "hostile_ctor_throw", nullptr, 1, Made::AsBuilt, error(kInvalid, "start-up code"), false, "",
-     false, error(kInvalid, "start-up code"), true},
+    {"start-up throws", "hostile_ctor_throw", nullptr, 1, Made::AsBuilt,
+     error(kInvalid, "its start-up code threw std::runtime_error: global ctor failed"), false, "", false,
+     error(kInvalid, "threw std::runtime_error: global ctor failed"), true},
     {"start-up needs a missing function", "hostile_ctor_undefined", nullptr, 1, Made::AsBuilt,
      error(kInvalid, "orbHostileNoSuchFunction"), false, "", false, error(kInvalid, "orbHostileNoSuchFunction"), true},
     {"version function throws", "hostile_version_throw", nullptr, 1, Made::AsBuilt,
@@ -105,6 +110,15 @@ const HostileRow kRows[] = {
      false, "", false, error(kInvalid, "made no function object")},
     {"C++ destroy faults", "hostile_destroy_fault", nullptr, 0, Made::AsBuilt, returns(-1), false, kDestroyFailed,
      true, returns(-1)},
+    // Callbacks a module hands the services run through the same boundary, inside its own call.
+    // The write's fault fails the host call that printed: the module hears that error and raises
+    // it; the fault is charged to the module.
+    {"output stream write faults in a synchronous call", "hostile_stream_fault", nullptr, 0, Made::AsBuilt,
+     error(kSegv), false, kCallbackFaulted, true, error(kSegv), false, true},
+    // The refusal completes inside the service: the module's call goes on, the fault is reported
+    // and charged to the module.
+    {"failure callback of a refused asynchronous request faults", "hostile_refused_fault", nullptr, 0, Made::AsBuilt,
+     returns(-1), false, kCallbackFaulted, true, returns(-1), false, true},
     // The call runs code the file no longer holds; cleared, the next load maps what it holds now
     // (shape_c answers 10100 for no input and one output).
     {"rewritten in place under its mapping", "rewritten", nullptr, 1, Made::RewrittenInPlace, fault(-1), false, "",
@@ -213,7 +227,7 @@ TEST_F(FaultContainmentTest, EachHostileModuleFailsOnlyItselfAndLeavesTheHostHea
         const orbtest::HostState before = orbtest::HostState::now();
         expectOutcome(callModule(row.module, row.input, row.outputs), row.outcome);
         EXPECT_EQ(orbtest::HostState::now(), before);
-        if (row.outcome.signal != 0) {
+        if (row.outcome.signal != 0 || row.refusedAfter) {
             // Faulted, it is refused without running until it is cleared.
             EXPECT_EQ(callModule(row.module, "nothing").identifier, kRefused);
             EXPECT_EQ(orbtest::HostState::now(), before);
@@ -237,25 +251,27 @@ TEST_F(FaultContainmentTest, EachHostileModuleFailsOnlyItselfAndLeavesTheHostHea
         ASSERT_EQ(warnings.size(), row.clearWarning.empty() ? 0u : 1u);
         if (!row.clearWarning.empty()) {
             EXPECT_EQ(warnings[0].identifier, row.clearWarning);
-            EXPECT_NE(warnings[0].message.find(path), std::string::npos) << warnings[0].message;
+            EXPECT_NE(warnings[0].message.find(row.module), std::string::npos) << warnings[0].message;
         }
         EXPECT_EQ(orbtest::HostState::now(), before);
 
         // Loaded afresh it behaves as the row says, and is not locked.
-        const bool misbehave = std::string(row.module) == "misbehave";
-        expectOutcome(callModule(row.module, misbehave ? "nothing" : nullptr, row.outputs), row.next);
+        // Modules that act on an input are called with one they do nothing for.
+        expectOutcome(callModule(row.module, row.input ? "nothing" : nullptr, row.outputs), row.next);
         EXPECT_TRUE(vhost::clear(row.module));
         vhost::ry::clearWarnings();
         expectHealthy();
         EXPECT_EQ(orbtest::HostState::now(), before);
 
         if (row.check) {
-            // The tools inspect the file without ending in a signal: a verdict or a diagnostic.
-            for (const char* command : {"check", "version"}) {
-                const auto result = orbtest::orb({command, path});
-                EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << command << ": " << result.exitCode;
-                EXPECT_FALSE(result.out.empty() && result.err.empty()) << command;
-            }
+            // The tools inspect the file without ending in a signal, and orb check refuses what
+            // the loader refuses.
+            const auto checked = orbtest::orb({"check", path});
+            EXPECT_EQ(checked.exitCode, 1) << checked.out << checked.err;
+            EXPECT_NE(checked.out.find(": error - "), std::string::npos) << checked.out;
+            const auto version = orbtest::orb({"version", path});
+            EXPECT_TRUE(version.exitCode == 0 || version.exitCode == 1) << version.exitCode;
+            EXPECT_FALSE(version.out.empty() && version.err.empty());
         }
     }
 }

@@ -1,6 +1,7 @@
 // The inspector on real modules: which findings each kind of module gets in strict and lenient
-// mode, the catalogue arguments and symbols of each finding, the summary and the log, and paths
-// that name no module.
+// mode, the summary and the log, and paths that name no module; and the verdict orb check prints,
+// which adds whether the loader would load the file: its findings, their catalogue arguments and
+// symbols, and the start-up step left out.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -8,6 +9,7 @@
 #include "host/i18n.hpp"
 #include "inspect/inspect_support.hpp"
 #include "orbfile/inspector.hpp"
+#include "orbfile/module_verdict.hpp"
 
 namespace {
 
@@ -50,26 +52,22 @@ TEST(Inspector, FindingsOfEachKindOfModule) {
         {modulePath("inspect_mixed_700_800"), {"ELNKAPI"}, {"ELNKAPI"}},
         {modulePath("inspect_mixed_700_730"), {"ELNKAPI"}, {"ELNKAPI"}},
         {modulePath("inspect_namespaced"), {"ENOEVER"}, {"ENOEVER"}},
-        // No entry point the loader accepts: an error, before any upgrade.
-        {modulePath("inspect_no_entry"), {"ENOENTP"}, {"ENOENTP"}},
-        {modulePath("inspect_fortran_no_underscore"), {"ENOENTP"}, {"ENOENTP"}},
-        {modulePath("shape_cpp_no_destroy"), {"ECPPENT"}, {"ECPPENT"}},
+        // No entry point at all: an upgrade, before the others (whether the loader accepts the
+        // entry point is the verdict's question, below).
+        {modulePath("inspect_no_entry"), {"UENTRYP", "ULEGACY", "ULATEST"}, {}},
+        {modulePath("inspect_fortran_no_underscore"), {"URECOMP"}, {}},
         // C++ modules: never URECOMP; the separate-complex interface is an error.
         {modulePath("inspect_cpp"), {}, {}},
         {modulePath("inspect_cpp_700"), {"ELNKCPP"}, {"ELNKCPP"}},
         // Fortran: without a version function the module is not current.
         {modulePath("inspect_fortran"), {"URECOMP"}, {}},
         {modulePath("inspect_fortran_vf"), {}, {}},
-        // Windows modules are read on any platform, and their own errors come first; without
-        // one they are still modules of another platform.
-        {pePath("pe64_c700.dll"), {"EPLATFM"}, {"EPLATFM"}},
-        {pePath("pe32_c730.dll"), {"EPLATFM"}, {"EPLATFM"}},
+        // Windows modules are read on any platform.
         {pePath("pe64_c800_novf.dll"), {"ENOEVER"}, {"ENOEVER"}},
         {pePath("pe64_mixed_700_800.dll"), {"ELNKAPI"}, {"ELNKAPI"}},
         // Its version function can only be run where the file can be loaded; a manifest is read
         // anywhere.
         {pePath("pe64_c800_vf.dll"), {"ENOTORB"}, {"ENOTORB"}},
-        {pePath("pe64_c800_manifest.dll"), {"EPLATFM"}, {"EPLATFM"}},
     };
     for (const Case& c : cases) {
         for (const bool strict : {true, false}) {
@@ -83,7 +81,7 @@ TEST(Inspector, FindingsOfEachKindOfModule) {
     }
 }
 
-TEST(Inspector, ArgumentsAndSymbolsOfEachFinding) {
+TEST(ModuleVerdict, ArgumentsAndSymbolsOfEachFinding) {
     struct Case {
         std::string module;
         bool strict;
@@ -110,17 +108,20 @@ TEST(Inspector, ArgumentsAndSymbolsOfEachFinding) {
         {"inspect_c700", true, "ULATEST", {}, {"ryGetPr"}},
         {"inspect_c730", true, "UCOMPAT", {}, {"ryGetPi"}},
         {"inspect_fortran", true, "URECOMP", {}, {}},
+        // Readiness: the lookalike entry point is named; the missing C++ entry, and how the
+        // start-up code failed, are the reason's argument.
         {"inspect_no_entry", true, "ENOENTP", {}, {}},
-        // The lookalike entry point is named; the missing C++ entry is the reason's argument.
         {"inspect_fortran_no_underscore", true, "ENOENTP", {}, {"orbfunction"}},
         {"shape_cpp_no_destroy", true, "ECPPENT", {"orbDestroyOrbFunction"}, {}},
+        {"hostile_ctor_throw", true, "ESTARTUP", {"its start-up code threw std::runtime_error: global ctor failed"}, {}},
+        {"hostile_ctor_null", false, "ESTARTUP", {"its start-up code failed: signal 11 (Segmentation fault)"}, {}},
     };
     for (const Case& c : cases) {
         const std::string path = modulePath(c.module);
-        const Inspector inspector(widen(path), c.strict);
-        const Inspector::Message* found = nullptr;
-        for (const auto& message : inspector.get_messages()) {
-            if (narrow(Inspector::MessageID2uchar(message.id)) == c.id) found = &message;
+        const orbfile::ModuleVerdict verdict = orbfile::checkModule(widen(path), {c.strict, true});
+        const orbfile::ModuleVerdict::Finding* found = nullptr;
+        for (const auto& finding : verdict.findings()) {
+            if (finding.id == c.id) found = &finding;
         }
         ASSERT_NE(found, nullptr) << c.module << " " << c.id;
         std::vector<host::MessageArg> args = {widen(path)};
@@ -132,6 +133,48 @@ TEST(Inspector, ArgumentsAndSymbolsOfEachFinding) {
         std::vector<std::string> symbols;
         for (const auto& symbol : found->symbols) symbols.push_back(narrow(symbol));
         EXPECT_EQ(symbols, c.symbols) << c.module << " " << c.id;
+    }
+}
+
+// The verdict's findings: the loader's refusals first, the Inspector's errors with them, its
+// upgrades only when nothing is refused. (Agreement with the loader over every test module is
+// tests/inspect/verdict_agrees_with_loader_test.cpp.)
+TEST(ModuleVerdict, FindingsOfFilesTheLoaderRefusesAndTheStartUpStepLeftOut) {
+    ScratchDir dir;
+    const std::string text = dir.write("notes.orbw64", Bytes{'n', 'o', 't', 'e', 's', '\n'});
+    struct Case {
+        std::string path;
+        bool startup;
+        Ids ids;  // strict
+        bool skipped;
+    };
+    const Case cases[] = {
+        {modulePath("inspect_c800_vf"), true, {}, false},
+        {modulePath("inspect_c700"), true, {"ULEGACY", "ULATEST"}, false},
+        // Refused by the loader: no upgrade advice with it.
+        {modulePath("inspect_no_entry"), true, {"ENOENTP"}, false},
+        {modulePath("hostile_ctor_undefined"), true, {"ENOLOAD"}, false},
+        {modulePath("shape_missing_dependency"), true, {"ENOLOAD"}, false},
+        // Not a binary, or a Windows module with its own error: that error; without one, the
+        // platform.
+        {text, true, {"ENOTORB"}, false},
+        {pePath("pe64_c800_novf.dll"), true, {"ENOEVER"}, false},
+        {pePath("pe64_c700.dll"), true, {"EPLATFM"}, false},
+        {pePath("pe64_c800_manifest.dll"), true, {"EPLATFM"}, false},
+        // Left out, the start-up code runs nowhere: its failure is not seen, and a version only the
+        // version function holds cannot be read. A manifest is read without running anything.
+        {modulePath("hostile_ctor_null"), false, {"URECOMP"}, true},
+        {modulePath("inspect_c800_vf"), false, {"ENOTORB"}, true},
+        {modulePath("inspect_c800_manifest800"), false, {}, true},
+        {modulePath("inspect_no_entry"), false, {"ENOENTP"}, false},
+    };
+    for (const Case& c : cases) {
+        const orbfile::ModuleVerdict verdict = orbfile::checkModule(widen(c.path), {true, c.startup});
+        Ids found;
+        for (const auto& finding : verdict.findings()) found.push_back(finding.id);
+        EXPECT_EQ(found, c.ids) << c.path << (c.startup ? "" : " --no-startup");
+        EXPECT_EQ(verdict.has_error(), !c.ids.empty() && c.ids.front()[0] == 'E') << c.path;
+        EXPECT_EQ(verdict.startup_skipped(), c.skipped) << c.path;
     }
 }
 
@@ -209,8 +252,8 @@ TEST(Inspector, WhatTheAccessorsAnswer) {
     }
     const char16_t* names[] = {u"ENONAME", u"ENOFILE", u"ENOREAD", u"ENOTORB", u"ELNKAPI", u"EVERAPI",
                                u"EUNKAPI", u"ELNKCPP", u"ENOEVER", u"URECOMP", u"ULATEST", u"UCOMPAT",
-                               u"ULEGACY", u"UENTRYP", u"EBADBIN", u"EPLATFM", u"ECPPENT", u"ENOENTP"};
-    for (int id = 0; id < 18; ++id) {
+                               u"ULEGACY", u"UENTRYP"};
+    for (int id = 0; id < 14; ++id) {
         EXPECT_EQ(std::u16string(Inspector::MessageID2uchar(static_cast<Inspector::MessageID>(id))), names[id]);
     }
 }
@@ -226,7 +269,8 @@ TEST(Inspector, SummaryLine) {
         {modulePath("inspect_c800_vf"), true,
          " | R2024b 0x8000000 | EP:1 IC:2 UN:1 | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},
         {modulePath("inspect_no_entry"), true,
-         " | 0 0 | 32:1 UN:1 GD:1 AR:1 | HasErr: ENOENTP | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},
+         " | 0 0 | 32:1 UN:1 GD:1 AR:1 | HasUpg: UENTRYP ULEGACY ULATEST | VersioningStrategy: 1.0 | "
+         "ThreadpoolSupport: 0\n"},
         {modulePath("inspect_mixed_700_800"), true,
          " | 0 0 | EP:1 32:1 IC:2 GD:1 | HasErr: ELNKAPI | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},
         {modulePath("inspect_cpp"), true, " | 0 0 | CP:3 | VersioningStrategy: 1.0 | ThreadpoolSupport: 0\n"},

@@ -39,7 +39,7 @@ TEST(OrbCheck, TextReport) {
     const auto extras = lines(orb({"check", "--summary", "--log", noEntry}).out);
     ASSERT_GE(extras.size(), 7u);
     EXPECT_TRUE(contains(extras[4], "  summary: '" + noEntry + "' | ")) << extras[4];
-    EXPECT_TRUE(contains(extras[4], "| HasErr: ENOENTP |")) << extras[4];
+    EXPECT_TRUE(contains(extras[4], "| HasUpg: UENTRYP ULEGACY ULATEST |")) << extras[4];
     EXPECT_EQ(extras[5], "  log:");
     EXPECT_EQ(extras[6], "  CP:0");
 }

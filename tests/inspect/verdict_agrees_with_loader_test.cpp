@@ -1,8 +1,8 @@
-// `orb check`'s verdict against the loader's answer, over a corpus of good and bad files: every
-// test module, and files made from one good module by cutting it short and by patching its
-// headers. A file has no error finding if and only if it loads and its entry point is found;
-// only findings about interface generations, which the loader does not check, may stand against
-// a module that loads.
+// `orb check`'s verdict (orbfile::checkModule) against the loader's answer, over a corpus of good
+// and bad files: every test module, hostile ones included, and files made from one good module by
+// cutting it short and by patching its headers. A file has no error finding if and only if it
+// loads and its entry point is found; only findings about interface generations, which the loader
+// does not check, may stand against a module that loads.
 // Inspections and loads run in forked copies of the test, so a file that slips past the checks
 // and makes the system loader fault fails its row instead of the whole test.
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include "loader/loader_support.hpp"
 #include "objfile/elf.hpp"
 #include "objfile/loadable.hpp"
-#include "orbfile/inspector.hpp"
+#include "orbfile/module_verdict.hpp"
 #include "platform/isolated_call.hpp"
 
 namespace {
@@ -42,12 +42,11 @@ Answer isolated(const std::function<int(std::string&)>& work, const std::string&
 Answer inspect(const std::string& path) {
     return isolated(
         [&](std::string& out) {
-            const orbfile::Inspector inspector(widen(path), false);
-            for (const auto& message : inspector.get_messages()) {
-                out += host::i18n::to_string(orbfile::Inspector::MessageID2uchar(message.id)) + ": " +
-                       host::i18n::to_string(message.reason) + "\n";
+            const orbfile::ModuleVerdict verdict = orbfile::checkModule(widen(path), {false, true});
+            for (const auto& finding : verdict.findings()) {
+                out += finding.id + ": " + host::i18n::to_string(finding.reason) + "\n";
             }
-            return inspector.has_error() ? 1 : 0;
+            return verdict.has_error() ? 1 : 0;
         },
         "the inspection");
 }
@@ -68,16 +67,10 @@ Answer load(const std::string& path) {
         "the load");
 }
 
-// Modules whose load fails for a reason only running them or the system loader's search shows.
+// Modules whose load fails for a reason only running their module code shows.
 const std::map<std::string, std::string> kBeyondInspection = {
-    {"shape_missing_dependency", "a library it needs is not on the search path"},
     {"shape_cpp_and_c", "its create entry point reports failure"},
     {"tasks_cpp", "its create entry point reports failure"},
-    // Start-up code runs only when a file is mapped; the loader proves it in a child process
-    // first and refuses these with the reason, the inspection reads the file without running it.
-    {"hostile_ctor_null", "its start-up code faults"},
-    {"hostile_ctor_throw", "its start-up code throws"},
-    {"hostile_ctor_undefined", "its start-up code calls a function no library defines"},
 };
 
 // Findings about interface generations and versions, which the loader does not check: such a

@@ -15,7 +15,7 @@
 #include "check_advice.hpp"
 #include "check_report.hpp"
 #include "host/i18n.hpp"
-#include "orbfile/inspector.hpp"
+#include "orbfile/module_verdict.hpp"
 #include "platform/isolated_call.hpp"
 #include "startup/log_record.hpp"
 #include "subcommand.hpp"
@@ -33,13 +33,20 @@ behind it and the orb build command or source change that fixes it (SOURCES stan
 module's source files when none of its name lies beside it). Findings starting with E are
 errors, with U upgrade recommendations; docs/messages.md explains each.
 
-Nothing of the module runs, except the version function of a module that has one and no
-embedded manifest; each file is inspected in a process of its own, so a module that crashes
-while it is loaded is reported, not fatal. orb manifest FILE shows the embedded manifest itself.
+A file passes only if the loader would load it: the file is checked as the loader checks it
+before mapping, its entry point is looked up by the loader's rule, and its start-up code (global
+constructors) is run to the end in a separate process, as the loader does before it maps a
+module. Nothing else of the module runs, except the version function of a module that has one
+and no embedded manifest; each file is inspected in a process of its own, so a module that
+crashes while it is loaded is reported, not fatal. orb manifest FILE shows the embedded manifest
+itself.
 
 Options:
   --strict       apply the upgrade rules too (the default)
   --no-strict    report errors only
+  --no-startup   run nothing of the module, not even its start-up code in a separate process:
+                 start-up failures are not found, and a module whose version only its version
+                 function holds gets ENOTORB; the report says so
   --summary      print the inspector's one-line summary of each file
   --log          print the inspector's classification of the symbols
   --symbols      print the defined and undefined symbol names read from each file
@@ -65,18 +72,31 @@ void writeOut(const std::string& text) {
     std::fflush(stdout);
 }
 
-void appendText(std::string& out, const std::string& file, orbfile::Inspector& inspector, const Settings& settings) {
+const char* roleOf(const orbfile::ModuleVerdict& verdict) {
+    switch (verdict.kind()) {
+        case orbfile::ModuleVerdict::Kind::Error: return "error";
+        case orbfile::ModuleVerdict::Kind::Upgrade: return "upgrade";
+        case orbfile::ModuleVerdict::Kind::Ok: break;
+    }
+    return "ok";
+}
+
+void appendText(std::string& out, const std::string& file, orbfile::ModuleVerdict& checked, const Settings& settings) {
     const auto& layout = settings.layout;
-    const char* role = inspector.has_error() ? "error" : inspector.needs_upgrade() ? "upgrade" : "ok";
-    const std::string verdict = check::verdictLine(inspector);
-    const std::size_t word = std::string(check::verdictWord(inspector)).size();
+    orbfile::Inspector& inspector = checked.inspector();
+    const char* role = roleOf(checked);
+    const std::string verdict = check::verdictLine(checked);
+    const std::size_t word = std::string(check::verdictWord(checked)).size();
     out += check::wrapped(check::painted(file, "id", layout) + ": ",
                           check::painted(verdict.substr(0, word), role, layout) + verdict.substr(word), 4, layout);
     if (const std::string note = check::platformNote(file); !note.empty()) {
         out += check::wrapped("  note: ", note, 8, layout);
     }
-    for (const auto& message : inspector.get_messages()) {
-        const std::string id = utf8(orbfile::Inspector::MessageID2uchar(message.id));
+    if (const std::string note = check::startupNote(checked); !note.empty()) {
+        out += check::wrapped("  note: ", note, 8, layout);
+    }
+    for (const auto& message : checked.findings()) {
+        const std::string& id = message.id;
         out += check::wrapped("  " + check::painted(id, "id", layout) + ": ", utf8(message.reason), 4, layout);
         if (!message.action.empty()) out += check::wrapped("    action: ", utf8(message.action), 12, layout);
         if (!message.symbols.empty()) {
@@ -85,7 +105,7 @@ void appendText(std::string& out, const std::string& file, orbfile::Inspector& i
             out += check::wrapped("    symbols: ", symbols, 13, layout);
         }
         out += check::wrapped("    " + check::painted("fix:", "fix", layout) + " ",
-                              check::fixFor(message, file, check::moduleOf(inspector)), 9, layout);
+                              check::fixFor(message, file, check::moduleOf(checked)), 9, layout);
     }
     if (settings.summary) out += "  summary: " + utf8(inspector.get_summary());
     if (settings.log) out += "  log:\n" + utf8(inspector.get_log());
@@ -109,22 +129,24 @@ void appendText(std::string& out, const std::string& file, orbfile::Inspector& i
     }
 }
 
-nlohmann::json toJson(const std::string& file, orbfile::Inspector& inspector, const Settings& settings) {
+nlohmann::json toJson(const std::string& file, orbfile::ModuleVerdict& checked, const Settings& settings) {
+    orbfile::Inspector& inspector = checked.inspector();
     nlohmann::json entry = {{"file", file},
-                            {"verdict", inspector.has_error() ? "error" : inspector.needs_upgrade() ? "upgrade" : "ok"},
-                            {"headline", check::verdictLine(inspector)},
+                            {"verdict", roleOf(checked)},
+                            {"headline", check::verdictLine(checked)},
                             {"messages", nlohmann::json::array()}};
-    for (const auto& message : inspector.get_messages()) {
+    for (const auto& message : checked.findings()) {
         nlohmann::json symbols = nlohmann::json::array();
         for (const auto& symbol : message.symbols) symbols.push_back(utf8(symbol));
-        entry["messages"].push_back({{"id", utf8(orbfile::Inspector::MessageID2uchar(message.id))},
+        entry["messages"].push_back({{"id", message.id},
                                      {"title", check::findingTitle(message.id)},
                                      {"reason", utf8(message.reason)},
                                      {"action", utf8(message.action)},
-                                     {"fix", check::fixFor(message, file, check::moduleOf(inspector))},
+                                     {"fix", check::fixFor(message, file, check::moduleOf(checked))},
                                      {"symbols", std::move(symbols)}});
     }
     if (const std::string note = check::platformNote(file); !note.empty()) entry["note"] = note;
+    if (checked.startup_skipped()) entry["startup"] = "skipped";
     if (settings.summary) entry["summary"] = utf8(inspector.get_summary());
     if (settings.log) entry["log"] = utf8(inspector.get_log());
     if (settings.symbols) {
@@ -144,6 +166,7 @@ int runCheck(const std::vector<std::string>& args) {
     line.options.add_options()("help,h", "show this help")
         ("strict", "apply the upgrade rules too (the default)")
         ("no-strict", "report errors only")
+        ("no-startup", "run nothing of the module, not even its start-up code in a separate process")
         ("summary", "print the inspector's one-line summary of each file")
         ("log", "print the inspector's classification of the symbols")
         ("symbols", "print the defined and undefined symbol names read from each file")
@@ -175,6 +198,7 @@ int runCheck(const std::vector<std::string>& args) {
 
     Settings settings;
     settings.strict = values.count("no-strict") == 0;
+    settings.startup = values.count("no-startup") == 0;
     settings.summary = values.count("summary") != 0;
     settings.log = values.count("log") != 0;
     settings.symbols = values.count("symbols") != 0;
@@ -224,15 +248,15 @@ int check::printReport(const std::vector<std::string>& files, const Settings& se
         // back to be put into the document.
         const auto outcome = orb::platform::runIsolated(
             [&](std::string& out) {
-                orbfile::Inspector inspector(path, settings.strict);
+                orbfile::ModuleVerdict checked = orbfile::checkModule(path, {settings.strict, settings.startup});
                 if (settings.json) {
-                    out = toJson(file, inspector, settings).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+                    out = toJson(file, checked, settings).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
                 } else {
                     std::string report;
-                    appendText(report, file, inspector, settings);
+                    appendText(report, file, checked, settings);
                     writeOut(report);
                 }
-                return inspector.has_error() ? 1 : 0;
+                return checked.has_error() ? 1 : 0;
             },
             kInspectionSeconds);
         if (outcome.completed) {
@@ -246,9 +270,9 @@ int check::printReport(const std::vector<std::string>& files, const Settings& se
                                  "; loading a damaged module to read its version can end so";
         const std::string reason = utf8(host::i18n::GetFormattedMessage("VELTRA:orb:ENOTORB_reason", {path}));
         const std::string action = utf8(host::i18n::get_message("VELTRA:orb:ENOTORB_action"));
-        const orbfile::Inspector::Message finding{orbfile::Inspector::ENOTORB, {}, {}, {}};
+        const orbfile::ModuleVerdict::Finding finding{"ENOTORB", true, {}, {}, {}};
         const std::string fix = check::fixFor(finding, file, {});
-        const std::string title = check::findingTitle(orbfile::Inspector::ENOTORB);
+        const std::string title = check::findingTitle("ENOTORB");
         if (settings.json) {
             report["files"].push_back({{"file", file},
                                        {"verdict", "error"},

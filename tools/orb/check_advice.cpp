@@ -13,7 +13,8 @@ namespace orbtool::check {
 namespace {
 
 namespace fs = std::filesystem;
-using Inspector = orbfile::Inspector;
+using Verdict = orbfile::ModuleVerdict;
+using Finding = orbfile::ModuleVerdict::Finding;
 
 const char* const kOptions[] = {"-compatibleArrayDims", "-R2017b", "-R2018a"};
 
@@ -47,7 +48,7 @@ bool startsWithBytes(const std::string& file, const char* magic, std::size_t siz
     return in.read(head.data(), static_cast<std::streamsize>(size)) && head == std::string(magic, size);
 }
 
-std::string symbolList(const Inspector::Message& message) {
+std::string symbolList(const Finding& message) {
     std::string list;
     std::vector<std::u16string> seen;
     for (const auto& symbol : message.symbols) {
@@ -63,8 +64,8 @@ bool isSeparateImaginaryAccessor(const std::string& name) {
 }
 
 // The listed functions that handle separate imaginary parts ("ryGetPi, rySetPi"), or empty text.
-std::string separateImaginaryAccessors(const Inspector::Message& message) {
-    Inspector::Message only{message.id, {}, {}, {}};
+std::string separateImaginaryAccessors(const Finding& message) {
+    Finding only{message.id, message.error, {}, {}, {}};
     for (const auto& symbol : message.symbols) {
         if (isSeparateImaginaryAccessor(utf8(symbol))) only.symbols.push_back(symbol);
     }
@@ -73,56 +74,67 @@ std::string separateImaginaryAccessors(const Inspector::Message& message) {
 
 }  // namespace
 
-const char* verdictWord(const Inspector& inspector) {
-    if (inspector.has_error()) return "error";
-    if (inspector.needs_upgrade()) return "upgrade recommended";
+const char* verdictWord(const Verdict& verdict) {
+    switch (verdict.kind()) {
+        case Verdict::Kind::Error: return "error";
+        case Verdict::Kind::Upgrade: return "upgrade recommended";
+        case Verdict::Kind::Ok: break;
+    }
     return "ok";
 }
 
-const char* findingTitle(Inspector::MessageID id) {
-    switch (id) {
-        case Inspector::ENONAME: return "no file named";
-        case Inspector::ENOFILE: return "no such file";
-        case Inspector::ENOREAD: return "the file cannot be read";
-        case Inspector::ENOTORB: return "not a module of this platform";
-        case Inspector::ELNKAPI: return "mixes two array interface generations";
-        case Inspector::EVERAPI: return "its embedded version contradicts its code";
-        case Inspector::EUNKAPI: return "built by a newer release";
-        case Inspector::ELNKCPP: return "a C++ module using a separate-complex C interface";
-        case Inspector::ENOEVER: return "carries no interface version";
-        case Inspector::URECOMP: return "built for an earlier interface";
-        case Inspector::ULATEST: return "uses untyped data accessors";
-        case Inspector::UCOMPAT: return "uses separate imaginary parts";
-        case Inspector::ULEGACY: return "uses 32-bit dimensions";
-        case Inspector::UENTRYP: return "defines no entry point";
-        case Inspector::EBADBIN: return "the file is damaged";
-        case Inspector::EPLATFM: return "built for another platform";
-        case Inspector::ECPPENT: return "a C++ module without its create or destroy entry point";
-        case Inspector::ENOENTP: return "no entry point the loader accepts";
+const char* findingTitle(const std::string& id) {
+    static const std::pair<const char*, const char*> kTitles[] = {
+        {"ENONAME", "no file named"},
+        {"ENOFILE", "no such file"},
+        {"ENOREAD", "the file cannot be read"},
+        {"ENOTORB", "not a module of this platform"},
+        {"ELNKAPI", "mixes two array interface generations"},
+        {"EVERAPI", "its embedded version contradicts its code"},
+        {"EUNKAPI", "built by a newer release"},
+        {"ELNKCPP", "a C++ module using a separate-complex C interface"},
+        {"ENOEVER", "carries no interface version"},
+        {"URECOMP", "built for an earlier interface"},
+        {"ULATEST", "uses untyped data accessors"},
+        {"UCOMPAT", "uses separate imaginary parts"},
+        {"ULEGACY", "uses 32-bit dimensions"},
+        {"UENTRYP", "defines no entry point"},
+        {"EBADBIN", "the file is damaged"},
+        {"EPLATFM", "built for another platform"},
+        {"ECPPENT", "a C++ module without its create or destroy entry point"},
+        {"ENOENTP", "no entry point the loader accepts"},
+        {"ENOLOAD", "needs a library or function that is not there"},
+        {"ESTARTUP", "its start-up code fails"},
+    };
+    for (const auto& [name, title] : kTitles) {
+        if (id == name) return title;
     }
     return "unknown finding";
 }
 
-Module moduleOf(const Inspector& inspector) {
+Module moduleOf(const Verdict& verdict) {
     Module module;
-    module.isCpp = inspector.is_cpp_orb();
-    for (const auto& message : inspector.get_messages()) module.separateParts |= message.id == Inspector::UCOMPAT;
+    module.isCpp = verdict.inspector().is_cpp_orb();
+    for (const auto& finding : verdict.findings()) module.separateParts |= finding.id == "UCOMPAT";
     return module;
 }
 
-std::string verdictLine(const Inspector& inspector) {
-    const auto& messages = inspector.get_messages();
-    std::string line = verdictWord(inspector);
-    if (messages.empty()) return line + " - can be used with this release";
+std::string verdictLine(const Verdict& verdict) {
+    const auto& findings = verdict.findings();
+    std::string line = verdictWord(verdict);
+    if (findings.empty()) return line + " - can be used with this release";
     line += " - ";
-    if (inspector.has_error()) {
-        const auto id = messages.front().id;
-        return line + findingTitle(id) + " (" + utf8(Inspector::MessageID2uchar(id)) + ")";
-    }
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        line += (i == 0 ? "" : "; ") + std::string(findingTitle(messages[i].id));
+    if (verdict.has_error()) return line + findingTitle(findings.front().id) + " (" + findings.front().id + ")";
+    for (std::size_t i = 0; i < findings.size(); ++i) {
+        line += (i == 0 ? "" : "; ") + std::string(findingTitle(findings[i].id));
     }
     return line;
+}
+
+std::string startupNote(const Verdict& verdict) {
+    if (!verdict.startup_skipped()) return {};
+    return "start-up code not run (--no-startup): the verdict does not cover the module's constructors, "
+           "and a version only its version function holds is not read";
 }
 
 std::string platformNote(const std::string& file) {
@@ -148,7 +160,7 @@ std::vector<std::string> buildOptionsIn(const std::string& text) {
     return options;
 }
 
-std::string fixFor(const Inspector::Message& message, const std::string& file, const Module& module) {
+std::string fixFor(const Finding& message, const std::string& file, const Module& module) {
     const bool isCpp = module.isCpp;
     const std::string reason = utf8(message.reason);
     const auto options = buildOptionsIn(reason);
@@ -159,59 +171,85 @@ std::string fixFor(const Inspector::Message& message, const std::string& file, c
         isCpp ? "define the module's class and include <orb_cpp/module_entry.hpp> after it"
               : "define void orbFunction(int nlhs, ryArray *plhs[], int nrhs, const ryArray *prhs[]) (C) "
                 "or the subroutine orbfunction, exported as orbfunction_ (Fortran)";
-    switch (message.id) {
-        case Inspector::ENONAME:
-            return "name a module file: " + command("orb check NAME.orbw64");
-        case Inspector::ENOFILE:
-            return "check the path; to make the module, run " + build("", file);
-        case Inspector::ENOREAD:
-            return "make it readable: " + command("chmod a+r " + file);
-        case Inspector::ENOTORB:
-            if (startsWithBytes(file, "MZ", 2)) return "build the module on this platform from its sources: " + build("", file);
-            return "rebuild it from its sources: " + build("", file);
-        case Inspector::ELNKAPI:
-            if (const std::string parts = separateImaginaryAccessors(message); !parts.empty()) {
-                return "compile every source in one command with one option: " + build("-R2017b", file) +
-                       " (the code uses separate imaginary parts); or replace " + parts +
-                       " with ryGetComplexDoubles and friends and run " + build("-R2018a", file);
-            }
-            return "compile every source in one command with one option: " + build(second, file) +
-                   " (do not link objects compiled with " + first + ")";
-        case Inspector::EVERAPI:
-            return "rebuild with the option its code was compiled for: " + build(first, file) +
-                   "; remove a hand-written orbfilerequiredapiversion that states another interface";
-        case Inspector::EUNKAPI:
-            return "rebuild it with this release: " + build("", file);
-        case Inspector::ELNKCPP:
-            return "C++ modules use orb::data arrays: remove the calls of " + symbols +
-                   ", or compile them for the current interface: " + build("-R2018a", file);
-        case Inspector::ENOEVER:
-            return "link it with orb build, which embeds the version: " + build("-R2018a", file);
-        case Inspector::URECOMP:
-            return "rebuild it for the current interface: " + build("-R2018a", file);
-        case Inspector::ULATEST:
-            return "replace " + symbols + " with the typed accessors (ryGetDoubles, ryGetInt32s, ..., " +
-                   "ryGetComplexDoubles), then " + build("-R2018a", file);
-        case Inspector::UCOMPAT:
-            return "replace " + symbols + " with ryGetComplexDoubles / rySetComplexDoubles, then " +
-                   build("-R2018a", file);
-        case Inspector::ULEGACY:
-            if (module.separateParts) {
-                return "use size_t for dimensions and rebuild without -compatibleArrayDims: " + build("-R2017b", file) +
-                       " while the code uses separate imaginary parts, " + build("-R2018a", file) + " once it does not";
-            }
-            return "use size_t for dimensions and rebuild without -compatibleArrayDims: " + build("-R2018a", file);
-        case Inspector::UENTRYP:
-            return entryPoint + ", then " + build("", file);
-        case Inspector::EBADBIN:
-            return "build it again: " + build("", file) + "; or copy it again if a copy was cut short";
-        case Inspector::EPLATFM:
-            return "build the module on this platform from its sources: " + build("", file);
-        case Inspector::ECPPENT:
-            return "include <orb_cpp/module_entry.hpp> once, after the module's class, then " + build("", file);
-        case Inspector::ENOENTP:
-            return entryPoint + (symbols.empty() ? std::string() : " (instead of " + symbols + ")") + ", then " +
-                   build("", file);
+    const std::string& id = message.id;
+    if (id == "ENONAME") {
+        return "name a module file: " + command("orb check NAME.orbw64");
+    }
+    if (id == "ENOFILE") {
+        return "check the path; to make the module, run " + build("", file);
+    }
+    if (id == "ENOREAD") {
+        return "make it readable: " + command("chmod a+r " + file);
+    }
+    if (id == "ENOTORB") {
+        if (startsWithBytes(file, "MZ", 2)) return "build the module on this platform from its sources: " + build("", file);
+        return "rebuild it from its sources: " + build("", file);
+    }
+    if (id == "ELNKAPI") {
+        if (const std::string parts = separateImaginaryAccessors(message); !parts.empty()) {
+            return "compile every source in one command with one option: " + build("-R2017b", file) +
+                   " (the code uses separate imaginary parts); or replace " + parts +
+                   " with ryGetComplexDoubles and friends and run " + build("-R2018a", file);
+        }
+        return "compile every source in one command with one option: " + build(second, file) +
+               " (do not link objects compiled with " + first + ")";
+    }
+    if (id == "EVERAPI") {
+        return "rebuild with the option its code was compiled for: " + build(first, file) +
+               "; remove a hand-written orbfilerequiredapiversion that states another interface";
+    }
+    if (id == "EUNKAPI") {
+        return "rebuild it with this release: " + build("", file);
+    }
+    if (id == "ELNKCPP") {
+        return "C++ modules use orb::data arrays: remove the calls of " + symbols +
+               ", or compile them for the current interface: " + build("-R2018a", file);
+    }
+    if (id == "ENOEVER") {
+        return "link it with orb build, which embeds the version: " + build("-R2018a", file);
+    }
+    if (id == "URECOMP") {
+        return "rebuild it for the current interface: " + build("-R2018a", file);
+    }
+    if (id == "ULATEST") {
+        return "replace " + symbols + " with the typed accessors (ryGetDoubles, ryGetInt32s, ..., " +
+               "ryGetComplexDoubles), then " + build("-R2018a", file);
+    }
+    if (id == "UCOMPAT") {
+        return "replace " + symbols + " with ryGetComplexDoubles / rySetComplexDoubles, then " +
+               build("-R2018a", file);
+    }
+    if (id == "ULEGACY") {
+        if (module.separateParts) {
+            return "use size_t for dimensions and rebuild without -compatibleArrayDims: " + build("-R2017b", file) +
+                   " while the code uses separate imaginary parts, " + build("-R2018a", file) + " once it does not";
+        }
+        return "use size_t for dimensions and rebuild without -compatibleArrayDims: " + build("-R2018a", file);
+    }
+    if (id == "UENTRYP") {
+        return entryPoint + ", then " + build("", file);
+    }
+    if (id == "EBADBIN") {
+        return "build it again: " + build("", file) + "; or copy it again if a copy was cut short";
+    }
+    if (id == "EPLATFM") {
+        return "build the module on this platform from its sources: " + build("", file);
+    }
+    if (id == "ECPPENT") {
+        return "include <orb_cpp/module_entry.hpp> once, after the module's class, then " + build("", file);
+    }
+    if (id == "ENOENTP") {
+        return entryPoint + (symbols.empty() ? std::string() : " (instead of " + symbols + ")") + ", then " +
+               build("", file);
+    }
+    if (id == "ENOLOAD") {
+        return "install the library the reason names where the system loader finds it (its folder in "
+               "LD_LIBRARY_PATH), or link the module against the library that defines the function, then " +
+               build("", file);
+    }
+    if (id == "ESTARTUP") {
+        return "make the module's global constructors and __attribute__((constructor)) functions unable to fail "
+               "(move the work into the first call), then " + build("", file);
     }
     return {};
 }

@@ -6,33 +6,36 @@
 #include <string>
 #include <vector>
 
-#include "orbfile/inspector.hpp"
+#include "orbfile/module_verdict.hpp"
 
 namespace orbtool::check {
 
 // The words of the verdict: "error", "upgrade recommended" or "ok".
-const char* verdictWord(const orbfile::Inspector& inspector);
+const char* verdictWord(const orbfile::ModuleVerdict& verdict);
 
 // A few words saying what a finding is about ("mixes two array interface generations").
-const char* findingTitle(orbfile::Inspector::MessageID id);
+const char* findingTitle(const std::string& id);
 
 // The one-line verdict after the file's name: the verdict word, and the title of what decides it
 // ("error - mixes two array interface generations (ELNKAPI)"; "ok - can be used with this
 // release").
-std::string verdictLine(const orbfile::Inspector& inspector);
+std::string verdictLine(const orbfile::ModuleVerdict& verdict);
 
 // What the fixes of one module's findings depend on besides the finding itself.
 struct Module {
     bool isCpp = false;          // a C++ module
     bool separateParts = false;  // its code uses separate imaginary parts (UCOMPAT was found)
 };
-Module moduleOf(const orbfile::Inspector& inspector);
+Module moduleOf(const orbfile::ModuleVerdict& verdict);
 
-// What to type or change to fix `message` of the module `file`: an orb build command line with the
+// What to type or change to fix `finding` of the module `file`: an orb build command line with the
 // option that fits (the module's sources are named when a source of the module's name lies beside
 // it or in the current folder, else written SOURCES), or the source change. Commands are quoted
 // in backticks.
-std::string fixFor(const orbfile::Inspector::Message& message, const std::string& file, const Module& module);
+std::string fixFor(const orbfile::ModuleVerdict::Finding& finding, const std::string& file, const Module& module);
+
+// The note on a verdict made without running the module's start-up code, or empty text.
+std::string startupNote(const orbfile::ModuleVerdict& verdict);
 
 // A note on a file that is a module of another platform (a Windows library inspected here), or
 // empty text.

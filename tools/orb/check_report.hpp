@@ -13,6 +13,7 @@ namespace orbtool::check {
 // What the report holds besides the verdict and the findings, and how it is written.
 struct Settings {
     bool strict = true;
+    bool startup = true;  // run the module's start-up code in a separate process
     bool summary = false;
     bool log = false;
     bool symbols = false;

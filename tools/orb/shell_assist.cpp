@@ -10,7 +10,7 @@
 #include "host/i18n.hpp"
 #include "host_session.hpp"
 #include "loader/orb_module_file.hpp"
-#include "orbfile/inspector.hpp"
+#include "orbfile/module_verdict.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
 #include "vhost/lang/functions.hpp"
 #include "vhost/lang/interpreter.hpp"
@@ -141,13 +141,14 @@ void helpOn(const std::string& name) {
             std::cout << "  " << (loaded ? "loaded" : "not loaded yet") << "; call it as " << name
                       << "(ARGS) or [a, b] = " << name << "(ARGS)\n";
         }
-        // What orb check says of it; the inspection reads the file and runs nothing of the module
-        // unless it must load it to read its version.
-        orbfile::Inspector inspector(host::i18n::to_ustring(*file), true);
-        std::cout << "  " << (inspector.is_cpp_orb() ? "a C++ module" : "a C or Fortran module") << "; check: "
-                  << check::verdictLine(inspector) << "\n";
-        for (const auto& message : inspector.get_messages()) {
-            std::cout << "  fix: " << check::fixFor(message, *file, check::moduleOf(inspector)) << "\n";
+        // What orb check says of it: its start-up code is proved in a copy of the process (once
+        // per file; the loader has done so for a loaded module), and nothing else of it runs
+        // unless the file must be loaded to read its version.
+        const orbfile::ModuleVerdict verdict = orbfile::checkModule(host::i18n::to_ustring(*file));
+        std::cout << "  " << (verdict.inspector().is_cpp_orb() ? "a C++ module" : "a C or Fortran module")
+                  << "; check: " << check::verdictLine(verdict) << "\n";
+        for (const auto& finding : verdict.findings()) {
+            std::cout << "  fix: " << check::fixFor(finding, *file, check::moduleOf(verdict)) << "\n";
         }
         return;
     }

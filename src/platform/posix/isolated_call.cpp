@@ -10,12 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
+#include <typeinfo>
 #include <string_view>
 
 namespace orb::platform {
@@ -135,6 +139,40 @@ void endProbeAtExit() {
     ::_exit(kProbeExited);
 }
 
+// The exception being handled, as its source names it: "std::runtime_error: global ctor failed",
+// "int"; empty when none is. Call only inside a handler or a terminate handler.
+std::string currentException() {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    const std::exception_ptr current = std::current_exception();
+    if (!type || !current) return {};
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
+    std::string text = status == 0 && demangled ? demangled : type->name();
+    std::free(demangled);
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& error) {
+        text += std::string(": ") + error.what();
+    } catch (...) {
+    }
+    return text;
+}
+
+std::string threwText() {
+    const std::string thrown = currentException();
+    return thrown.empty() ? "its start-up code threw a C++ exception of an unknown type" : "its start-up code threw " + thrown;
+}
+
+// A C++ exception thrown by start-up code finds no handler: the system loader's frames between
+// the constructor and the probe have none (or the constructor is noexcept), so the C++ runtime
+// ends the process through std::terminate. The probe says what was thrown instead of "signal 6".
+[[noreturn]] void endProbeOnTerminate() {
+    const std::string thrown = currentException();
+    const std::string text = thrown.empty() ? "its start-up code called std::terminate" : "its start-up code threw " + thrown;
+    writeAll(g_probeOutput, text + kCompleted);
+    ::_exit(kProbeThrew);
+}
+
 // The child's half of probeLibraryStartup. Only what the system loader needs runs here: the
 // child of a process with several threads holds only this thread, and a lock another thread held
 // at the fork stays locked in it.
@@ -164,19 +202,18 @@ void endProbeAtExit() {
     writeAll(fd, std::string(1, kLoaderFree));
     g_probeOutput = fd;
     std::atexit(endProbeAtExit);
+    std::set_terminate(endProbeOnTerminate);
     int status = kProbeMapped;
     std::string text;
     try {
+        // Never closed: the copy ends with _exit, and closing would run the library's finalisers.
         if (!::dlopen(nativePath, RTLD_NOW | RTLD_LOCAL)) {
             const char* reason = ::dlerror();
             text = reason ? reason : "the system loader refused it";
             status = kProbeNotMapped;
         }
-    } catch (const std::exception& error) {
-        text = std::string("its start-up code threw a C++ exception: ") + error.what();
-        status = kProbeThrew;
     } catch (...) {
-        text = "its start-up code threw a C++ exception of an unknown type";
+        text = threwText();
         status = kProbeThrew;
     }
     writeAll(fd, text + kCompleted);

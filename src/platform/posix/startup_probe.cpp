@@ -14,11 +14,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <set>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/isolated_call.hpp"
@@ -47,9 +49,16 @@ ProvedFiles& provedFiles() {
     return *proved;
 }
 
+thread_local bool t_startupWithheld = false;
+
 }  // namespace
 
+StartupCodeWithheld::StartupCodeWithheld() noexcept : m_previous(std::exchange(t_startupWithheld, true)) {}
+StartupCodeWithheld::~StartupCodeWithheld() { t_startupWithheld = m_previous; }
+
 StartupVerdict proveStartupCode(const std::string& nativePath) {
+    // Also a file proved earlier: mapping it runs its start-up code again.
+    if (t_startupWithheld) return {StartupVerdict::Failed, "its start-up code is withheld: nothing of it may run here"};
     struct stat info {};
     if (::stat(nativePath.c_str(), &info) != 0) return {StartupVerdict::NotMapped, std::strerror(errno)};
     const FileIdentity identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
@@ -70,10 +79,10 @@ StartupVerdict proveStartupCode(const std::string& nativePath) {
 
 void* mappedLibrary(const std::string& nativePath) {
     const std::string path = nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    // Still mapped after this: the reference just taken was not the last.
-    if (handle) ::dlclose(handle);
-    return handle;
+    // The reference the query takes is given back when the scope ends; the library stays mapped,
+    // since that reference was not the last.
+    const std::unique_ptr<void, int (*)(void*)> handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), &::dlclose);
+    return handle.get();
 }
 
 std::string makePrivateCopy(const std::string& nativePath) {

@@ -1,0 +1,63 @@
+#include "orbfile/module_verdict.hpp"
+
+#include <optional>
+
+#include "platform/startup_probe.hpp"
+#include "startup/log_record.hpp"
+
+namespace orbfile {
+namespace {
+
+std::string idText(const char16_t* name) { return orb::startup::logText(name); }
+
+ModuleVerdict::Finding fromInspector(const Inspector::Message& message) {
+    const std::string id = idText(Inspector::MessageID2uchar(message.id));
+    return {id, id.front() == 'E', message.reason, message.action, message.symbols};
+}
+
+ModuleVerdict::Finding fromReadiness(const LoadReadiness::Finding& finding) {
+    return {idText(LoadReadiness::FindingID2uchar(finding.id)), true, finding.reason, finding.action, finding.symbols};
+}
+
+bool aboutTheFile(Inspector::MessageID id) {
+    return id == Inspector::ENONAME || id == Inspector::ENOFILE || id == Inspector::ENOREAD;
+}
+
+}  // namespace
+
+ModuleVerdict::Kind ModuleVerdict::kind() const noexcept {
+    if (m_findings.empty()) return Kind::Ok;
+    return m_findings.front().error ? Kind::Error : Kind::Upgrade;
+}
+
+ModuleVerdict::ModuleVerdict(const std::u16string& path, const CheckOptions& options) {
+    // Withheld, the Inspector's version read maps nothing either.
+    std::optional<orb::platform::StartupCodeWithheld> withheld;
+    if (!options.runStartupCode) withheld.emplace();
+
+    m_inspector = std::make_unique<Inspector>(path, options.strict);
+    const Inspector& inspector = *m_inspector;
+    const auto& messages = inspector.get_messages();
+    const Inspector::Message* inspectorError = inspector.has_error() && !messages.empty() ? &messages.front() : nullptr;
+    if (inspectorError && aboutTheFile(inspectorError->id)) {
+        m_findings.push_back(fromInspector(*inspectorError));
+        return;
+    }
+
+    // The start-up step only for a file nothing else has refused.
+    const LoadReadiness readiness(path, inspector.get_defined_symbols(), options.runStartupCode && !inspectorError);
+    auto& findings = m_findings;
+    if (!readiness.ready() && !(inspectorError && readiness.is_other_binary_format())) {
+        findings.push_back(fromReadiness(readiness.get_findings().front()));
+        if (inspectorError && inspectorError->id != Inspector::ENOTORB) findings.push_back(fromInspector(*inspectorError));
+    } else if (inspectorError) {
+        findings.push_back(fromInspector(*inspectorError));
+    } else {
+        for (const auto& message : messages) findings.push_back(fromInspector(message));
+    }
+    // Said also under the Inspector's error: withheld, a version only the version function knows
+    // cannot be read (ENOTORB).
+    m_startupSkipped = !options.runStartupCode && readiness.startup() == LoadReadiness::Startup::Skipped;
+}
+
+}  // namespace orbfile
