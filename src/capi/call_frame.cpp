@@ -67,20 +67,15 @@ void raiseIfInterrupted() {
 // what is kept depends on how the call ended, and on shutdown they are not left at all.
 class CallContexts {
 public:
-    CallContexts()
-        : m_allocToken(host::ryEnterNewAllocListContext()), m_arrayToken(host::ryEnterNewArrayListContext()) {}
+    CallContexts() : m_entered(host::ryEnterCallContexts()) {}
 
     // Everything the call allocated is freed, except `count` arrays of `keep` (and what the
     // module made persistent); those move to the caller's context.
-    void leave(ryArray** keep, int count) {
-        host::ryExitArrayListContext(m_arrayToken, keep, count, true);
-        host::ryRestorePreviousAllocListContext(m_allocToken);
-    }
+    void leave(ryArray** keep, int count) { host::ryLeaveCallContexts(m_entered, keep, count); }
     void leaveKeepingNothing() { leave(nullptr, 0); }
 
 private:
-    host::ryContextToken m_allocToken;
-    host::ryContextToken m_arrayToken;
+    host::ryCallContexts m_entered;
 };
 
 // The protected part of the call: the module runs as the current module, with the caller's

@@ -36,13 +36,19 @@ struct ArmedGuard {
     sigset_t mask;
 };
 
-// Read by the handler. The library is loaded before any guard is armed on a thread and the
-// variable is written by that thread before the first fault can happen, so the handler's access
-// never has to allocate the thread's block.
-thread_local ArmedGuard* t_armed = nullptr;
-
-// A fault caught on this thread that no module's call has claimed yet (see claimCaughtFault).
-thread_local bool t_faultUnclaimed = false;
+// The guard's state of one thread, in the initial-exec model: every guarded call reads and
+// writes it, and a library's thread-local variables in the default model are each a call into
+// the dynamic loader. It is a few bytes, which the static thread-local room the loader keeps for
+// libraries opened late always holds. Being static room, the handler's access never allocates.
+struct GuardState {
+    // The innermost armed guard of the thread; null outside module code.
+    ArmedGuard* armed = nullptr;
+    // A fault caught on this thread that no module's call has claimed yet (see claimCaughtFault).
+    bool faultUnclaimed = false;
+    // Set once the thread has its handlers and alternate stack (see prepareThread).
+    bool prepared = false;
+};
+__thread GuardState t_guard __attribute__((tls_model("initial-exec")));
 
 struct sigaction g_previous[kFaultSignalCount];
 std::once_flag g_installOnce;
@@ -76,7 +82,7 @@ void chainToPrevious(int signal, siginfo_t* info, void* context) {
 }
 
 void onFault(int signal, siginfo_t* info, void* context) {
-    if (ArmedGuard* armed = t_armed) {
+    if (ArmedGuard* armed = t_guard.armed) {
         armed->signal = signal;
         armed->mask = static_cast<const ucontext_t*>(context)->uc_sigmask;
         siglongjmp(armed->jump, 1);
@@ -126,16 +132,17 @@ private:
     void* m_memory = nullptr;
 };
 
-// Set once the thread has both; every later guarded call on the thread then skips the
-// call_once and the thread_local's initialisation check, which together cost a library call and
-// several thread-local look-ups per call.
-thread_local bool t_threadPrepared = false;
-
-void prepareThread() {
-    if (t_threadPrepared) return;
+// Once per thread; every later guarded call skips the call_once and the alternate stack's
+// initialisation check.
+__attribute__((noinline)) void prepareThreadFirst() {
     std::call_once(g_installOnce, installHandlers);
     static thread_local AlternateStack stack;
-    t_threadPrepared = true;
+    t_guard.prepared = true;
+}
+
+inline void prepareThread() {
+    if (!t_guard.prepared) [[unlikely]]
+        prepareThreadFirst();
 }
 
 // The call with the guard armed; its own frame so that the jump target's frame holds nothing
@@ -144,9 +151,9 @@ void prepareThread() {
 __attribute__((noinline)) void runArmed(ArmedGuard& armed, void (*fn)(void*), void* context) {
     struct Disarm {
         ArmedGuard* previous;
-        ~Disarm() { t_armed = previous; }
+        ~Disarm() { t_guard.armed = previous; }
     } disarm{armed.previous};
-    t_armed = &armed;
+    t_guard.armed = &armed;
     fn(context);
 }
 
@@ -154,21 +161,21 @@ __attribute__((noinline)) void runArmed(ArmedGuard& armed, void (*fn)(void*), vo
 
 int runUnderFaultGuard(void (*fn)(void*), void* context) {
     prepareThread();
-    t_faultUnclaimed = false;
+    t_guard.faultUnclaimed = false;
     ArmedGuard armed;
-    armed.previous = t_armed;
+    armed.previous = t_guard.armed;
     // The handler runs with the signal blocked and the jump leaves it so; the mask the faulting
     // code ran with comes back here, or the next fault on this thread would end the process.
     if (sigsetjmp(armed.jump, 0) != 0) {
         pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
-        t_armed = armed.previous;
-        t_faultUnclaimed = true;
+        t_guard.armed = armed.previous;
+        t_guard.faultUnclaimed = true;
         return armed.signal;
     }
     runArmed(armed, fn, context);
     return 0;
 }
 
-bool claimCaughtFault() noexcept { return std::exchange(t_faultUnclaimed, false); }
+bool claimCaughtFault() noexcept { return std::exchange(t_guard.faultUnclaimed, false); }
 
 }  // namespace orb::platform

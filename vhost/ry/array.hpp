@@ -158,6 +158,8 @@ struct HOST_API ryArray_tag {
 public:
     // `dims` normalised already.
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
+    // An m-by-n data array holding `data` (its reference taken over); count is m * n.
+    ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data) noexcept;
     ~ryArray_tag();
     ryArray_tag(const ryArray_tag&) = delete;
     ryArray_tag& operator=(const ryArray_tag&) = delete;

@@ -66,6 +66,10 @@ public:
     void adoptImag(void* block);
     void adoptInterleaved(void* block);
 
+    // The buffer a record was made with, for its maker to fill before anyone else sees it: the
+    // real part, or the interleaved pairs of complex interleaved data.
+    void* madeBuffer() const noexcept { return m_real ? m_real : m_interleaved; }
+
     // Bytes held in all buffers.
     std::size_t bytes() const noexcept;
 
