@@ -130,8 +130,11 @@ void* NumericData::buffer(std::size_t elements, bool zeroed) const {
     if (padded <= kInlineBytes - m_inlineUsed) {
         void* own = m_inline + m_inlineUsed;
         // Whole words, as the padding allows: no call for a few bytes.
-        if (zeroed)
-            for (std::size_t i = 0; i < padded / sizeof(std::uint64_t); ++i) static_cast<std::uint64_t*>(own)[i] = 0;
+        if (zeroed) {
+            auto* words = static_cast<std::uint64_t*>(own);
+            words[0] = words[1] = 0;
+            if (padded > 16) std::memset(words + 2, 0, padded - 16);
+        }
         m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
         m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
         addTo(threadBlock().bytes, static_cast<std::int64_t>(bytes));

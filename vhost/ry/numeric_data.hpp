@@ -46,6 +46,9 @@ public:
 
     // The separate real part (for real data, the only buffer).
     void* real(Access access) const;
+    // The only buffer of real data, read or written: real data has no other layout to bring in
+    // step. Real data only.
+    void* realOnly() const noexcept { return m_real; }
     // The separate imaginary part; null for real data.
     void* imag(Access access) const;
     // The interleaved pairs (for real data, the only buffer).
