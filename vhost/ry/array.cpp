@@ -155,12 +155,7 @@ bool ryArray_tag::isComplex() const noexcept {
     return data && data->isComplex();
 }
 
-const NumericData* ryArray_tag::numeric() const noexcept {
-    auto* data = std::get_if<DataRef>(&m_content);
-    return data ? data->get() : nullptr;
-}
-
-NumericData* ryArray_tag::writableNumeric() {
+NumericData* ryArray_tag::detachedNumeric() {
     auto* data = std::get_if<DataRef>(&m_content);
     if (!data) return nullptr;
     if (data->use_count() > 1) *data = DataRef(new NumericData(**data));
