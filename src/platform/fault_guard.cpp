@@ -36,10 +36,12 @@ struct ArmedGuard {
     sigset_t mask;
 };
 
-// The guard's state of one thread, in the initial-exec model: every guarded call reads and
-// writes it, and a library's thread-local variables in the default model are each a call into
-// the dynamic loader. It is a few bytes, which the static thread-local room the loader keeps for
-// libraries opened late always holds. Being static room, the handler's access never allocates.
+// The guard's state of one thread, in one variable: every guarded call reads and writes it, and
+// each thread-local variable of a shared library is found through a call into the dynamic
+// loader, once per variable and function. Not the initial-exec model: the library may be opened
+// late, and the loader's static room for such libraries is too small for this library's
+// thread-local variables together with the reference host's. The handler's access never
+// allocates: the guarded call has touched the variable on this thread before any fault.
 struct GuardState {
     // The innermost armed guard of the thread; null outside module code.
     ArmedGuard* armed = nullptr;
@@ -48,7 +50,7 @@ struct GuardState {
     // Set once the thread has its handlers and alternate stack (see prepareThread).
     bool prepared = false;
 };
-__thread GuardState t_guard __attribute__((tls_model("initial-exec")));
+thread_local GuardState t_guard;
 
 struct sigaction g_previous[kFaultSignalCount];
 std::once_flag g_installOnce;
