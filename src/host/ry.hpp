@@ -57,6 +57,8 @@ HOST_API void ryRestorePreviousAllocListContext(ryContextToken token);
 struct ryCallContexts {
     ryContextToken blocks;
     ryContextToken arrays;
+    // The host's own: where the contexts were entered (an engine outlives every call on it).
+    void* engine;
 };
 HOST_API ryCallContexts ryEnterCallContexts();
 HOST_API void ryLeaveCallContexts(const ryCallContexts& contexts, ryArray** outputs, int count);

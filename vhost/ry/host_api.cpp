@@ -37,6 +37,7 @@ void ryRestorePreviousAllocListContext(ryContextToken token) { engineContexts().
 ryCallContexts ryEnterCallContexts() {
     EngineContexts& contexts = engineContexts();
     ryCallContexts entered;
+    entered.engine = &contexts;
     entered.blocks = contexts.enterAllocList();
     try {
         entered.arrays = contexts.enterArrayList();
@@ -47,7 +48,7 @@ ryCallContexts ryEnterCallContexts() {
     return entered;
 }
 void ryLeaveCallContexts(const ryCallContexts& entered, ryArray** outputs, int count) {
-    EngineContexts& contexts = engineContexts();
+    auto& contexts = *static_cast<EngineContexts*>(entered.engine);
     contexts.exitArrayList(entered.arrays, outputs, count, true);
     contexts.restoreAllocList(entered.blocks);
 }
