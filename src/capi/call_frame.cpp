@@ -17,11 +17,11 @@ void DispatchStrategy::clear() { orbClearOrbFile(module); }
 
 // --- output holder ------------------------------------------------------------------------------
 
-OutputHolder::OutputHolder(int nlhs) : m_capacity(nlhs < 1 ? 1 : static_cast<std::size_t>(nlhs)) {
+void OutputHolder::initialiseMore() {
     if (m_capacity > kMinOutputEntries) {
         m_buffer = std::make_unique<ryArray*[]>(m_capacity);
     } else {
-        for (std::size_t i = 0; i < m_capacity; ++i) m_inline[i] = nullptr;
+        for (std::size_t i = 1; i < m_capacity; ++i) m_inline[i] = nullptr;
     }
 }
 
@@ -67,27 +67,23 @@ void raiseIfInterrupted() {
 // what is kept depends on how the call ended, and on shutdown they are not left at all.
 class CallContexts {
 public:
-    CallContexts()
-        : m_allocToken(host::ryEnterNewAllocListContext()), m_arrayToken(host::ryEnterNewArrayListContext()) {}
+    CallContexts() : m_entered(host::ryEnterCallContexts()) {}
 
     // Everything the call allocated is freed, except `count` arrays of `keep` (and what the
     // module made persistent); those move to the caller's context.
-    void leave(ryArray** keep, int count) {
-        host::ryExitArrayListContext(m_arrayToken, keep, count, true);
-        host::ryRestorePreviousAllocListContext(m_allocToken);
-    }
+    void leave(ryArray** keep, int count) { host::ryLeaveCallContexts(m_entered, keep, count); }
     void leaveKeepingNothing() { leave(nullptr, 0); }
 
 private:
-    host::ryContextToken m_allocToken;
-    host::ryContextToken m_arrayToken;
+    host::ryCallContexts m_entered;
 };
 
 // The protected part of the call: the module runs as the current module, with the caller's
 // floating-point state saved, writing into the holder. The scopes and the holder end here also
 // when the dispatch raises, before the exception leaves.
-void callModule(const LoadedModule& target, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
-    CurrentModuleScope moduleScope(target.record);
+void callModule(CurrentOrbInfoPerEngine& engine, const LoadedModule& target, int nlhs, ryArray** plhs, int nrhs,
+                ryArray** prhs) {
+    CurrentModuleScope moduleScope(engine, target.record);
     FloatingPointScope fpScope;
     // A module may index its inputs without looking at nrhs first; give it a list to index.
     ryArray* noInputs[1] = {nullptr};
@@ -105,8 +101,10 @@ void callModule(const LoadedModule& target, int nlhs, ryArray** plhs, int nrhs, 
 }  // namespace
 
 void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    // The engine's record of what runs on it, found once for the trap flag and the current module.
+    CurrentOrbInfoPerEngine& engine = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
     CallContexts contexts;
-    resetTrapFlag();
+    engine.trapFlag = false;
 
     LoadedModule target;
     try {
@@ -120,7 +118,7 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
 
     std::unique_ptr<host::UserException> replacement;
     try {
-        callModule(target, nlhs, plhs, nrhs, prhs);
+        callModule(engine, target, nlhs, plhs, nrhs, prhs);
         raiseIfInterrupted();
     } catch (...) {
         FailureAction action = FailureAction::rethrow();

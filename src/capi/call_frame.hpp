@@ -58,7 +58,11 @@ inline constexpr std::size_t kMinOutputEntries = 20;
 class ORB_API OutputHolder {
 public:
     // Capacity is nlhs, or 1 when nlhs is below 1. The first max(nlhs, 1) entries start null.
-    explicit OutputHolder(int nlhs);
+    explicit OutputHolder(int nlhs) : m_capacity(nlhs < 1 ? 1 : static_cast<std::size_t>(nlhs)) {
+        m_inline[0] = nullptr;
+        if (m_capacity > 1) [[unlikely]]
+            initialiseMore();
+    }
     OutputHolder(const OutputHolder&) = delete;
     OutputHolder& operator=(const OutputHolder&) = delete;
 
@@ -72,6 +76,8 @@ public:
     void copyBackTo(int nlhs, ryArray** plhs) noexcept;
 
 private:
+    void initialiseMore();
+
     std::size_t m_capacity;
     // Only the first max(nlhs, 1) entries are set: the module writes the others before they
     // are read, if it writes them at all.

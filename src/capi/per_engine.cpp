@@ -3,7 +3,6 @@
 namespace orb::capi {
 
 template class PerEngine<CurrentOrbInfoPerEngine>;
-template class PerEngine<OrbTrapFlagPerEngine>;
 template class PerEngine<OrbDisableDiagnosticsMsgPerEngine>;
 
 }  // namespace orb::capi

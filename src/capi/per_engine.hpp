@@ -35,12 +35,11 @@ struct ORB_API CurrentOrbInfoPerEngine {
     // An error a C++ module reported, or a failed call into the host left, for the current call.
     std::shared_ptr<PendingOrbError> pendingError;
     bool errorPending = false;
-};
-
-// The trap flag of the call services: whether an error in a host function called by a module
-// comes back to it as a status instead of being raised. Each module call starts with it false.
-struct ORB_API OrbTrapFlagPerEngine {
-    bool value = false;
+    // The trap flag of the call services: whether an error in a host function called by a module
+    // comes back to it as a status instead of being raised. Each module call starts with it
+    // false. Here rather than in a record of its own, so the call frame finds both with one
+    // look-up.
+    bool trapFlag = false;
 };
 
 // Set through the host feature "ORB_DisableDiagnosticMsg". Recorded for the engine; the library
@@ -91,7 +90,6 @@ Record* PerEngine<Record>::find() {
 }
 
 extern template class PerEngine<CurrentOrbInfoPerEngine>;
-extern template class PerEngine<OrbTrapFlagPerEngine>;
 extern template class PerEngine<OrbDisableDiagnosticsMsgPerEngine>;
 
 }  // namespace orb::capi

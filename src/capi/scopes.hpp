@@ -16,6 +16,11 @@ namespace orb::capi {
 class ORB_API CurrentModuleScope {
 public:
     explicit CurrentModuleScope(impl_info_tag* module);
+    // The same with the engine's record found already.
+    CurrentModuleScope(CurrentOrbInfoPerEngine& engine, impl_info_tag* module) noexcept
+        : m_info(engine), m_saved(engine.currentModule) {
+        engine.currentModule = module;
+    }
     ~CurrentModuleScope();
     CurrentModuleScope(const CurrentModuleScope&) = delete;
     CurrentModuleScope& operator=(const CurrentModuleScope&) = delete;

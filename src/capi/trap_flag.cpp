@@ -9,15 +9,15 @@
 namespace orb::capi {
 
 bool chooseTrapFlag() {
-    if (host::storage::isRequiredContextActive()) return PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value;
+    if (host::storage::isRequiredContextActive()) return PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag;
     if (auto query = installedSlot(&CallbackSlots::trapFlag)) return query();
     return false;
 }
 
-void resetTrapFlag() { PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value = false; }
+void resetTrapFlag() { PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag = false; }
 
 }  // namespace orb::capi
 
 extern "C" ORB_API void orbSetTrapFlag(int flag) {
-    orb::capi::PerEngine<orb::capi::OrbTrapFlagPerEngine>::getOrCreate().value = flag != 0;
+    orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().trapFlag = flag != 0;
 }

@@ -49,6 +49,19 @@ HOST_API void ryExitArrayListContext(ryContextToken token, ryArray** outputs, in
 // Leaves the allocation-list context: frees every tracked block allocated in it that was not made
 // persistent, and makes the context of `token` current again.
 HOST_API void ryRestorePreviousAllocListContext(ryContextToken token);
+// The two contexts of one module call in one step each, as the calls above would make them:
+// entering enters an allocation-list context, then an array-list context; leaving is
+// ryExitArrayListContext(arrays, outputs, count, true), then
+// ryRestorePreviousAllocListContext(blocks). The call frame enters and leaves them for every
+// module call, and each of the calls above finds the engine's contexts anew.
+struct ryCallContexts {
+    ryContextToken blocks;
+    ryContextToken arrays;
+    // The host's own: where the contexts were entered (an engine outlives every call on it).
+    void* engine;
+};
+HOST_API ryCallContexts ryEnterCallContexts();
+HOST_API void ryLeaveCallContexts(const ryCallContexts& contexts, ryArray** outputs, int count);
 
 // --- arrays ------------------------------------------------------------------------------------
 

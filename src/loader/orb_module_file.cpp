@@ -36,7 +36,10 @@ public:
     explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {}
 
     capi::LoadedModule ensureLoaded() override {
-        if (m_function.faultIdentifier().empty()) m_function.recordFault(cppapi::callbackFaultOf(m_function.loadRecord()));
+        if (m_function.faultIdentifier().empty()) {
+            if (std::string fault = cppapi::callbackFaultOf(m_function.loadRecord()); !fault.empty())
+                m_function.recordFault(std::move(fault));
+        }
         if (!m_function.faultIdentifier().empty()) {
             capi::raiseError<VELTRA::orb::ModuleFaulted>(m_function.get_hfuncname(), m_function.faultIdentifier());
         }

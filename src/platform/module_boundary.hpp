@@ -19,6 +19,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -107,10 +108,24 @@ ModuleOutcome callModuleCode(Fn&& fn) {
     }
 }
 
-// callModuleCode, then raise() on failure: for call paths that report by exception.
+// callModuleCode, then raise() on failure: for call paths that report by exception. Every module
+// call comes through here, so the outcome is only built when the module code failed.
 template <class Fn>
 void runModuleCode(Fn&& fn) {
-    callModuleCode(std::forward<Fn>(fn)).raise();
+    using Callable = std::remove_reference_t<Fn>;
+    std::optional<ModuleOutcome> failure;
+    int signal = 0;
+    try {
+        signal = runUnderFaultGuard([](void* context) { (*static_cast<Callable*>(context))(); },
+                                    const_cast<void*>(static_cast<const void*>(&fn)));
+    } catch (...) {
+        // Classified here, so that the exception object is released before the failure is raised.
+        failure = ModuleOutcome::fromCurrentException();
+    }
+    if (signal != 0) [[unlikely]]
+        failure = ModuleOutcome::fault(signal);
+    if (failure) [[unlikely]]
+        failure->raise();
 }
 
 }  // namespace orb::platform

@@ -229,17 +229,17 @@ TEST(CallFrame, CurrentModuleAndTrapFlagFollowNestedCalls) {
     bool flagInB = true;
     ScriptedSite b([&](int, ryArray**, int, ryArray**) {
         seenInB = currentModule();
-        flagInB = PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value;
+        flagInB = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag;
         throw std::runtime_error("b failed");
     });
     impl_info_tag* seenInA = nullptr;
     bool flagInAAfterB = true;
     ScriptedSite a([&](int, ryArray**, int, ryArray**) {
         orbSetTrapFlag(5);
-        EXPECT_TRUE(PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value);
+        EXPECT_TRUE(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag);
         EXPECT_THROW(runModuleCall(b, 0, out, 0, nullptr), std::runtime_error);
         seenInA = currentModule();
-        flagInAAfterB = PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value;
+        flagInAAfterB = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag;
     });
     impl_info_tag* outside = currentModule();
     runModuleCall(a, 0, out, 0, nullptr);

@@ -25,7 +25,7 @@ TEST(PerEngineRecords, AccessFormsOnAFreshEngine) {
     EXPECT_EQ(created.currentModule, nullptr);
     EXPECT_EQ(&PerEngine<CurrentOrbInfoPerEngine>::getOrCreate(), &created);
     EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::find(), &created);
-    EXPECT_FALSE(PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value);
+    EXPECT_FALSE(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag);
     EXPECT_FALSE(PerEngine<OrbDisableDiagnosticsMsgPerEngine>::getOrCreate().value);
 }
 
@@ -40,12 +40,12 @@ TEST(PerEngineRecords, EachEngineHasItsOwn) {
     {
         vhost::EngineScope bound(second);
         EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule, nullptr);
-        EXPECT_FALSE(PerEngine<OrbTrapFlagPerEngine>::getOrCreate().value);
+        EXPECT_FALSE(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag);
         PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule = fakeRecord(b);
     }
     vhost::EngineScope bound(first);
     EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::mustExist().currentModule, fakeRecord(a));
-    EXPECT_TRUE(PerEngine<OrbTrapFlagPerEngine>::mustExist().value);
+    EXPECT_TRUE(PerEngine<CurrentOrbInfoPerEngine>::mustExist().trapFlag);
 }
 
 TEST(TrapFlag, EngineFlagCountsOnlyInsideAnEngineContext) {

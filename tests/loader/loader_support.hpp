@@ -141,7 +141,7 @@ struct HostState {
         const host::utFpControl fp = host::ut_fnstcw();
         const auto live = vhost::ry::liveCounts();
         return {orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().currentModule,
-                orb::capi::PerEngine<orb::capi::OrbTrapFlagPerEngine>::getOrCreate().value,
+                orb::capi::PerEngine<orb::capi::CurrentOrbInfoPerEngine>::getOrCreate().trapFlag,
                 std::fegetround(),
                 fp.x87,
                 fp.mxcsr & ~0x3Fu,  // the exception flags are sticky status, not state

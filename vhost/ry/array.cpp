@@ -104,6 +104,11 @@ ryArray_tag::ryArray_tag(ryClassID classId, Dims dims, std::size_t count, Conten
     addTo(threadBlock().arrays, 1);
 }
 
+ryArray_tag::ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, NumericData* data) noexcept
+    : m_class(classId), m_dims(m, n), m_count(count), m_content(std::in_place_type<DataRef>, data) {
+    addTo(threadBlock().arrays, 1);
+}
+
 ryArray_tag::~ryArray_tag() {
     clearTag();
     if (auto* c = cell()) destroyElements(c->elements, 0);
@@ -150,12 +155,7 @@ bool ryArray_tag::isComplex() const noexcept {
     return data && data->isComplex();
 }
 
-const NumericData* ryArray_tag::numeric() const noexcept {
-    auto* data = std::get_if<DataRef>(&m_content);
-    return data ? data->get() : nullptr;
-}
-
-NumericData* ryArray_tag::writableNumeric() {
+NumericData* ryArray_tag::detachedNumeric() {
     auto* data = std::get_if<DataRef>(&m_content);
     if (!data) return nullptr;
     if (data->use_count() > 1) *data = DataRef(new NumericData(**data));

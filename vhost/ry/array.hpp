@@ -158,6 +158,8 @@ struct HOST_API ryArray_tag {
 public:
     // `dims` normalised already.
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
+    // An m-by-n data array holding `data` (its reference taken over); count is m * n.
+    ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data) noexcept;
     ~ryArray_tag();
     ryArray_tag(const ryArray_tag&) = delete;
     ryArray_tag& operator=(const ryArray_tag&) = delete;
@@ -183,8 +185,17 @@ public:
 
     // Data arrays only (null otherwise). `numeric()` reads; `writableNumeric()` detaches shared
     // data first.
-    const vhost::ry::NumericData* numeric() const noexcept;
-    vhost::ry::NumericData* writableNumeric();
+    const vhost::ry::NumericData* numeric() const noexcept {
+        auto* data = std::get_if<vhost::ry::DataRef>(&m_content);
+        return data ? data->get() : nullptr;
+    }
+    vhost::ry::NumericData* writableNumeric() {
+        // Inline for data no other array shares, which is nearly all of it.
+        auto* data = std::get_if<vhost::ry::DataRef>(&m_content);
+        if (data && data->use_count() == 1) [[likely]]
+            return data->get();
+        return detachedNumeric();
+    }
     // The data record itself, shared or not (for tests of sharing).
     vhost::ry::NumericData* sharedNumeric() const;
 
@@ -203,6 +214,8 @@ public:
     void setReusable(bool reusable) noexcept { m_reusable = reusable; }
 
 private:
+    vhost::ry::NumericData* detachedNumeric();
+
     // First: the slot's first word (see slots.hpp).
     std::uint64_t m_tag = vhost::ry::kLiveTag;
 

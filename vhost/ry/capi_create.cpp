@@ -31,12 +31,22 @@ ryArray* createNumeric(Dims dims, ryClassID classId, ryComplexity complexity, La
 namespace {
 
 template <class Size>
+std::size_t extent(Size d) {
+    if constexpr (std::is_signed_v<Size>) return d < 0 ? std::size_t{0} : static_cast<std::size_t>(d);
+    else return static_cast<std::size_t>(d);
+}
+
+template <class Size>
 Dims matrix(Size m, Size n) {
-    auto size = [](Size d) {
-        if constexpr (std::is_signed_v<Size>) return d < 0 ? std::size_t{0} : static_cast<std::size_t>(d);
-        else return static_cast<std::size_t>(d);
-    };
-    return Dims(size(m), size(n));
+    return Dims(extent(m), extent(n));
+}
+
+template <class Size>
+ryArray* createNumericMatrix(Size m, Size n, ryClassID classId, ryComplexity complexity, Layout layout,
+                             const char* function) {
+    if (!isNumericClass(classId)) [[unlikely]]
+        raise("notNumericClass", {std::string(function), std::string(builtinClassName(classId))});
+    return newTrackedMatrix(extent(m), extent(n), classId, complexity == ryCOMPLEX, layout, true);
 }
 
 std::vector<std::string> fieldList(int nfields, const char** names) {
@@ -61,23 +71,23 @@ ryArray* ryDuplicateArray(const ryArray* array) {
 }
 
 ryArray* ryCreateDoubleMatrix_700(ryCompatSize m, ryCompatSize n, ryComplexity complexity) {
-    return createNumeric(matrix(m, n), ryDOUBLE_CLASS, complexity, Layout::Separate, "ryCreateDoubleMatrix");
+    return createNumericMatrix(m, n, ryDOUBLE_CLASS, complexity, Layout::Separate, "ryCreateDoubleMatrix");
 }
 ryArray* ryCreateDoubleMatrix_730(rySize m, rySize n, ryComplexity complexity) {
-    return createNumeric(matrix(m, n), ryDOUBLE_CLASS, complexity, Layout::Separate, "ryCreateDoubleMatrix");
+    return createNumericMatrix(m, n, ryDOUBLE_CLASS, complexity, Layout::Separate, "ryCreateDoubleMatrix");
 }
 ryArray* ryCreateDoubleMatrix_800(rySize m, rySize n, ryComplexity complexity) {
-    return createNumeric(matrix(m, n), ryDOUBLE_CLASS, complexity, Layout::Interleaved, "ryCreateDoubleMatrix");
+    return createNumericMatrix(m, n, ryDOUBLE_CLASS, complexity, Layout::Interleaved, "ryCreateDoubleMatrix");
 }
 
 ryArray* ryCreateNumericMatrix_700(ryCompatSize m, ryCompatSize n, ryClassID classId, ryComplexity complexity) {
-    return createNumeric(matrix(m, n), classId, complexity, Layout::Separate, "ryCreateNumericMatrix");
+    return createNumericMatrix(m, n, classId, complexity, Layout::Separate, "ryCreateNumericMatrix");
 }
 ryArray* ryCreateNumericMatrix_730(rySize m, rySize n, ryClassID classId, ryComplexity complexity) {
-    return createNumeric(matrix(m, n), classId, complexity, Layout::Separate, "ryCreateNumericMatrix");
+    return createNumericMatrix(m, n, classId, complexity, Layout::Separate, "ryCreateNumericMatrix");
 }
 ryArray* ryCreateNumericMatrix_800(rySize m, rySize n, ryClassID classId, ryComplexity complexity) {
-    return createNumeric(matrix(m, n), classId, complexity, Layout::Interleaved, "ryCreateNumericMatrix");
+    return createNumericMatrix(m, n, classId, complexity, Layout::Interleaved, "ryCreateNumericMatrix");
 }
 
 ryArray* ryCreateNumericArray_700(ryCompatSize ndim, const ryCompatSize* dims, ryClassID classId,
@@ -92,19 +102,21 @@ ryArray* ryCreateNumericArray_800(rySize ndim, const rySize* dims, ryClassID cla
 }
 
 ryArray* ryCreateDoubleScalar(double value) {
-    ryArray* array = created(newDataArray(Dims(1, 1), ryDOUBLE_CLASS, false, Layout::Separate, false));
-    *static_cast<double*>(array->writableNumeric()->real(Access::Write)) = value;
+    void* data = nullptr;
+    ryArray* array = newTrackedMatrix(1, 1, ryDOUBLE_CLASS, false, Layout::Separate, false, &data);
+    *static_cast<double*>(data) = value;
     return array;
 }
 
 ryArray* ryCreateLogicalScalar(bool value) {
-    ryArray* array = created(newDataArray(Dims(1, 1), ryLOGICAL_CLASS, false, Layout::Separate, false));
-    *static_cast<ryLogical*>(array->writableNumeric()->real(Access::Write)) = value;
+    void* data = nullptr;
+    ryArray* array = newTrackedMatrix(1, 1, ryLOGICAL_CLASS, false, Layout::Separate, false, &data);
+    *static_cast<ryLogical*>(data) = value;
     return array;
 }
 
 ryArray* ryCreateLogicalMatrix(rySize m, rySize n) {
-    return created(newDataArray(matrix(m, n), ryLOGICAL_CLASS, false, Layout::Separate, true));
+    return newTrackedMatrix(m, n, ryLOGICAL_CLASS, false, Layout::Separate, true);
 }
 ryArray* ryCreateLogicalArray_700(ryCompatSize ndim, const ryCompatSize* dims) {
     return created(newDataArray(dimensionList(ndim, dims), ryLOGICAL_CLASS, false, Layout::Separate, true));

@@ -58,7 +58,8 @@ void* typedPart(const ryArray* array, ryClassID classId, bool complex, const cha
     if (a->classId() != classId) return nullptr;
     const NumericData* data = a->numeric();
     if (!data || data->isComplex() != complex || a->numberOfElements() == 0) return nullptr;
-    return a->writableNumeric()->interleaved(Access::Write);
+    NumericData* writable = a->writableNumeric();
+    return complex ? writable->interleaved(Access::Write) : writable->realOnly();
 }
 
 int replaceTyped(ryArray* array, void* block, ryClassID classId, bool complex, const char* function) {

@@ -164,6 +164,25 @@ void* EngineContexts::enterArrayList() { return enterAbove(m_arrays, m_spareArra
 void* EngineContexts::enterAllocList() { return enterAbove(m_blocks, m_spareBlocks); }
 
 void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
+    // A call that made nothing, or handed back all it made, leaves the innermost context empty.
+    if (m_arrays->previous() == token && keep && count == 1 && outputs) {
+        ArrayContext* leaving = m_arrays;
+        ArrayContext* enclosing = static_cast<ArrayContext*>(token);
+        ryArray* output = outputs[0];
+        const bool live = output && isLive(output);
+        // An element handed back is copied: that is the general path's work.
+        const bool kept = live && output->m_context == leaving;
+        if (!(live && output->m_parent) && leaving->size() == (kept ? 1u : 0u)) {
+            if (kept) {
+                ArrayContext::unlink(output);
+                enclosing->link(output);
+            }
+            m_arrays = enclosing;
+            keepSpare(leaving, m_spareArrays);
+            m_lastArrays = {};
+            return;
+        }
+    }
     ArrayContext* leaving = contextAbove(m_arrays, token);
     if (!leaving) return;  // a token of no context on this stack: nothing was entered with it
     while (m_arrays != leaving) {
@@ -197,6 +216,14 @@ void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bo
 }
 
 void EngineContexts::restoreAllocList(void* token) {
+    // Most calls allocate no memory blocks.
+    if (m_blocks->previous() == token && m_blocks->size() == 0) {
+        AllocContext* leaving = m_blocks;
+        m_blocks = static_cast<AllocContext*>(token);
+        keepSpare(leaving, m_spareBlocks);
+        m_lastBlocks = {};
+        return;
+    }
     AllocContext* leaving = contextAbove(m_blocks, token);
     if (!leaving) return;
     while (m_blocks != leaving) {

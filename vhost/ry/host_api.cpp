@@ -34,6 +34,24 @@ void ryExitArrayListContext(ryContextToken token, ryArray** outputs, int count, 
     engineContexts().exitArrayList(token, outputs, count, keep);
 }
 void ryRestorePreviousAllocListContext(ryContextToken token) { engineContexts().restoreAllocList(token); }
+ryCallContexts ryEnterCallContexts() {
+    EngineContexts& contexts = engineContexts();
+    ryCallContexts entered;
+    entered.engine = &contexts;
+    entered.blocks = contexts.enterAllocList();
+    try {
+        entered.arrays = contexts.enterArrayList();
+    } catch (...) {
+        contexts.restoreAllocList(entered.blocks);
+        throw;
+    }
+    return entered;
+}
+void ryLeaveCallContexts(const ryCallContexts& entered, ryArray** outputs, int count) {
+    auto& contexts = *static_cast<EngineContexts*>(entered.engine);
+    contexts.exitArrayList(entered.arrays, outputs, count, true);
+    contexts.restoreAllocList(entered.blocks);
+}
 
 // --- arrays ------------------------------------------------------------------------------------
 

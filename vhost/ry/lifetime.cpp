@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <new>
 
 #include "vhost/ry/class_info.hpp"
 #include "vhost/ry/class_registry.hpp"
 #include "vhost/ry/contexts.hpp"
 #include "vhost/ry/raise.hpp"
 #include "vhost/ry/slots.hpp"
+#include "vhost/ry/thread_block.hpp"
 
 namespace vhost::ry {
 
@@ -117,6 +119,28 @@ ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout,
     const std::size_t count = elementCount(dims);
     DataRef data(new NumericData(elementSize(classId), count, complex && isNumericClass(classId), layout, zeroed));
     return new ryArray(classId, std::move(dims), count, std::move(data));
+}
+
+ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout, bool zeroed,
+                          void** buffer) {
+    // Found first: nothing is left to undo when it fails.
+    ArrayContext& context = engineContexts().arrays();
+    std::size_t count = 0;
+    if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
+        raise("tooManyElements");
+    void* slot = slots::take(slots::Kind::Array);
+    NumericData* data = nullptr;
+    try {
+        data = new NumericData(elementSize(classId), count, complex && isNumericClass(classId), layout, zeroed);
+    } catch (...) {
+        // Its first word never held the live tag: it goes back as the free slot it was.
+        slots::give(slots::Kind::Array, slot);
+        throw;
+    }
+    auto* array = ::new (slot) ryArray(classId, m, n, count, data);
+    context.link(array);
+    if (buffer) *buffer = data->madeBuffer();
+    return array;
 }
 
 ryArray* newCharRow(std::u16string_view text) {

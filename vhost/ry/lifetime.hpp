@@ -19,6 +19,12 @@ namespace vhost::ry {
 
 // Data arrays (numeric, logical, char). Complex is for numeric classes only.
 HOST_API ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout, bool zeroed);
+// An m-by-n data array (two dimensions need no normalising), already tracked by the current
+// array-list context; `buffer`, when given, receives its data (NumericData::madeBuffer). The
+// matrix and scalar factories of the module interface, which nearly every module call uses,
+// come here.
+HOST_API ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
+                                   bool zeroed, void** buffer = nullptr);
 HOST_API ryArray* newCharRow(std::u16string_view text);
 HOST_API ryArray* newCellArray(Dims dims);
 // Raises "VELTRA:ry:invalidFieldName" / "VELTRA:ry:duplicateFieldName" for bad field lists.

@@ -71,6 +71,32 @@ std::size_t NumericData::sizeOf(const void* pointer, std::size_t elements) const
     return isInline(pointer) ? elements * m_elementSize : headerOf(pointer)->size;
 }
 
+// Inline: every array made with data calls it, and it is short on its common path.
+[[gnu::always_inline]] inline void* NumericData::buffer(std::size_t elements, bool zeroed) const {
+    // The overflow test without a division: every array made pays for this.
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(elements, m_elementSize, &bytes)) raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
+    // Small buffers come from the record itself; a zero-byte buffer still gets an address of
+    // its own.
+    const std::size_t padded = bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15};
+    if (padded <= kInlineBytes - m_inlineUsed) {
+        void* own = m_inline + m_inlineUsed;
+        // Whole words, as the padding allows: no call for a few bytes.
+        if (zeroed) {
+            auto* words = static_cast<std::uint64_t*>(own);
+            words[0] = words[1] = 0;
+            if (padded > 16) std::memset(words + 2, 0, padded - 16);
+        }
+        m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
+        m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
+        addTo(threadBlock().bytes, static_cast<std::int64_t>(bytes));
+        return own;
+    }
+    void* block = allocateBlock(bytes, zeroed);
+    if (!block) raiseOutOfMemory(bytes);
+    return block;
+}
+
 NumericData::NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed)
     : m_elementSize(elementSize), m_count(count), m_complex(complex), m_primary(complex ? layout : Layout::Separate) {
     if (complex && layout == Layout::Interleaved) {
@@ -120,27 +146,6 @@ NumericData::~NumericData() {
     if (m_inlineBytes) addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
 }
 
-void* NumericData::buffer(std::size_t elements, bool zeroed) const {
-    // The overflow test without a division: every array made pays for this.
-    std::size_t bytes = 0;
-    if (__builtin_mul_overflow(elements, m_elementSize, &bytes)) raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
-    // Small buffers come from the record itself; a zero-byte buffer still gets an address of
-    // its own.
-    const std::size_t padded = bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15};
-    if (padded <= kInlineBytes - m_inlineUsed) {
-        void* own = m_inline + m_inlineUsed;
-        // Whole words, as the padding allows: no call for a few bytes.
-        if (zeroed)
-            for (std::size_t i = 0; i < padded / sizeof(std::uint64_t); ++i) static_cast<std::uint64_t*>(own)[i] = 0;
-        m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
-        m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
-        addTo(threadBlock().bytes, static_cast<std::int64_t>(bytes));
-        return own;
-    }
-    void* block = allocateBlock(bytes, zeroed);
-    if (!block) raiseOutOfMemory(bytes);
-    return block;
-}
 
 // Builds (or refreshes) the `target` layout from the primary one.
 void NumericData::materialize(Layout target) const {

@@ -46,6 +46,9 @@ public:
 
     // The separate real part (for real data, the only buffer).
     void* real(Access access) const;
+    // The only buffer of real data, read or written: real data has no other layout to bring in
+    // step. Real data only.
+    void* realOnly() const noexcept { return m_real; }
     // The separate imaginary part; null for real data.
     void* imag(Access access) const;
     // The interleaved pairs (for real data, the only buffer).
@@ -65,6 +68,10 @@ public:
     void adoptReal(void* block);
     void adoptImag(void* block);
     void adoptInterleaved(void* block);
+
+    // The buffer a record was made with, for its maker to fill before anyone else sees it: the
+    // real part, or the interleaved pairs of complex interleaved data.
+    void* madeBuffer() const noexcept { return m_real ? m_real : m_interleaved; }
 
     // Bytes held in all buffers.
     std::size_t bytes() const noexcept;

@@ -36,13 +36,21 @@ struct ArmedGuard {
     sigset_t mask;
 };
 
-// Read by the handler. The library is loaded before any guard is armed on a thread and the
-// variable is written by that thread before the first fault can happen, so the handler's access
-// never has to allocate the thread's block.
-thread_local ArmedGuard* t_armed = nullptr;
-
-// A fault caught on this thread that no module's call has claimed yet (see claimCaughtFault).
-thread_local bool t_faultUnclaimed = false;
+// The guard's state of one thread, in one variable: every guarded call reads and writes it, and
+// each thread-local variable of a shared library is found through a call into the dynamic
+// loader, once per variable and function. Not the initial-exec model: the library may be opened
+// late, and the loader's static room for such libraries is too small for this library's
+// thread-local variables together with the reference host's. The handler's access never
+// allocates: the guarded call has touched the variable on this thread before any fault.
+struct GuardState {
+    // The innermost armed guard of the thread; null outside module code.
+    ArmedGuard* armed = nullptr;
+    // A fault caught on this thread that no module's call has claimed yet (see claimCaughtFault).
+    bool faultUnclaimed = false;
+    // Set once the thread has its handlers and alternate stack (see prepareThread).
+    bool prepared = false;
+};
+thread_local GuardState t_guard;
 
 struct sigaction g_previous[kFaultSignalCount];
 std::once_flag g_installOnce;
@@ -76,7 +84,7 @@ void chainToPrevious(int signal, siginfo_t* info, void* context) {
 }
 
 void onFault(int signal, siginfo_t* info, void* context) {
-    if (ArmedGuard* armed = t_armed) {
+    if (ArmedGuard* armed = t_guard.armed) {
         armed->signal = signal;
         armed->mask = static_cast<const ucontext_t*>(context)->uc_sigmask;
         siglongjmp(armed->jump, 1);
@@ -126,16 +134,17 @@ private:
     void* m_memory = nullptr;
 };
 
-// Set once the thread has both; every later guarded call on the thread then skips the
-// call_once and the thread_local's initialisation check, which together cost a library call and
-// several thread-local look-ups per call.
-thread_local bool t_threadPrepared = false;
-
-void prepareThread() {
-    if (t_threadPrepared) return;
+// Once per thread; every later guarded call skips the call_once and the alternate stack's
+// initialisation check.
+__attribute__((noinline)) void prepareThreadFirst() {
     std::call_once(g_installOnce, installHandlers);
     static thread_local AlternateStack stack;
-    t_threadPrepared = true;
+    t_guard.prepared = true;
+}
+
+inline void prepareThread() {
+    if (!t_guard.prepared) [[unlikely]]
+        prepareThreadFirst();
 }
 
 // The call with the guard armed; its own frame so that the jump target's frame holds nothing
@@ -144,9 +153,9 @@ void prepareThread() {
 __attribute__((noinline)) void runArmed(ArmedGuard& armed, void (*fn)(void*), void* context) {
     struct Disarm {
         ArmedGuard* previous;
-        ~Disarm() { t_armed = previous; }
+        ~Disarm() { t_guard.armed = previous; }
     } disarm{armed.previous};
-    t_armed = &armed;
+    t_guard.armed = &armed;
     fn(context);
 }
 
@@ -154,21 +163,21 @@ __attribute__((noinline)) void runArmed(ArmedGuard& armed, void (*fn)(void*), vo
 
 int runUnderFaultGuard(void (*fn)(void*), void* context) {
     prepareThread();
-    t_faultUnclaimed = false;
+    t_guard.faultUnclaimed = false;
     ArmedGuard armed;
-    armed.previous = t_armed;
+    armed.previous = t_guard.armed;
     // The handler runs with the signal blocked and the jump leaves it so; the mask the faulting
     // code ran with comes back here, or the next fault on this thread would end the process.
     if (sigsetjmp(armed.jump, 0) != 0) {
         pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
-        t_armed = armed.previous;
-        t_faultUnclaimed = true;
+        t_guard.armed = armed.previous;
+        t_guard.faultUnclaimed = true;
         return armed.signal;
     }
     runArmed(armed, fn, context);
     return 0;
 }
 
-bool claimCaughtFault() noexcept { return std::exchange(t_faultUnclaimed, false); }
+bool claimCaughtFault() noexcept { return std::exchange(t_guard.faultUnclaimed, false); }
 
 }  // namespace orb::platform
