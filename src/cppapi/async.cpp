@@ -489,6 +489,8 @@ void chargeCallbackFault(void* module, int signal) noexcept {
     if (module) reportFault(module, ModuleOutcome::fault(signal));
 }
 
+bool anyCallbackFault() noexcept { return registry().anyFault.load(std::memory_order_acquire); }
+
 std::string callbackFaultOf(const impl_info_tag* module) {
     Registry& all = registry();
     if (!module || !module->engineHandle || !all.anyFault.load(std::memory_order_acquire)) return {};

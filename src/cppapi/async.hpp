@@ -74,6 +74,9 @@ private:
 // The fatal error's identifier of a fault in a callback of `module` since it was loaded, or
 // empty; the loader refuses the module's calls when there is one.
 ORB_API std::string callbackFaultOf(const impl_info_tag* module);
+// Whether any callback has faulted since the process started: the loader asks this on every call
+// and callbackFaultOf only when it is true.
+ORB_API bool anyCallbackFault() noexcept;
 
 // A callback of `module` (its engine handle) faulted where no call frame takes the fault as its
 // own (inside a service the module called): reported and remembered as for a completion. A null

@@ -36,7 +36,7 @@ public:
     explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {}
 
     capi::LoadedModule ensureLoaded() override {
-        if (m_function.faultIdentifier().empty()) {
+        if (cppapi::anyCallbackFault() && m_function.faultIdentifier().empty()) {
             if (std::string fault = cppapi::callbackFaultOf(m_function.loadRecord()); !fault.empty())
                 m_function.recordFault(std::move(fault));
         }
