@@ -196,6 +196,9 @@ Engine* existingDefaultEngine() noexcept { return g_defaultEngine.load(std::memo
 
 Engine& currentEngine() {
     if (Engine* bound = t_boundEngine) return *bound;
+    // Every array made off a bound thread asks: once published, no guard of a static to pass.
+    if (Engine* made = g_defaultEngine.load(std::memory_order_acquire)) [[likely]]
+        return *made;
     return defaultEngine();
 }
 
