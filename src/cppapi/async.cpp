@@ -11,6 +11,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -70,6 +71,8 @@ public:
     std::atomic<std::thread::id> deliverer{};
     // Under the registry's lock.
     std::shared_ptr<host::TaskReference> task;
+    // What the request's task handle shares: kept here so that the handle costs one allocation.
+    host::Future<void> future;
     Tracked* previous = nullptr;
     Tracked* next = nullptr;
     std::atomic<bool> linked{false};
@@ -247,18 +250,35 @@ std::shared_ptr<host::u16streambuf> moduleStream(void* stream, ModuleWriteFcn wr
     return std::make_shared<ModuleStream>(stream, write, deleter, tracked);
 }
 
-host::RunOptions asyncOptions(void* outputStream, void* errorStream, ModuleWriteFcn writeFcn,
-                              ModuleDeleterFcn deleterFcn, const std::shared_ptr<Tracked>& tracked) {
-    auto out = moduleStream(outputStream, writeFcn, deleterFcn, tracked);
-    auto err = moduleStream(errorStream, writeFcn, deleterFcn, tracked);
+host::RunOptions makeAsyncOptions(std::shared_ptr<host::u16streambuf> out, std::shared_ptr<host::u16streambuf> err) {
     host::RunOptions options;
     // Unlike a synchronous call, an output stream is always set (empty when none was given).
-    options.setOutStream(out, host::getDefaultSinkTraits());
-    options.setErrStream(err ? err : sharedNullStreambuf(), host::getDefaultSinkTraits());
+    options.setOutStream(std::move(out), host::getDefaultSinkTraits());
+    options.setErrStream(err ? std::move(err) : sharedNullStreambuf(), host::getDefaultSinkTraits());
     options.setDequeueMode(host::WhenToDequeue::WhenIdle);
     options.setQueueName(kQueueName);
     return options;
 }
+
+// The options of a request. Those of a request without streams of the module's are the same for
+// every request, made once per thread: the queue name would otherwise be allocated each time.
+class AsyncOptions {
+public:
+    AsyncOptions(void* outputStream, void* errorStream, ModuleWriteFcn writeFcn, ModuleDeleterFcn deleterFcn,
+                 const std::shared_ptr<Tracked>& tracked) {
+        if (!outputStream && !errorStream) return;
+        m_own.emplace(makeAsyncOptions(moduleStream(outputStream, writeFcn, deleterFcn, tracked),
+                                       moduleStream(errorStream, writeFcn, deleterFcn, tracked)));
+    }
+    const host::RunOptions& get() const {
+        if (m_own) return *m_own;
+        thread_local const host::RunOptions streamless = makeAsyncOptions(nullptr, nullptr);
+        return streamless;
+    }
+
+private:
+    std::optional<host::RunOptions> m_own;
+};
 
 std::shared_ptr<Tracked> track(void* module) { return std::make_shared<Tracked>(module); }
 
@@ -317,15 +337,11 @@ struct EvalDone {
     }
 };
 
-std::uint64_t handleFor(host::Future<void> task) {
+std::uint64_t handleFor(const std::shared_ptr<Tracked>& tracked, host::Future<void> task) {
     auto* handle = new (std::nothrow) OrbTaskHandle;
     if (!handle) return 0;
-    try {
-        handle->future = std::make_shared<host::Future<void>>(std::move(task));
-    } catch (...) {
-        delete handle;
-        return 0;
-    }
+    tracked->future = std::move(task);
+    handle->future = std::shared_ptr<host::Future<void>>(tracked, &tracked->future);
     return reinterpret_cast<std::uint64_t>(handle);
 }
 
@@ -341,9 +357,9 @@ std::uint64_t startTracked(const std::shared_ptr<Tracked>& tracked, Post&& post,
         try {
             cancelNow(std::make_exception_ptr(host::AlreadyCancelledException()));
         } catch (...) {
-            return handleFor(host::Future<void>::failed(std::current_exception()));
+            return handleFor(tracked, host::Future<void>::failed(std::current_exception()));
         }
-        return handleFor(host::Future<void>::ready());
+        return handleFor(tracked, host::Future<void>::ready());
     }
     // Linked and queued under one hold of the lock, so that a clear sees the request with its
     // task reference or not at all.
@@ -351,7 +367,7 @@ std::uint64_t startTracked(const std::shared_ptr<Tracked>& tracked, Post&& post,
     host::Future<void> task = post();
     tracked->task = task.taskReference();
     lock.unlock();
-    return handleFor(std::move(task));
+    return handleFor(tracked, std::move(task));
 }
 
 // How long a waiter on another thread lets a module call hold the engine before the request is
@@ -406,12 +422,12 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
                              ModuleDeleterFcn deleterFcn) {
     host::HostEngine& host = engineOf(engine);
     const std::shared_ptr<Tracked> tracked = track(engine);
-    const host::RunOptions options = asyncOptions(outputStream, errorStream, writeFcn, deleterFcn, tracked);
+    const AsyncOptions options(outputStream, errorStream, writeFcn, deleterFcn, tracked);
     const host::RequestID id = host::createRequestID();
     const FevalDone done{nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise, tracked};
     return startTracked(
         tracked,
-        [&] { return host.fevalWithCompletion(name, arguments, nlhs, host::FevalCompletion(done), options, id); },
+        [&] { return host.fevalWithCompletion(name, arguments, nlhs, host::FevalCompletion(done), options.get(), id); },
         [&](std::exception_ptr cancelled) { done(host::Future<host::Outputs>::failed(std::move(cancelled))); });
 }
 
@@ -512,8 +528,25 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
     std::string problem = orb::capi::textProblem("the function name", functionName);
     if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
     if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
-    return fevalAsyncImpl(engine, functionName, wrapInputs(nrhs, prhs), nlhs, passThroughFlag, setOutputsFcn,
-                          setExceptionFcn, promise, outputStream, errorStream, writeFcn, deleterFcn);
+    // The request copies its arguments: the list handed over is a vector kept per thread, not one
+    // allocated per request. A request started while the thread's list is in use (from a callback
+    // that runs during a start) has a list of its own.
+    thread_local host::Outputs kept;
+    thread_local bool inUse = false;
+    if (inUse) {
+        return fevalAsyncImpl(engine, functionName, wrapInputs(nrhs, prhs), nlhs, passThroughFlag, setOutputsFcn,
+                              setExceptionFcn, promise, outputStream, errorStream, writeFcn, deleterFcn);
+    }
+    struct Use {
+        Use() { inUse = true; }
+        ~Use() {
+            kept.clear();
+            inUse = false;
+        }
+    } use;
+    for (int i = 0; i < nrhs; ++i) kept.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(prhs[i])));
+    return fevalAsyncImpl(engine, functionName, kept, nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise,
+                          outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccessFcn onSuccessFcn,
@@ -535,11 +568,11 @@ std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccess
     }
     host::HostEngine& host = engineOf(engine);
     const std::shared_ptr<Tracked> tracked = track(engine);
-    const host::RunOptions options = asyncOptions(outputStream, errorStream, writeFcn, deleterFcn, tracked);
+    const AsyncOptions options(outputStream, errorStream, writeFcn, deleterFcn, tracked);
     const host::RequestID id = host::createRequestID();
     const EvalDone done{onSuccessFcn, onErrorFcn, promise, tracked};
     return startTracked(
-        tracked, [&] { return host.evalWithCompletion(statement, host::EvalCompletion(done), options, id); },
+        tracked, [&] { return host.evalWithCompletion(statement, host::EvalCompletion(done), options.get(), id); },
         [&](std::exception_ptr cancelled) { done(host::Future<void>::failed(std::move(cancelled))); });
 }
 

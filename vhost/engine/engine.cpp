@@ -72,21 +72,27 @@ bool Engine::takeNext(Posted& next) {
 }
 
 void Engine::post(std::function<void()> task) {
+    bool first;
     {
         std::lock_guard lock(m_postedMutex);
+        first = m_posted.empty();
         m_posted.push_back(Posted{std::move(task), nullptr});
-        ++m_wakeups;
     }
-    m_postedChanged.notify_all();
+    // A waiter sleeps only on an empty queue: the post that made it non-empty woke it, and the
+    // posts after that find it awake or about to take the batch.
+    if (first) m_postedChanged.notify_all();
 }
 
 void Engine::post(std::shared_ptr<PostedWork> work) {
+    bool first;
     {
         std::lock_guard lock(m_postedMutex);
+        first = m_posted.empty();
         m_posted.push_back(Posted{nullptr, std::move(work)});
-        ++m_wakeups;
     }
-    m_postedChanged.notify_all();
+    // A waiter sleeps only on an empty queue: the post that made it non-empty woke it, and the
+    // posts after that find it awake or about to take the batch.
+    if (first) m_postedChanged.notify_all();
 }
 
 bool Engine::runPosted() {

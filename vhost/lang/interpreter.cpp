@@ -73,11 +73,26 @@ void registerBuiltin(const std::string& name, Builtin function) {
 }
 
 const Builtin* findBuiltin(const std::string& name) {
+    // The last built-in each thread found: a thread that calls one function over and over (a
+    // queue of requests) skips the shared table's lock and search. Built-ins are never removed
+    // and their entries never move, so a name once found stays found there; a miss is not kept,
+    // as the name may be registered later.
+    thread_local std::string lastName;
+    thread_local const Builtin* last = nullptr;
+    if (last && name == lastName) return last;
     ensureBuiltins();
     BuiltinRegistry& registry = builtinRegistry();
-    std::lock_guard lock(registry.mutex);
-    auto found = registry.functions.find(name);
-    return found == registry.functions.end() ? nullptr : &found->second;
+    const Builtin* found = nullptr;
+    {
+        std::lock_guard lock(registry.mutex);
+        auto entry = registry.functions.find(name);
+        if (entry != registry.functions.end()) found = &entry->second;
+    }
+    if (found) {
+        lastName = name;
+        last = found;
+    }
+    return found;
 }
 
 std::vector<std::string> builtinNames() {
