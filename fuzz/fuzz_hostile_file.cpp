@@ -1,5 +1,5 @@
 // What a hostile module file meets before anything of it runs: the check before mapping, then the
-// inspection (`orb check`) of a refused file, and the entry-point rule over the names of any file.
+// verdict `orb check` gives a refused file, and the entry-point rule over the names of any file.
 // A file the loader refuses must get an error verdict, and inspecting it must never map it; the
 // names read from any file resolve to at most one entry point, and only under a name the loader
 // accepts.
@@ -11,7 +11,7 @@
 #include "host/libsyms.hpp"
 #include "objfile/loadable.hpp"
 #include "orbfile/entry_points.hpp"
-#include "orbfile/inspector.hpp"
+#include "orbfile/module_verdict.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static orbfuzz::InputFile input;
@@ -19,9 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string widePath(path.begin(), path.end());
 
     if (!objfile::checkLoadable(std::filesystem::path(path))) {
-        // The inspection maps only files that pass the check, so this runs no module code.
-        const orbfile::Inspector inspector(widePath, true);
-        if (!inspector.has_error() || inspector.get_messages().empty()) std::abort();
+        // The verdict `orb check` prints maps only files that pass the check, so this runs no
+        // module code; start-up code is withheld all the same.
+        const orbfile::ModuleVerdict verdict = orbfile::checkModule(widePath, {true, false});
+        if (!verdict.has_error() || verdict.findings().empty()) std::abort();
     }
 
     const host::util::LibSyms syms(widePath);
