@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <vector>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -168,7 +170,13 @@ public:
 private:
     static std::uint64_t sizeOf(const std::filesystem::path& path);
     void copy(std::uint64_t offset, void* out, std::size_t count) const override;
+    void readAt(std::uint64_t offset, char* out, std::size_t count) const;
     mutable std::ifstream m_in;
+    // The readers ask for headers and table entries a few bytes at a time, mostly near each other:
+    // they are served from one window of the file, read whole, instead of a seek and a read each.
+    mutable std::unique_ptr<char[]> m_window;  // not zeroed: every byte served was read
+    mutable std::size_t m_windowSize = 0, m_windowRoom = 0;
+    mutable std::uint64_t m_windowStart = 0;
 };
 
 }  // namespace objfile
