@@ -92,6 +92,8 @@ public:
     const std::vector<std::string_view>& get_undefined_symbols() const;
 
 private:
+    // The verdict reads the names in the file's order, which needs no sort.
+    friend class ModuleVerdict;
     class Impl;
     std::vector<Message> m_messages;  // before m_impl: the implementation refers to it
     std::unique_ptr<Impl> m_impl;

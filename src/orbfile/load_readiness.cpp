@@ -53,10 +53,11 @@ void LoadReadiness::check(const std::u16string& shown, const std::vector<std::st
         case objfile::Refusal::Unreadable: return;  // a folder, or a file gone meanwhile: the Inspector's finding
     }
 
-    // 2. The loader's entry-point rule over the defined names.
+    // 2. The loader's entry-point rule over the defined names (in the file's order: sorting a
+    // large library's names for four look-ups would cost more than the look-ups).
     const EntryPoints found = resolveEntryPoints([&definedNames](const char* name) -> const void* {
-        const auto at = std::lower_bound(definedNames.begin(), definedNames.end(), std::string_view(name));
-        return at != definedNames.end() && *at == name ? at->data() : nullptr;
+        const auto at = std::find(definedNames.begin(), definedNames.end(), std::string_view(name));
+        return at != definedNames.end() ? at->data() : nullptr;
     });
     switch (found.outcome) {
         case EntryPoints::Found: break;
@@ -64,12 +65,15 @@ void LoadReadiness::check(const std::u16string& shown, const std::vector<std::st
         case EntryPoints::NoEntryPoint: {
             // The names that look like an entry point but are spelled otherwise are the symbols.
             const SymbolClassifier classifier;
-            std::vector<std::u16string> lookalikes;
+            std::vector<std::string_view> names;
             for (const std::string_view name : definedNames) {
                 unsigned flags = 0;
                 classifier.classify_defined(name, flags);
-                if (flags & ApiDetector::FLAG_EP) lookalikes.push_back(displayName(name));
+                if (flags & ApiDetector::FLAG_EP) names.push_back(name);
             }
+            std::sort(names.begin(), names.end());
+            std::vector<std::u16string> lookalikes;
+            for (const std::string_view name : names) lookalikes.push_back(displayName(name));
             return add(ENOENTP, shown, {}, std::move(lookalikes));
         }
     }

@@ -53,8 +53,7 @@ public:
     };
 
     // Checks the file at `path` (surrounding double quotes are ignored; the file is expected to
-    // exist). `definedNames` are the names the file defines, sorted ascending (byte order), as the
-    // Inspector reads them. `runStartupCode` false leaves the start-up step out. Never throws for
+    // exist). `definedNames` are the names the file defines, in any order. `runStartupCode` false leaves the start-up step out. Never throws for
     // a bad file.
     LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames, bool runStartupCode);
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "orbfile/inspector_impl.hpp"
 #include "platform/startup_probe.hpp"
 #include "startup/log_record.hpp"
 
@@ -45,7 +46,7 @@ ModuleVerdict::ModuleVerdict(const std::u16string& path, const CheckOptions& opt
     }
 
     // The start-up step only for a file nothing else has refused.
-    const LoadReadiness readiness(path, inspector.get_defined_symbols(), options.runStartupCode && !inspectorError);
+    const LoadReadiness readiness(path, inspector.m_impl->m_defs, options.runStartupCode && !inspectorError);
     auto& findings = m_findings;
     if (!readiness.ready() && !(inspectorError && readiness.is_other_binary_format())) {
         findings.push_back(fromReadiness(readiness.get_findings().front()));
