@@ -1,13 +1,13 @@
 #include "orbfile/metadata/cppms_bundle.hpp"
 
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include <boost/algorithm/string/replace.hpp>
 #include <boost/algorithm/string/trim.hpp>
-#include <boost/filesystem/path.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
@@ -94,7 +94,7 @@ Result generate_cppms_bundle(const MetaData& md, const std::string& rc, const st
 }
 
 Result embed_cppms_meta_data(const std::string& file, const MetaData& md, bool dryRun, bool verbose) {
-    const std::string prefix = boost::filesystem::path(file).stem().string() + "_" + "manifest";
+    const std::string prefix = std::filesystem::path(file).stem().string() + "_" + "manifest";
     Result result(md.get_outdir(), prefix);
     writeManifest(md, result);
     std::vector<std::string> args = {resourceCompiler(), "--manifest-add", result.get_manifestJsonPath(),

@@ -1,8 +1,8 @@
 #include "orbfile/metadata/linker_commands.hpp"
 
 #include <exception>
-
-#include <boost/filesystem.hpp>
+#include <filesystem>
+#include <system_error>
 
 #include "host/process.hpp"
 #include "host/ut.hpp"
@@ -14,7 +14,7 @@
 namespace orbfile {
 namespace {
 
-namespace bfs = boost::filesystem;
+namespace fs = std::filesystem;
 using metadata::MetaData;
 using metadata::Recording;
 using metadata::Result;
@@ -42,8 +42,8 @@ void appendPieces(std::vector<std::string>& command, const std::string& flags, b
 
 // A linker given as an existing file is run as the platform's lookup names it.
 void resolveLinker(std::string& linker) {
-    boost::system::error_code error;
-    if (linker.empty() || !bfs::exists(linker, error)) return;
+    std::error_code error;
+    if (linker.empty() || !fs::exists(linker, error)) return;
     const std::string found = host::process::where(linker);
     if (!found.empty()) linker = found;
 }
@@ -118,7 +118,7 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
     } else {
         return refusedCommand("the linker command names no output file after '" + command[at] + "'");
     }
-    const bfs::path output(plan.output);
+    const fs::path output(plan.output);
     plan.outdir = output.parent_path().string();
     plan.stem = output.stem().string();
     plan.extension = output.extension().string();
@@ -128,10 +128,10 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
 
     host::utPrintf("Creating temp orb file with meta-data\n");
     // A temporary module left by an earlier build must not pass for this link's.
-    boost::system::error_code ignored;
-    bfs::remove(plan.temporary, ignored);
+    std::error_code ignored;
+    fs::remove(plan.temporary, ignored);
     Result temporary = linkTemporary(command, optionText, at, plan, defaults);
-    if (!bfs::exists(plan.temporary, ignored)) {
+    if (!fs::exists(plan.temporary, ignored)) {
         host::utPrintf("Error with orblink: %s\n%s\n%d\n", temporary.get_cmd().c_str(), temporary.get_cmdErr().c_str(),
                        temporary.get_status());
         return temporary;
@@ -151,18 +151,18 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
             // Written beside it and renamed into place: a host may have the old module mapped,
             // and a mapping must keep the file it was made from.
             const std::string partial = plan.output + ".partial";
-            bfs::copy_file(plan.temporary, partial, bfs::copy_options::overwrite_existing);
-            bfs::rename(partial, plan.output);
+            fs::copy_file(plan.temporary, partial, fs::copy_options::overwrite_existing);
+            fs::rename(partial, plan.output);
             const std::string manifest = plan.temporary + ".manifest";
-            if (bfs::exists(manifest)) {
-                bfs::copy_file(manifest, plan.output + ".manifest", bfs::copy_options::overwrite_existing);
+            if (fs::exists(manifest)) {
+                fs::copy_file(manifest, plan.output + ".manifest", fs::copy_options::overwrite_existing);
             }
         } catch (const std::exception& error) {
             result.getMutable_cmdErr() << error.what() << '\n';
             result.set_status(1);
-            bfs::remove(plan.output + ".partial", ignored);
+            fs::remove(plan.output + ".partial", ignored);
         }
-        bfs::remove(plan.temporary, ignored);
+        fs::remove(plan.temporary, ignored);
         return result;
     }
 
@@ -183,7 +183,7 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
         result.getMutable_cmdErr() << temporary.get_cmdErr();
         result.delete_files();
     }
-    bfs::remove(plan.temporary, ignored);
+    fs::remove(plan.temporary, ignored);
     return result;
 }
 

@@ -1,22 +1,23 @@
 #include "orbfile/metadata/metadata.hpp"
 
-#include <boost/filesystem.hpp>
+#include <filesystem>
+#include <system_error>
 
 namespace orbfile::metadata {
 
-namespace bfs = boost::filesystem;
+namespace fs = std::filesystem;
 
 MetaData::MetaData(const std::string outdir, unsigned apiVersion, bool threadpoolSafe)
     : m_apiVersion(apiVersion), m_threadpoolSafe(threadpoolSafe), m_outdir(outdir) {}
 
 Result::Result(const std::string outdir, const std::string prefix) {
-    bfs::path directory(outdir);
+    fs::path directory(outdir);
     directory.make_preferred();
-    const bfs::path current = bfs::current_path();
-    const bfs::path canonical = directory.empty() ? bfs::canonical(current) : bfs::canonical(directory, current);
+    // A relative directory is taken from the current one; an absolute one replaces it.
+    const fs::path canonical = fs::canonical(fs::current_path() / directory);
     std::string base = canonical.string();
-    if (base.empty() || base.back() != static_cast<char>(bfs::path::preferred_separator)) {
-        base += static_cast<char>(bfs::path::preferred_separator);
+    if (base.empty() || base.back() != static_cast<char>(fs::path::preferred_separator)) {
+        base += static_cast<char>(fs::path::preferred_separator);
     }
     m_manifestJsonPath = base + prefix + "orb_manifest.json";
     m_bundleZipPath = base + prefix + "orb_bundle.zip";
@@ -31,8 +32,8 @@ Result::~Result() = default;
 void Result::delete_files() {
     for (const std::string* path : {&m_manifestJsonPath, &m_bundleZipPath, &m_win64RCPath, &m_win64RESPath}) {
         try {
-            boost::system::error_code ignored;
-            if (bfs::exists(*path, ignored)) bfs::remove(*path, ignored);
+            std::error_code ignored;
+            if (fs::exists(*path, ignored)) fs::remove(*path, ignored);
         } catch (...) {  // a path that cannot even be formed: nothing to remove
         }
     }

@@ -1,9 +1,8 @@
 #include "orbfile/metadata/read_metadata.hpp"
 
+#include <filesystem>
 #include <memory>
 #include <string_view>
-
-#include <boost/filesystem/path.hpp>
 
 #include "host/i18n.hpp"
 #include "orbfile/inspector.hpp"
@@ -25,7 +24,7 @@ unsigned apiVersionOfMacro(const char16_t* macro) {
 int get_meta_data_from_orbfile(const std::string path, metadata::MetaData& out) {
     try {
         const auto inspector = std::make_unique<Inspector>(host::i18n::to_ustring(path), true);
-        const std::string outdir = boost::filesystem::path(path).parent_path().string();
+        const std::string outdir = std::filesystem::path(path).parent_path().string();
         const unsigned apiVersion = apiVersionOfMacro(inspector->get_embedded_version_compiler_flag());
         const bool threadpoolSafe = inspector->is_threadpool_safe() && inspector->is_cpp_orb();
         out = metadata::MetaData(outdir, apiVersion, threadpoolSafe);
