@@ -70,7 +70,6 @@ TEST(OrbCli, ExitStatusAndStreamsOfEachCommandLine) {
         {{"help"}, 0, "Exit status: 0 success, 1 the work failed", ""},
         {{"--help"}, 0, "usage: orb SUBCOMMAND", ""},
         {{"help", "--help"}, 0, "usage: orb SUBCOMMAND", ""},
-        {{"help", "version"}, 0, "usage: orb version", ""},
         {{"--version"}, 0, "release:   R2024b", ""},
         {{"version"}, 0, "\ninterface: " + host::i18n::to_string(host::get_current_version_name()) + "\n", ""},
         {{"frobnicate"}, 2, "", "unknown subcommand 'frobnicate'"},
