@@ -15,21 +15,7 @@ using namespace orb::capi;
 
 impl_info_tag* fakeRecord(int& storage) { return reinterpret_cast<impl_info_tag*>(&storage); }
 
-TEST(PerEngineRecords, AccessFormsOnAFreshEngine) {
-    vhost::Engine engine;
-    vhost::EngineScope bound(engine);
-    EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::find(), nullptr);
-    EXPECT_THROW(PerEngine<CurrentOrbInfoPerEngine>::mustExist(), host::UserException);
-
-    CurrentOrbInfoPerEngine& created = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
-    EXPECT_EQ(created.currentModule, nullptr);
-    EXPECT_EQ(&PerEngine<CurrentOrbInfoPerEngine>::getOrCreate(), &created);
-    EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::find(), &created);
-    EXPECT_FALSE(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag);
-    EXPECT_FALSE(PerEngine<OrbDisableDiagnosticsMsgPerEngine>::getOrCreate().value);
-}
-
-TEST(PerEngineRecords, EachEngineHasItsOwn) {
+TEST(PerEngineRecords, EachEngineHasItsOwnMadeOnFirstUse) {
     vhost::Engine first, second;
     int a = 0, b = 0;
     {
@@ -38,10 +24,16 @@ TEST(PerEngineRecords, EachEngineHasItsOwn) {
         orbSetTrapFlag(1);
     }
     {
+        // A fresh engine has no record until one is made, and a made one starts clear.
         vhost::EngineScope bound(second);
-        EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule, nullptr);
-        EXPECT_FALSE(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().trapFlag);
-        PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule = fakeRecord(b);
+        EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::find(), nullptr);
+        EXPECT_THROW(PerEngine<CurrentOrbInfoPerEngine>::mustExist(), host::UserException);
+        CurrentOrbInfoPerEngine& created = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
+        EXPECT_EQ(created.currentModule, nullptr);
+        EXPECT_FALSE(created.trapFlag);
+        EXPECT_FALSE(PerEngine<OrbDisableDiagnosticsMsgPerEngine>::getOrCreate().value);
+        created.currentModule = fakeRecord(b);
+        EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::find(), &created);
     }
     vhost::EngineScope bound(first);
     EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::mustExist().currentModule, fakeRecord(a));

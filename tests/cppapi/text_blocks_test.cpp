@@ -73,8 +73,4 @@ TEST(TextBlocks, InvalidArgumentsGiveErrorOne) {
     orbReleaseMemory(nullptr, nullptr);
 }
 
-TEST(TextBlocks, TheTwoDestroyFunctionsAreOneEntry) {
-    EXPECT_EQ(reinterpret_cast<void*>(&orb_engine_destroy_utf8), reinterpret_cast<void*>(&orb_engine_destroy_utf16));
-}
-
 }  // namespace

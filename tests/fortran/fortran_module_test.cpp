@@ -14,15 +14,8 @@ using orbtest::callShown;
 using orbtest::errorOf;
 using orbtest::shown;
 
-class FortranModuleTest : public orbtest::ModuleCallTest {
-protected:
-    // How the language shows a workspace variable (after evaluating `statements`).
-    static std::string displayed(const std::string& statements) {
-        vhost::OutputCapture output;
-        vhost::lang::evaluate(statements);
-        return output.text();
-    }
-};
+using FortranModuleTest = orbtest::ModuleCallTest;
+using orbtest::printed;
 
 struct Build {
     const char* module;
@@ -54,9 +47,9 @@ TEST_F(FortranModuleTest, PrintsItsTextAsAFormat) {
     for (const Build& build : kBuilds) {
         SCOPED_TRACE(build.module);
         vhost::OutputCapture output;
-        const auto printed = callShown(build.module, 1, {"2"});
+        const auto answers = callShown(build.module, 1, {"2"});
         EXPECT_EQ(output.text(), line);
-        EXPECT_EQ(printed, std::vector<std::string>{shown(std::to_string(line.size()))});
+        EXPECT_EQ(answers, std::vector<std::string>{shown(std::to_string(line.size()))});
     }
 }
 
@@ -81,10 +74,10 @@ TEST_F(FortranModuleTest, ReachesWorkspacesNamedInAnyCaseAndKeepsVariableNamesAs
 
         vhost::lang::evaluate("clear all;");
         EXPECT_EQ(callShown(build.module, 1, {"9", "[7 8]"}), std::vector<std::string>{shown("0")});
-        EXPECT_EQ(displayed("disp(fromFortran)"), displayed("disp([7 8])"));
+        EXPECT_EQ(printed("disp(fromFortran)"), printed("disp([7 8])"));
 
         EXPECT_EQ(callShown(build.module, 1, {"8"}), std::vector<std::string>{shown("0")});
-        EXPECT_EQ(displayed("disp(fromEval)"), displayed("disp(7)"));
+        EXPECT_EQ(printed("disp(fromEval)"), printed("disp(7)"));
     }
 }
 

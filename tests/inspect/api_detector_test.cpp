@@ -4,6 +4,8 @@
 
 #include <locale>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "orbfile/api_detector.hpp"
 
@@ -118,32 +120,25 @@ TEST(ApiDetector, NamesWithBytesOutsideAsciiAreClassifiedWithoutFailing) {
 }
 
 TEST(ApiDetector, TokensAreFoundAtEveryOffsetOfALongName) {
-    // Long names are searched eight bytes at a time; a token may start anywhere in a word, or
-    // straddle two, and a near miss must not end the search early.
+    // Long names are searched eight bytes at a time: a token may start anywhere in a word, or
+    // straddle two, and a near miss must not end the search early. Past 256 bytes the lower-cased
+    // copy moves to the heap; tokens at its far end still count.
+    std::vector<std::pair<std::string, unsigned>> defined = {{std::string(300, 'Q') + "_ORBFUNCTION", EP | FR},
+                                                              {"ns" + std::string(300, 'q') + "::orbFunction", EP}};
     for (std::size_t offset = 0; offset < 20; ++offset) {
         const std::string padding = std::string(offset, 'x') + "_ob_or_";
-        unsigned flags = 0;
-        ApiDetector::get_def_api(padding + "ORBFUNCTION", flags);
-        EXPECT_EQ(flags, EP) << offset << ": mixed case with the padding, so not Fortran";
-        ApiDetector::get_def_api(std::string(offset, 'X') + "_OB_OR_ORBFUNCTION", flags);
-        EXPECT_EQ(flags, EP | FR) << offset;
-        ApiDetector::get_def_api(padding + "orbFunction", flags);
-        EXPECT_EQ(flags, EP) << offset;
-        ApiDetector::get_def_api(padding + "orbFunctionAdapter", flags);
-        EXPECT_EQ(flags, CP) << offset;
-        ApiDetector::get_def_api(padding + "orFunction", flags);
-        EXPECT_EQ(flags, NN) << offset;
+        defined.insert(defined.end(), {{padding + "ORBFUNCTION", EP},  // mixed case with the padding: not Fortran
+                                       {std::string(offset, 'X') + "_OB_OR_ORBFUNCTION", EP | FR},
+                                       {padding + "orbFunction", EP},
+                                       {padding + "orbFunctionAdapter", CP},
+                                       {padding + "orFunction", NN}});
     }
-}
-
-TEST(ApiDetector, NamesLongerThanTheStackCopyAreClassifiedAlike) {
-    // Past 256 bytes the lower-cased copy moves to the heap; tokens at its far end still count.
-    const std::string padding(300, 'q');
     unsigned flags = 0;
-    ApiDetector::get_def_api(std::string(300, 'Q') + "_ORBFUNCTION", flags);
-    EXPECT_EQ(flags, EP | FR);
-    ApiDetector::get_def_api("ns" + padding + "::orbFunction", flags);
-    EXPECT_EQ(flags, EP);
+    for (const auto& [name, expected] : defined) {
+        ApiDetector::get_def_api(name, flags);
+        EXPECT_EQ(flags, expected) << name.size() << ": " << name.substr(0, 40);
+    }
+    const std::string padding(300, 'q');
     EXPECT_EQ(ApiDetector::get_undef_api("ry" + padding + "_ryGetPi_730", flags), Version::R2017b);
     EXPECT_EQ(flags, AI);
     EXPECT_EQ(ApiDetector::get_undef_api(padding + "_ryGetPi_730", flags), Version::NONE);

@@ -1,9 +1,8 @@
-// `orb check` as a user runs it: the report in text and JSON, symbol listings against the
-// system's tools, the diagnostic log, and damaged files. (Its exit statuses are in the command
-// line table of tests/tools.)
+// `orb check` as a user runs it: the text report, the diagnostic log, and damaged files. (Its exit
+// statuses are in the command line table, its JSON report and symbol listings with its guidance,
+// in tests/tools.)
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <cstdlib>
 #include <random>
 
@@ -44,42 +43,15 @@ TEST(OrbCheck, TextReport) {
     EXPECT_EQ(extras[6], "  CP:0");
 }
 
-TEST(OrbCheck, JsonReport) {
-    const std::string mixed = modulePath("inspect_mixed_730_800");
-    const std::string cpp = modulePath("inspect_cpp");
-    const auto result = orb({"check", "--json", "--symbols", "--no-strict", mixed, cpp});
-    EXPECT_EQ(result.exitCode, 1);
-    const auto report = nlohmann::json::parse(result.out);
-    EXPECT_EQ(report["strict"], false);
-    ASSERT_EQ(report["files"].size(), 2u);
-    const auto& first = report["files"][0];
-    EXPECT_EQ(first["file"], mixed);
-    EXPECT_EQ(first["verdict"], "error");
-    ASSERT_EQ(first["messages"].size(), 1u);
-    EXPECT_EQ(first["messages"][0]["id"], "ELNKAPI");
-    EXPECT_EQ(first["messages"][0]["symbols"],
-              nlohmann::json({"ryGetPi", "ryGetPi", "ryCreateDoubleMatrix", "ryGetPr", "rySetPr"}));
-    EXPECT_FALSE(first["messages"][0]["action"].get<std::string>().empty());
-    EXPECT_EQ(first["undefined"].get<std::vector<std::string>>(), nmNames(mixed, false));
-    const auto& second = report["files"][1];
-    EXPECT_EQ(second["verdict"], "ok");
-    EXPECT_TRUE(second["messages"].empty());
-    EXPECT_EQ(second["defined"].get<std::vector<std::string>>(), nmNames(cpp, true));
-    EXPECT_FALSE(second.contains("summary"));
-}
-
 TEST(OrbCheck, DiagnosticLogLines) {
     const std::map<std::string, std::string> env = {{"ORB_LOG", "orb::orbfile_inspector:debug"}};
     const auto strict = orb({"check", modulePath("inspect_mixed_700_800")}, env);
-    for (const char* record : {" fl::i18n::to_string(m_orbfile)=", " m_syms->exists()=1", " m_syms->is_valid()=1",
-                               " m_defs.size()=1", " m_undefs[i]=ryGetDimensions_700", " static_cast<int>(apitag)=1",
-                               " s32=1", " sIC=2", " sAU=0", " m_has_embedded_version=0", "Error ELNKAPI",
-                               " m_has_error=1", " m_messages.size()=1"}) {
+    // The records carry the values the inspection found, not only that it ran.
+    for (const char* record : {" m_undefs[i]=ryGetDimensions_700", " sIC=2", "Error ELNKAPI", " m_has_error=1"}) {
         EXPECT_TRUE(contains(strict.err, record)) << record << "\n" << strict.err;
     }
     const auto lenient = orb({"check", "--no-strict", modulePath("inspect_c800_vf")}, env);
-    for (const char* record : {" static_cast<int>(status)=0", " fl::i18n::to_string(m_ver_embedded.get_version())=R2024b 0x8000000",
-                               " m_is_strict=0", "orb command orbcheck warnings are disabled."}) {
+    for (const char* record : {"=R2024b 0x8000000", " m_is_strict=0", "orb command orbcheck warnings are disabled."}) {
         EXPECT_TRUE(contains(lenient.err, record)) << record << "\n" << lenient.err;
     }
     // Off unless switched on.

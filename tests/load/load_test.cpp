@@ -3,10 +3,7 @@
 // still entered, no array, memory block or shared data array alive that was not alive before.
 // The figures (resident memory at each tenth of the run) are printed and recorded as test
 // properties, so a growth that stays under the limit is still visible in the report.
-#include <unistd.h>
-
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,10 +13,8 @@
 
 #include "host/exceptions.hpp"
 #include "loader/loader_support.hpp"
-#include "vhost/boot/boot.hpp"
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
-#include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
 
 namespace {
@@ -39,23 +34,10 @@ constexpr int kElements = 16;
 // the page tables of its heap; a leak of one 16-element array per call alone would be 128 MB.
 constexpr std::size_t kAllowedGrowth = 4u << 20;
 
-std::size_t residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-}
+using orbtest::residentBytes;
 
-class UnderLoad : public testing::Test {
+class UnderLoad : public orbtest::ModuleCallTest {
 protected:
-    UnderLoad() { vhost::addPath(ORB_TEST_MODULE_DIR); }
-
-    struct Attached {
-        Attached() { vhost::boot::attachRuntime(); }
-    } m_attached;
-    vhost::Engine m_engine;
-    vhost::EngineScope m_scope{m_engine};
-
     // Runs `call` kCalls times after a warm-up, sampling the resident set; checks that `call`
     // answered right every time and that nothing drifted.
     template <class Call>

@@ -1,7 +1,5 @@
 // What a module leaves behind is freed by every call. (How calls that go wrong end is the hostile
 // table's, in tests/faults.)
-#include <fstream>
-
 #include "capi/per_engine.hpp"
 #include "host/ut.hpp"
 #include "loader_support.hpp"
@@ -10,14 +8,8 @@
 namespace {
 
 using orbtest::LoaderTest;
+using orbtest::residentBytes;
 using orbtest::TestModule;
-
-std::size_t residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-}
 
 #if defined(__SANITIZE_ADDRESS__)
 // The address sanitizer holds freed memory in quarantine, so the process grows by design and each

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cfenv>
 #include <cstdint>
+#include <fstream>
 #include <ostream>
 
 #include <functional>
@@ -34,6 +36,14 @@
 #include "vhost/lang/interpreter.hpp"
 
 namespace orbtest {
+
+// The process's resident memory now, in bytes.
+inline std::size_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
 
 // Whether the library at `path` is mapped in this process now (without mapping it).
 inline bool libraryMapped(const std::string& path) {

@@ -1,7 +1,5 @@
 // Unloading: the exit function runs once, at clear; a locked module's library stays mapped; an
 // exit function that fails becomes a warning and the module is unloaded anyway.
-#include <algorithm>
-
 #include "loader_support.hpp"
 #include "vhost/lang/values.hpp"
 #include "vhost/lang/workspace.hpp"
@@ -14,14 +12,7 @@ using orbtest::LoaderTest;
 using orbtest::ModuleCallTest;
 using orbtest::TestModule;
 
-std::size_t exitRuns(const std::string& output) {
-    std::size_t count = 0;
-    for (std::size_t at = output.find("exit function ran"); at != std::string::npos;
-         at = output.find("exit function ran", at + 1)) {
-        ++count;
-    }
-    return count;
-}
+std::size_t exitRuns(const std::string& output) { return orbtest::count(output, "exit function ran"); }
 
 struct UnloadCase {
     const char* module;

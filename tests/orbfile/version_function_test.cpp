@@ -11,24 +11,6 @@
 
 namespace {
 
-// A module built for this test, loaded for the life of one test.
-class LoadedModule {
-public:
-    explicit LoadedModule(const std::string& name)
-        : m_path(std::string(ORB_TEST_MODULE_DIR) + "/" + name + ".orbw64"),
-          m_handle(host::utLoadLibrary(host::i18n::to_ustring(m_path))) {}
-    ~LoadedModule() { host::utUnloadLibrary(m_handle); }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    void* handle() const { return m_handle; }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-    void* m_handle;
-};
-
 TEST(VersionFunction, FirstSpellingFoundWins) {
     struct Case {
         const char* module;
@@ -46,15 +28,15 @@ TEST(VersionFunction, FirstSpellingFoundWins) {
         {"versionfn_silent", true, 0, 0},  // declares one but writes nothing
     };
     for (const auto& c : cases) {
-        const LoadedModule module(c.module);
-        ASSERT_NE(module.handle(), nullptr) << module.path() << ": " << host::i18n::to_string(host::utLastLibraryError_u());
-
+        void* const handle = host::utLoadLibrary(host::i18n::to_ustring(std::string(ORB_TEST_MODULE_DIR) + "/" + c.module + ".orbw64"));
+        ASSERT_NE(handle, nullptr) << c.module << ": " << host::i18n::to_string(host::utLastLibraryError_u());
         std::uint32_t relnum = 0xDEAD;  // garbage the reader must not pass on
         std::uint32_t apinum = 0xBEEF;
-        EXPECT_EQ(orbfile::readModuleVersionFunction(module.handle(), relnum, apinum), c.found) << c.module;
+        EXPECT_EQ(orbfile::readModuleVersionFunction(handle, relnum, apinum), c.found) << c.module;
         EXPECT_EQ(relnum, c.relnum) << c.module;
         EXPECT_EQ(apinum, c.apinum) << c.module;
-        EXPECT_EQ(orbfile::findVersionFunction(module.handle()) != nullptr, c.found) << c.module;
+        EXPECT_EQ(orbfile::findVersionFunction(handle) != nullptr, c.found) << c.module;
+        host::utUnloadLibrary(handle);
     }
 }
 

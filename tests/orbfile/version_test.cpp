@@ -51,48 +51,36 @@ void expectSeen(const Version& v, const Seen& want, const std::string& label) {
 
 // --- text forms ----------------------------------------------------------------------------------
 
-TEST(VersionTextForms, ReleaseTextAppendsAndJudgesTheRelease) {
+TEST(VersionTextForms, ReleaseAndInterfaceTextsAppendAndJudge) {
     struct Case {
-        unsigned relnum;
+        bool (*form)(unsigned, std::u16string&);
+        unsigned number;
         const char* text;
         bool good;
     };
+    const auto release = &Version::relnum2relstr;
+    const auto api = &Version::apinum2apistr;
     const Case cases[] = {
-        {0, "0", true},                    // no release is not a bad release
-        {0x2024B, "R2024b", true},
-        {0x2016B, "R2016b", true},         // the oldest good release
-        {0x2016A, "R2016a", false},        // one release older
-        {0x2024C, "R2024c", false},        // not a release letter
-        {0x3000A, "R3000a", true},         // newer releases are good too
-        {0xFFFFFFFA, "Rfffffffa", true},   // the widest number still fits the buffer
-        {0xB, "Rb", false},
+        {release, 0, "0", true},                    // no release is not a bad release
+        {release, 0x2024B, "R2024b", true},
+        {release, 0x2016B, "R2016b", true},         // the oldest good release
+        {release, 0x2016A, "R2016a", false},        // one release older
+        {release, 0x2024C, "R2024c", false},        // not a release letter
+        {release, 0x3000A, "R3000a", true},         // newer releases are good too
+        {release, 0xFFFFFFFA, "Rfffffffa", true},   // the widest number still fits the buffer
+        {release, 0xB, "Rb", false},
+        {api, 0, "0", true},
+        {api, kApi700, "0x7000000", true},
+        {api, kApi730, "0x7300000", true},
+        {api, kApi800, "0x8000000", true},
+        {api, 0x08000001, "0x8000001", false},  // well formed, not a generation
+        {api, 0x07100000, "0x7100000", false},
+        {api, 0xFFFFFFFF, "0xffffffff", false},
     };
     for (const auto& c : cases) {
         std::u16string out = u"prefix:";
-        EXPECT_EQ(Version::relnum2relstr(c.relnum, out), c.good) << std::hex << c.relnum;
-        EXPECT_EQ(narrow(out), std::string("prefix:") + c.text) << std::hex << c.relnum;
-    }
-}
-
-TEST(VersionTextForms, InterfaceTextAppendsAndJudgesTheInterface) {
-    struct Case {
-        unsigned apinum;
-        const char* text;
-        bool known;
-    };
-    const Case cases[] = {
-        {0, "0", true},
-        {kApi700, "0x7000000", true},
-        {kApi730, "0x7300000", true},
-        {kApi800, "0x8000000", true},
-        {0x08000001, "0x8000001", false},  // well formed, not a generation
-        {0x07100000, "0x7100000", false},
-        {0xFFFFFFFF, "0xffffffff", false},
-    };
-    for (const auto& c : cases) {
-        std::u16string out = u"R2024b ";
-        EXPECT_EQ(Version::apinum2apistr(c.apinum, out), c.known) << std::hex << c.apinum;
-        EXPECT_EQ(narrow(out), std::string("R2024b ") + c.text) << std::hex << c.apinum;
+        EXPECT_EQ(c.form(c.number, out), c.good) << std::hex << c.number;
+        EXPECT_EQ(narrow(out), std::string("prefix:") + c.text) << std::hex << c.number;
     }
 }
 

@@ -10,24 +10,17 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include <unistd.h>
 
+#include "support/files.hpp"
 #include "support/orb_tool.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 const fs::path kSource = ORB_SOURCE_DIR;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Identifiers raised, warned or formatted in the sources under `folder`, with where each was seen.
 std::map<std::string, std::string> identifiersUsedIn(const fs::path& folder) {
@@ -48,7 +41,7 @@ std::map<std::string, std::string> identifiersUsedIn(const fs::path& folder) {
         if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".hpp")) continue;
         // Comments may show made-up identifiers as examples: only code counts.
         static const std::regex comment(R"(//[^\n]*|/\*[\s\S]*?\*/)");
-        const std::string text = std::regex_replace(readFile(entry.path()), comment, " ");
+        const std::string text = std::regex_replace(orbtest::readBytes(entry.path()), comment, " ");
         const std::string where = fs::relative(entry.path(), kSource).string();
         for (std::sregex_iterator m(text.begin(), text.end(), tag), end; m != end; ++m) {
             found.emplace(std::regex_replace((*m)[1].str(), std::regex("::"), ":"), where);
@@ -89,7 +82,7 @@ orbtest::ChildResult generator(const fs::path& root, const std::vector<std::stri
 }
 
 TEST(MessagesReference, EveryIdentifierUsedInTheCodeIsDocumented) {
-    const std::string reference = readFile(kSource / "docs" / "messages.md");
+    const std::string reference = orbtest::readBytes(kSource / "docs" / "messages.md");
     ASSERT_FALSE(reference.empty()) << "docs/messages.md is missing";
     const auto documented = documentedIdentifiers(reference);
     std::map<std::string, std::string> used = identifiersUsedIn(kSource / "src");
@@ -127,7 +120,7 @@ TEST(MessagesReference, GeneratorNoticesDriftAndMissingAdvice) {
         std::ofstream(file, std::ios::app) << text;
     };
     const auto replaceIn = [](const fs::path& file, const std::string& from, const std::string& to) {
-        std::string text = readFile(file);
+        std::string text = orbtest::readBytes(file);
         const auto at = text.find(from);
         ASSERT_NE(at, std::string::npos) << from;
         text.replace(at, from.size(), to);

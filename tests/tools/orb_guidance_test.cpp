@@ -212,15 +212,19 @@ TEST(OrbCheckGuidance, FixNamesTheModulesSourceWhenItLiesBesideIt) {
 
 TEST(OrbCheckGuidance, JsonParsesAndSaysWhatTheTextSays) {
     const auto files = inspectorFixtures();
-    std::vector<std::string> args = {"check", "--json"};
+    std::vector<std::string> args = {"check", "--no-strict", "--json", "--symbols"};
     args.insert(args.end(), files.begin(), files.end());
-    const auto json = nlohmann::json::parse(orb(args).out);
-    args.erase(args.begin() + 1);
+    const auto result = orb(args);
+    EXPECT_EQ(result.exitCode, 1);
+    const auto json = nlohmann::json::parse(result.out);
+    args.erase(args.begin() + 2, args.begin() + 4);
     const auto text = reportsByFile(orb(args).out, files);
+    EXPECT_EQ(json["strict"], false);
     ASSERT_EQ(json["files"].size(), files.size());
     for (const auto& entry : json["files"]) {
         const std::string file = entry["file"];
         EXPECT_EQ(entry["headline"], text.at(file).verdict) << file;
+        EXPECT_FALSE(entry.contains("summary")) << file;
         std::size_t fixLine = 0;
         for (const auto& message : entry["messages"]) {
             const std::string fix = message["fix"];
@@ -232,7 +236,21 @@ TEST(OrbCheckGuidance, JsonParsesAndSaysWhatTheTextSays) {
             ASSERT_LT(fixLine, body.size()) << file;
             EXPECT_EQ(body[fixLine++].substr(9), fix) << file;
         }
+        // The symbol listings are the system's.
+        if (!file.ends_with(".orbw64")) continue;
+        EXPECT_EQ(entry["defined"].get<std::vector<std::string>>(), orbtest::nmNames(file, true)) << file;
+        EXPECT_EQ(entry["undefined"].get<std::vector<std::string>>(), orbtest::nmNames(file, false)) << file;
     }
+    const auto mixed = std::find_if(json["files"].begin(), json["files"].end(), [](const auto& entry) {
+        return entry["file"].template get<std::string>().ends_with("/inspect_mixed_730_800.orbw64");
+    });
+    ASSERT_NE(mixed, json["files"].end());
+    EXPECT_EQ((*mixed)["verdict"], "error");
+    ASSERT_EQ((*mixed)["messages"].size(), 1u);
+    EXPECT_EQ((*mixed)["messages"][0]["id"], "ELNKAPI");
+    EXPECT_FALSE((*mixed)["messages"][0]["action"].get<std::string>().empty());
+    EXPECT_EQ((*mixed)["messages"][0]["symbols"],
+              nlohmann::json({"ryGetPi", "ryGetPi", "ryCreateDoubleMatrix", "ryGetPr", "rySetPr"}));
 }
 
 TEST(OrbCheckGuidance, ColoursAndWrapsOnlyOnATerminal) {

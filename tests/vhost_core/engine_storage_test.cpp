@@ -39,7 +39,7 @@ std::shared_ptr<void> tracer(std::vector<std::string>& log, std::string name) {
     return record;
 }
 
-TEST(EngineStorage, TheThreeLookupFormsOnOneEngine) {
+TEST(EngineStorage, TheThreeLookupFormsOnOneEngineByKeyAndType) {
     vhost::Engine engine;
     vhost::EngineScope scope(engine);
     const Key key = host::storage::getNextID(typeid(Counter));
@@ -62,20 +62,16 @@ TEST(EngineStorage, TheThreeLookupFormsOnOneEngine) {
     host::storage::erase(key, typeid(Counter));
     EXPECT_EQ(host::storage::find<Counter>(key), nullptr);
     EXPECT_NO_THROW(host::storage::erase(key, typeid(Counter)));
-}
 
-TEST(EngineStorage, KeysAndTypesBothSelectTheRecord) {
-    vhost::Engine engine;
-    vhost::EngineScope scope(engine);
-    const Key first = host::storage::getNextID(typeid(Counter));
+    // Keys and types both select the record.
     const Key second = host::storage::getNextID(typeid(Counter));
-    ASSERT_NE(first, second);
-    host::storage::getOrCreate<Counter>(first).value = 1;
+    ASSERT_NE(key, second);
+    host::storage::getOrCreate<Counter>(key).value = 1;
     host::storage::getOrCreate<Counter>(second).value = 2;
-    host::storage::getOrCreate<std::string>(first) = "text";
-    EXPECT_EQ(host::storage::findOrFail<Counter>(first).value, 1);
+    host::storage::getOrCreate<std::string>(key) = "text";
+    EXPECT_EQ(host::storage::findOrFail<Counter>(key).value, 1);
     EXPECT_EQ(host::storage::findOrFail<Counter>(second).value, 2);
-    EXPECT_EQ(host::storage::findOrFail<std::string>(first), "text");
+    EXPECT_EQ(host::storage::findOrFail<std::string>(key), "text");
     EXPECT_EQ(engine.storage().size(), 3u);
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 
@@ -116,17 +117,8 @@ TEST(Conversion, RoundTripsValidText) {
     }
 }
 
-void expectInvalidText(const std::function<void()>& convert, const std::string& what) {
-    try {
-        convert();
-        ADD_FAILURE() << what << " was accepted";
-    } catch (const host::UserException& error) {
-        EXPECT_EQ(error.identifier(), "VELTRA:i18n:invalidText") << what;
-    }
-}
-
-TEST(Conversion, RejectsMalformedUtf8) {
-    const std::string cases[] = {
+TEST(Conversion, RejectsMalformedUtf8AndUnpairedSurrogates) {
+    const std::string utf8[] = {
         "\xff",                  // never a UTF-8 byte
         "abc\x80",               // lone continuation byte
         "\xc3",                  // truncated two-byte sequence
@@ -134,20 +126,21 @@ TEST(Conversion, RejectsMalformedUtf8) {
         "\xed\xa0\x80",          // an encoded surrogate
         "\xf4\x90\x80\x80",      // beyond U+10FFFF
     };
-    for (const auto& c : cases) {
-        expectInvalidText([&] { host::i18n::to_ustring(c); }, "UTF-8 '" + c + "'");
-    }
-}
-
-TEST(Conversion, RejectsUnpairedSurrogates) {
-    const std::u16string cases[] = {
+    const std::u16string utf16[] = {
         std::u16string(1, char16_t(0xD800)),
         u"a" + std::u16string(1, char16_t(0xD83D)) + u"b",
         std::u16string{char16_t(0xDE42), char16_t(0xD83D)},  // a pair in the wrong order
     };
-    int index = 0;
-    for (const auto& c : cases) {
-        expectInvalidText([&] { host::i18n::to_string(c); }, "UTF-16 case " + std::to_string(index++));
+    std::vector<std::pair<std::string, std::function<void()>>> cases;
+    for (const auto& c : utf8) cases.emplace_back("UTF-8 '" + c + "'", [&c] { host::i18n::to_ustring(c); });
+    for (const auto& c : utf16) cases.emplace_back("UTF-16 of " + std::to_string(c.size()), [&c] { host::i18n::to_string(c); });
+    for (const auto& [what, convert] : cases) {
+        try {
+            convert();
+            ADD_FAILURE() << what << " was accepted";
+        } catch (const host::UserException& error) {
+            EXPECT_EQ(error.identifier(), "VELTRA:i18n:invalidText") << what;
+        }
     }
 }
 

@@ -15,27 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Restores an environment variable when the test ends.
-class EnvGuard {
-public:
-    explicit EnvGuard(const char* name) : m_name(name) {
-        if (const char* value = std::getenv(name)) m_saved = value;
-    }
-    ~EnvGuard() {
-        if (m_saved) {
-            ::setenv(m_name, m_saved->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-    void set(const char* value) { ::setenv(m_name, value, 1); }
-    void unset() { ::unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_saved;
-};
-
 int g_first = 0;
 int g_second = 0;
 void setFirst(int value) { g_first = value; }
@@ -88,16 +67,18 @@ TEST(LogSettings, ChannelThresholdsFromTheSetting) {
 }
 
 TEST(InstallPath, FromTheEnvironmentElseFromTheLibrary) {
-    EnvGuard env("VELTRA_ROOT");
-    env.set("/some/where/else");
+    const char* given = std::getenv("VELTRA_ROOT");
+    const std::optional<std::string> saved = given ? std::optional<std::string>(given) : std::nullopt;
+    ::setenv("VELTRA_ROOT", "/some/where/else", 1);
     EXPECT_EQ(host::get_install_path(), "/some/where/else");
 
-    env.set("");
+    ::setenv("VELTRA_ROOT", "", 1);
     const fs::path fromLibrary = host::get_install_path();
-    env.unset();
+    ::unsetenv("VELTRA_ROOT");
     EXPECT_EQ(fs::path(host::get_install_path()), fromLibrary);
     // libvhost.so sits in <stage>/lib.
     EXPECT_TRUE(fs::equivalent(fromLibrary, ORB_STAGE_DIR)) << fromLibrary;
+    if (saved) ::setenv("VELTRA_ROOT", saved->c_str(), 1);
 }
 
 }  // namespace

@@ -2,23 +2,15 @@
 // exhaust the stack while parsing, evaluating or destroying the tree, and long texts of numbers.
 // Each must end in a parse error; nesting a little less deep must still parse and compute.
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <ry.h>
 
 #include "lang_fixture.hpp"
+#include "support/files.hpp"
 #include "vhost/lang/syntax.hpp"
 
 namespace {
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string repeated(const std::string& piece, int count) {
     std::string text;
@@ -31,7 +23,7 @@ TEST_F(LangTest, SavedFuzzInputsEndInAParseError) {
     int inputs = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         SCOPED_TRACE(entry.path().filename().string());
-        const std::string text = readFile(entry.path());
+        const std::string text = orbtest::readBytes(entry.path());
         ASSERT_FALSE(text.empty());
         ++inputs;
         try {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/exceptions.hpp"
+#include "support/engine_test.hpp"
 #include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
 #include "vhost/lang/workspace.hpp"
@@ -14,11 +15,7 @@
 class LangTest : public ::testing::Test {
 protected:
     // What `statements` print.
-    static std::string run(const std::string& statements) {
-        vhost::OutputCapture capture;
-        vhost::lang::evaluate(statements);
-        return capture.text();
-    }
+    static std::string run(const std::string& statements) { return orbtest::printed(statements); }
     // The identifier of the error `statements` raise ("<none>" when they raise nothing).
     static std::string errorOf(const std::string& statements) {
         try {
