@@ -5,8 +5,6 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -97,105 +95,8 @@ protected:
     void complete() override;
 };
 
-// --- where requests are made -----------------------------------------------------------------
-
-// Request blocks come back to the thread that made them. A request is made on the module's
-// thread and usually freed on the engine's; the allocator would have both threads meet on its
-// shared lock for every request, and sort the block into its bins. Here a freed block is pushed
-// on its home thread's return list (one atomic exchange, no lock), and that thread takes the
-// whole list back when its own blocks run out. Each thread keeps at most kKeptBlocks, so a burst
-// of requests leaves no more than that behind; beyond them blocks go back to the allocator.
-class RequestBlocks {
-public:
-    static constexpr std::size_t kBlockBytes = 640;
-    static constexpr std::size_t kKeptBlocks = 4096;
-
-    static void* allocate(std::size_t bytes) {
-        if (bytes > kBlockBytes) return ::operator new(bytes);
-        RequestBlocks& home = mine();
-        if (!home.m_free) home.m_free = home.m_returned.exchange(nullptr, std::memory_order_acquire);
-        if (Block* block = home.m_free) {
-            home.m_free = block->next;
-            return block->payload;
-        }
-        const bool kept = home.m_made < kKeptBlocks;
-        auto* block = static_cast<Block*>(::operator new(sizeof(Block)));
-        block->home = kept ? &home : nullptr;
-        home.m_made += kept;
-        return block->payload;
-    }
-    static void deallocate(void* payload, std::size_t bytes) noexcept {
-        if (bytes > kBlockBytes) return ::operator delete(payload);
-        auto* block = reinterpret_cast<Block*>(static_cast<unsigned char*>(payload) - offsetof(Block, payload));
-        RequestBlocks* home = block->home;
-        if (!home) return ::operator delete(block);
-        block->next = home->m_returned.load(std::memory_order_relaxed);
-        while (!home->m_returned.compare_exchange_weak(block->next, block, std::memory_order_release,
-                                                       std::memory_order_relaxed)) {
-        }
-    }
-
-private:
-    struct Block {
-        RequestBlocks* home;  // null: the allocator's
-        Block* next;
-        alignas(std::max_align_t) unsigned char payload[kBlockBytes];
-    };
-    // A thread's blocks outlive it: a request may still be queued when it ends. Its set goes to
-    // the next thread that starts requests.
-    struct Owner {
-        RequestBlocks* blocks = nullptr;
-        ~Owner() {
-            if (!blocks) return;
-            std::lock_guard lock(spareMutex());
-            spare().push_back(blocks);
-        }
-    };
-    static std::mutex& spareMutex() {
-        static auto* const mutex = new std::mutex;
-        return *mutex;
-    }
-    static std::vector<RequestBlocks*>& spare() {
-        static auto* const sets = new std::vector<RequestBlocks*>;
-        return *sets;
-    }
-    static RequestBlocks& mine() {
-        thread_local Owner owner;
-        if (!owner.blocks) [[unlikely]] {
-            std::lock_guard lock(spareMutex());
-            if (spare().empty()) {
-                owner.blocks = new RequestBlocks;
-            } else {
-                owner.blocks = spare().back();
-                spare().pop_back();
-            }
-        }
-        return *owner.blocks;
-    }
-
-    Block* m_free = nullptr;  // the owning thread's
-    std::size_t m_made = 0;   // the owning thread's
-    alignas(64) std::atomic<Block*> m_returned{nullptr};
-};
-
-template <class T>
-struct RequestAllocator {
-    using value_type = T;
-    RequestAllocator() = default;
-    template <class U>
-    RequestAllocator(const RequestAllocator<U>&) noexcept {}
-    T* allocate(std::size_t n) { return static_cast<T*>(RequestBlocks::allocate(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t n) noexcept { RequestBlocks::deallocate(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const RequestAllocator<U>&) const noexcept {
-        return true;
-    }
-};
-
-std::shared_ptr<ModuleRequest> newRequest(void* engine) {
-    static_assert(sizeof(ModuleRequest) + 32 <= RequestBlocks::kBlockBytes, "a request fits a block");
-    return std::allocate_shared<ModuleRequest>(RequestAllocator<ModuleRequest>(), engine);
-}
+// One allocation per request: the request, its control block, the module's callbacks.
+std::shared_ptr<ModuleRequest> newRequest(void* engine) { return std::make_shared<ModuleRequest>(engine); }
 
 ModuleRequests& recordOf(void* module) { return *static_cast<OrbFunctionImpl*>(module)->requests; }
 
