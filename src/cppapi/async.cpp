@@ -5,7 +5,6 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -55,100 +54,97 @@ ModuleOutcome callModuleCode(Fn&& fn) {
 
 // --- the requests each module has outstanding -------------------------------------------------
 
-// One request a module started, from its start until its completion has returned. While it is
-// outstanding it is linked into the registry, so that clearing the module can settle it.
-class Tracked : public std::enable_shared_from_this<Tracked> {
+// One request a module started, in the one object the engine queues: what to run (the host's
+// part), the module's callbacks and what the module's task handle shares.
+class ModuleRequest final : public host::AsyncRequest {
 public:
     enum Phase : int { Pending, Delivering, Done, Abandoned };
 
-    explicit Tracked(void* module) : module(module) {}
-    ~Tracked();
+    explicit ModuleRequest(void* engineHandle)
+        : module(engineHandle), record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
+        owner = engineHandle;
+    }
+    // The module's streams look at the phase when they go: they go first.
+    ~ModuleRequest() override {
+        out.reset();
+        err.reset();
+    }
 
     bool abandoned() const noexcept { return phase.load(std::memory_order_acquire) == Abandoned; }
+    // None of the module's code runs for it from now on, unless its completion has begun.
+    void abandon() noexcept {
+        int pending = Pending;
+        phase.compare_exchange_strong(pending, Abandoned, std::memory_order_acq_rel);
+    }
 
     void* const module;  // the engine handle the request was started with
+    // The handle's record, kept here: a request may outlive the handle.
+    ModuleRequests& record;
     std::atomic<int> phase{Pending};
-    std::atomic<std::thread::id> deliverer{};
-    // Under the registry's lock.
-    std::shared_ptr<host::TaskReference> task;
-    // What the request's task handle shares: kept here so that the handle costs one allocation.
+    // The module's callbacks: the feval pair, or the eval pair when isEval.
+    bool passThroughFlag = false;
+    SetOutputsFcn setOutputsFcn = nullptr;
+    SetExceptionFcn setExceptionFcn = nullptr;
+    OnSuccessFcn onSuccessFcn = nullptr;
+    OnErrorFcn onErrorFcn = nullptr;
+    void* promise = nullptr;
+    // What the task handle shares, a view of this request's task (the handle owns the request).
     host::Future<void> future;
-    Tracked* previous = nullptr;
-    Tracked* next = nullptr;
-    std::atomic<bool> linked{false};
+
+protected:
+    void complete() override;
 };
 
-struct Registry {
+// One allocation per request: the request, its control block, the module's callbacks.
+std::shared_ptr<ModuleRequest> newRequest(void* engine) { return std::make_shared<ModuleRequest>(engine); }
+
+ModuleRequests& recordOf(void* module) { return *static_cast<OrbFunctionImpl*>(module)->requests; }
+
+// The faults of modules' callbacks, rare: one lock for all.
+struct Faults {
     std::mutex mutex;
-    std::condition_variable settled;
-    // In the order the requests were started.
-    Tracked* first = nullptr;
-    Tracked* last = nullptr;
-    // Modules being cleared: requests they start meanwhile are cancelled at once.
-    std::vector<void*> closing;
     // Modules whose callbacks faulted since they were loaded, with the fault's identifier.
-    std::vector<std::pair<void*, std::string>> faults;
-    std::atomic<bool> anyFault{false};
-
-    void link(Tracked& tracked) {
-        tracked.previous = last;
-        (last ? last->next : first) = &tracked;
-        last = &tracked;
-        tracked.linked.store(true, std::memory_order_release);
-    }
-    void unlink(Tracked& tracked) {
-        if (!tracked.linked.load(std::memory_order_relaxed)) return;
-        (tracked.previous ? tracked.previous->next : first) = tracked.next;
-        (tracked.next ? tracked.next->previous : last) = tracked.previous;
-        tracked.previous = tracked.next = nullptr;
-        tracked.linked.store(false, std::memory_order_release);
-    }
-    bool isClosing(void* module) const { return std::find(closing.begin(), closing.end(), module) != closing.end(); }
+    std::vector<std::pair<void*, std::string>> modules;
+    std::atomic<bool> any{false};
 };
 
-Registry& registry() {
+Faults& faults() {
     // Never destroyed: a completion may still run while the process exits.
-    static Registry* const instance = new Registry;
+    static Faults* const instance = new Faults;
     return *instance;
 }
 
-Tracked::~Tracked() {
-    // A request dropped without its completion (it was never queued) leaves the registry here.
-    if (!linked.load(std::memory_order_acquire)) return;
-    Registry& all = registry();
-    {
-        std::lock_guard lock(all.mutex);
-        all.unlink(*this);
-    }
-    all.settled.notify_all();
-}
-
-// A completion's claim to call the module: none once the module's requests were abandoned.
-class Delivery {
+// A cancel or refusal made by a thread other than the queue's: its completion runs module code
+// on that thread, and a clear of the module waits for it. The thread's own are listed, so that
+// a clear made inside one (from its callback) does not wait for itself.
+class CompletingElsewhere {
 public:
-    explicit Delivery(Tracked& tracked) : m_tracked(tracked) {
-        tracked.deliverer.store(std::this_thread::get_id(), std::memory_order_relaxed);
-        int pending = Tracked::Pending;
-        m_claimed = tracked.phase.compare_exchange_strong(pending, Tracked::Delivering, std::memory_order_acq_rel);
+    explicit CompletingElsewhere(ModuleRequests& record) : m_record(record), m_outer(t_innermost) {
+        m_record.elsewhere.fetch_add(1, std::memory_order_seq_cst);
+        t_innermost = this;
     }
-    ~Delivery() {
-        if (!m_claimed) return;
-        Registry& all = registry();
-        {
-            std::lock_guard lock(all.mutex);
-            m_tracked.phase.store(Tracked::Done, std::memory_order_release);
-            all.unlink(m_tracked);
-        }
-        all.settled.notify_all();
+    ~CompletingElsewhere() {
+        t_innermost = m_outer;
+        m_record.elsewhere.fetch_sub(1, std::memory_order_release);
     }
-    Delivery(const Delivery&) = delete;
-    Delivery& operator=(const Delivery&) = delete;
-    explicit operator bool() const noexcept { return m_claimed; }
+    CompletingElsewhere(const CompletingElsewhere&) = delete;
+    CompletingElsewhere& operator=(const CompletingElsewhere&) = delete;
+
+    // How many of `record`'s the calling thread is inside.
+    static int onThisThread(const ModuleRequests& record) noexcept {
+        int count = 0;
+        for (const CompletingElsewhere* scope = t_innermost; scope; scope = scope->m_outer)
+            if (&scope->m_record == &record) ++count;
+        return count;
+    }
 
 private:
-    Tracked& m_tracked;
-    bool m_claimed;
+    ModuleRequests& m_record;
+    const CompletingElsewhere* m_outer;
+    static thread_local const CompletingElsewhere* t_innermost;
 };
+
+thread_local const CompletingElsewhere* CompletingElsewhere::t_innermost = nullptr;
 
 std::string moduleName(void* module) {
     return host::i18n::to_string(static_cast<const OrbFunctionImpl*>(module)->functionName);
@@ -158,13 +154,13 @@ std::string moduleName(void* module) {
 void reportFault(void* module, const ModuleOutcome& fault) {
     try {
         const std::string identifier = host::FatalException(fault.signal()).identifier();
-        Registry& all = registry();
+        Faults& all = faults();
         {
             std::lock_guard lock(all.mutex);
-            const bool known = std::any_of(all.faults.begin(), all.faults.end(),
+            const bool known = std::any_of(all.modules.begin(), all.modules.end(),
                                            [&](const auto& entry) { return entry.first == module; });
-            if (!known) all.faults.emplace_back(module, identifier);
-            all.anyFault.store(true, std::memory_order_release);
+            if (!known) all.modules.emplace_back(module, identifier);
+            all.any.store(true, std::memory_order_release);
         }
         host::ryWarningMsgId(host::MsgIdException<VELTRA::orbapi::CallbackFaulted>(moduleName(module), identifier));
     } catch (...) {
@@ -174,8 +170,8 @@ void reportFault(void* module, const ModuleOutcome& fault) {
 
 // What a callback's outcome leaves for the request's task: a fault is reported and, like any
 // failure, reaches whoever waits for the request.
-void passOn(const Tracked& tracked, const ModuleOutcome& outcome) {
-    if (faulted(outcome)) reportFault(tracked.module, outcome);
+void passOn(const ModuleRequest& request, const ModuleOutcome& outcome) {
+    if (faulted(outcome)) reportFault(request.module, outcome);
     outcome.raise();
 }
 
@@ -205,8 +201,9 @@ ModuleOutcome deliverFailure(Deliver&& deliver) {
 // it is) or a write faulted.
 class ModuleStream final : public host::u16streambuf {
 public:
-    ModuleStream(void* stream, ModuleWriteFcn write, ModuleDeleterFcn deleter, std::shared_ptr<Tracked> tracked)
-        : m_stream(stream), m_write(write), m_deleter(deleter), m_tracked(std::move(tracked)) {}
+    // Owned by `request`, which releases it before anything of its own goes.
+    ModuleStream(void* stream, ModuleWriteFcn write, ModuleDeleterFcn deleter, const ModuleRequest& request)
+        : m_stream(stream), m_write(write), m_deleter(deleter), m_tracked(&request) {}
     ~ModuleStream() override {
         if (m_tracked->abandoned()) return;
         const ModuleOutcome outcome = callModuleCode([this] { m_deleter(m_stream); });
@@ -240,14 +237,14 @@ private:
     void* m_stream;
     ModuleWriteFcn m_write;
     ModuleDeleterFcn m_deleter;
-    std::shared_ptr<Tracked> m_tracked;
+    const ModuleRequest* m_tracked;
     bool m_broken = false;
 };
 
 std::shared_ptr<host::u16streambuf> moduleStream(void* stream, ModuleWriteFcn write, ModuleDeleterFcn deleter,
-                                                 const std::shared_ptr<Tracked>& tracked) {
+                                                 const ModuleRequest& request) {
     if (!stream) return nullptr;
-    return std::make_shared<ModuleStream>(stream, write, deleter, tracked);
+    return std::make_shared<ModuleStream>(stream, write, deleter, request);
 }
 
 host::RunOptions makeAsyncOptions(std::shared_ptr<host::u16streambuf> out, std::shared_ptr<host::u16streambuf> err) {
@@ -265,10 +262,10 @@ host::RunOptions makeAsyncOptions(std::shared_ptr<host::u16streambuf> out, std::
 class AsyncOptions {
 public:
     AsyncOptions(void* outputStream, void* errorStream, ModuleWriteFcn writeFcn, ModuleDeleterFcn deleterFcn,
-                 const std::shared_ptr<Tracked>& tracked) {
+                 const ModuleRequest& request) {
         if (!outputStream && !errorStream) return;
-        m_own.emplace(makeAsyncOptions(moduleStream(outputStream, writeFcn, deleterFcn, tracked),
-                                       moduleStream(errorStream, writeFcn, deleterFcn, tracked)));
+        m_own.emplace(makeAsyncOptions(moduleStream(outputStream, writeFcn, deleterFcn, request),
+                                       moduleStream(errorStream, writeFcn, deleterFcn, request)));
     }
     const host::RunOptions& get() const {
         if (m_own) return *m_own;
@@ -280,94 +277,74 @@ private:
     std::optional<host::RunOptions> m_own;
 };
 
-std::shared_ptr<Tracked> track(void* module) { return std::make_shared<Tracked>(module); }
-
-// What runs when an asynchronous feval has finished: hands the outputs, or the failure, to the
-// module's callbacks.
-struct FevalDone {
-    int nlhs;
-    bool passThroughFlag;
-    SetOutputsFcn setOutputsFcn;
-    SetExceptionFcn setExceptionFcn;
-    void* promise;
-    std::shared_ptr<Tracked> tracked;
-
-    void operator()(host::Future<host::Outputs> result) const {
-        const Delivery delivery(*tracked);
-        if (!delivery) return;
-        ModuleOutcome outcome;
-        try {
-            const host::Outputs& outputs = result.value();
+// Hands the outcome to the module's callbacks, unless the module's requests were abandoned.
+void ModuleRequest::complete() {
+    int pending = Pending;
+    if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
+    ModuleOutcome ended;
+    try {
+        if (isEval) {
+            outcome().get();
+            ended = callModuleCode([&] { onSuccessFcn(promise); });
+        } else {
+            const host::Outputs& outputs = outcome().value();
             // Up to 20 outputs are handed from the stack.
             std::array<void*, 20> few{};
             std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);
             void** handed = many.empty() ? few.data() : many.data();
             for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
-            outcome = callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
-            // A success callback that threw hears its own failure through the failure callback.
-            if (!faulted(outcome)) outcome.raise();
-        } catch (...) {
-            outcome = deliverFailure([&](int code, void* data) {
-                return callModuleCode([&] { setExceptionFcn(promise, nlhs, passThroughFlag, code, data); });
+            ended = callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
+        }
+        // A success callback that threw hears its own failure through the failure callback.
+        if (!faulted(ended)) ended.raise();
+    } catch (...) {
+        ended = deliverFailure([&](int code, void* data) {
+            return callModuleCode([&] {
+                if (isEval) {
+                    onErrorFcn(promise, code, data);
+                } else {
+                    setExceptionFcn(promise, nlhs, passThroughFlag, code, data);
+                }
             });
-        }
-        passOn(*tracked, outcome);
+        });
     }
-};
+    phase.store(Done, std::memory_order_release);
+    passOn(*this, ended);
+}
 
-struct EvalDone {
-    OnSuccessFcn onSuccessFcn;
-    OnErrorFcn onErrorFcn;
-    void* promise;
-    std::shared_ptr<Tracked> tracked;
-
-    void operator()(host::Future<void> result) const {
-        const Delivery delivery(*tracked);
-        if (!delivery) return;
-        ModuleOutcome outcome;
-        try {
-            result.get();
-            outcome = callModuleCode([&] { onSuccessFcn(promise); });
-            if (!faulted(outcome)) outcome.raise();
-        } catch (...) {
-            outcome = deliverFailure(
-                [&](int code, void* data) { return callModuleCode([&] { onErrorFcn(promise, code, data); }); });
-        }
-        passOn(*tracked, outcome);
-    }
-};
-
-std::uint64_t handleFor(const std::shared_ptr<Tracked>& tracked, host::Future<void> task) {
+// The task handle: shared ownership of the request, through its task's view.
+std::uint64_t handleFor(const std::shared_ptr<ModuleRequest>& request) {
     auto* handle = new (std::nothrow) OrbTaskHandle;
     if (!handle) return 0;
-    tracked->future = std::move(task);
-    handle->future = std::shared_ptr<host::Future<void>>(tracked, &tracked->future);
+    handle->future = std::shared_ptr<host::Future<void>>(request, &request->future);
     return reinterpret_cast<std::uint64_t>(handle);
 }
 
-// Queues a request through `post` and tracks it, unless its module is being cleared: then the
-// completion hears "cancelled" at once, on this thread.
-template <class Post, class Cancel>
-std::uint64_t startTracked(const std::shared_ptr<Tracked>& tracked, Post&& post, Cancel&& cancelNow) {
-    Registry& all = registry();
-    std::unique_lock lock(all.mutex);
-    if (all.isClosing(tracked->module)) {
-        lock.unlock();
-        // As the host's completion would: what the callback ended with becomes the task's.
-        try {
-            cancelNow(std::make_exception_ptr(host::AlreadyCancelledException()));
-        } catch (...) {
-            return handleFor(tracked, host::Future<void>::failed(std::current_exception()));
-        }
-        return handleFor(tracked, host::Future<void>::ready());
+// Queues a request, unless its module is being cleared: then the completion hears "cancelled"
+// at once, on this thread.
+std::uint64_t start(const std::shared_ptr<ModuleRequest>& request, host::HostEngine& host,
+                    const host::RunOptions& options) {
+    // The view holds no reference: the request owns it, and the handle owns the request.
+    request->future = host::Future<void>(std::shared_ptr<const host::FutureState<void>>(std::shared_ptr<void>(), &request->task()),
+                                         std::shared_ptr<host::TaskReference>(std::shared_ptr<void>(), request.get()));
+    request->id = host::createRequestID();
+    ModuleRequests& record = request->record;
+    // Announced before the clear's flag is read, and the clear raises its flag before it waits
+    // for starts: either this start sees the clear, or the clear sees the request queued.
+    record.starting.fetch_add(1, std::memory_order_seq_cst);
+    struct Started {
+        ModuleRequests& record;
+        ~Started() { record.starting.fetch_sub(1, std::memory_order_release); }
+    };
+    if (record.closing.load(std::memory_order_seq_cst) > 0) {
+        record.starting.fetch_sub(1, std::memory_order_release);
+        // Not while counted as starting: its callback may clear the module once more.
+        request->cancel_callback(false);
+    } else {
+        const Started started{record};
+        host.submit(request, options);
     }
-    // Linked and queued under one hold of the lock, so that a clear sees the request with its
-    // task reference or not at all.
-    all.link(*tracked);
-    host::Future<void> task = post();
-    tracked->task = task.taskReference();
-    lock.unlock();
-    return handleFor(tracked, std::move(task));
+    return handleFor(request);
 }
 
 // How long a waiter on another thread lets a module call hold the engine before the request is
@@ -409,9 +386,33 @@ void waitForRequest(const host::Future<void>& task) {
             lastServed = now;
         } else if (now - lastServed >= limit) {
             // Refused now; or it has just left the queue, and then the engine is running it.
+            const CompletingElsewhere completing(static_cast<const ModuleRequest&>(*request).record);
             request->refuse(engineHeldError(holder, now - start));
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::shared_ptr<ModuleRequest> fevalRequest(void* engine, const char* name, int nlhs, bool passThroughFlag,
+                                            SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
+                                            void* promise) {
+    auto request = newRequest(engine);
+    request->name = name;
+    request->nlhs = nlhs;
+    request->passThroughFlag = passThroughFlag;
+    request->setOutputsFcn = setOutputsFcn;
+    request->setExceptionFcn = setExceptionFcn;
+    request->promise = promise;
+    return request;
+}
+
+std::uint64_t startWithStreams(void* engine, const std::shared_ptr<ModuleRequest>& request, void* outputStream,
+                               void* errorStream, ModuleWriteFcn writeFcn, ModuleDeleterFcn deleterFcn) {
+    const AsyncOptions options(outputStream, errorStream, writeFcn, deleterFcn, *request);
+    return start(request, engineOf(engine), options.get());
 }
 
 }  // namespace
@@ -420,20 +421,16 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
                              bool passThroughFlag, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                              void* promise, void* outputStream, void* errorStream, ModuleWriteFcn writeFcn,
                              ModuleDeleterFcn deleterFcn) {
-    host::HostEngine& host = engineOf(engine);
-    const std::shared_ptr<Tracked> tracked = track(engine);
-    const AsyncOptions options(outputStream, errorStream, writeFcn, deleterFcn, tracked);
-    const host::RequestID id = host::createRequestID();
-    const FevalDone done{nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise, tracked};
-    return startTracked(
-        tracked,
-        [&] { return host.fevalWithCompletion(name, arguments, nlhs, host::FevalCompletion(done), options.get(), id); },
-        [&](std::exception_ptr cancelled) { done(host::Future<host::Outputs>::failed(std::move(cancelled))); });
+    const auto request =
+        fevalRequest(engine, name.c_str(), nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
+    for (const host::data::Array& argument : arguments) request->arguments.push_back(argument);
+    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 SettledRequests::SettledRequests(const impl_info_tag* module, bool faulted) noexcept
     : m_module(module ? module->engineHandle : nullptr) {
     if (!m_module) return;
+    recordOf(m_module).closing.fetch_add(1, std::memory_order_seq_cst);
     try {
         settle(faulted);
     } catch (...) {
@@ -442,62 +439,39 @@ SettledRequests::SettledRequests(const impl_info_tag* module, bool faulted) noex
 }
 
 void SettledRequests::settle(bool faulted) {
-    Registry& all = registry();
-    std::vector<std::shared_ptr<Tracked>> outstanding;
+    ModuleRequests& record = recordOf(m_module);
     {
+        Faults& all = faults();
         std::lock_guard lock(all.mutex);
-        all.closing.push_back(m_module);
-        const auto fault = std::find_if(all.faults.begin(), all.faults.end(),
+        const auto fault = std::find_if(all.modules.begin(), all.modules.end(),
                                         [&](const auto& entry) { return entry.first == m_module; });
-        if (fault != all.faults.end()) {
+        if (fault != all.modules.end()) {
             faulted = true;
-            all.faults.erase(fault);
-        }
-        for (Tracked* tracked = all.first; tracked; tracked = tracked->next) {
-            // One whose last reference is going is leaving the registry by itself.
-            if (tracked->module != m_module) continue;
-            if (auto held = tracked->weak_from_this().lock()) outstanding.push_back(std::move(held));
+            all.modules.erase(fault);
         }
     }
-    for (const auto& tracked : outstanding) {
-        // A module that faulted runs no more code: its completions will call nothing.
-        int pending = Tracked::Pending;
-        if (faulted) tracked->phase.compare_exchange_strong(pending, Tracked::Abandoned, std::memory_order_acq_rel);
+    // A start under way (on a thread of the module's) is either cancelled at once or queued.
+    while (record.starting.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    const std::vector<std::shared_ptr<host::AsyncRequest>> outstanding = engineOf(m_module).requestsOf(m_module);
+    for (const auto& each : outstanding) {
+        auto& request = static_cast<ModuleRequest&>(*each);
+        // What runs on this thread now is the request whose own work clears the module: its
+        // completion would run after the code is gone, so it is abandoned. So is every request
+        // of a module that faulted: none of its code runs for them.
+        if (faulted || request.running()) request.abandon();
         // Queued requests are cancelled now, in the order they were started, while the module's
         // code is still there: each completion hears "cancelled" on this thread.
-        tracked->task->cancel_callback(false);
+        if (!request.running()) request.cancel_callback(false);
     }
-    const std::thread::id self = std::this_thread::get_id();
-    std::unique_lock lock(all.mutex);
-    for (const auto& tracked : outstanding) {
-        // A completion under way on another thread (which cancelled or refused the request
-        // first) is waited for: the module's code must outlive it.
-        all.settled.wait(lock, [&] {
-            if (!tracked->linked.load(std::memory_order_relaxed)) return true;
-            switch (tracked->phase.load(std::memory_order_acquire)) {
-                case Tracked::Delivering:
-                    return tracked->deliverer.load(std::memory_order_relaxed) == self;
-                case Tracked::Pending:
-                    return tracked->task->cancelStatus() == host::CancelStatus::TooLate;
-                default:
-                    return true;
-            }
-        });
-        if (!tracked->linked.load(std::memory_order_relaxed)) continue;
-        // What is left runs on this thread: the request whose own work clears the module. Its
-        // completion would run after the code is gone, so it is abandoned.
-        int pending = Tracked::Pending;
-        tracked->phase.compare_exchange_strong(pending, Tracked::Abandoned, std::memory_order_acq_rel);
-        all.unlink(*tracked);
-    }
+    // A completion under way on another thread (which cancelled or refused a request first) is
+    // waited for: the module's code must outlive it.
+    const int own = CompletingElsewhere::onThisThread(record);
+    while (record.elsewhere.load(std::memory_order_acquire) > own) std::this_thread::sleep_for(50us);
 }
 
 SettledRequests::~SettledRequests() {
     if (!m_module) return;
-    Registry& all = registry();
-    std::lock_guard lock(all.mutex);
-    // Handles are reused: a module loaded later may get this one.
-    all.closing.erase(std::find(all.closing.begin(), all.closing.end(), m_module));
+    recordOf(m_module).closing.fetch_sub(1, std::memory_order_release);
 }
 
 void chargeCallbackFault(void* module, int signal) noexcept {
@@ -505,13 +479,13 @@ void chargeCallbackFault(void* module, int signal) noexcept {
     if (module) reportFault(module, ModuleOutcome::fault(signal));
 }
 
-bool anyCallbackFault() noexcept { return registry().anyFault.load(std::memory_order_acquire); }
+bool anyCallbackFault() noexcept { return faults().any.load(std::memory_order_acquire); }
 
 std::string callbackFaultOf(const impl_info_tag* module) {
-    Registry& all = registry();
-    if (!module || !module->engineHandle || !all.anyFault.load(std::memory_order_acquire)) return {};
+    Faults& all = faults();
+    if (!module || !module->engineHandle || !all.any.load(std::memory_order_acquire)) return {};
     std::lock_guard lock(all.mutex);
-    for (const auto& [faulted, identifier] : all.faults) {
+    for (const auto& [faulted, identifier] : all.modules) {
         if (faulted == module->engineHandle) return identifier;
     }
     return {};
@@ -528,25 +502,11 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
     std::string problem = orb::capi::textProblem("the function name", functionName);
     if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
     if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
-    // The request copies its arguments: the list handed over is a vector kept per thread, not one
-    // allocated per request. A request started while the thread's list is in use (from a callback
-    // that runs during a start) has a list of its own.
-    thread_local host::Outputs kept;
-    thread_local bool inUse = false;
-    if (inUse) {
-        return fevalAsyncImpl(engine, functionName, wrapInputs(nrhs, prhs), nlhs, passThroughFlag, setOutputsFcn,
-                              setExceptionFcn, promise, outputStream, errorStream, writeFcn, deleterFcn);
-    }
-    struct Use {
-        Use() { inUse = true; }
-        ~Use() {
-            kept.clear();
-            inUse = false;
-        }
-    } use;
-    for (int i = 0; i < nrhs; ++i) kept.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(prhs[i])));
-    return fevalAsyncImpl(engine, functionName, kept, nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise,
-                          outputStream, errorStream, writeFcn, deleterFcn);
+    // The inputs go straight into the request, one reference each.
+    const auto request =
+        fevalRequest(engine, functionName, nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
+    for (int i = 0; i < nrhs; ++i) request->arguments.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(prhs[i])));
+    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccessFcn onSuccessFcn,
@@ -566,20 +526,20 @@ std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccess
         return refusedRequest(engine, "orbApiEvalAsync", "the statement is null", onErrorFcn ? toOnError : nullptr,
                               &refused, 0);
     }
-    host::HostEngine& host = engineOf(engine);
-    const std::shared_ptr<Tracked> tracked = track(engine);
-    const AsyncOptions options(outputStream, errorStream, writeFcn, deleterFcn, tracked);
-    const host::RequestID id = host::createRequestID();
-    const EvalDone done{onSuccessFcn, onErrorFcn, promise, tracked};
-    return startTracked(
-        tracked, [&] { return host.evalWithCompletion(statement, host::EvalCompletion(done), options.get(), id); },
-        [&](std::exception_ptr cancelled) { done(host::Future<void>::failed(std::move(cancelled))); });
+    auto request = newRequest(engine);
+    request->isEval = true;
+    request->text = statement;
+    request->onSuccessFcn = onSuccessFcn;
+    request->onErrorFcn = onErrorFcn;
+    request->promise = promise;
+    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt) {
     auto* handle = static_cast<OrbTaskHandle*>(taskHandle);
     std::shared_ptr<host::TaskReference> task = handle->future ? handle->future->taskReference() : nullptr;
     if (!task) return false;
+    const CompletingElsewhere completing(static_cast<const ModuleRequest&>(*task).record);
     if (task->cancellationRequested()) return task->cancel_callback(allowInterrupt) != host::CancelStatus::TooLate;
     task->requestCancellation(allowInterrupt);
     return task->cancelStatus() != host::CancelStatus::TooLate;

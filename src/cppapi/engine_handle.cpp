@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "capi/message_ids.hpp"
 #include "cppapi/error_conversion.hpp"
@@ -15,12 +18,46 @@ void orbUnlock(void);
 
 namespace orb::cppapi {
 
+namespace {
+
+std::mutex g_spareRecordsMutex;
+// Never destroyed: a request may outlive the handles (and the process's statics).
+std::vector<ModuleRequests*>& spareRecords() {
+    static auto* const records = new std::vector<ModuleRequests*>;
+    return *records;
+}
+
+ModuleRequests* takeRecord() {
+    {
+        std::lock_guard lock(g_spareRecordsMutex);
+        if (!spareRecords().empty()) {
+            ModuleRequests* record = spareRecords().back();
+            spareRecords().pop_back();
+            return record;
+        }
+    }
+    return new ModuleRequests;
+}
+
+}  // namespace
+
+OrbFunctionImpl::~OrbFunctionImpl() {
+    if (!requests) return;
+    try {
+        std::lock_guard lock(g_spareRecordsMutex);
+        spareRecords().push_back(requests);
+    } catch (...) {
+        // Out of memory: the record is left as it is.
+    }
+}
+
 OrbFunctionImpl* makeEngineHandle(std::u16string functionName) noexcept {
     try {
         auto cell = std::make_unique<host::HostEngine*>(host::getCurrentLocalVM().get());
-        auto* handle = new OrbFunctionImpl{cell.get(), false, std::move(functionName)};
+        std::unique_ptr<OrbFunctionImpl> handle(new OrbFunctionImpl{cell.get(), false, std::move(functionName), nullptr});
+        handle->requests = takeRecord();
         cell.release();
-        return handle;
+        return handle.release();
     } catch (...) {
         return nullptr;
     }

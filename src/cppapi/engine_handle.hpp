@@ -10,6 +10,7 @@
 // synchronous service writes its error code only on failure, so callers set it to 0 first.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "host/engine.hpp"
@@ -25,6 +26,20 @@ enum OrbErrorCode : int {
     kOrbErrorOther = 9,           // an asynchronous request failed in any other way
 };
 
+// What the asynchronous services keep of a module's requests (async.cpp). Each field is written
+// by few threads and the starting ones stay on the starting thread's cache line. Records are
+// never freed, only passed on to later handles: a request may outlive its module's handle, and
+// what it does to the record then (count a completion for a moment) harms no later owner.
+struct ModuleRequests {
+    // Clears of the module in progress: requests started meanwhile are cancelled at once.
+    std::atomic<int> closing{0};
+    // Starts in progress: a clear waits for them, so that it sees every request queued.
+    std::atomic<int> starting{0};
+    // Completions running for cancels and refusals made off the engine's queue: a clear waits
+    // for them, as they run the module's code.
+    alignas(64) std::atomic<int> elsewhere{0};
+};
+
 // Fields in this order: the C++ services read them so.
 struct OrbFunctionImpl {
     // A cell of its own holding the raw engine pointer; the handle keeps no ownership of it.
@@ -33,6 +48,9 @@ struct OrbFunctionImpl {
     bool locked;
     // The name the module's function is called under.
     std::u16string functionName;
+    ModuleRequests* requests;
+
+    ~OrbFunctionImpl();
 };
 
 // A new handle for the calling thread's engine; null when memory runs out.

@@ -6,7 +6,9 @@
 // at once, and the completion runs on the thread that finishes the request.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <iterator>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -118,41 +120,46 @@ public:
 // otherwise never complete); on any other thread it returns at once.
 HOST_API void pumpWhileWaiting(const std::function<bool()>& isReady);
 
+// Where threads that wait for an outcome sleep: one place for every outcome, since waiting is
+// rare and settling must not pay for a lock and a condition variable of its own.
+struct FutureParking {
+    std::mutex mutex;
+    std::condition_variable settled;
+};
+HOST_API FutureParking& futureParking() noexcept;
+
 // The outcome of a request, settled once: a value (nothing for void) or the exception it ended
-// with. Settling wakes only threads that are waiting; a request whose outcome nobody waits for
-// makes no system call to publish it.
+// with. Settling is a few atomic operations; only a settling that finds a thread waiting takes
+// the parking lock to wake it.
 template <class T>
 class FutureState {
 public:
     template <class... Value>
     void setValue(Value&&... value) {
-        std::lock_guard lock(m_mutex);
         claim();
         if constexpr (!std::is_void_v<T>) m_value.emplace(std::forward<Value>(value)...);
         publish();
     }
     void setException(std::exception_ptr error) {
-        std::lock_guard lock(m_mutex);
         claim();
         m_error = std::move(error);
         publish();
     }
-    bool isReady() const noexcept { return m_ready.load(std::memory_order_acquire); }
+    bool isReady() const noexcept { return (m_flags.load(std::memory_order_acquire) & kReady) != 0; }
     void wait() const {
         if (isReady()) return;
-        std::unique_lock lock(m_mutex);
-        ++m_waiters;
-        m_settled.wait(lock, [this] { return isReady(); });
-        --m_waiters;
+        FutureParking& parking = futureParking();
+        std::unique_lock lock(parking.mutex);
+        m_flags.fetch_or(kWaited, std::memory_order_acq_rel);
+        parking.settled.wait(lock, [this] { return isReady(); });
     }
     // Waits at most `limit`; whether it is settled.
     bool waitFor(std::chrono::nanoseconds limit) const {
         if (isReady()) return true;
-        std::unique_lock lock(m_mutex);
-        ++m_waiters;
-        const bool ready = m_settled.wait_for(lock, limit, [this] { return isReady(); });
-        --m_waiters;
-        return ready;
+        FutureParking& parking = futureParking();
+        std::unique_lock lock(parking.mutex);
+        m_flags.fetch_or(kWaited, std::memory_order_acq_rel);
+        return parking.settled.wait_for(lock, limit, [this] { return isReady(); });
     }
     // Waits; a copy of the value, or the exception rethrown.
     T get() const {
@@ -171,19 +178,22 @@ public:
 
 private:
     struct Empty {};
-    void claim() const {
-        if (isReady()) throw std::logic_error("the outcome of a request was settled twice");
+    enum : unsigned { kClaimed = 1, kReady = 2, kWaited = 4 };
+    void claim() {
+        if (m_flags.fetch_or(kClaimed, std::memory_order_acq_rel) & kClaimed)
+            throw std::logic_error("the outcome of a request was settled twice");
     }
-    // Under the lock; a waiter either sees the flag before it sleeps or is counted and woken.
+    // A waiter marks the state under the parking lock before it sleeps: either it sees the
+    // outcome ready, or the settling sees the mark and wakes it under the same lock.
     void publish() {
-        m_ready.store(true, std::memory_order_release);
-        if (m_waiters > 0) m_settled.notify_all();
+        if (m_flags.fetch_or(kReady, std::memory_order_acq_rel) & kWaited) {
+            FutureParking& parking = futureParking();
+            { std::lock_guard lock(parking.mutex); }
+            parking.settled.notify_all();
+        }
     }
 
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_settled;
-    mutable int m_waiters = 0;
-    std::atomic<bool> m_ready{false};
+    mutable std::atomic<unsigned> m_flags{0};
     std::conditional_t<std::is_void_v<T>, Empty, std::optional<T>> m_value;
     std::exception_ptr m_error;
 };
@@ -242,8 +252,109 @@ private:
 };
 
 using Outputs = std::vector<data::Array>;
-using FevalCompletion = std::function<void(Future<Outputs>)>;
-using EvalCompletion = std::function<void(Future<void>)>;
+
+class HostEngine;
+
+// The input arrays of a queued request: a few inline, more in a vector. The request is made on
+// the caller's thread and freed on the engine's, and each allocation that crosses threads that
+// way costs both threads the allocator's shared lock.
+class RequestArguments {
+public:
+    void push_back(data::Array array) {
+        if (m_count < m_few.size()) {
+            m_few[m_count] = std::move(array);
+        } else {
+            if (m_many.empty()) m_many.assign(std::make_move_iterator(m_few.begin()), std::make_move_iterator(m_few.end()));
+            m_many.push_back(std::move(array));
+        }
+        ++m_count;
+    }
+    const data::Array* data() const noexcept { return m_many.empty() ? m_few.data() : m_many.data(); }
+    std::size_t size() const noexcept { return m_count; }
+    void clear() noexcept {
+        for (auto& array : m_few) array = data::Array();
+        m_many.clear();
+        m_count = 0;
+    }
+
+private:
+    std::array<data::Array, 4> m_few;
+    std::vector<data::Array> m_many;
+    std::size_t m_count = 0;
+};
+
+// A request queued on an engine: what to run, its outcome, its task, and (in the class the
+// caller derives) what to do with the outcome, all in one object made by the caller. The engine
+// settles it exactly once: by running it on its signal thread, or by taking it out of the queue
+// unrun when it is cancelled, refused or abandoned (on the thread that does so). Either way it
+// then calls complete() once and settles the task with how complete() ended.
+class AsyncRequest : public TaskReference {
+public:
+    AsyncRequest() = default;
+    ~AsyncRequest() override = default;
+    AsyncRequest(const AsyncRequest&) = delete;
+    AsyncRequest& operator=(const AsyncRequest&) = delete;
+
+    // What to run, set before the request is submitted: a function call (`name`, `arguments`,
+    // `nlhs` outputs) or, when `isEval`, the statement `text`. Printed output goes to `out`,
+    // error text to `err` (null: the host's command window).
+    bool isEval = false;
+    std::string name;
+    std::u16string text;
+    RequestArguments arguments;
+    int nlhs = 0;
+    std::shared_ptr<u16streambuf> out, err;
+    RequestID id = 0;
+    // Whose request it is (HostEngine::requestsOf); the engine gives it no meaning.
+    const void* owner = nullptr;
+
+    // The request's outcome, settled before complete() runs: the outputs (none for an eval) or
+    // the exception it ended with (AlreadyCancelledException when it never ran).
+    const FutureState<Outputs>& outcome() const noexcept { return m_outcome; }
+    // Ready once complete() has returned, with what complete() threw.
+    const FutureState<void>& task() const noexcept { return m_task; }
+
+    inline CancelStatus cancel_callback(bool allowInterrupt) override;
+    bool cancellationRequested() const override { return m_cancelRequested.load(std::memory_order_acquire); }
+    inline void requestCancellation(bool allowInterrupt) override;
+    inline CancelStatus cancelStatus() const override;
+    inline std::string heldBy() const override;
+    inline bool refuse(std::exception_ptr reason) override;
+
+    // Whether it is running now (on the engine's signal thread).
+    bool running() const noexcept { return state() == State::Running; }
+
+    // The engine's side (HostEngine implementations): binds the request to `engine` when it is
+    // submitted; claims it for running (false when it left the queue first); settles it with the
+    // work's outcome once the work has run.
+    void bind(HostEngine& engine) noexcept { m_engine = &engine; }
+    HostEngine* engine() const noexcept { return m_engine; }
+    bool claim() noexcept { return leaveQueue(State::Running); }
+    inline void ran(Outputs outputs);
+    inline void ranWith(std::exception_ptr error);
+
+protected:
+    // The caller's: hands the outcome on. Runs once, on the thread that settles the request;
+    // what it throws becomes the task's outcome.
+    virtual void complete() = 0;
+
+private:
+    enum class State : int { Queued, Running, Done, Cancelled };
+    State state() const noexcept { return m_state.load(std::memory_order_acquire); }
+    // One atomic exchange rather than a lock: the signal thread claims every request it runs.
+    bool leaveQueue(State next) noexcept {
+        State queued = State::Queued;
+        return m_state.compare_exchange_strong(queued, next, std::memory_order_acq_rel);
+    }
+    inline void finish();
+
+    HostEngine* m_engine = nullptr;
+    std::atomic<State> m_state{State::Queued};
+    std::atomic<bool> m_cancelRequested{false};
+    std::atomic<bool> m_allowInterrupt{false};
+    FutureState<Outputs> m_outcome;
+    FutureState<void> m_task;
+};
 
 class HostEngine {
 public:
@@ -252,13 +363,81 @@ public:
     // from other threads it is queued. The future yields exactly nlhs outputs or throws.
     virtual Future<Outputs> feval(const std::string& name, const Outputs& arguments, int nlhs,
                                   const RunOptions& options, bool flag, RequestID id) = 0;
-    // Queues the request; `completion` runs after it finished (on the finishing thread); the
-    // returned future is ready once the completion returned.
-    virtual Future<void> fevalWithCompletion(const std::string& name, const Outputs& arguments, int nlhs,
-                                             FevalCompletion completion, const RunOptions& options, RequestID id) = 0;
-    virtual Future<void> evalWithCompletion(const std::u16string& text, EvalCompletion completion,
-                                            const RunOptions& options, RequestID id) = 0;
+    // Queues `request` on the queue its options name; any thread, returns at once.
+    virtual void submit(std::shared_ptr<AsyncRequest> request, const RunOptions& options) = 0;
+    // Signal thread: the requests of `owner` not settled yet, in the order they were submitted:
+    // those still queued and those running on the signal thread (outer calls of this one).
+    virtual std::vector<std::shared_ptr<AsyncRequest>> requestsOf(const void* owner) = 0;
+    // Any thread: wakes a signal thread that waits, to look at its futures again.
+    virtual void notifyWaiters() = 0;
+    // Any thread: the module function whose call holds the signal thread without serving the
+    // queue (TaskReference::heldBy).
+    virtual std::string heldBy() const = 0;
 };
+
+// AsyncRequest is defined here whole: it holds data arrays, which belong to a library of their
+// own, so each side that uses it compiles it.
+inline void AsyncRequest::finish() {
+    // The work's inputs and streams go before the completion runs: a module's stream is
+    // released while its code is certainly there, and a task handle the module keeps does not
+    // keep the inputs alive.
+    arguments.clear();
+    out.reset();
+    err.reset();
+    try {
+        complete();
+        m_task.setValue();
+    } catch (...) {
+        m_task.setException(std::current_exception());
+    }
+}
+
+inline void AsyncRequest::ran(Outputs outputs) {
+    m_outcome.setValue(std::move(outputs));
+    finish();
+    m_state.store(State::Done, std::memory_order_release);
+}
+
+inline void AsyncRequest::ranWith(std::exception_ptr error) {
+    m_outcome.setException(std::move(error));
+    finish();
+    m_state.store(State::Done, std::memory_order_release);
+}
+
+inline CancelStatus AsyncRequest::cancel_callback(bool allowInterrupt) {
+    m_allowInterrupt.store(allowInterrupt, std::memory_order_relaxed);
+    if (!leaveQueue(State::Cancelled)) return state() == State::Cancelled ? CancelStatus::Cancelled : CancelStatus::TooLate;
+    m_outcome.setException(std::make_exception_ptr(AlreadyCancelledException()));
+    finish();
+    if (m_engine) m_engine->notifyWaiters();
+    return CancelStatus::Cancelled;
+}
+
+inline void AsyncRequest::requestCancellation(bool allowInterrupt) {
+    m_cancelRequested.store(true, std::memory_order_release);
+    cancel_callback(allowInterrupt);
+}
+
+inline CancelStatus AsyncRequest::cancelStatus() const {
+    switch (state()) {
+        case State::Cancelled: return CancelStatus::Cancelled;
+        case State::Queued: return cancellationRequested() ? CancelStatus::CancelRequested : CancelStatus::Cancelled;
+        default: return CancelStatus::TooLate;
+    }
+}
+
+inline std::string AsyncRequest::heldBy() const {
+    if (state() != State::Queued || !m_engine) return {};
+    return m_engine->heldBy();
+}
+
+inline bool AsyncRequest::refuse(std::exception_ptr reason) {
+    if (!leaveQueue(State::Cancelled)) return false;
+    m_outcome.setException(std::move(reason));
+    finish();
+    if (m_engine) m_engine->notifyWaiters();
+    return true;
+}
 
 // The engine serving the calling thread, or null.
 HOST_API std::shared_ptr<HostEngine> getCurrentLocalVM();

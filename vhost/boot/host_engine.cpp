@@ -13,8 +13,6 @@
 #include <string_view>
 #include <type_traits>
 
-#include <boost/container/small_vector.hpp>
-
 #include "host/dataarray.hpp"
 #include "host/engine.hpp"
 #include "host/i18n.hpp"
@@ -40,15 +38,8 @@ struct HostArrays {
     }
 };
 
-// Where a request's printed text goes: the two streams of its options. A queued request keeps
-// these rather than a copy of the options, which would copy the queue name for nothing.
-struct Streams {
-    std::shared_ptr<host::u16streambuf> out, err;
-    explicit Streams(const host::RunOptions& options) : out(options.outStream()), err(options.errStream()) {}
-};
-
 // Printed text reaches a request's stream as UTF-16, in one write per piece of output. The sink
-// lives only while the request runs, and the request's Streams hold the buffer meanwhile.
+// lives only while the request runs, and the request holds the buffer meanwhile.
 OutputSink streamSink(host::u16streambuf* buffer) {
     if (!buffer) return {};
     return [buffer](std::string_view text) {
@@ -56,9 +47,6 @@ OutputSink streamSink(host::u16streambuf* buffer) {
         buffer->sputn(wide.data(), static_cast<std::streamsize>(wide.size()));
     };
 }
-
-// A feval's arguments as its queued request keeps them.
-using InlineArguments = boost::container::small_vector<host::data::Array, 4>;
 
 // Host errors as the distributor reports them.
 template <class Body>
@@ -74,132 +62,6 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
     }
 }
 
-// One queued request and the reference through which it is cancelled. A request is settled
-// exactly once: by the signal thread that runs it, or by the thread that cancels or refuses it
-// first.
-class QueuedRequest : public host::TaskReference, public PostedWork, public std::enable_shared_from_this<QueuedRequest> {
-public:
-    enum class State { Queued, Running, Done, Cancelled };
-
-    explicit QueuedRequest(Engine& engine) : m_engine(engine) {}
-
-    // As posted work, run() (in Request) runs the request on the signal thread unless it was
-    // cancelled first; abandon(), when the engine goes with the request still queued, reports it
-    // cancelled while the module whose callbacks it names is still loaded.
-    void abandon() override { cancel_callback(false); }
-
-    // Signal thread: claims the request for running; false when it was cancelled first.
-    bool claim() { return leaveQueue(State::Running); }
-    void finished() { m_state.store(State::Done, std::memory_order_release); }
-
-    host::CancelStatus cancel_callback(bool allowInterrupt) override {
-        m_allowInterrupt.store(allowInterrupt, std::memory_order_relaxed);
-        if (!leaveQueue(State::Cancelled)) {
-            return state() == State::Cancelled ? host::CancelStatus::Cancelled : host::CancelStatus::TooLate;
-        }
-        // The completion runs module code.
-        deliverFailure(std::make_exception_ptr(host::AlreadyCancelledException()));
-        m_engine.notifyWaiters();
-        return host::CancelStatus::Cancelled;
-    }
-    std::string heldBy() const override {
-        if (state() != State::Queued) return {};
-        return m_engine.heldBy();
-    }
-    bool refuse(std::exception_ptr reason) override {
-        if (!leaveQueue(State::Cancelled)) return false;
-        deliverFailure(std::move(reason));
-        m_engine.notifyWaiters();
-        return true;
-    }
-    bool cancellationRequested() const override { return m_cancelRequested.load(std::memory_order_acquire); }
-    void requestCancellation(bool allowInterrupt) override {
-        m_cancelRequested.store(true, std::memory_order_release);
-        cancel_callback(allowInterrupt);
-    }
-    host::CancelStatus cancelStatus() const override {
-        switch (state()) {
-            case State::Cancelled: return host::CancelStatus::Cancelled;
-            case State::Queued:
-                return cancellationRequested() ? host::CancelStatus::CancelRequested : host::CancelStatus::Cancelled;
-            default: return host::CancelStatus::TooLate;
-        }
-    }
-
-protected:
-    // Hands `reason` to the request's completion instead of running it.
-    virtual void deliverFailure(std::exception_ptr reason) = 0;
-
-private:
-    State state() const noexcept { return m_state.load(std::memory_order_acquire); }
-    // Takes the request out of the queue into `next`; false when another thread took it first.
-    // One atomic exchange rather than a lock: the signal thread claims every request it runs.
-    bool leaveQueue(State next) noexcept {
-        State queued = State::Queued;
-        return m_state.compare_exchange_strong(queued, next, std::memory_order_acq_rel);
-    }
-
-    Engine& m_engine;
-    std::atomic<State> m_state{State::Queued};
-    std::atomic<bool> m_cancelRequested{false};
-    std::atomic<bool> m_allowInterrupt{false};
-};
-
-// A request with its work and its completion. The task's outcome is settled once the completion
-// has returned (with what the completion threw, if it threw); the work and the completion are
-// let go of then, so the arguments and the module's callbacks are not kept alive by a task
-// handle the module still holds. The task's outcome and the outcome handed to the completion
-// live in the request itself: one allocation for all three.
-template <class Result, class Work, class Completion>
-class Request final : public QueuedRequest {
-public:
-    Request(Engine& engine, Work work, Completion completion)
-        : QueuedRequest(engine), m_work(std::move(work)), m_completion(std::move(completion)) {}
-
-    const host::FutureState<void>& task() const { return m_task; }
-
-    void run() override {
-        if (!claim()) return;
-        try {
-            if constexpr (std::is_void_v<Result>) {
-                (*m_work)();
-                m_outcome.setValue();
-            } else {
-                m_outcome.setValue((*m_work)());
-            }
-        } catch (...) {
-            m_outcome.setException(std::current_exception());
-        }
-        m_work.reset();
-        settle();
-        finished();
-    }
-
-private:
-    void deliverFailure(std::exception_ptr reason) override {
-        m_work.reset();
-        m_outcome.setException(std::move(reason));
-        settle();
-    }
-    // Hands the settled outcome to the completion; the outcome keeps the request alive for as
-    // long as the completion keeps it.
-    void settle() {
-        Completion completion = std::move(m_completion);
-        try {
-            completion(host::Future<Result>(
-                std::shared_ptr<const host::FutureState<Result>>(shared_from_this(), &m_outcome), nullptr));
-            m_task.setValue();
-        } catch (...) {
-            m_task.setException(std::current_exception());
-        }
-    }
-
-    std::optional<Work> m_work;
-    Completion m_completion;
-    host::FutureState<Result> m_outcome;
-    host::FutureState<void> m_task;
-};
-
 class LanguageEngine final : public host::HostEngine {
 public:
     explicit LanguageEngine(Engine& engine) : m_engine(engine) {}
@@ -211,52 +73,76 @@ public:
             throw std::logic_error("a synchronous request must come from the engine's signal thread");
         }
         try {
-            return host::Future<host::Outputs>::ready(runFeval(name, arguments, nlhs, Streams(options)));
+            return host::Future<host::Outputs>::ready(
+                runFeval(name, arguments, nlhs, options.outStream().get(), options.errStream().get()));
         } catch (...) {
             return host::Future<host::Outputs>::failed(std::current_exception());
         }
     }
 
-    host::Future<void> fevalWithCompletion(const std::string& name, const host::Outputs& arguments, int nlhs,
-                                           host::FevalCompletion completion, const host::RunOptions& options,
-                                           host::RequestID /*id*/) override {
-        // Copies made here, not captured from the references: a captured reference to const would
-        // make a const member, copied again (not moved) each time the work moves.
-        // The arguments are kept inline (up to a few), not in a vector of their own: the request
-        // is made on the module's thread and freed on the signal thread, and each allocation
-        // that crosses threads that way costs both threads the allocator's shared lock.
-        return enqueue<host::Outputs>([this, name = std::string(name), arguments = InlineArguments(arguments.begin(), arguments.end()),
-                                       nlhs, streams = Streams(options)] {
-                                           return runFeval(name, {arguments.data(), arguments.size()}, nlhs, streams);
-                                       },
-                                      std::move(completion));
+    void submit(std::shared_ptr<host::AsyncRequest> request, const host::RunOptions& options) override {
+        request->bind(*this);
+        request->out = options.outStream();
+        request->err = options.errStream();
+        // Posted as it is, with no wrapper: the request is the one allocation it costs.
+        host::AsyncRequest* raw = request.get();
+        m_engine.post(std::shared_ptr<void>(std::move(request), raw), &runQueued, &abandonQueued);
     }
 
-    host::Future<void> evalWithCompletion(const std::u16string& text, host::EvalCompletion completion,
-                                          const host::RunOptions& options, host::RequestID /*id*/) override {
-        return enqueue<void>([this, text = std::u16string(text), streams = Streams(options)] { runEval(text, streams); },
-                             std::move(completion));
+    std::vector<std::shared_ptr<host::AsyncRequest>> requestsOf(const void* owner) override {
+        std::vector<std::shared_ptr<host::AsyncRequest>> found;
+        // Those running here are outer calls of the caller's: alive until it returns to them.
+        for (host::AsyncRequest* running : m_running)
+            if (running->owner == owner) found.emplace_back(std::shared_ptr<void>(), running);
+        for (const std::shared_ptr<void>& posted : m_engine.pendingObjects(&runQueued)) {
+            auto* request = static_cast<host::AsyncRequest*>(posted.get());
+            if (request->owner == owner) found.emplace_back(posted, request);
+        }
+        return found;
     }
+
+    void notifyWaiters() override { m_engine.notifyWaiters(); }
+    std::string heldBy() const override { return m_engine.heldBy(); }
 
 private:
-    template <class Result, class Work, class Completion>
-    host::Future<void> enqueue(Work work, Completion completion) {
-        using Queued = Request<Result, Work, Completion>;
-        auto request = std::make_shared<Queued>(m_engine, std::move(work), std::move(completion));
-        host::Future<void> task(std::shared_ptr<const host::FutureState<void>>(request, &request->task()), request);
-        m_engine.post(std::shared_ptr<PostedWork>(std::move(request)));
-        return task;
+    // Signal thread: runs a queued request unless it left the queue first.
+    static void runQueued(void* object) {
+        auto& request = *static_cast<host::AsyncRequest*>(object);
+        if (!request.claim()) return;
+        auto& self = static_cast<LanguageEngine&>(*request.engine());
+        self.m_running.push_back(&request);
+        host::Outputs outputs;
+        std::exception_ptr error;
+        try {
+            if (request.isEval) {
+                self.runEval(request.text, request.out.get(), request.err.get());
+            } else {
+                outputs = self.runFeval(request.name, {request.arguments.data(), request.arguments.size()},
+                                        request.nlhs, request.out.get(), request.err.get());
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+        self.m_running.pop_back();
+        if (error) {
+            request.ranWith(std::move(error));
+        } else {
+            request.ran(std::move(outputs));
+        }
     }
+    // The engine goes with the request still queued: it hears "cancelled" while the code its
+    // completion calls is still there.
+    static void abandonQueued(void* object) { static_cast<host::AsyncRequest*>(object)->cancel_callback(false); }
 
     host::Outputs runFeval(const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
-                           const Streams& streams) {
+                           host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
         HostArrays inputs;
         inputs.arrays.reserve(arguments.size());
         for (const auto& argument : arguments) inputs.arrays.push_back(host::data::createRyArray(argument));
         std::vector<vhost::lang::Value> outputs;
         {
-            ThreadOutputRedirect redirect(streamSink(streams.out.get()), streamSink(streams.err.get()));
+            ThreadOutputRedirect redirect(streamSink(out), streamSink(err));
             outputs = reportingRuntimeErrors(name, [&] { return vhost::lang::callFunction(name, nlhs, inputs.arrays); });
         }
         host::Outputs result;
@@ -267,9 +153,9 @@ private:
         return result;
     }
 
-    void runEval(const std::u16string& text, const Streams& streams) {
+    void runEval(const std::u16string& text, host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        ThreadOutputRedirect redirect(streamSink(streams.out.get()), streamSink(streams.err.get()));
+        ThreadOutputRedirect redirect(streamSink(out), streamSink(err));
         reportingRuntimeErrors("eval", [&] {
             vhost::lang::evaluate(host::i18n::to_string(text));
             return 0;
@@ -277,6 +163,8 @@ private:
     }
 
     Engine& m_engine;
+    // The queued requests running now on the signal thread, outermost first.
+    std::vector<host::AsyncRequest*> m_running;
 };
 
 }  // namespace

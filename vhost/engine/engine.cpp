@@ -51,7 +51,7 @@ Engine::~Engine() {
     // Work that will never run hears so now, in posting order; what that posts is abandoned too.
     Posted next;
     while (takeNext(next)) {
-        if (next.work) next.work->abandon();
+        next.abandon();
         next = Posted{};
     }
 }
@@ -71,28 +71,34 @@ bool Engine::takeNext(Posted& next) {
     return true;
 }
 
-void Engine::post(std::function<void()> task) {
+void Engine::push(Posted posted) {
     bool first;
     {
         std::lock_guard lock(m_postedMutex);
         first = m_posted.empty();
-        m_posted.push_back(Posted{std::move(task), nullptr});
+        m_posted.push_back(std::move(posted));
     }
     // A waiter sleeps only on an empty queue: the post that made it non-empty woke it, and the
     // posts after that find it awake or about to take the batch.
     if (first) m_postedChanged.notify_all();
 }
 
-void Engine::post(std::shared_ptr<PostedWork> work) {
-    bool first;
-    {
-        std::lock_guard lock(m_postedMutex);
-        first = m_posted.empty();
-        m_posted.push_back(Posted{nullptr, std::move(work)});
-    }
-    // A waiter sleeps only on an empty queue: the post that made it non-empty woke it, and the
-    // posts after that find it awake or about to take the batch.
-    if (first) m_postedChanged.notify_all();
+void Engine::post(std::function<void()> task) { push(Posted{std::move(task), nullptr, nullptr, nullptr, nullptr}); }
+
+void Engine::post(std::shared_ptr<PostedWork> work) { push(Posted{nullptr, std::move(work), nullptr, nullptr, nullptr}); }
+
+void Engine::post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon) {
+    push(Posted{nullptr, nullptr, std::move(object), run, abandon});
+}
+
+std::vector<std::shared_ptr<void>> Engine::pendingObjects(ObjectAction run) {
+    std::vector<std::shared_ptr<void>> found;
+    for (std::size_t i = m_next; i < m_taken.size(); ++i)
+        if (m_taken[i].runObject == run) found.push_back(m_taken[i].object);
+    std::lock_guard lock(m_postedMutex);
+    for (const Posted& posted : m_posted)
+        if (posted.runObject == run) found.push_back(posted.object);
+    return found;
 }
 
 bool Engine::runPosted() {

@@ -64,6 +64,13 @@ public:
     // waits for a future (host::pumpWhileWaiting). Tasks run in the order they were posted.
     void post(std::function<void()> task);
     void post(std::shared_ptr<PostedWork> work);
+    // An object of the poster's with what to do with it: run(object) when its turn comes,
+    // abandon(object) instead when the engine goes first. No wrapper is made around it.
+    using ObjectAction = void (*)(void* object);
+    void post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon);
+    // Signal thread: the objects posted with `run` that have not been taken to run yet, in the
+    // order they were posted.
+    std::vector<std::shared_ptr<void>> pendingObjects(ObjectAction run);
     // Signal thread: runs the work posted so far (and what that work posts); false when there
     // was none. Work is taken from the queue a batch at a time, so posting threads and the signal
     // thread meet on the queue's lock once per batch rather than once per task; a nested call (a
@@ -101,14 +108,27 @@ private:
     struct Posted {
         std::function<void()> task;
         std::shared_ptr<PostedWork> work;
+        std::shared_ptr<void> object;
+        ObjectAction runObject = nullptr;
+        ObjectAction abandonObject = nullptr;
         void run() {
-            if (work) {
+            if (runObject) {
+                runObject(object.get());
+            } else if (work) {
                 work->run();
             } else {
                 task();
             }
         }
+        void abandon() {
+            if (abandonObject) {
+                abandonObject(object.get());
+            } else if (work) {
+                work->abandon();
+            }
+        }
     };
+    void push(Posted posted);
     // Signal thread: the next piece of work, taken from the batch in hand or, when that is done,
     // from the queue as a new batch; false when there is none.
     bool takeNext(Posted& next);

@@ -22,6 +22,12 @@ void RunOptions::setErrStream(std::shared_ptr<u16streambuf> buffer, SinkTraits t
     m_errSet = true;
 }
 
+FutureParking& futureParking() noexcept {
+    // Never destroyed: a request may settle while the process exits.
+    static FutureParking* const parking = new FutureParking;
+    return *parking;
+}
+
 RequestID createRequestID() {
     static std::atomic<RequestID> next{1};
     return next.fetch_add(1, std::memory_order_relaxed);
