@@ -11,7 +11,10 @@
 #include "host/dataarray.hpp"
 #include "host/i18n.hpp"
 #include "host/services.hpp"
+#include "host/ut.hpp"
 #include "capi/impl_info.hpp"
+#include "orbfile/entry_points.hpp"
+#include "orbfile/load_readiness.hpp"
 #include "platform/module_boundary.hpp"
 
 namespace orb::loader {
@@ -177,6 +180,48 @@ platform::ModuleOutcome createCppFunction(impl_info_tag* record) {
 }
 
 }  // namespace orb::loader
+
+namespace {
+
+constexpr const char* kCreateEntry = "its create entry point (orbCreateOrbFunction)";
+
+// The load's create step in the copy of the process that proved a C++ module's start-up code for
+// `orb check`: the same record, engine handle and module under construction as loadOrb makes, so
+// that the check refuses what the load refuses. The copy ends right after; nothing is destroyed.
+std::string tryCreateEntryInCopy(void* library) {
+    using orbfile::EntryPoints;
+    const EntryPoints found = orbfile::resolveEntryPoints(
+        [library](const char* name) -> const void* { return host::utFindSymbolInLibrary(library, name); });
+    if (found.outcome != EntryPoints::Found || found.kind != EntryPoints::Cpp) return {};
+    auto* record = static_cast<impl_info_tag*>(host::utCalloc(1, sizeof(impl_info_tag)));
+    if (!record) return std::string(kCreateEntry) + " could not be tried: no memory";
+    record->library = library;
+    record->entry = const_cast<void*>(found.entry);
+    record->entryKind = kOrbEntryCpp;
+    record->createFunction = const_cast<void*>(found.create);
+    record->destroyFunction = const_cast<void*>(found.destroy);
+    record->engineHandle = orb::cppapi::makeEngineHandle(u"");
+    PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().moduleUnderConstruction = record;
+    const orb::platform::ModuleOutcome created = orb::loader::createCppFunction(record);
+    if (!created) return std::string(kCreateEntry) + " failed: " + created.describe();
+    if (record->cppFunction) return {};
+    std::string reason;
+    try {
+        orb::loader::raisePendingError();
+        reason = host::i18n::to_string(
+            host::i18n::get_message(orb::capi::messageIdentifier<VELTRA::orb::MsgNoFunctionObject>()));
+    } catch (const std::exception& error) {
+        reason = std::string(kCreateEntry) + " made no function object and reported: " + error.what();
+    }
+    // The reason goes inside a sentence of its own.
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+    return reason.empty() ? std::string(kCreateEntry) + " made no function object" : reason;
+}
+
+[[maybe_unused]] const bool kCreateTrialInstalled =
+    (orbfile::installCreateEntryTrial({kCreateEntry, &tryCreateEntryInCopy}), true);
+
+}  // namespace
 
 int orbRunCreateOrbFunction(void) {
     auto* info = PerEngine<CurrentOrbInfoPerEngine>::find();

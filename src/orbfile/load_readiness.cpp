@@ -18,6 +18,8 @@ namespace {
 const host::log::DiagnosticLogger& channel() { return orb::startup::inspectorLog(); }
 constexpr int kDetail = orb::startup::kLogDetail;
 
+orb::platform::InCopyCheck g_createTrial{};
+
 std::u16string withoutQuotes(std::u16string path) {
     if (!path.empty() && path.front() == u'"' && path.back() == u'"') {
         path.erase(path.size() - 1);
@@ -27,6 +29,8 @@ std::u16string withoutQuotes(std::u16string path) {
 }
 
 }  // namespace
+
+void installCreateEntryTrial(const orb::platform::InCopyCheck& trial) noexcept { g_createTrial = trial; }
 
 LoadReadiness::LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames,
                              bool runStartupCode) {
@@ -83,7 +87,9 @@ void LoadReadiness::check(const std::u16string& shown, const std::vector<std::st
         m_startup = Startup::Skipped;
         return;
     }
-    const orb::platform::StartupVerdict verdict = orb::platform::proveStartupCode(native);
+    const bool tryCreate = found.kind == EntryPoints::Cpp && g_createTrial.run;
+    const orb::platform::StartupVerdict verdict =
+        orb::platform::proveStartupCode(native, tryCreate ? &g_createTrial : nullptr);
     ORB_LOG(channel(), kDetail, verdict.reason);
     switch (verdict.kind) {
         case orb::platform::StartupVerdict::Proved: m_startup = Startup::Proved; return;

@@ -9,12 +9,14 @@
 //   3. The start-up code, proved in a forked copy of the process as the loader proves it before
 //      it maps a file (platform/startup_probe.hpp): the system loader refuses the file before
 //      running anything, for a library or function it needs and cannot find (ENOLOAD), or the
-//      start-up code faults, aborts, throws, exits or never ends (ESTARTUP). Nothing of the module
-//      runs in the checking process. This step can be left out; it is then reported as skipped.
+//      start-up code faults, aborts, throws, exits or never ends (ESTARTUP). A C++ module's create
+//      entry point then runs in the same copy, as the loader runs it (installCreateEntryTrial); a
+//      create that fails or makes no function object is ESTARTUP too, its reason naming the
+//      entry point. Nothing of the module runs in the checking process. This step can be left
+//      out; it is then reported as skipped.
 //
-// The first refusal ends the check, so there is at most one finding. What is still not seen: a
-// C++ module's create entry point that reports failure, and start-up code that behaves
-// differently the second time.
+// The first refusal ends the check, so there is at most one finding. What is still not seen:
+// start-up code or a create entry point that behaves differently the second time.
 #pragma once
 
 #include <string>
@@ -22,8 +24,14 @@
 #include <vector>
 
 #include "platform/export.hpp"
+#include "platform/isolated_call.hpp"
 
 namespace orbfile {
+
+// How a C++ module's create entry point is tried in the copy that proved its start-up code. The
+// loader, which makes function objects and sits above this layer, installs its own way when the
+// library is loaded; until one is installed the step is left out.
+ORB_API void installCreateEntryTrial(const orb::platform::InCopyCheck& trial) noexcept;
 
 class ORB_API LoadReadiness {
 public:

@@ -60,14 +60,15 @@ private:
     std::vector<host::Bundle> m_bundles;
 };
 
-RetrieveStatus readManifest(const std::u16string& path, Version& version, int* threadpoolSafe = nullptr) {
+// `native` is the file's path as the platform names it (empty when it has none).
+RetrieveStatus readManifest(const std::string& native, Version& version, int* threadpoolSafe = nullptr) {
     // Outside the try: a lock that cannot be taken fails the stage through the caller.
     const std::lock_guard lock(manifestMutex());
     try {
-        const std::string native = host::fs::absolute(host::fs::nativePath(path));
-        InstalledBundles bundles(host::install(native));
+        InstalledBundles bundles(host::install(host::fs::absolute(native)));
         if (bundles.get().empty()) return NOTORB;
-        const host::AnyMap headers = bundles.get().front().GetHeaders();
+        // Read in place: the bundle keeps its headers while `bundles` lives.
+        const host::AnyMap& headers = bundles.get().front().GetHeaders();
         const std::string release = host::any_cast<std::string>(headers.AtCompoundKey(kReleaseKey));
         const int apiVersion = host::any_cast<int>(headers.AtCompoundKey(kApiVersionKey));
         // Its presence and type are required: a manifest without it is not one of ours. Its value
@@ -122,15 +123,20 @@ RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& re
     return relnum != 0 ? SUCCESS : NOEVER;
 }
 
-}  // namespace
-
-RetrieveStatus check_version_file(const std::u16string& path) {
+// check_version_file, also answering the file's native path (when it has one), which the stages
+// after it read.
+RetrieveStatus checkVersionFile(const std::u16string& path, std::string& native) {
     if (path.empty()) return NONAME;
-    std::string native;
     try {
         native = host::fs::nativePath(path);
     } catch (const host::fs::FilesystemError&) {
         return NOFILE;  // a path the platform cannot name names no file
+    }
+    // A file that can be read exists: the usual case asks the system once. Otherwise the answer
+    // and its reason come from the steps below.
+    try {
+        if (host::fs::access(native, host::fs::kAccessRead)) return NOEVER;
+    } catch (const std::exception&) {
     }
     if (!host::fs::exists(native)) return NOFILE;
     bool readable = false;
@@ -149,11 +155,11 @@ RetrieveStatus check_version_file(const std::u16string& path) {
     return readable ? NOEVER : NOREAD;
 }
 
-RetrieveStatus read_embedded_version(const std::u16string& path, Version& version) {
+RetrieveStatus readEmbeddedVersion(const std::u16string& path, const std::string& native, Version& version) {
     version.set(0, 0, kLegacyStrategy);
     RetrieveStatus status = NOTORB;
     try {
-        status = readManifest(path, version);
+        status = readManifest(native, version);
     } catch (...) {
         ORB_LOG(retrieveVersionLog(), kLogDetail,
                 "Retrieving from json meta-data failed, defaulting to legacy meta-data retrieval");
@@ -168,17 +174,36 @@ RetrieveStatus read_embedded_version(const std::u16string& path, Version& versio
     return status;
 }
 
+}  // namespace
+
+RetrieveStatus check_version_file(const std::u16string& path) {
+    std::string native;
+    return checkVersionFile(path, native);
+}
+
+RetrieveStatus read_embedded_version(const std::u16string& path, Version& version) {
+    std::string native;
+    try {
+        native = host::fs::nativePath(path);
+    } catch (const std::exception&) {
+        // No native path: the manifest stage fails and the version function's says why.
+    }
+    return readEmbeddedVersion(path, native, version);
+}
+
 RetrieveStatus retrieve_version(const std::u16string& path, Version& version) {
-    const RetrieveStatus checked = check_version_file(path);
+    std::string native;
+    const RetrieveStatus checked = checkVersionFile(path, native);
     if (checked != NOEVER) return checked;
-    return read_embedded_version(path, version);
+    return readEmbeddedVersion(path, native, version);
 }
 
 bool declares_threadpool_safe(const std::u16string& path) {
     Version version;
     int declared = 0;
     try {
-        if (check_version_file(path) != NOEVER || readManifest(path, version, &declared) != SUCCESS) return false;
+        std::string native;
+        if (checkVersionFile(path, native) != NOEVER || readManifest(native, version, &declared) != SUCCESS) return false;
     } catch (...) {
         return false;
     }
@@ -186,11 +211,12 @@ bool declares_threadpool_safe(const std::u16string& path) {
 }
 
 RetrieveStatus retrieve_manifest_version(const std::u16string& path, Version& version) {
-    const RetrieveStatus checked = check_version_file(path);
+    std::string native;
+    const RetrieveStatus checked = checkVersionFile(path, native);
     if (checked != NOEVER) return checked;
     version.set(0, 0, kLegacyStrategy);
     try {
-        return readManifest(path, version);
+        return readManifest(native, version);
     } catch (...) {
         return NOTORB;
     }

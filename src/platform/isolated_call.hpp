@@ -41,14 +41,25 @@ struct StartupVerdict {
                          // within N seconds"
 };
 
+// Work for the copy once the library is mapped and its start-up code has run: `run` answers why
+// the library would still be refused ("" when it would not). `what` names the module code it
+// runs, for a failure the copy describes itself ("<what> failed: signal 11 (Segmentation
+// fault)", "<what> called exit()", "<what> threw ...").
+struct InCopyCheck {
+    const char* what;
+    std::string (*run)(void* library);
+};
+
 // Maps the library at `nativePath` (resolving every symbol now, as the host does) in a forked copy
 // of the process whose standard streams go nowhere, so that its start-up code runs there first,
-// and ends the copy at once. The copy runs only the system loader
+// then runs `alsoInCopy` there (when given; a refusal is Failed with its reason) and ends the copy
+// at once. Without `alsoInCopy` the copy runs only the system loader
 // and the library's start-up code, so any thread may call this while others run. A copy made
 // while another thread was inside the system loader may find the loader's locks held for good;
 // such a copy is ended and another made (the first one to find them free gets 3 seconds, a
 // second one all of `seconds`).
-ORB_API StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds);
+ORB_API StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds,
+                                           const InCopyCheck* alsoInCopy = nullptr);
 
 // A description of an outcome that did not complete: "signal 11 (Segmentation fault)", "exit
 // status 127", "no answer within 30 seconds".

@@ -26,8 +26,10 @@ inline constexpr unsigned kStartupProbeSeconds = 30;
 // code has proved itself (now or earlier); NotMapped when the system loader refuses the file
 // before any start-up code runs, so that mapping it here fails cleanly with the loader's own
 // reason; Failed when its start-up code failed (never map it then). A file that cannot be
-// examined (stat fails) counts as NotMapped. Any thread.
-ORB_API StartupVerdict proveStartupCode(const std::string& nativePath);
+// examined (stat fails) counts as NotMapped. Any thread. With `alsoInCopy`, the copy also runs
+// that check once the file is mapped, and a file proved earlier is proved again (the check's
+// answer is not remembered).
+ORB_API StartupVerdict proveStartupCode(const std::string& nativePath, const InCopyCheck* alsoInCopy = nullptr);
 
 // While one lives, proveStartupCode on its thread runs no start-up code and answers Failed ("its
 // start-up code is withheld"), so nothing is mapped on that thread: for a caller that must run

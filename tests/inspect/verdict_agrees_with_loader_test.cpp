@@ -67,12 +67,6 @@ Answer load(const std::string& path) {
         "the load");
 }
 
-// Modules whose load fails for a reason only running their module code shows.
-const std::map<std::string, std::string> kBeyondInspection = {
-    {"shape_cpp_and_c", "its create entry point reports failure"},
-    {"tasks_cpp", "its create entry point reports failure"},
-};
-
 // Findings about interface generations and versions, which the loader does not check: such a
 // module may load, and the inspection still says it must not be used.
 const std::set<std::string> kPolicyFindings = {"ELNKAPI", "EVERAPI", "EUNKAPI", "ELNKCPP", "ENOEVER"};
@@ -90,17 +84,17 @@ class VerdictAgreesWithLoader : public orbtest::LoaderTest {};
 TEST_F(VerdictAgreesWithLoader, OnEveryTestModule) {
     std::size_t modules = 0;
     for (const auto& entry : fs::directory_iterator(ORB_TEST_MODULE_DIR)) {
-        if (entry.path().extension() != ".orbw64" || kBeyondInspection.count(entry.path().stem().string())) continue;
+        if (entry.path().extension() != ".orbw64") continue;
         const std::string path = entry.path().string();
         expectAgreement(path, inspect(path), load(path));
         ++modules;
     }
     EXPECT_GE(modules, 60u);
-    // The exceptions are real: the inspection passes them and the load fails.
-    for (const auto& [name, why] : kBeyondInspection) {
-        EXPECT_TRUE(inspect(modulePath(name)).ok) << name;
-        EXPECT_FALSE(load(modulePath(name)).ok) << name << ": " << why;
-    }
+    // A C++ module whose create entry point makes no function object is refused for that reason.
+    const Answer noObject = inspect(modulePath("shape_cpp_and_c"));
+    EXPECT_TRUE(noObject.detail.starts_with("ESTARTUP: ") &&
+                noObject.detail.find("orbCreateOrbFunction") != std::string::npos)
+        << noObject.detail;
 }
 
 // --- files made from one good module ---------------------------------------------------------

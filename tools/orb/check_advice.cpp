@@ -247,6 +247,10 @@ std::string fixFor(const Finding& message, const std::string& file, const Module
                "LD_LIBRARY_PATH), or link the module against the library that defines the function, then " +
                build("", file);
     }
+    if (id == "ESTARTUP" && reason.find("orbCreateOrbFunction") != std::string::npos) {
+        return "make the create entry point return the function object: include <orb_cpp/module_entry.hpp> after "
+               "the module's class and keep its constructor from failing, then " + build("", file);
+    }
     if (id == "ESTARTUP") {
         return "make the module's global constructors and __attribute__((constructor)) functions unable to fail "
                "(move the work into the first call), then " + build("", file);

@@ -30,11 +30,16 @@ bool FileByteSource::doRead(std::uint64_t offset, std::size_t count, void* out) 
         Window& window = m_windows[use];
         if (!window.holds(offset, count)) {
             // The aligned window holding the span, or one starting at the span when it straddles
-            // two; near the end, the file's last kWindow bytes, where a zip keeps its directory
-            // and end record.
+            // two; for a span among the file's last kWindow bytes, those bytes: a zip keeps its
+            // directory and end record there, and a linker often its section headers, so the
+            // headers' look-up and the zip's both come from one read.
             std::uint64_t start = offset - offset % kWindow;
             if (offset + count > start + kWindow) start = offset;
-            if (size() - start < kWindow) start = size() > kWindow ? size() - kWindow : 0;
+            if (size() <= kWindow) {
+                start = 0;
+            } else if (offset >= size() - kWindow) {
+                start = size() - kWindow;
+            }
             const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size() - start));
             window.size = 0;
             if (!readFile(start, length, window.bytes.get())) return false;

@@ -9,7 +9,8 @@
 
 namespace vhost::bundle {
 
-// Deeper nesting than this is refused: the conversion recurses once per level.
+// Deeper nesting than this is refused: the values nest as deeply as the text, and freeing them
+// recurses once per level.
 inline constexpr std::size_t kManifestMaxDepth = 128;
 
 // The JSON object `text` as a map (values typed as host/bundle.hpp describes). Throws

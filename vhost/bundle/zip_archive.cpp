@@ -17,7 +17,12 @@ struct ZipArchive::Stream {
     std::uint64_t begin;
     std::uint64_t size;
     std::uint64_t position = 0;
-    std::map<std::string, unz64_file_pos> entries;
+    // Where each entry's central header is, and what it says (read once, when the zip is opened).
+    struct Entry {
+        unz64_file_pos position;
+        unz_file_info64 info;
+    };
+    std::map<std::string, Entry> entries;
     // A small zip's bytes, read whole at the first read: minizip reads its headers a byte or two
     // at a time, and each of those would otherwise be a call into the source.
     std::unique_ptr<unsigned char[]> held;
@@ -107,21 +112,22 @@ ZipArchive::ZipArchive(ByteSource& source, const ZipWindow& window) {
     if (unzGetGlobalInfo64(m_zip, &global) != UNZ_OK || global.number_entry != window.entries) {
         throw std::runtime_error("the zip at " + objfile::hex(window.begin) + " does not list the entries its end record states");
     }
-    std::string name;
+    // Most names fit the buffer and take one look at their header; a longer one takes a second.
+    std::string name(256, '\0');
     for (int status = unzGoToFirstFile(m_zip); status != UNZ_END_OF_LIST_OF_FILE; status = unzGoToNextFile(m_zip)) {
         if (status != UNZ_OK) throw zipError("the zip's central directory is damaged", status);
-        // The name's length first, then the name into a buffer of just that size.
         unz_file_info64 info{};
-        status = unzGetCurrentFileInfo64(m_zip, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-        if (status != UNZ_OK) throw zipError("the zip's central directory is damaged", status);
-        name.resize(info.size_filename);
         status = unzGetCurrentFileInfo64(m_zip, &info, name.data(), name.size(), nullptr, 0, nullptr, 0);
+        if (status == UNZ_OK && info.size_filename > name.size()) {
+            name.resize(info.size_filename);
+            status = unzGetCurrentFileInfo64(m_zip, &info, name.data(), name.size(), nullptr, 0, nullptr, 0);
+        }
         if (status != UNZ_OK) throw zipError("the zip's central directory is damaged", status);
         std::string entry(name.data(), std::min<std::size_t>(info.size_filename, name.size()));
-        unz64_file_pos position{};
-        unzGetFilePos64(m_zip, &position);
+        Stream::Entry found{{}, info};
+        unzGetFilePos64(m_zip, &found.position);
         // A name listed twice refers to its first entry, as in every reader that looks names up.
-        m_stream->entries.emplace(entry, position);
+        m_stream->entries.emplace(entry, found);
         m_names.push_back(std::move(entry));
     }
     closer.armed = false;
@@ -134,11 +140,9 @@ ZipArchive::~ZipArchive() {
 std::string ZipArchive::read(const std::string& name, std::size_t limit) {
     const auto found = m_stream->entries.find(name);
     if (found == m_stream->entries.end()) throw std::runtime_error("the zip has no entry '" + name + "'");
-    int status = unzGoToFilePos64(m_zip, &found->second);
+    int status = unzGoToFilePos64(m_zip, &found->second.position);
     if (status != UNZ_OK) throw zipError("cannot reach entry '" + name + "'", status);
-    unz_file_info64 info{};
-    status = unzGetCurrentFileInfo64(m_zip, &info, nullptr, 0, nullptr, 0, nullptr, 0);
-    if (status != UNZ_OK) throw zipError("cannot read the header of entry '" + name + "'", status);
+    const unz_file_info64& info = found->second.info;
     if (info.flag & 1) throw std::runtime_error("entry '" + name + "' is encrypted");
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
         throw std::runtime_error("entry '" + name + "' uses compression method " + std::to_string(info.compression_method));

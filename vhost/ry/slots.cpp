@@ -1,13 +1,10 @@
 #include "vhost/ry/slots.hpp"
 
-#include <sys/mman.h>
-
-#include <pthread.h>
-
 #include <mutex>
 #include <new>
 #include <vector>
 
+#include "vhost/platform/address_space.hpp"
 #include "vhost/ry/thread_block.hpp"
 
 namespace vhost::ry {
@@ -49,16 +46,12 @@ struct Shared {
     ThreadBlock* blocks = nullptr;
     std::int64_t endedArrays = 0;
     std::int64_t endedBytes = 0;
-    pthread_key_t exitKey;
+    platform::ThreadExitHook exitHook{[](void* block) { endThreadBlock(static_cast<ThreadBlock*>(block)); }};
 };
 
 // Never destroyed: arrays may still be released by other static destructors at exit.
 Shared& shared() {
-    static Shared* instance = [] {
-        auto* made = new Shared;
-        pthread_key_create(&made->exitKey, [](void* block) { endThreadBlock(static_cast<ThreadBlock*>(block)); });
-        return made;
-    }();
+    static Shared* instance = new Shared;
     return *instance;
 }
 
@@ -67,9 +60,8 @@ char* carveChunk(Shared& s, Kind kind) {
     Shared::PerKind& k = s.kinds[indexOf(kind)];
     if (k.carved == kRegionBytes) {
         if (k.regions == kMaxRegions) throw std::bad_alloc();
-        void* region = mmap(nullptr, kRegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                            -1, 0);
-        if (region == MAP_FAILED) throw std::bad_alloc();
+        void* region = platform::reserveAddressRange(kRegionBytes);
+        if (!region) throw std::bad_alloc();
         k.region = static_cast<char*>(region);
         if (kind == Kind::Array) {
             g_arrayRegions.bases[k.regions].store(k.region, std::memory_order_relaxed);
@@ -144,7 +136,7 @@ ThreadBlock& newThreadBlock() {
         if (s.blocks) s.blocks->prev = block;
         s.blocks = block;
     }
-    pthread_setspecific(s.exitKey, block);
+    s.exitHook.arm(block);
     t_threadBlock = block;
     return *block;
 }

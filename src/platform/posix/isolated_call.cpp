@@ -103,6 +103,7 @@ constexpr int kProbeMapped = 0;
 constexpr int kProbeNotMapped = 3;
 constexpr int kProbeThrew = 4;
 constexpr int kProbeExited = 5;
+constexpr int kProbeRefused = 6;  // mapped, then refused by the check run in the copy
 
 // Sent first by the copy: the system loader's locks were free in it.
 constexpr char kLoaderFree = '\x02';
@@ -131,12 +132,23 @@ bool loaderFreeInChild(int fd) {
 }
 
 // Set in the child before the library is mapped: a start-up routine that calls exit() ends the
-// child here, before the exit handlers the child inherited from the host run.
+// child here, before the exit handlers the child inherited from the host run. The module code
+// running now, as the child's texts name it.
 int g_probeOutput = -1;
+const char* g_probeStage = "its start-up code";
 void endProbeAtExit() {
-    static const char text[] = "its start-up code called exit()";
-    writeAll(g_probeOutput, std::string(text) + kCompleted);
+    writeAll(g_probeOutput, std::string(g_probeStage) + " called exit()" + kCompleted);
     ::_exit(kProbeExited);
+}
+
+// A machine fault in the check run in the copy, when no guard of the module boundary caught it
+// (the copy has the default handlers, and the guard's were installed before the fork): the copy
+// says which module code faulted instead of ending with the bare signal.
+void endProbeOnFault(int signal) {
+    const char* name = ::strsignal(signal);
+    writeAll(g_probeOutput, std::string(g_probeStage) + " failed: signal " + std::to_string(signal) + " (" +
+                                (name ? name : "unknown") + ")" + kCompleted);
+    ::_exit(kProbeRefused);
 }
 
 // The exception being handled, as its source names it: "std::runtime_error: global ctor failed",
@@ -160,7 +172,7 @@ std::string currentException() {
 
 std::string threwText() {
     const std::string thrown = currentException();
-    return thrown.empty() ? "its start-up code threw a C++ exception of an unknown type" : "its start-up code threw " + thrown;
+    return std::string(g_probeStage) + (thrown.empty() ? " threw a C++ exception of an unknown type" : " threw " + thrown);
 }
 
 // A C++ exception thrown by start-up code finds no handler: the system loader's frames between
@@ -168,15 +180,15 @@ std::string threwText() {
 // ends the process through std::terminate. The probe says what was thrown instead of "signal 6".
 [[noreturn]] void endProbeOnTerminate() {
     const std::string thrown = currentException();
-    const std::string text = thrown.empty() ? "its start-up code called std::terminate" : "its start-up code threw " + thrown;
+    const std::string text = std::string(g_probeStage) + (thrown.empty() ? " called std::terminate" : " threw " + thrown);
     writeAll(g_probeOutput, text + kCompleted);
     ::_exit(kProbeThrew);
 }
 
-// The child's half of probeLibraryStartup. Only what the system loader needs runs here: the
-// child of a process with several threads holds only this thread, and a lock another thread held
-// at the fork stays locked in it.
-[[noreturn]] void probeInChild(const char* nativePath, int fd) {
+// The child's half of probeLibraryStartup. Only what the system loader needs runs here, and the
+// check a caller asked for: the child of a process with several threads holds only this thread,
+// and a lock another thread held at the fork stays locked in it.
+[[noreturn]] void probeInChild(const char* nativePath, int fd, const InCopyCheck* alsoInCopy) {
     // A machine fault ends the child: the host's guard handlers and masks are the host's.
     for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
         struct sigaction fallback {};
@@ -207,10 +219,16 @@ std::string threwText() {
     std::string text;
     try {
         // Never closed: the copy ends with _exit, and closing would run the library's finalisers.
-        if (!::dlopen(nativePath, RTLD_NOW | RTLD_LOCAL)) {
+        void* library = ::dlopen(nativePath, RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
             const char* reason = ::dlerror();
             text = reason ? reason : "the system loader refused it";
             status = kProbeNotMapped;
+        } else if (alsoInCopy) {
+            g_probeStage = alsoInCopy->what;
+            for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::signal(signal, &endProbeOnFault);
+            text = alsoInCopy->run(library);
+            if (!text.empty()) status = kProbeRefused;
         }
     } catch (...) {
         text = threwText();
@@ -243,14 +261,14 @@ IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsign
     return collect(child, fds[0], seconds);
 }
 
-StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds) {
+StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds, const InCopyCheck* alsoInCopy) {
     // The path is made before the fork: the child allocates as little as it can.
     const std::string path = nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
     bool hadQuickTry = false;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
         int fds[2];
         const pid_t child = forkWithPipe(fds);
-        if (child == 0) probeInChild(path.c_str(), fds[1]);
+        if (child == 0) probeInChild(path.c_str(), fds[1], alsoInCopy);
         if (!loaderFreeInChild(fds[0])) {
             // Another thread was inside the system loader at the fork.
             ::kill(child, SIGKILL);

@@ -56,7 +56,7 @@ thread_local bool t_startupWithheld = false;
 StartupCodeWithheld::StartupCodeWithheld() noexcept : m_previous(std::exchange(t_startupWithheld, true)) {}
 StartupCodeWithheld::~StartupCodeWithheld() { t_startupWithheld = m_previous; }
 
-StartupVerdict proveStartupCode(const std::string& nativePath) {
+StartupVerdict proveStartupCode(const std::string& nativePath, const InCopyCheck* alsoInCopy) {
     // Also a file proved earlier: mapping it runs its start-up code again.
     if (t_startupWithheld) return {StartupVerdict::Failed, "its start-up code is withheld: nothing of it may run here"};
     struct stat info {};
@@ -65,11 +65,11 @@ StartupVerdict proveStartupCode(const std::string& nativePath) {
     ProvedFiles& proved = provedFiles();
     {
         const std::lock_guard lock(proved.mutex);
-        if (proved.files.count(identity)) return {};
+        if (!alsoInCopy && proved.files.count(identity)) return {};
     }
     // Unlocked while the copy runs: another thread may prove the same file meanwhile, at the cost
     // of a second copy, but none waits on another's.
-    StartupVerdict verdict = probeLibraryStartup(nativePath, kStartupProbeSeconds);
+    StartupVerdict verdict = probeLibraryStartup(nativePath, kStartupProbeSeconds, alsoInCopy);
     if (verdict.kind == StartupVerdict::Proved) {
         const std::lock_guard lock(proved.mutex);
         proved.files.insert(identity);

@@ -4,6 +4,7 @@
 //   CTOR_THROW      a C++ global object's constructor throws
 //   CTOR_UNDEFINED  a constructor calls a function no library defines (linked regardless)
 //   VERSION_THROW   the version function throws a C++ exception
+//   CREATE_FAULT    a C++-protocol module whose create entry writes through a null pointer
 //   DESTROY_FAULT   a C++-protocol module whose destroy entry writes through a null pointer
 //   REFUSED_FAULT   a C++-protocol module that starts a request the runtime refuses (no function
 //                   name), whose failure callback writes through a null pointer
@@ -38,7 +39,16 @@ __attribute__((constructor)) static void startUp() { orbHostileNoSuchFunction();
 EXPORT void orbfilerequiredapiversion(std::uint32_t*, std::uint32_t*) { throw std::runtime_error("no version today"); }
 #endif
 
-#if defined(DESTROY_FAULT) || defined(REFUSED_FAULT) || defined(STREAM_FAULT)
+#if defined(CREATE_FAULT)
+using ErrorCallback = void (*)(const char*, const char*);
+using OutputCallback = void (*)(int, void**);
+EXPORT void* orbCreateOrbFunction(ErrorCallback) {
+    writeThroughNull();
+    return nullptr;
+}
+EXPORT void orbDestroyOrbFunction(void*, ErrorCallback) {}
+EXPORT void orbFunctionAdapter(int, int, int, void**, void*, OutputCallback output, ErrorCallback) { output(0, nullptr); }
+#elif defined(DESTROY_FAULT) || defined(REFUSED_FAULT) || defined(STREAM_FAULT)
 extern "C" void* orbGetFunctionImpl(void);
 extern "C" void orbDestroyFunctionImpl(void*);
 extern "C" std::uint64_t orbApiFevalAsync(void*, int, int, void**, const char*, bool, void (*)(void*, int, bool, void**),
