@@ -104,7 +104,7 @@ const char* findingTitle(const std::string& id) {
         {"ECPPENT", "a C++ module without its create or destroy entry point"},
         {"ENOENTP", "no entry point the loader accepts"},
         {"ENOLOAD", "needs a library or function that is not there"},
-        {"ESTARTUP", "its start-up code fails"},
+        {"ESTARTUP", "its start-up code or its create entry point fails"},
     };
     for (const auto& [name, title] : kTitles) {
         if (id == name) return title;
