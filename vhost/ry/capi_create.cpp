@@ -63,7 +63,7 @@ using namespace vhost::ry::capi;
 
 extern "C" {
 
-void ryDestroyArray(ryArray* array) { destroy(array); }
+void ryDestroyArray(ryArray* array) { destroyArray(array); }
 
 ryArray* ryDuplicateArray(const ryArray* array) {
     if (!array) return nullptr;
