@@ -164,10 +164,11 @@ public:
     // `dims` normalised already.
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
     // An m-by-n data array holding `data` (its reference taken over); count is m * n.
-    ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data) noexcept
+    ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data,
+                vhost::ry::ThreadBlock& thread) noexcept
         : m_class(classId), m_dims(m, n), m_count(count), m_content(std::in_place_type<vhost::ry::DataRef>, data),
           m_hostsData(data->hostSlot() == this) {
-        vhost::ry::addTo(vhost::ry::threadBlock().arrays, 1);
+        vhost::ry::addTo(thread.arrays, 1);
     }
     ~ryArray_tag() {
         clearTag();
@@ -286,15 +287,16 @@ inline void ryArray_tag::release() noexcept {
     if (ref && ref->get() == hosted && hosted->heldByHostAlone()) [[likely]] {
         // Nobody else holds the record or can take it up: one disposal, no atomic update.
         ref->release();
+        ThreadBlock& thread = threadBlock();
         if (!m_dims.onHeap() && m_compatDims.capacity() == 0) [[likely]] {
             // Then nothing the array holds needs its destructor: the data reference is let go,
             // the lists hold no memory. Only the count is the destructor's work.
             clearTag();
-            addTo(threadBlock().arrays, -1);
+            addTo(thread.arrays, -1);
         } else {
             this->~ryArray_tag();
         }
-        NumericData::dispose(hosted);
+        NumericData::dispose(hosted, thread);
         return;
     }
     this->~ryArray_tag();

@@ -201,13 +201,13 @@ private:
 // address has contexts of its own).
 extern std::atomic<std::uint64_t> g_contextsGone;
 EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine, std::uint64_t gone);
-inline EngineContexts& engineContexts() {
-    ThreadBlock& thread = threadBlock();
+inline EngineContexts& engineContexts(ThreadBlock& thread) {
     const void* engine = &vhost::currentEngine();
     const std::uint64_t gone = g_contextsGone.load(std::memory_order_acquire);
     if (thread.engine == engine && thread.contextsGone == gone) [[likely]]
         return *thread.contexts;
     return findEngineContexts(thread, engine, gone);
 }
+inline EngineContexts& engineContexts() { return engineContexts(threadBlock()); }
 
 }  // namespace vhost::ry

@@ -83,20 +83,22 @@ void leaveParent(ryArray* child) noexcept;
 inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
                                  bool zeroed, void** buffer) {
     // Found first: nothing is left to undo when it fails.
-    ArrayContext& context = engineContexts().arrays();
+    ThreadBlock& thread = threadBlock();
+    ArrayContext& context = engineContexts(thread).arrays();
     std::size_t count = 0;
     if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
         raiseTooManyElements();
-    void* slot = slots::take(slots::Kind::Array);
+    void* slot = slots::take(thread, slots::Kind::Array);
     NumericData* data = nullptr;
     try {
-        data = ::new (hostedRecordIn(slot)) NumericData(elementSize(classId), count, complex, layout, zeroed, slot);
+        data = ::new (hostedRecordIn(slot))
+            NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
     } catch (...) {
         // Its first word never held the live tag: it goes back as the free slot it was.
         slots::give(slots::Kind::Array, slot);
         throw;
     }
-    auto* array = ::new (slot) ryArray(classId, m, n, count, data);
+    auto* array = ::new (slot) ryArray(classId, m, n, count, data, thread);
     context.link(array);
     if (buffer) *buffer = data->madeBuffer();
     return array;

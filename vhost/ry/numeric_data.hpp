@@ -42,12 +42,16 @@ public:
     // of the record is left.
     NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed,
                 void* hostSlot = nullptr)
+        : NumericData(elementSize, count, complex, layout, zeroed, hostSlot, threadBlock()) {}
+    // The same, with the calling thread's block at hand already.
+    NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed, void* hostSlot,
+                ThreadBlock& thread)
         : m_holders(hostSlot ? kReference | kHost : kReference), m_elementSize(elementSize), m_count(count), m_complex(complex),
           m_primary(complex ? layout : Layout::Separate), m_hostSlot(hostSlot) {
         if (complex) [[unlikely]]
             makeComplexBuffers(layout, zeroed);
         else
-            m_real = buffer(count, zeroed);
+            m_real = buffer(count, zeroed, thread);
     }
     // A deep copy holding only the primary layout, in a data slot.
     NumericData(const NumericData& other);
@@ -58,11 +62,18 @@ public:
         if (m_inlineBytes) addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
     }
     // Destroys a record no reference is left to and frees its slot: its own, or its host's.
-    static void dispose(NumericData* data) noexcept {
+    static void dispose(NumericData* data) noexcept { dispose(data, threadBlock()); }
+    static void dispose(NumericData* data, ThreadBlock& thread) noexcept {
         void* host = data->m_hostSlot;
+        // The destructor's work, with the thread's block at hand.
+        if (data->m_hasBlocks) [[unlikely]]
+            data->releaseBlocks();
+        addTo(thread.bytes, -std::int64_t{data->m_inlineBytes});
+        data->m_hasBlocks = false;
+        data->m_inlineBytes = 0;
         data->~NumericData();
-        if (host) slots::give(slots::Kind::Array, host);
-        else slots::give(slots::Kind::Data, data);
+        if (host) slots::give(thread, slots::Kind::Array, host);
+        else slots::give(thread, slots::Kind::Data, data);
     }
     // Gives up a DataRef's reference, or the host array's hold; the last holder disposes of the
     // record.
@@ -127,6 +138,9 @@ private:
     // buffer still gets an address of its own), else a block. Inline: every array made with data
     // calls it, and it is short on its common path.
     [[gnu::always_inline]] void* buffer(std::size_t elements, bool zeroed) const {
+        return buffer(elements, zeroed, threadBlock());
+    }
+    [[gnu::always_inline]] void* buffer(std::size_t elements, bool zeroed, ThreadBlock& thread) const {
         // The overflow test without a division: every array made pays for this.
         std::size_t bytes = 0;
         if (__builtin_mul_overflow(elements, m_elementSize, &bytes)) [[unlikely]]
@@ -142,7 +156,7 @@ private:
         }
         m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
         m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
-        addTo(threadBlock().bytes, static_cast<std::int64_t>(bytes));
+        addTo(thread.bytes, static_cast<std::int64_t>(bytes));
         return own;
     }
     void* blockBuffer(std::size_t bytes, bool zeroed) const;
