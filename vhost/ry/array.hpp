@@ -15,7 +15,7 @@
 // or never one of ours, is recognised without a shared record of live arrays. A data array made
 // with new data holds it in the same slot, after the array (kHostedOffset): one slot for the
 // array, its data record and small data. The slot is free once the array is released and no
-// sharer of the hosted record is left (the record counts the slot as one of its references).
+// sharer of the hosted record is left (the record counts its host array among its holders).
 #pragma once
 
 #include <cstddef>
