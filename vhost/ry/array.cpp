@@ -94,26 +94,19 @@ void destroyElements(std::vector<ryArray*>& elements, std::size_t from) {
 
 using namespace vhost::ry;
 
-static_assert(sizeof(ryArray_tag) <= slots::kArraySlot && alignof(ryArray_tag) <= 16);
-
 void* ryArray_tag::operator new(std::size_t) { return slots::take(slots::Kind::Array); }
 void ryArray_tag::operator delete(void* slot) noexcept { slots::give(slots::Kind::Array, slot); }
 
 ryArray_tag::ryArray_tag(ryClassID classId, Dims dims, std::size_t count, Content content)
     : m_class(classId), m_dims(std::move(dims)), m_count(count), m_content(std::move(content)) {
+    const NumericData* data = numeric();
+    m_hostsData = data && data->hostSlot() == this;
     addTo(threadBlock().arrays, 1);
 }
 
-ryArray_tag::ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, NumericData* data) noexcept
-    : m_class(classId), m_dims(m, n), m_count(count), m_content(std::in_place_type<DataRef>, data) {
-    addTo(threadBlock().arrays, 1);
-}
-
-ryArray_tag::~ryArray_tag() {
-    clearTag();
+void ryArray_tag::releaseElements() noexcept {
     if (auto* c = cell()) destroyElements(c->elements, 0);
     if (auto* s = structure()) destroyElements(s->values, 0);
-    addTo(threadBlock().arrays, -1);
 }
 
 const int* ryArray_tag::compatDims() const {
@@ -148,11 +141,6 @@ void ryArray_tag::setDimensions(Dims dims) {
 std::string ryArray_tag::className() const {
     if (auto* o = object()) return o->className;
     return builtinClassName(m_class);
-}
-
-bool ryArray_tag::isComplex() const noexcept {
-    const NumericData* data = numeric();
-    return data && data->isComplex();
 }
 
 NumericData* ryArray_tag::detachedNumeric() {

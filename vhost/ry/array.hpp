@@ -12,7 +12,10 @@
 // is a new container of shared copies.
 // Memory: an array lives in an array slot (slots.hpp), whose first word is the array's tag:
 // kLiveTag from construction until the array is released, so that a handle released already,
-// or never one of ours, is recognised without a shared record of live arrays.
+// or never one of ours, is recognised without a shared record of live arrays. A data array made
+// with new data holds it in the same slot, after the array (kHostedOffset): one slot for the
+// array, its data record and small data. The slot is free once the array is released and no
+// sharer of the hosted record is left (the record counts its host array among its holders).
 #pragma once
 
 #include <cstddef>
@@ -58,6 +61,8 @@ public:
 
     std::size_t size() const noexcept { return m_size; }
     bool empty() const noexcept { return m_size == 0; }
+    // Whether the list took an allocation of its own (more than four dimensions, ever).
+    bool onHeap() const noexcept { return m_heap != nullptr; }
     const std::size_t* data() const noexcept { return m_heap ? m_heap : m_inline; }
     std::size_t* data() noexcept { return m_heap ? m_heap : m_inline; }
     const std::size_t* begin() const noexcept { return data(); }
@@ -159,12 +164,25 @@ public:
     // `dims` normalised already.
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
     // An m-by-n data array holding `data` (its reference taken over); count is m * n.
-    ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data) noexcept;
-    ~ryArray_tag();
+    ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data,
+                vhost::ry::ThreadBlock& thread) noexcept
+        : m_class(classId), m_dims(m, n), m_count(count), m_content(std::in_place_type<vhost::ry::DataRef>, data),
+          m_hostsData(data->hostSlot() == this) {
+        vhost::ry::addTo(thread.arrays, 1);
+    }
+    ~ryArray_tag() {
+        clearTag();
+        if (m_content.index() != 0) [[unlikely]]
+            releaseElements();
+        vhost::ry::addTo(vhost::ry::threadBlock().arrays, -1);
+    }
     ryArray_tag(const ryArray_tag&) = delete;
     ryArray_tag& operator=(const ryArray_tag&) = delete;
     static void* operator new(std::size_t size);
     static void operator delete(void* slot) noexcept;
+    // Destroys the array and frees its slot, unless a sharer of the record it hosts is left (the
+    // last one frees it). Instead of delete, for every array.
+    void release() noexcept;
 
     // kLiveTag while the array is live; cleared when it is released.
     std::uint64_t tag() const noexcept { return __atomic_load_n(&m_tag, __ATOMIC_RELAXED); }
@@ -181,7 +199,10 @@ public:
     void setDimensions(vhost::ry::Dims dims);
 
     std::string className() const;
-    bool isComplex() const noexcept;
+    bool isComplex() const noexcept {
+        const vhost::ry::NumericData* data = numeric();
+        return data && data->isComplex();
+    }
 
     // Data arrays only (null otherwise). `numeric()` reads; `writableNumeric()` detaches shared
     // data first.
@@ -215,6 +236,8 @@ public:
 
 private:
     vhost::ry::NumericData* detachedNumeric();
+    // Elements of a container that is going away: they are no longer anyone's element.
+    void releaseElements() noexcept;
 
     // First: the slot's first word (see slots.hpp).
     std::uint64_t m_tag = vhost::ry::kLiveTag;
@@ -234,4 +257,48 @@ private:
     vhost::ry::Content m_content;
     ryScope m_scope = ryTEMPORARY_SCOPE;
     bool m_reusable = false;
+    // Whether a data record lives in this array's slot (whether or not the array still uses it).
+    bool m_hostsData = false;
 };
+
+namespace vhost::ry {
+
+// Where a record hosted by an array slot begins.
+inline constexpr std::size_t kHostedOffset = (sizeof(ryArray_tag) + 15) & ~std::size_t{15};
+static_assert(kHostedOffset + sizeof(NumericData) <= slots::kArraySlot && alignof(ryArray_tag) <= 16 &&
+              alignof(NumericData) <= 16);
+inline void* hostedRecordIn(void* slot) noexcept { return static_cast<char*>(slot) + kHostedOffset; }
+
+inline bool isLiveArray(const ryArray* array) noexcept {
+    return array && slots::isArraySlot(array) && array->tag() == kLiveTag;
+}
+
+}  // namespace vhost::ry
+
+inline void ryArray_tag::release() noexcept {
+    using namespace vhost::ry;
+    if (!m_hostsData) {
+        this->~ryArray_tag();
+        slots::give(slots::Kind::Array, this);
+        return;
+    }
+    auto* hosted = static_cast<NumericData*>(hostedRecordIn(this));
+    auto* ref = std::get_if<DataRef>(&m_content);
+    if (ref && ref->get() == hosted && hosted->heldByHostAlone()) [[likely]] {
+        // Nobody else holds the record or can take it up: one disposal, no atomic update.
+        ref->release();
+        ThreadBlock& thread = threadBlock();
+        if (!m_dims.onHeap() && m_compatDims.capacity() == 0) [[likely]] {
+            // Then nothing the array holds needs its destructor: the data reference is let go,
+            // the lists hold no memory. Only the count is the destructor's work.
+            clearTag();
+            addTo(thread.arrays, -1);
+        } else {
+            this->~ryArray_tag();
+        }
+        NumericData::dispose(hosted, thread);
+        return;
+    }
+    this->~ryArray_tag();
+    NumericData::releaseHost(hosted);
+}

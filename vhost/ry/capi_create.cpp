@@ -41,11 +41,16 @@ Dims matrix(Size m, Size n) {
     return Dims(extent(m), extent(n));
 }
 
+[[noreturn, gnu::cold, gnu::noinline]] void raiseNotNumeric(const char* function, ryClassID classId) {
+    raise("notNumericClass", {std::string(function), std::string(builtinClassName(classId))});
+}
+
+// Inline into each factory, so that a factory of one class is one straight path.
 template <class Size>
-ryArray* createNumericMatrix(Size m, Size n, ryClassID classId, ryComplexity complexity, Layout layout,
-                             const char* function) {
+[[gnu::always_inline]] inline ryArray* createNumericMatrix(Size m, Size n, ryClassID classId, ryComplexity complexity,
+                                                           Layout layout, const char* function) {
     if (!isNumericClass(classId)) [[unlikely]]
-        raise("notNumericClass", {std::string(function), std::string(builtinClassName(classId))});
+        raiseNotNumeric(function, classId);
     return newTrackedMatrix(extent(m), extent(n), classId, complexity == ryCOMPLEX, layout, true);
 }
 
@@ -63,7 +68,7 @@ using namespace vhost::ry::capi;
 
 extern "C" {
 
-void ryDestroyArray(ryArray* array) { destroy(array); }
+void ryDestroyArray(ryArray* array) { destroyArray(array); }
 
 ryArray* ryDuplicateArray(const ryArray* array) {
     if (!array) return nullptr;

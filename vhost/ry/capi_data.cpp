@@ -53,7 +53,7 @@ void replacePart(ryArray* array, void* block, Part part, const char* function) {
 }
 
 // One pass over the array: every typed accessor of every module call comes through here.
-void* typedPart(const ryArray* array, ryClassID classId, bool complex, const char* function) {
+[[gnu::always_inline]] inline void* typedPart(const ryArray* array, ryClassID classId, bool complex, const char* function) {
     ryArray* a = need(array, function);
     if (a->classId() != classId) return nullptr;
     const NumericData* data = a->numeric();

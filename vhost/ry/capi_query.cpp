@@ -49,6 +49,8 @@ rySize ryGetM(const ryArray* array) { return need(array, "ryGetM")->dims()[0]; }
 
 rySize ryGetN(const ryArray* array) {
     const auto& dims = need(array, "ryGetN")->dims();
+    if (dims.size() == 2) [[likely]]
+        return dims[1];
     rySize n = 1;
     for (std::size_t i = 1; i < dims.size(); ++i) n *= dims[i];
     return n;

@@ -47,14 +47,12 @@ const ClassFacts* factsOf(ryClassID id) noexcept {
 
 }  // namespace
 
-bool isNumericClass(ryClassID id) noexcept { return id >= ryDOUBLE_CLASS && id <= ryUINT64_CLASS; }
-bool isIntegerClass(ryClassID id) noexcept { return id >= ryINT8_CLASS && id <= ryUINT64_CLASS; }
-bool isDataClass(ryClassID id) noexcept { return isNumericClass(id) || id == ryLOGICAL_CLASS || id == ryCHAR_CLASS; }
-
-std::size_t elementSize(ryClassID id) noexcept {
-    const ClassFacts* facts = factsOf(id);
-    return facts ? facts->elementSize : 0;
-}
+// The sizes inline in the header agree with the table.
+static_assert([] {
+    for (const ClassFacts& facts : kClasses)
+        if (elementSize(facts.id) != facts.elementSize) return false;
+    return elementSize(ryUNKNOWN_CLASS) == 0 && elementSize(ryVOID_CLASS) == 0 && elementSize(ryOBJECT_CLASS) == 0;
+}());
 
 const char* builtinClassName(ryClassID id) noexcept {
     const ClassFacts* facts = factsOf(id);

@@ -11,33 +11,6 @@ namespace vhost::ry {
 
 // --- array-list contexts --------------------------------------------------------------------
 
-void ArrayContext::link(ryArray* array) noexcept {
-    array->m_context = this;
-    array->m_trackPrev = nullptr;
-    array->m_trackNext = m_head;
-    if (m_head) m_head->m_trackPrev = array;
-    m_head = array;
-    ++m_size;
-}
-
-void ArrayContext::unlink(ryArray* array) noexcept {
-    ArrayContext* context = array->m_context;
-    if (!context) return;
-    if (array->m_trackPrev) array->m_trackPrev->m_trackNext = array->m_trackNext;
-    else context->m_head = array->m_trackNext;
-    if (array->m_trackNext) array->m_trackNext->m_trackPrev = array->m_trackPrev;
-    array->m_context = nullptr;
-    array->m_trackPrev = array->m_trackNext = nullptr;
-    --context->m_size;
-}
-
-void ArrayContext::takeAll(ArrayContext& other) noexcept {
-    while (ryArray* array = other.m_head) {
-        unlink(array);
-        link(array);
-    }
-}
-
 // --- allocation-list contexts ---------------------------------------------------------------
 
 void AllocContext::link(BlockHeader* block) noexcept {
@@ -88,7 +61,7 @@ namespace {
 // a tracked array, which is always live) is dropped from the context so the loop ends.
 void destroyTracked(ArrayContext& context, ContextReport& report) noexcept {
     while (ryArray* array = context.first())
-        if (!destroy(array, &report)) ArrayContext::unlink(array);
+        if (!destroyArray(array, &report)) ArrayContext::unlink(array);
 }
 
 template <class Context>
@@ -130,13 +103,9 @@ void deleteSpares(Context* spares) noexcept {
 
 }  // namespace
 
-namespace {
-
 // Raised whenever an engine's contexts go, so that no thread uses contexts it remembers from
 // before (see engineContexts()).
 std::atomic<std::uint64_t> g_contextsGone{0};
-
-}  // namespace
 
 EngineContexts::~EngineContexts() {
     g_contextsGone.fetch_add(1, std::memory_order_acq_rel);
@@ -159,30 +128,11 @@ EngineContexts::~EngineContexts() {
     m_baseBlocks.freeAll();
 }
 
-void* EngineContexts::enterArrayList() { return enterAbove(m_arrays, m_spareArrays); }
+void* EngineContexts::enterNewArrayList() { return enterAbove(m_arrays, m_spareArrays); }
 
-void* EngineContexts::enterAllocList() { return enterAbove(m_blocks, m_spareBlocks); }
+void* EngineContexts::enterNewAllocList() { return enterAbove(m_blocks, m_spareBlocks); }
 
-void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
-    // A call that made nothing, or handed back all it made, leaves the innermost context empty.
-    if (m_arrays->previous() == token && keep && count == 1 && outputs) {
-        ArrayContext* leaving = m_arrays;
-        ArrayContext* enclosing = static_cast<ArrayContext*>(token);
-        ryArray* output = outputs[0];
-        const bool live = output && isLive(output);
-        // An element handed back is copied: that is the general path's work.
-        const bool kept = live && output->m_context == leaving;
-        if (!(live && output->m_parent) && leaving->size() == (kept ? 1u : 0u)) {
-            if (kept) {
-                ArrayContext::unlink(output);
-                enclosing->link(output);
-            }
-            m_arrays = enclosing;
-            keepSpare(leaving, m_spareArrays);
-            m_lastArrays = {};
-            return;
-        }
-    }
+void EngineContexts::leaveArrayLists(void* token, ryArray** outputs, int count, bool keep) {
     ArrayContext* leaving = contextAbove(m_arrays, token);
     if (!leaving) return;  // a token of no context on this stack: nothing was entered with it
     while (m_arrays != leaving) {
@@ -195,7 +145,7 @@ void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bo
     if (keep && outputs) {
         for (int i = 0; i < count; ++i) {
             ryArray* output = outputs[i];
-            if (!output || !isLive(output)) continue;
+            if (!isLiveArray(output)) continue;
             if (output->m_parent) {
                 // An element of another array is not the caller's to own: it gets its own copy.
                 ryArray* copy = sharedCopy(output);
@@ -215,15 +165,7 @@ void EngineContexts::exitArrayList(void* token, ryArray** outputs, int count, bo
     m_total += report;
 }
 
-void EngineContexts::restoreAllocList(void* token) {
-    // Most calls allocate no memory blocks.
-    if (m_blocks->previous() == token && m_blocks->size() == 0) {
-        AllocContext* leaving = m_blocks;
-        m_blocks = static_cast<AllocContext*>(token);
-        keepSpare(leaving, m_spareBlocks);
-        m_lastBlocks = {};
-        return;
-    }
+void EngineContexts::leaveAllocLists(void* token) {
     AllocContext* leaving = contextAbove(m_blocks, token);
     if (!leaving) return;
     while (m_blocks != leaving) {
@@ -251,16 +193,7 @@ std::size_t EngineContexts::allocDepth() const noexcept {
     return depth;
 }
 
-// Every array made and every context entered or left asks for these; the thread remembers the
-// engine it asked for last and that engine's contexts, good while that engine is still the
-// current one and no engine's contexts have gone since (an engine made later at the same
-// address has contexts of its own).
-EngineContexts& engineContexts() {
-    ThreadBlock& thread = threadBlock();
-    const void* engine = &vhost::currentEngine();
-    const std::uint64_t gone = g_contextsGone.load(std::memory_order_acquire);
-    if (thread.engine == engine && thread.contextsGone == gone) [[likely]]
-        return *thread.contexts;
+EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine, std::uint64_t gone) {
     static const host::storage::Key key = host::storage::getNextID(typeid(EngineContexts));
     EngineContexts& contexts = host::storage::getOrCreate<EngineContexts>(key);
     thread.engine = engine;

@@ -8,12 +8,22 @@
 // that skipped the exit of an inner call cannot leave its context behind.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 #include <ry_types.h>
 
+#include "host/host_api.hpp"
+#include "vhost/ry/array.hpp"
 #include "vhost/ry/blocks.hpp"
 #include "vhost/ry/leaks.hpp"
+#include "vhost/ry/thread_block.hpp"
+
+namespace vhost {
+class Engine;
+HOST_API Engine& currentEngine();
+}  // namespace vhost
 
 namespace vhost::ry {
 
@@ -29,11 +39,39 @@ public:
     ryArray* first() const noexcept { return m_head; }
     std::size_t size() const noexcept { return m_size; }
     // Links an untracked array.
-    void link(ryArray* array) noexcept;
+    void link(ryArray* array) noexcept {
+        array->m_context = this;
+        array->m_trackPrev = nullptr;
+        array->m_trackNext = m_head;
+        if (m_head) m_head->m_trackPrev = array;
+        m_head = array;
+        ++m_size;
+    }
     // Unlinks a tracked array from whatever context tracks it; no-op when untracked.
-    static void unlink(ryArray* array) noexcept;
+    static void unlink(ryArray* array) noexcept {
+        ArrayContext* context = array->m_context;
+        if (!context) return;
+        if (array->m_trackPrev) array->m_trackPrev->m_trackNext = array->m_trackNext;
+        else context->m_head = array->m_trackNext;
+        if (array->m_trackNext) array->m_trackNext->m_trackPrev = array->m_trackPrev;
+        array->m_context = nullptr;
+        array->m_trackPrev = array->m_trackNext = nullptr;
+        --context->m_size;
+    }
+    // Moves the only array this context tracks to `to`.
+    void handOver(ryArray* only, ArrayContext& to) noexcept {
+        m_head = nullptr;
+        m_size = 0;
+        only->m_context = nullptr;
+        to.link(only);
+    }
     // Moves every array of `other` here.
-    void takeAll(ArrayContext& other) noexcept;
+    void takeAll(ArrayContext& other) noexcept {
+        while (ryArray* array = other.m_head) {
+            unlink(array);
+            link(array);
+        }
+    }
 
 private:
     ArrayContext* m_previous;
@@ -73,10 +111,43 @@ public:
     ArrayContext& arrays() noexcept { return *m_arrays; }
     AllocContext& blocks() noexcept { return *m_blocks; }
 
-    void* enterArrayList();
-    void* enterAllocList();
-    void exitArrayList(void* token, ryArray** outputs, int count, bool keep);
-    void restoreAllocList(void* token);
+    // Entering takes a spare context when there is one: every module call enters and leaves two.
+    void* enterArrayList() {
+        ArrayContext* previous = m_arrays;
+        if (ArrayContext* spare = m_spareArrays) [[likely]] {
+            m_spareArrays = spare->previous();
+            spare->reenter(previous);
+            m_arrays = spare;
+            return previous;
+        }
+        return enterNewArrayList();
+    }
+    void* enterAllocList() {
+        AllocContext* previous = m_blocks;
+        if (AllocContext* spare = m_spareBlocks) [[likely]] {
+            m_spareBlocks = spare->previous();
+            spare->reenter(previous);
+            m_blocks = spare;
+            return previous;
+        }
+        return enterNewAllocList();
+    }
+    void exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
+        if (!(m_arrays->previous() == token && keep && (outputs || count == 0) && leaveKeepingAll(outputs, count)))
+            leaveArrayLists(token, outputs, count, keep);
+    }
+    void restoreAllocList(void* token) {
+        // Most calls allocate no memory blocks.
+        AllocContext* leaving = m_blocks;
+        if (leaving->previous() == token && leaving->size() == 0) [[likely]] {
+            m_blocks = static_cast<AllocContext*>(token);
+            leaving->reenter(m_spareBlocks);
+            m_spareBlocks = leaving;
+            m_lastBlocks = {};
+            return;
+        }
+        leaveAllocLists(token);
+    }
 
     ContextReport lastArrays() const noexcept { return m_lastArrays; }
     ContextReport lastBlocks() const noexcept { return m_lastBlocks; }
@@ -86,6 +157,31 @@ public:
     std::size_t allocDepth() const noexcept;
 
 private:
+    void* enterNewArrayList();
+    void* enterNewAllocList();
+    // Leaves the innermost context when all it tracks is the one output, if any (the usual end
+    // of a call: it made nothing else, or released it); false, with nothing done, otherwise.
+    bool leaveKeepingAll(ryArray** outputs, int count) noexcept {
+        if (count > 1) return false;
+        ArrayContext* leaving = m_arrays;
+        std::size_t kept = 0;
+        if (count == 1 && isLiveArray(outputs[0])) {
+            // An element handed back is copied: that is the general path's work.
+            if (outputs[0]->m_parent) return false;
+            kept = outputs[0]->m_context == leaving;
+        }
+        if (leaving->size() != kept) return false;
+        ArrayContext* enclosing = leaving->previous();
+        if (kept) leaving->handOver(outputs[0], *enclosing);
+        m_arrays = enclosing;
+        leaving->reenter(m_spareArrays);
+        m_spareArrays = leaving;
+        m_lastArrays = {};
+        return true;
+    }
+    void leaveArrayLists(void* token, ryArray** outputs, int count, bool keep);
+    void leaveAllocLists(void* token);
+
     ArrayContext m_baseArrays{nullptr};
     AllocContext m_baseBlocks{nullptr};
     ArrayContext* m_arrays = &m_baseArrays;
@@ -99,6 +195,19 @@ private:
 };
 
 // The contexts of the calling thread's engine (created on first use, destroyed with the engine).
-EngineContexts& engineContexts();
+// Every array made and every context entered or left asks for these; the thread remembers the
+// engine it asked for last and that engine's contexts, good while that engine is still the
+// current one and no engine's contexts have gone since (an engine made later at the same
+// address has contexts of its own).
+extern std::atomic<std::uint64_t> g_contextsGone;
+EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine, std::uint64_t gone);
+inline EngineContexts& engineContexts(ThreadBlock& thread) {
+    const void* engine = &vhost::currentEngine();
+    const std::uint64_t gone = g_contextsGone.load(std::memory_order_acquire);
+    if (thread.engine == engine && thread.contextsGone == gone) [[likely]]
+        return *thread.contexts;
+    return findEngineContexts(thread, engine, gone);
+}
+inline EngineContexts& engineContexts() { return engineContexts(threadBlock()); }
 
 }  // namespace vhost::ry

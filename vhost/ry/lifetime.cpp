@@ -81,15 +81,6 @@ std::vector<ryArray*>& slotsOf(ryArray* parent) {
     return parent->structure()->values;
 }
 
-// Clears the parent's slot holding `child` (the child stays alive).
-void leaveParent(ryArray* child) noexcept {
-    ryArray* parent = child->m_parent;
-    if (!parent) return;
-    for (ryArray*& slot : slotsOf(parent))
-        if (slot == child) slot = nullptr;
-    child->m_parent = nullptr;
-}
-
 void checkNewElement(const ryArray* container, const ryArray* value) {
     if (!value) return;
     if (!isLive(value)) raise("invalidArray");
@@ -114,33 +105,29 @@ void replaceSlot(ryArray* container, ryArray*& slot, ryArray* value) {
 
 }  // namespace
 
+void raiseTooManyElements() { raise("tooManyElements"); }
+
+void leaveParent(ryArray* child) noexcept {
+    ryArray* parent = child->m_parent;
+    if (!parent) return;
+    for (ryArray*& slot : slotsOf(parent))
+        if (slot == child) slot = nullptr;
+    child->m_parent = nullptr;
+}
+
 ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout, bool zeroed) {
     normalize(dims);
     const std::size_t count = elementCount(dims);
-    DataRef data(new NumericData(elementSize(classId), count, complex && isNumericClass(classId), layout, zeroed));
-    return new ryArray(classId, std::move(dims), count, std::move(data));
-}
-
-ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout, bool zeroed,
-                          void** buffer) {
-    // Found first: nothing is left to undo when it fails.
-    ArrayContext& context = engineContexts().arrays();
-    std::size_t count = 0;
-    if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
-        raise("tooManyElements");
     void* slot = slots::take(slots::Kind::Array);
     NumericData* data = nullptr;
     try {
-        data = new NumericData(elementSize(classId), count, complex && isNumericClass(classId), layout, zeroed);
+        data = ::new (hostedRecordIn(slot))
+            NumericData(elementSize(classId), count, complex && isNumericClass(classId), layout, zeroed, slot);
     } catch (...) {
-        // Its first word never held the live tag: it goes back as the free slot it was.
         slots::give(slots::Kind::Array, slot);
         throw;
     }
-    auto* array = ::new (slot) ryArray(classId, m, n, count, data);
-    context.link(array);
-    if (buffer) *buffer = data->madeBuffer();
-    return array;
+    return ::new (slot) ryArray(classId, std::move(dims), count, Content(std::in_place_type<DataRef>, data));
 }
 
 ryArray* newCharRow(std::u16string_view text) {
@@ -187,9 +174,7 @@ ryArray* newFunctionHandle(std::string text, std::shared_ptr<void> payload) {
 ryArray* sharedCopy(const ryArray* array) { return copyOf(array, false); }
 ryArray* deepCopy(const ryArray* array) { return copyOf(array, true); }
 
-bool isLive(const ryArray* array) noexcept {
-    return array && slots::isArraySlot(array) && array->tag() == kLiveTag;
-}
+bool isLive(const ryArray* array) noexcept { return isLiveArray(array); }
 
 std::size_t ownedBytes(const ryArray* array) noexcept {
     const Content& content = array->content();
@@ -207,18 +192,7 @@ std::size_t ownedBytes(const ryArray* array) noexcept {
     return bytes;
 }
 
-bool destroy(ryArray* array, ContextReport* report) noexcept {
-    if (!isLive(array)) return false;
-    array->clearTag();
-    ArrayContext::unlink(array);
-    leaveParent(array);
-    if (report) {
-        report->arrays += 1;
-        report->bytes += ownedBytes(array);
-    }
-    delete array;
-    return true;
-}
+bool destroy(ryArray* array, ContextReport* report) noexcept { return destroyArray(array, report); }
 
 void track(ryArray* array) {
     if (!array || array->m_parent) return;

@@ -13,6 +13,8 @@
 
 #include "host/host_api.hpp"
 #include "vhost/ry/array.hpp"
+#include "vhost/ry/class_info.hpp"
+#include "vhost/ry/contexts.hpp"
 #include "vhost/ry/leaks.hpp"
 
 namespace vhost::ry {
@@ -20,11 +22,11 @@ namespace vhost::ry {
 // Data arrays (numeric, logical, char). Complex is for numeric classes only.
 HOST_API ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout, bool zeroed);
 // An m-by-n data array (two dimensions need no normalising), already tracked by the current
-// array-list context; `buffer`, when given, receives its data (NumericData::madeBuffer). The
-// matrix and scalar factories of the module interface, which nearly every module call uses,
-// come here.
-HOST_API ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
-                                   bool zeroed, void** buffer = nullptr);
+// array-list context; `buffer`, when given, receives its data (NumericData::madeBuffer).
+// `complex` only for numeric classes. The matrix and scalar factories of the module interface,
+// which nearly every module call uses, come here: inline, so that each is one straight path.
+[[gnu::always_inline]] inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex,
+                                                        Layout layout, bool zeroed, void** buffer = nullptr);
 HOST_API ryArray* newCharRow(std::u16string_view text);
 HOST_API ryArray* newCellArray(Dims dims);
 // Raises "VELTRA:ry:invalidFieldName" / "VELTRA:ry:duplicateFieldName" for bad field lists.
@@ -42,8 +44,9 @@ HOST_API bool isLive(const ryArray* array) noexcept;
 // Releases a live array with everything it owns: unlinks it from its context or removes it from
 // its parent first. Not live (destroyed already, never ours): nothing happens and false is
 // returned. What was freed is added to `report` when given. Never looks up the engine, so it
-// is safe while an engine's contexts are being torn down.
+// is safe while an engine's contexts are being torn down. (destroyArray: the same, inline.)
 HOST_API bool destroy(ryArray* array, ContextReport* report = nullptr) noexcept;
+inline bool destroyArray(ryArray* array, ContextReport* report = nullptr) noexcept;
 // Bytes of data the array holds alone (shared data counts once it is no longer shared).
 std::size_t ownedBytes(const ryArray* array) noexcept;
 
@@ -70,5 +73,49 @@ void removeField(ryArray* structure, std::size_t field);
 // setProperty takes ownership of an untracked `value`.
 const ryArray* propertyOf(const ryArray* object, std::size_t index, const std::string& name) noexcept;
 void setProperty(ryArray* object, std::size_t index, const std::string& name, ryArray* value);
+
+// --- the inline parts ---------------------------------------------------------------------------
+
+[[noreturn]] void raiseTooManyElements();
+// Clears the parent's slot holding `child` (the child stays alive).
+void leaveParent(ryArray* child) noexcept;
+
+inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
+                                 bool zeroed, void** buffer) {
+    // Found first: nothing is left to undo when it fails.
+    ThreadBlock& thread = threadBlock();
+    ArrayContext& context = engineContexts(thread).arrays();
+    std::size_t count = 0;
+    if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
+        raiseTooManyElements();
+    void* slot = slots::take(thread, slots::Kind::Array);
+    NumericData* data = nullptr;
+    try {
+        data = ::new (hostedRecordIn(slot))
+            NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
+    } catch (...) {
+        // Its first word never held the live tag: it goes back as the free slot it was.
+        slots::give(slots::Kind::Array, slot);
+        throw;
+    }
+    auto* array = ::new (slot) ryArray(classId, m, n, count, data, thread);
+    context.link(array);
+    if (buffer) *buffer = data->madeBuffer();
+    return array;
+}
+
+inline bool destroyArray(ryArray* array, ContextReport* report) noexcept {
+    if (!isLiveArray(array)) return false;
+    array->clearTag();
+    ArrayContext::unlink(array);
+    if (array->m_parent) [[unlikely]]
+        leaveParent(array);
+    if (report) {
+        report->arrays += 1;
+        report->bytes += ownedBytes(array);
+    }
+    array->release();
+    return true;
+}
 
 }  // namespace vhost::ry

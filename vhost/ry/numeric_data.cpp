@@ -71,53 +71,40 @@ std::size_t NumericData::sizeOf(const void* pointer, std::size_t elements) const
     return isInline(pointer) ? elements * m_elementSize : headerOf(pointer)->size;
 }
 
-// Inline: every array made with data calls it, and it is short on its common path.
-[[gnu::always_inline]] inline void* NumericData::buffer(std::size_t elements, bool zeroed) const {
-    // The overflow test without a division: every array made pays for this.
-    std::size_t bytes = 0;
-    if (__builtin_mul_overflow(elements, m_elementSize, &bytes)) raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
-    // Small buffers come from the record itself; a zero-byte buffer still gets an address of
-    // its own.
-    const std::size_t padded = bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15};
-    if (padded <= kInlineBytes - m_inlineUsed) {
-        void* own = m_inline + m_inlineUsed;
-        // Whole words, as the padding allows: no call for a few bytes.
-        if (zeroed) {
-            auto* words = static_cast<std::uint64_t*>(own);
-            words[0] = words[1] = 0;
-            if (padded > 16) std::memset(words + 2, 0, padded - 16);
-        }
-        m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
-        m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
-        addTo(threadBlock().bytes, static_cast<std::int64_t>(bytes));
-        return own;
-    }
+void NumericData::raiseTooLarge() { raiseOutOfMemory(std::numeric_limits<std::size_t>::max()); }
+
+void* NumericData::blockBuffer(std::size_t bytes, bool zeroed) const {
     void* block = allocateBlock(bytes, zeroed);
     if (!block) raiseOutOfMemory(bytes);
+    m_hasBlocks = true;
     return block;
 }
 
-NumericData::NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed)
-    : m_elementSize(elementSize), m_count(count), m_complex(complex), m_primary(complex ? layout : Layout::Separate) {
-    if (complex && layout == Layout::Interleaved) {
-        if (count > std::numeric_limits<std::size_t>::max() / 2) raiseOutOfMemory(std::numeric_limits<std::size_t>::max());
-        m_interleaved = buffer(2 * count, zeroed);
+void NumericData::releaseBlocks() noexcept {
+    release(m_real);
+    release(m_imag);
+    release(m_interleaved);
+}
+
+void NumericData::makeComplexBuffers(Layout layout, bool zeroed) {
+    if (layout == Layout::Interleaved) {
+        if (m_count > std::numeric_limits<std::size_t>::max() / 2) raiseTooLarge();
+        m_interleaved = buffer(2 * m_count, zeroed);
         return;
     }
-    m_real = buffer(count, zeroed);
-    if (complex) {
-        try {
-            m_imag = buffer(count, zeroed);
-        } catch (...) {
-            release(m_real);
-            addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
-            throw;
-        }
+    m_real = buffer(m_count, zeroed);
+    try {
+        m_imag = buffer(m_count, zeroed);
+    } catch (...) {
+        release(m_real);
+        addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
+        throw;
     }
 }
 
 NumericData::NumericData(const NumericData& other)
-    : m_elementSize(other.m_elementSize), m_count(other.m_count), m_complex(other.m_complex), m_primary(other.m_primary) {
+    : m_holders(kReference), m_elementSize(other.m_elementSize), m_count(other.m_count), m_complex(other.m_complex),
+      m_primary(other.m_primary), m_hostSlot(nullptr) {
     auto copy = [this](const void* from, std::size_t elements) {
         void* to = buffer(elements, false);
         std::memcpy(to, from, elements * m_elementSize);
@@ -137,13 +124,6 @@ NumericData::NumericData(const NumericData& other)
             throw;
         }
     }
-}
-
-NumericData::~NumericData() {
-    release(m_real);
-    release(m_imag);
-    release(m_interleaved);
-    if (m_inlineBytes) addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
 }
 
 
@@ -169,11 +149,6 @@ void* NumericData::access(Layout layout, Access mode, void* const& pointer) cons
     }
     if (mode == Access::Write) m_otherInStep = false;
     return pointer;
-}
-
-void* NumericData::real(Access mode) const {
-    if (!m_complex) return m_real;
-    return access(Layout::Separate, mode, m_real);
 }
 
 void* NumericData::imag(Access mode) const {
@@ -233,6 +208,7 @@ void NumericData::reserve(std::size_t count) {
             // The record's own buffer cannot grow: its content moves to a block.
             void* moved = allocateBlock(bytes, true);
             if (!moved) raiseOutOfMemory(bytes);
+            m_hasBlocks = true;
             std::memcpy(moved, block, had * m_elementSize);
             block = moved;
             return;
@@ -263,6 +239,7 @@ void NumericData::adoptReal(void* block) {
     if (m_complex && m_primary == Layout::Interleaved && !m_otherInStep) materialize(Layout::Separate);
     if (block != m_real) release(m_real);
     m_real = block;
+    m_hasBlocks = m_hasBlocks || block;
     m_primary = Layout::Separate;
     m_otherInStep = false;
 }
@@ -275,6 +252,7 @@ void NumericData::adoptImag(void* block) {
     }
     if (block != m_imag) release(m_imag);
     m_imag = block;
+    m_hasBlocks = m_hasBlocks || block;
     m_primary = Layout::Separate;
     m_otherInStep = false;
 }
@@ -283,6 +261,7 @@ void NumericData::adoptInterleaved(void* block) {
     if (!m_complex) return adoptReal(block);
     if (block != m_interleaved) release(m_interleaved);
     m_interleaved = block;
+    m_hasBlocks = m_hasBlocks || block;
     m_primary = Layout::Interleaved;
     m_otherInStep = false;
 }

@@ -8,17 +8,21 @@
 // it primary and the other stale. Buffers are never freed while the data lives, except when a
 // caller replaces one, so a pointer handed out earlier stays valid memory even when it is stale.
 //
-// The record lives in a data slot (slots.hpp) and holds small buffers itself: a scalar's data,
-// or any data of up to kInlineBytes, costs no allocation of its own. Arrays share a record by
-// reference count (DataRef).
+// The record holds small buffers itself: a scalar's data, or any data of up to kInlineBytes,
+// costs no allocation of its own. Arrays share a record by reference count (DataRef). A record
+// lives in the slot of the array made with it (hosted: its host slot, array.hpp), or in a data
+// slot of its own (slots.hpp) when it is made later, as a copy.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "host/host_api.hpp"
+#include "vhost/ry/slots.hpp"
+#include "vhost/ry/thread_block.hpp"
 
 namespace vhost::ry {
 
@@ -27,15 +31,58 @@ enum class Access : std::uint8_t { Read, Write };
 
 class NumericData {
 public:
+    // A record of its own, in a data slot.
     static void* operator new(std::size_t size);
     static void operator delete(void* slot) noexcept;
 
-    // Raises "VELTRA:ry:outOfMemory" when the buffers cannot be allocated.
-    NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed);
-    // A deep copy holding only the primary layout.
+    // Raises "VELTRA:ry:outOfMemory" when the buffers cannot be allocated. `hostSlot`: the array
+    // slot the record is placed in, or null for a record of its own. A record starts with one
+    // reference, which a DataRef takes over; a hosted one is also held by its host array until
+    // that array goes (releaseHost), so the slot is free once neither the array nor any sharer
+    // of the record is left.
+    NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed,
+                void* hostSlot = nullptr)
+        : NumericData(elementSize, count, complex, layout, zeroed, hostSlot, threadBlock()) {}
+    // The same, with the calling thread's block at hand already.
+    NumericData(std::size_t elementSize, std::size_t count, bool complex, Layout layout, bool zeroed, void* hostSlot,
+                ThreadBlock& thread)
+        : m_holders(hostSlot ? kReference | kHost : kReference), m_elementSize(elementSize), m_count(count), m_complex(complex),
+          m_primary(complex ? layout : Layout::Separate), m_hostSlot(hostSlot) {
+        if (complex) [[unlikely]]
+            makeComplexBuffers(layout, zeroed);
+        else
+            m_real = buffer(count, zeroed, thread);
+    }
+    // A deep copy holding only the primary layout, in a data slot.
     NumericData(const NumericData& other);
     NumericData& operator=(const NumericData&) = delete;
-    ~NumericData();
+    ~NumericData() {
+        if (m_hasBlocks) [[unlikely]]
+            releaseBlocks();
+        if (m_inlineBytes) addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
+    }
+    // Destroys a record no reference is left to and frees its slot: its own, or its host's.
+    static void dispose(NumericData* data) noexcept { dispose(data, threadBlock()); }
+    static void dispose(NumericData* data, ThreadBlock& thread) noexcept {
+        void* host = data->m_hostSlot;
+        // The destructor's work, with the thread's block at hand.
+        if (data->m_hasBlocks) [[unlikely]]
+            data->releaseBlocks();
+        addTo(thread.bytes, -std::int64_t{data->m_inlineBytes});
+        data->m_hasBlocks = false;
+        data->m_inlineBytes = 0;
+        data->~NumericData();
+        if (host) slots::give(thread, slots::Kind::Array, host);
+        else slots::give(thread, slots::Kind::Data, data);
+    }
+    // Gives up a DataRef's reference, or the host array's hold; the last holder disposes of the
+    // record.
+    static void drop(NumericData* data) noexcept { data->letGo(kReference); }
+    static void releaseHost(NumericData* data) noexcept { data->letGo(kHost); }
+    // Whether the host array and one DataRef (its own) are all that hold the record: nobody else
+    // can take a reference then.
+    bool heldByHostAlone() const noexcept { return m_holders.load(std::memory_order_acquire) == (kReference | kHost); }
+    void* hostSlot() const noexcept { return m_hostSlot; }
 
     std::size_t elementSize() const noexcept { return m_elementSize; }
     std::size_t count() const noexcept { return m_count; }
@@ -45,7 +92,11 @@ public:
     bool otherInStep() const noexcept { return m_otherInStep; }
 
     // The separate real part (for real data, the only buffer).
-    void* real(Access access) const;
+    void* real(Access mode) const {
+        if (!m_complex) [[likely]]
+            return m_real;
+        return access(Layout::Separate, mode, m_real);
+    }
     // The only buffer of real data, read or written: real data has no other layout to bring in
     // step. Real data only.
     void* realOnly() const noexcept { return m_real; }
@@ -77,13 +128,41 @@ public:
     std::size_t bytes() const noexcept;
 
     // References held by DataRefs.
-    std::size_t references() const noexcept { return m_references.load(std::memory_order_acquire); }
+    std::size_t references() const noexcept { return m_holders.load(std::memory_order_acquire) / kReference; }
 
 private:
     friend class DataRef;
     static constexpr std::size_t kInlineBytes = 64;
 
-    void* buffer(std::size_t elements, bool zeroed) const;
+    // A buffer of `elements` elements: from the record's own room while it lasts (a zero-byte
+    // buffer still gets an address of its own), else a block. Inline: every array made with data
+    // calls it, and it is short on its common path.
+    [[gnu::always_inline]] void* buffer(std::size_t elements, bool zeroed) const {
+        return buffer(elements, zeroed, threadBlock());
+    }
+    [[gnu::always_inline]] void* buffer(std::size_t elements, bool zeroed, ThreadBlock& thread) const {
+        // The overflow test without a division: every array made pays for this.
+        std::size_t bytes = 0;
+        if (__builtin_mul_overflow(elements, m_elementSize, &bytes)) [[unlikely]]
+            raiseTooLarge();
+        const std::size_t padded = bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15};
+        if (padded > kInlineBytes - m_inlineUsed) return blockBuffer(bytes, zeroed);
+        void* own = m_inline + m_inlineUsed;
+        // Whole words, as the padding allows: no call for a few bytes.
+        if (zeroed) {
+            auto* words = static_cast<std::uint64_t*>(own);
+            words[0] = words[1] = 0;
+            if (padded > 16) std::memset(words + 2, 0, padded - 16);
+        }
+        m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
+        m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
+        addTo(thread.bytes, static_cast<std::int64_t>(bytes));
+        return own;
+    }
+    void* blockBuffer(std::size_t bytes, bool zeroed) const;
+    void releaseBlocks() noexcept;
+    [[noreturn]] static void raiseTooLarge();
+    void makeComplexBuffers(Layout layout, bool zeroed);
     bool isInline(const void* pointer) const noexcept {
         return pointer >= m_inline && pointer < m_inline + kInlineBytes;
     }
@@ -96,7 +175,17 @@ private:
     void materialize(Layout target) const;
     void* access(Layout layout, Access access, void* const& pointer) const;
 
-    mutable std::atomic<std::size_t> m_references{1};
+    // The holders in one word, so that the last one to go is known without a lock: kReference
+    // for each DataRef, plus kHost while the host array of a hosted record is alive.
+    static constexpr std::size_t kHost = 1;
+    static constexpr std::size_t kReference = 2;
+    void letGo(std::size_t holder) noexcept {
+        // The only holder cannot be joined concurrently: no atomic update is needed for it.
+        if (m_holders.load(std::memory_order_acquire) == holder ||
+            m_holders.fetch_sub(holder, std::memory_order_acq_rel) == holder)
+            dispose(this);
+    }
+    mutable std::atomic<std::size_t> m_holders;
     std::size_t m_elementSize;
     std::size_t m_count;
     bool m_complex;
@@ -105,9 +194,12 @@ private:
     // Bytes of m_inline handed out as buffers (never handed out twice), padded and as asked.
     mutable std::uint8_t m_inlineUsed = 0;
     mutable std::uint8_t m_inlineBytes = 0;
+    // Whether a buffer ever came from a block (the common small record has only its own room).
+    mutable bool m_hasBlocks = false;
     mutable void* m_real = nullptr;
     mutable void* m_imag = nullptr;
     mutable void* m_interleaved = nullptr;
+    void* m_hostSlot;
     alignas(16) mutable unsigned char m_inline[kInlineBytes];
 };
 
@@ -118,7 +210,7 @@ public:
     // Takes over the reference a new record starts with.
     explicit DataRef(NumericData* adopted) noexcept : m_data(adopted) {}
     DataRef(const DataRef& other) noexcept : m_data(other.m_data) {
-        if (m_data) m_data->m_references.fetch_add(1, std::memory_order_relaxed);
+        if (m_data) m_data->m_holders.fetch_add(NumericData::kReference, std::memory_order_relaxed);
     }
     DataRef(DataRef&& other) noexcept : m_data(std::exchange(other.m_data, nullptr)) {}
     DataRef& operator=(DataRef other) noexcept {
@@ -128,12 +220,10 @@ public:
     ~DataRef() { reset(); }
 
     void reset() noexcept {
-        NumericData* data = std::exchange(m_data, nullptr);
-        // The only reference cannot be copied concurrently: no atomic update is needed for it.
-        if (data && (data->m_references.load(std::memory_order_acquire) == 1 ||
-                     data->m_references.fetch_sub(1, std::memory_order_acq_rel) == 1))
-            delete data;
+        if (NumericData* data = std::exchange(m_data, nullptr)) NumericData::drop(data);
     }
+    // Lets go of the record without giving up its reference (the caller has taken it over).
+    NumericData* release() noexcept { return std::exchange(m_data, nullptr); }
     NumericData* get() const noexcept { return m_data; }
     NumericData* operator->() const noexcept { return m_data; }
     NumericData& operator*() const noexcept { return *m_data; }

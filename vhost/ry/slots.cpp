@@ -19,10 +19,10 @@ ArrayRegions g_arrayRegions{};
 
 namespace {
 
-// Address ranges are reserved 256 MiB at a time for one kind of slot (pages are only backed
-// once touched) and handed to threads in chunks.
-constexpr std::size_t kChunkBytes = std::size_t{1} << 16;
-static_assert(kChunkBytes % kArraySlot == 0 && kChunkBytes % kDataSlot == 0);
+// Address ranges are reserved 384 MiB at a time for one kind of slot (pages are only backed
+// once touched) and handed to threads in chunks of 192 KiB.
+constexpr std::size_t kChunkBytes = std::size_t{3} << 16;
+static_assert(kChunkBytes % kArraySlot == 0 && kChunkBytes % kDataSlot == 0 && kRegionBytes % kChunkBytes == 0);
 
 constexpr std::size_t indexOf(Kind kind) noexcept { return static_cast<std::size_t>(kind); }
 

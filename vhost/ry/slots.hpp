@@ -39,8 +39,9 @@ enum class Kind : std::uint8_t { Array, Data, Count };
 inline constexpr std::size_t kKinds = static_cast<std::size_t>(Kind::Count);
 
 // Bytes of a slot of each kind; objects placed in them must fit and need at most 16-byte
-// alignment.
-inline constexpr std::size_t kArraySlot = 256;
+// alignment. An array slot holds an array and the data record it was made with (array.hpp); a
+// data slot holds a data record made later (a copy, or data detached from a sharer).
+inline constexpr std::size_t kArraySlot = 384;
 inline constexpr std::size_t kDataSlot = 128;
 constexpr std::size_t sizeOf(Kind kind) noexcept { return kind == Kind::Array ? kArraySlot : kDataSlot; }
 
@@ -68,8 +69,10 @@ inline constexpr std::size_t kBatch = 256;
 void* refill(ThreadBlock& thread, Kind kind);
 void spill(ThreadBlock& thread, Kind kind) noexcept;
 
-// Regions reserved for array slots (see isArraySlot).
-inline constexpr std::size_t kRegionBytes = std::size_t{1} << 28;
+// Regions reserved for array slots (see isArraySlot): 384 MiB, a whole number of slots of
+// either kind.
+inline constexpr std::size_t kRegionBytes = std::size_t{3} << 27;
+static_assert(kRegionBytes % kArraySlot == 0 && kRegionBytes % kDataSlot == 0);
 inline constexpr std::size_t kMaxRegions = 256;
 struct ArrayRegions {
     std::atomic<char*> bases[kMaxRegions];

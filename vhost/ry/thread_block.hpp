@@ -64,8 +64,8 @@ inline void addTo(std::atomic<std::int64_t>& count, std::int64_t delta) noexcept
 
 namespace slots {
 
-inline void* take(Kind kind) {
-    ThreadBlock& thread = threadBlock();
+// With the calling thread's block at hand already.
+inline void* take(ThreadBlock& thread, Kind kind) {
     ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
     if (void* slot = free.head) [[likely]] {
         ORB_SLOT_UNPOISON(slot, sizeOf(kind));
@@ -76,8 +76,7 @@ inline void* take(Kind kind) {
     return refill(thread, kind);
 }
 
-inline void give(Kind kind, void* slot) noexcept {
-    ThreadBlock& thread = threadBlock();
+inline void give(ThreadBlock& thread, Kind kind, void* slot) noexcept {
     ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
     linkOf(slot) = free.head;
     free.head = slot;
@@ -85,6 +84,9 @@ inline void give(Kind kind, void* slot) noexcept {
     if (++free.count >= 2 * kBatch) [[unlikely]]
         spill(thread, kind);
 }
+
+inline void* take(Kind kind) { return take(threadBlock(), kind); }
+inline void give(Kind kind, void* slot) noexcept { give(threadBlock(), kind, slot); }
 
 }  // namespace slots
 
