@@ -209,3 +209,13 @@ Engine& currentEngine() {
 }
 
 }  // namespace vhost
+
+// Here rather than with the rest of the storage: every module call asks, and the bound engine is
+// one load away.
+host::storage::Stamp host::storage::currentStamp() {
+    vhost::Engine* engine = vhost::t_boundEngine;
+    if (!engine) engine = vhost::g_defaultEngine.load(std::memory_order_acquire);
+    if (!engine) [[unlikely]]
+        engine = &vhost::defaultEngine();
+    return engine->storage().stamp();
+}
