@@ -50,7 +50,9 @@ FailureAction ModuleCallSite::classifyFailure() { return FailureAction::rethrow(
 
 namespace {
 
-[[gnu::always_inline]] inline void callEntryInline(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+// callEntry, written into the frame: one call level less on every module call.
+[[gnu::always_inline]] inline void callEntryInline(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                                   ryArray** prhs) {
     host::RevertImpersonationGuard revert;
     for (int i = 0; i < nrhs; ++i) {
         if (prhs[i]) host::rySetReusable(prhs[i], false);
@@ -58,7 +60,8 @@ namespace {
     platform::runModuleEntry(entry, nlhs, plhs, nrhs, prhs);
 }
 
-// PerEngine<CurrentOrbInfoPerEngine>::getOrCreate, without a call when the kept record is good.
+// PerEngine<CurrentOrbInfoPerEngine>::getOrCreate written into the frame: no call of the library's
+// own when the kept record is good.
 inline CurrentOrbInfoPerEngine& callRecord() {
     const host::storage::Stamp stamp = host::storage::currentStamp();
     platform::ThreadBlock& block = platform::threadBlock();

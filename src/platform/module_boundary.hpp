@@ -129,7 +129,8 @@ void runModuleCode(Fn&& fn) {
 }
 
 // runModuleCode for a C entry point called with its four arguments.
-[[gnu::always_inline]] inline void runModuleEntry(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+[[gnu::always_inline]] inline void runModuleEntry(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                                  ryArray** prhs) {
     std::optional<ModuleOutcome> failure;
     int signal = 0;
     try {
