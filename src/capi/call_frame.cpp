@@ -8,7 +8,10 @@
 #include "capi/scopes.hpp"
 #include "capi/trap_flag.hpp"
 #include "host/ry.hpp"
+#include "host/services.hpp"
 #include "host/ut.hpp"
+#include "platform/module_boundary.hpp"
+#include "platform/thread_block.hpp"
 
 namespace orb::capi {
 
@@ -22,15 +25,6 @@ void OutputHolder::initialiseMore() {
         m_buffer = std::make_unique<ryArray*[]>(m_capacity);
     } else {
         for (std::size_t i = 1; i < m_capacity; ++i) m_inline[i] = nullptr;
-    }
-}
-
-void OutputHolder::copyBackTo(int nlhs, ryArray** plhs) noexcept {
-    if (nlhs < 0 || !plhs) return;
-    ryArray** held = entries();
-    int count = (nlhs == 0 && held[0]) ? 1 : nlhs;
-    for (int i = 0; i < count; ++i) {
-        if (held[i]) plhs[i] = held[i];
     }
 }
 
@@ -50,12 +44,31 @@ FailureAction FailureAction::raise(std::unique_ptr<host::UserException> error) n
     return FailureAction(Kind::Raise, std::move(error));
 }
 
-ModuleCallSite::~ModuleCallSite() = default;
 FailureAction ModuleCallSite::classifyFailure() { return FailureAction::rethrow(); }
 
 // --- the frame ----------------------------------------------------------------------------------
 
 namespace {
+
+// callEntry, written into the frame: one call level less on every module call.
+[[gnu::always_inline]] inline void callEntryInline(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                                   ryArray** prhs) {
+    host::RevertImpersonationGuard revert;
+    for (int i = 0; i < nrhs; ++i) {
+        if (prhs[i]) host::rySetReusable(prhs[i], false);
+    }
+    platform::runModuleEntry(entry, nlhs, plhs, nrhs, prhs);
+}
+
+// PerEngine<CurrentOrbInfoPerEngine>::getOrCreate written into the frame: no call of the library's
+// own when the kept record is good.
+inline CurrentOrbInfoPerEngine& callRecord() {
+    const host::storage::Stamp stamp = host::storage::currentStamp();
+    platform::ThreadBlock& block = platform::threadBlock();
+    if (block.engineStamp == stamp) [[likely]]
+        return *static_cast<CurrentOrbInfoPerEngine*>(block.engineRecord);
+    return detail::findCallRecord(stamp);
+}
 
 // Every call checks twice; asking first is a plain load, where consuming the request is an
 // atomic exchange even when there is none.
@@ -94,15 +107,23 @@ void callModule(CurrentOrbInfoPerEngine& engine, const LoadedModule& target, int
         return;
     }
     OutputHolder holder(nlhs);
-    target.strategy->dispatch(nlhs, holder.entries(), nrhs, inputs);
+    if (platform::CEntryPoint entry = target.strategy->plainEntry) [[likely]] {
+        callEntryInline(entry, nlhs, holder.entries(), nrhs, inputs);
+    } else {
+        target.strategy->dispatch(nlhs, holder.entries(), nrhs, inputs);
+    }
     holder.copyBackTo(nlhs, plhs);
 }
 
 }  // namespace
 
+void callEntry(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    callEntryInline(entry, nlhs, plhs, nrhs, prhs);
+}
+
 void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     // The engine's record of what runs on it, found once for the trap flag and the current module.
-    CurrentOrbInfoPerEngine& engine = PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
+    CurrentOrbInfoPerEngine& engine = callRecord();
     CallContexts contexts;
     engine.trapFlag = false;
 

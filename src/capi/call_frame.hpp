@@ -22,6 +22,7 @@
 
 #include "host/exceptions.hpp"
 #include "platform/export.hpp"
+#include "platform/fault_guard.hpp"
 
 struct impl_info_tag;  // the module loader's load record
 
@@ -31,7 +32,7 @@ namespace orb::capi {
 // it until the module is unloaded. Strategies keep no mutable state of their own.
 class ORB_API DispatchStrategy {
 public:
-    explicit DispatchStrategy(impl_info_tag* module) noexcept : module(module) {}
+    explicit DispatchStrategy(impl_info_tag* module) noexcept : module(module), plainEntry(nullptr) {}
     virtual ~DispatchStrategy();
     DispatchStrategy(const DispatchStrategy&) = delete;
     DispatchStrategy& operator=(const DispatchStrategy&) = delete;
@@ -47,7 +48,19 @@ public:
 
     // The load record this strategy calls into; not owned.
     impl_info_tag* const module;
+    // Set when dispatch is exactly callEntry(plainEntry, ...): the frame then calls the entry
+    // itself, without the strategy's call in between. Null otherwise.
+    const platform::CEntryPoint plainEntry;
+
+protected:
+    DispatchStrategy(impl_info_tag* module, platform::CEntryPoint plainEntry) noexcept
+        : module(module), plainEntry(plainEntry) {}
 };
+
+// What every call of a C entry point shares: the module runs with the process's own identity,
+// may not reuse its inputs' storage (they belong to the caller), and a machine fault or an
+// exception in it becomes the boundary's error (platform/module_boundary.hpp).
+ORB_API void callEntry(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
 
 // Room for outputs that every call has, whatever it asked for: a module may deliver up to this
 // many outputs (C++ modules are told so), and one value when none was requested.
@@ -73,7 +86,14 @@ public:
     // Stores the non-null entries of the first `nlhs` into `plhs`; a null entry leaves the
     // caller's element as it was. With nlhs 0 a set first entry is still handed back: a module
     // may return one value although none was requested. Nothing happens for a negative nlhs.
-    void copyBackTo(int nlhs, ryArray** plhs) noexcept;
+    void copyBackTo(int nlhs, ryArray** plhs) noexcept {
+        if (nlhs < 0 || !plhs) return;
+        ryArray** held = entries();
+        const int count = (nlhs == 0 && held[0]) ? 1 : nlhs;
+        for (int i = 0; i < count; ++i) {
+            if (held[i]) plhs[i] = held[i];
+        }
+    }
 
 private:
     void initialiseMore();
@@ -122,7 +142,7 @@ struct LoadedModule {
 // What the frame needs from the function record that runs it.
 class ORB_API ModuleCallSite {
 public:
-    virtual ~ModuleCallSite();
+    virtual ~ModuleCallSite() = default;
 
     // Loads the module if it is not loaded, and answers its load record and strategy (the
     // strategy must not be null). Runs inside the call's contexts, with the trap flag already

@@ -89,6 +89,17 @@ Record* PerEngine<Record>::find() {
     return host::storage::find<Record>(key());
 }
 
+// The call record is asked for by every module call and most services: the calling thread keeps
+// the one it found last with the storage's stamp (host::storage::currentStamp) and looks it up
+// again only when the stamp changed, i.e. on another engine or after a record left the storage.
+template <>
+ORB_API CurrentOrbInfoPerEngine& PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
+
+namespace detail {
+// The look-up behind the kept record, and the record kept with the stamp it was found under.
+CurrentOrbInfoPerEngine& findCallRecord(const host::storage::Stamp& stamp);
+}  // namespace detail
+
 extern template class PerEngine<CurrentOrbInfoPerEngine>;
 extern template class PerEngine<OrbDisableDiagnosticsMsgPerEngine>;
 

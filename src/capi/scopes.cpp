@@ -1,7 +1,5 @@
 #include "capi/scopes.hpp"
 
-#include "platform/fp_state.hpp"
-
 namespace orb::capi {
 
 CurrentModuleScope::CurrentModuleScope(impl_info_tag* module)
@@ -9,16 +7,11 @@ CurrentModuleScope::CurrentModuleScope(impl_info_tag* module)
     m_info.currentModule = module;
 }
 
-CurrentModuleScope::~CurrentModuleScope() { m_info.currentModule = m_saved; }
-
-FloatingPointScope::FloatingPointScope() : m_saved(host::ut_fnstcw()) {}
-
-FloatingPointScope::~FloatingPointScope() {
-    if (platform::fpStateUnchangedSince(m_saved)) return;
+void FloatingPointScope::restore(const host::utFpControl& saved) {
     // Clear first: restoring a control word that unmasks an exception whose flag is still set
     // would raise it on the next floating-point instruction.
     host::ut_fnclex();
-    host::ut_fldcw(m_saved);
+    host::ut_fldcw(saved);
 }
 
 }  // namespace orb::capi

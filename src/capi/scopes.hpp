@@ -8,6 +8,7 @@
 #include "capi/per_engine.hpp"
 #include "host/ut.hpp"
 #include "platform/export.hpp"
+#include "platform/fp_state.hpp"
 
 namespace orb::capi {
 
@@ -21,7 +22,7 @@ public:
         : m_info(engine), m_saved(engine.currentModule) {
         engine.currentModule = module;
     }
-    ~CurrentModuleScope();
+    ~CurrentModuleScope() { m_info.currentModule = m_saved; }
     CurrentModuleScope(const CurrentModuleScope&) = delete;
     CurrentModuleScope& operator=(const CurrentModuleScope&) = delete;
 
@@ -36,12 +37,19 @@ private:
 // rounding mode or unmasks exceptions must not change the host's arithmetic.
 class ORB_API FloatingPointScope {
 public:
-    FloatingPointScope();
-    ~FloatingPointScope();
+    FloatingPointScope() noexcept : m_saved(platform::currentFpState()) {}
+    ~FloatingPointScope() {
+        if (!platform::fpStateUnchangedSince(m_saved)) [[unlikely]]
+            restore(m_saved);
+    }
     FloatingPointScope(const FloatingPointScope&) = delete;
     FloatingPointScope& operator=(const FloatingPointScope&) = delete;
 
 private:
+    // Clears pending exceptions and loads `saved`; out of line, as nearly every module call
+    // leaves the state alone.
+    [[gnu::cold]] static void restore(const host::utFpControl& saved);
+
     host::utFpControl m_saved;
 };
 

@@ -29,6 +29,17 @@ HOST_API void* findOrFail(Key id, const std::type_info& type);
 // Destroys the record; absent is not an error.
 HOST_API void erase(Key id, const std::type_info& type);
 
+// The calling engine's storage as it is now. Two equal stamps mean the same storage with no
+// record removed in between, so a record found under the first is still stored under the second:
+// a caller may keep a record it found together with the stamp and use it while the stamp holds,
+// without looking it up again. No two storages ever have the same `storage`, and no storage has 0.
+struct Stamp {
+    std::uint64_t storage;
+    std::uint64_t removals;
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+};
+HOST_API Stamp currentStamp();
+
 // Whether the calling thread runs inside an engine context bound by the host (the thread of an
 // engine), as opposed to falling back to the default engine.
 HOST_API bool isRequiredContextActive();

@@ -10,7 +10,6 @@
 namespace orb::loader {
 namespace {
 
-using CEntry = void (*)(int, ryArray**, int, ryArray**);
 using FortranEntry = void (*)(int*, ryArray**, int*, ryArray**);
 using Fortran64Entry = void (*)(std::int64_t*, ryArray**, std::int64_t*, ryArray**);
 
@@ -18,10 +17,9 @@ using Fortran64Entry = void (*)(std::int64_t*, ryArray**, std::int64_t*, ryArray
 constexpr const char* kOrbBuiltinKind = "orb";
 constexpr const char* kUserWrittenOrb = "user written orb";
 
-// What every entry call shares: the module runs with the process's own identity, may not reuse
-// its inputs' storage (they belong to the caller), and a machine fault in it becomes an error.
+// The Fortran entries take their counts by address; the rest is what a C entry call does.
 template <class Call>
-void callEntry(int nrhs, ryArray** prhs, Call&& call) {
+void callEntryWith(int nrhs, ryArray** prhs, Call&& call) {
     host::RevertImpersonationGuard revert;
     for (int i = 0; i < nrhs; ++i) {
         if (prhs[i]) host::rySetReusable(prhs[i], false);
@@ -32,20 +30,19 @@ void callEntry(int nrhs, ryArray** prhs, Call&& call) {
 }  // namespace
 
 void C_DispatchStrategy::dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
-    auto entry = reinterpret_cast<CEntry>(m_entry);
-    callEntry(nrhs, prhs, [&] { entry(nlhs, plhs, nrhs, prhs); });
+    capi::callEntry(plainEntry, nlhs, plhs, nrhs, prhs);
 }
 
 void Fortran_DispatchStrategy::dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     auto entry = reinterpret_cast<FortranEntry>(m_entry);
-    callEntry(nrhs, prhs, [&] { entry(&nlhs, plhs, &nrhs, prhs); });
+    callEntryWith(nrhs, prhs, [&] { entry(&nlhs, plhs, &nrhs, prhs); });
 }
 
 void Fortran_64bit_DispatchStrategy::dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     auto entry = reinterpret_cast<Fortran64Entry>(m_entry);
     std::int64_t wideNlhs = nlhs;
     std::int64_t wideNrhs = nrhs;
-    callEntry(nrhs, prhs, [&] { entry(&wideNlhs, plhs, &wideNrhs, prhs); });
+    callEntryWith(nrhs, prhs, [&] { entry(&wideNlhs, plhs, &wideNrhs, prhs); });
 }
 
 SCCompatDispatchStrategy::SCCompatDispatchStrategy(std::unique_ptr<DispatchStrategy> inner)

@@ -21,13 +21,19 @@ public:
     explicit EntryDispatchStrategy(impl_info_tag* module) noexcept : DispatchStrategy(module), m_entry(module->entry) {}
 
 protected:
+    // For a strategy whose dispatch is exactly capi::callEntry on the record's entry point.
+    struct Plain {};
+    EntryDispatchStrategy(impl_info_tag* module, Plain) noexcept
+        : DispatchStrategy(module, reinterpret_cast<platform::CEntryPoint>(module->entry)), m_entry(module->entry) {}
+
+protected:
     void* const m_entry;
 };
 
 // C gateway: entry(nlhs, plhs, nrhs, prhs).
 class ORB_API C_DispatchStrategy : public EntryDispatchStrategy {
 public:
-    using EntryDispatchStrategy::EntryDispatchStrategy;
+    explicit C_DispatchStrategy(impl_info_tag* module) noexcept : EntryDispatchStrategy(module, Plain{}) {}
     void dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) override;
 };
 

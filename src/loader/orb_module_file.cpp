@@ -31,24 +31,17 @@ std::string catalogueText(Args&&... args) {
 }
 
 // The frame's view of one function record: how to load it, and what a failure becomes.
-class FunctionCallSite : public capi::ModuleCallSite {
+class FunctionCallSite final : public capi::ModuleCallSite {
 public:
     explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {}
 
     capi::LoadedModule ensureLoaded() override {
-        if (cppapi::anyCallbackFault() && m_function.faultIdentifier().empty()) {
-            if (std::string fault = cppapi::callbackFaultOf(m_function.loadRecord()); !fault.empty())
-                m_function.recordFault(std::move(fault));
-        }
-        if (!m_function.faultIdentifier().empty()) {
-            capi::raiseError<VELTRA::orb::ModuleFaulted>(m_function.get_hfuncname(), m_function.faultIdentifier());
-        }
-        if (!m_function.loadRecord()) m_function.module()->load();
-        if (!m_function.strategy()) {
-            // Only a host-supplied reader can produce a record of a kind nothing calls.
-            throw std::logic_error("the orb module loaded with an entry point of an unknown kind");
-        }
-        return {m_function.loadRecord(), m_function.strategy()};
+        // A module that had a completion fault since the last call must be refused; the flag is
+        // set for the whole process, and a loaded module's call otherwise reads one field.
+        if (capi::DispatchStrategy* ready = m_function.readyStrategy(); ready && !cppapi::anyCallbackFault())
+            [[likely]]
+            return {m_function.loadRecord(), ready};
+        return loadOrRefuse();
     }
 
     FailureAction classifyFailure() override {
@@ -104,6 +97,22 @@ public:
     }
 
 private:
+    __attribute__((noinline)) capi::LoadedModule loadOrRefuse() {
+        if (cppapi::anyCallbackFault() && m_function.faultIdentifier().empty()) {
+            if (std::string fault = cppapi::callbackFaultOf(m_function.loadRecord()); !fault.empty())
+                m_function.recordFault(std::move(fault));
+        }
+        if (!m_function.faultIdentifier().empty()) {
+            capi::raiseError<VELTRA::orb::ModuleFaulted>(m_function.get_hfuncname(), m_function.faultIdentifier());
+        }
+        if (!m_function.loadRecord()) m_function.module()->load();
+        if (!m_function.strategy()) {
+            // Only a host-supplied reader can produce a record of a kind nothing calls.
+            throw std::logic_error("the orb module loaded with an entry point of an unknown kind");
+        }
+        return {m_function.loadRecord(), m_function.strategy()};
+    }
+
     OrbFunctionHandle& m_function;
 };
 
@@ -171,6 +180,7 @@ void OrbFunctionHandle::dispatch_file(int nlhs, ryArray** plhs, int nrhs, ryArra
 
 void OrbFunctionHandle::chooseDispatchStrategy() {
     if (auto strategy = makeDispatchStrategy(m_loadRecord, *this)) m_strategy = std::move(strategy);
+    updateReady();
 }
 
 // --- module record ------------------------------------------------------------------------------
@@ -203,6 +213,7 @@ void OrbModuleFile::loadModuleFile() {
         errorText = host::generateDiagnosticMsg(error);
     }
     function->m_loadRecord = record;
+    function->updateReady();
     if (!record) raiseLoadFailure(path, status, std::move(errorText));
 
     function->chooseDispatchStrategy();
@@ -221,6 +232,7 @@ void OrbModuleFile::unloadModuleFile() {
         function->m_loadRecord = nullptr;
         function->m_strategy.reset();
         function->m_faultIdentifier.clear();
+        function->updateReady();
         return;
     }
     const bool cppModule = function->m_loadRecord->entryKind == kOrbEntryCpp;
@@ -261,6 +273,7 @@ void OrbModuleFile::unloadModuleFile() {
     function->m_loadRecord = nullptr;
     function->m_strategy.reset();
     function->m_faultIdentifier.clear();
+    function->updateReady();
 }
 
 }  // namespace orb::loader

@@ -40,14 +40,25 @@ public:
     // Clearing releases it without running any of its code again (abandonFaultedRecord), and the
     // next call loads it afresh.
     const std::string& faultIdentifier() const noexcept { return m_faultIdentifier; }
-    void recordFault(std::string identifier) { m_faultIdentifier = std::move(identifier); }
+    void recordFault(std::string identifier) {
+        m_faultIdentifier = std::move(identifier);
+        m_ready = nullptr;
+    }
+    // The strategy when the module is loaded, has one and is not refused after a fault: what a
+    // call needs without a look at the record's other fields. Null otherwise.
+    capi::DispatchStrategy* readyStrategy() const noexcept { return m_ready; }
 
 private:
     friend class OrbModuleFile;
+    // Brings m_ready in step after the load record, the strategy or the fault changed.
+    void updateReady() noexcept {
+        m_ready = m_loadRecord && m_faultIdentifier.empty() ? m_strategy.get() : nullptr;
+    }
 
     impl_info_tag* m_loadRecord = nullptr;
     std::unique_ptr<capi::DispatchStrategy> m_strategy;
     std::string m_faultIdentifier;
+    capi::DispatchStrategy* m_ready = nullptr;
 };
 
 class ORB_API OrbModuleFile : public host::HostModuleFile {

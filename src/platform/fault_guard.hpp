@@ -24,6 +24,8 @@
 // that a module called and that faulted loses its clean-up too, which a fault makes moot anyway.
 #pragma once
 
+#include <ry_types.h>
+
 #include "platform/export.hpp"
 
 namespace orb::platform {
@@ -32,6 +34,11 @@ namespace orb::platform {
 // fault (or abort) that ended it; C++ exceptions pass through unchanged. Module code goes through
 // platform/module_boundary.hpp, which adds the exceptions; this is its machine-level half.
 ORB_API int runUnderFaultGuard(void (*fn)(void*), void* context);
+
+// The same for a C entry point called with its four arguments, without a function in between.
+// The library's own: called directly, not through the exported name.
+using CEntryPoint = void (*)(int, ryArray**, int, ryArray**);
+int runEntryUnderFaultGuard(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
 
 // True once after a guard on this thread caught a fault (which the boundary raises as
 // host::FatalException), until the next guard is armed. The fatal error travels on through the frames of every module that called

@@ -7,8 +7,11 @@
 #include "host/dispatcher.hpp"
 #include "host/exceptions.hpp"
 #include "platform/signal_name.hpp"
+#include "platform/thread_block.hpp"
 
 namespace orb::platform {
+
+__thread ThreadBlock t_threadBlock;
 
 ModuleOutcome ModuleOutcome::fault(int signal) {
     ModuleOutcome outcome;

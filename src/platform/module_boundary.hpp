@@ -128,4 +128,20 @@ void runModuleCode(Fn&& fn) {
         failure->raise();
 }
 
+// runModuleCode for a C entry point called with its four arguments.
+[[gnu::always_inline]] inline void runModuleEntry(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                                  ryArray** prhs) {
+    std::optional<ModuleOutcome> failure;
+    int signal = 0;
+    try {
+        signal = runEntryUnderFaultGuard(entry, nlhs, plhs, nrhs, prhs);
+    } catch (...) {
+        failure = ModuleOutcome::fromCurrentException();
+    }
+    if (signal != 0) [[unlikely]]
+        failure = ModuleOutcome::fault(signal);
+    if (failure) [[unlikely]]
+        failure->raise();
+}
+
 }  // namespace orb::platform

@@ -2,6 +2,8 @@
 // installs host callbacks, so slot 21 is empty throughout.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <orb.h>
 
 #include "capi/per_engine.hpp"
@@ -38,6 +40,23 @@ TEST(PerEngineRecords, EachEngineHasItsOwnMadeOnFirstUse) {
     vhost::EngineScope bound(first);
     EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::mustExist().currentModule, fakeRecord(a));
     EXPECT_TRUE(PerEngine<CurrentOrbInfoPerEngine>::mustExist().trapFlag);
+}
+
+// The calling thread keeps the record it found; a record that left (its engine ended, or it was
+// erased) must not be answered again, even for an engine made where the ended one was.
+TEST(PerEngineRecords, ARecordThatLeftIsNotAnsweredAgain) {
+    int a = 0;
+    for (int round = 0; round < 3; ++round) {
+        auto engine = std::make_unique<vhost::Engine>();
+        vhost::EngineScope bound(*engine);
+        EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule, nullptr) << round;
+        PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule = fakeRecord(a);
+    }
+    vhost::Engine engine;
+    vhost::EngineScope bound(engine);
+    PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule = fakeRecord(a);
+    host::storage::erase(PerEngine<CurrentOrbInfoPerEngine>::key(), typeid(CurrentOrbInfoPerEngine));
+    EXPECT_EQ(PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule, nullptr);
 }
 
 TEST(TrapFlag, EngineFlagCountsOnlyInsideAnEngineContext) {

@@ -9,11 +9,17 @@
 #include <vector>
 
 namespace vhost {
+
+namespace detail {
+__thread Engine* t_boundEngine __attribute__((tls_model("initial-exec"))) = nullptr;
+std::atomic<Engine*> g_defaultEngine{nullptr};
+}  // namespace detail
+
 namespace {
 
 std::atomic<std::uint64_t> g_nextEngineId{1};
-// Read by every storage look-up: one load from the thread register, not a call into the loader.
-thread_local Engine* t_boundEngine __attribute__((tls_model("initial-exec"))) = nullptr;
+using detail::g_defaultEngine;
+using detail::t_boundEngine;
 
 struct Initializers {
     std::mutex mutex;
@@ -191,7 +197,6 @@ EngineScope::~EngineScope() { t_boundEngine = m_previous; }
 
 Engine* boundEngine() noexcept { return t_boundEngine; }
 
-std::atomic<Engine*> g_defaultEngine{nullptr};
 
 Engine& defaultEngine() {
     // Destroyed at process exit like any static; its records go with it. Published once, by the
@@ -206,12 +211,14 @@ Engine& defaultEngine() {
 
 Engine* existingDefaultEngine() noexcept { return g_defaultEngine.load(std::memory_order_acquire); }
 
-Engine& currentEngine() {
-    if (Engine* bound = t_boundEngine) return *bound;
-    // Every array made off a bound thread asks: once published, no guard of a static to pass.
-    if (Engine* made = g_defaultEngine.load(std::memory_order_acquire)) [[likely]]
-        return *made;
-    return defaultEngine();
-}
-
 }  // namespace vhost
+
+// Here rather than with the rest of the storage: every module call asks, and the bound engine is
+// one load away.
+host::storage::Stamp host::storage::currentStamp() {
+    vhost::Engine* engine = vhost::detail::t_boundEngine;
+    if (!engine) engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
+    if (!engine) [[unlikely]]
+        engine = &vhost::defaultEngine();
+    return engine->storage().stamp();
+}

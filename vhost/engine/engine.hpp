@@ -199,7 +199,21 @@ HOST_API Engine* boundEngine() noexcept;
 HOST_API Engine& defaultEngine();
 // The default engine if it exists (never creates it).
 HOST_API Engine* existingDefaultEngine() noexcept;
+namespace detail {
+// What currentEngine reads, in the header so that every look-up inlines it: the thread's bound
+// engine (initial-exec: one load from the thread register; this library is loaded with the
+// program) and the default engine once published.
+extern HOST_API __thread Engine* t_boundEngine __attribute__((tls_model("initial-exec")));
+extern HOST_API std::atomic<Engine*> g_defaultEngine;
+}  // namespace detail
+
 // The engine the calling thread works on: the bound one, else the default engine.
-HOST_API Engine& currentEngine();
+inline Engine& currentEngine() {
+    if (Engine* bound = detail::t_boundEngine) return *bound;
+    // Every array made off a bound thread asks: once published, no guard of a static to pass.
+    if (Engine* made = detail::g_defaultEngine.load(std::memory_order_acquire)) [[likely]]
+        return *made;
+    return defaultEngine();
+}
 
 }  // namespace vhost

@@ -17,6 +17,8 @@
 #include <typeindex>
 #include <utility>
 
+#include "host/storage.hpp"
+
 namespace vhost {
 
 class ScopedStorage {
@@ -40,6 +42,8 @@ public:
     // Destroys every record, newest first, one at a time and outside the lock.
     void clear();
     std::size_t size() const;
+    // Its serial number and its count of removals so far (host::storage::currentStamp).
+    host::storage::Stamp stamp() const noexcept { return {m_serial, m_removals.load(std::memory_order_acquire)}; }
 
 private:
     struct Entry {

@@ -12,18 +12,9 @@
 #include <sys/mman.h>
 #include <ucontext.h>
 
+#include "platform/thread_block.hpp"
 
 namespace orb::platform {
-namespace {
-
-// SIGABRT is here because a module that calls abort() (directly, through a failed assertion, or
-// through std::terminate) has failed the call, not the host. It is raised on the aborting thread,
-// so only an abort inside a guarded call is caught; any other still ends the process.
-constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-constexpr std::size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
-
-// Room for the handler and whatever handler it chains to; the guarded path itself only jumps.
-constexpr std::size_t kAltStackSize = 256 * 1024;
 
 // One armed guard. Lives in the frame of runUnderFaultGuard; `previous` is the guard that was
 // armed when this one was (the caller's, when module code calls the host which calls a module).
@@ -36,21 +27,19 @@ struct ArmedGuard {
     sigset_t mask;
 };
 
-// The guard's state of one thread, in one variable: every guarded call reads and writes it, and
-// each thread-local variable of a shared library is found through a call into the dynamic
-// loader, once per variable and function. Not the initial-exec model: the library may be opened
-// late, and the loader's static room for such libraries is too small for this library's
-// thread-local variables together with the reference host's. The handler's access never
-// allocates: the guarded call has touched the variable on this thread before any fault.
-struct GuardState {
-    // The innermost armed guard of the thread; null outside module code.
-    ArmedGuard* armed = nullptr;
-    // A fault caught on this thread that no module's call has claimed yet (see claimCaughtFault).
-    bool faultUnclaimed = false;
-    // Set once the thread has its handlers and alternate stack (see prepareThread).
-    bool prepared = false;
-};
-thread_local GuardState t_guard;
+namespace {
+
+// SIGABRT is here because a module that calls abort() (directly, through a failed assertion, or
+// through std::terminate) has failed the call, not the host. It is raised on the aborting thread,
+// so only an abort inside a guarded call is caught; any other still ends the process.
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+constexpr std::size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
+
+// Room for the handler and whatever handler it chains to; the guarded path itself only jumps.
+constexpr std::size_t kAltStackSize = 256 * 1024;
+
+// The guard's state of a thread is in the thread block (platform/thread_block.hpp). The handler's
+// access to it never allocates: the guarded call has touched it on this thread before any fault.
 
 struct sigaction g_previous[kFaultSignalCount];
 std::once_flag g_installOnce;
@@ -84,7 +73,7 @@ void chainToPrevious(int signal, siginfo_t* info, void* context) {
 }
 
 void onFault(int signal, siginfo_t* info, void* context) {
-    if (ArmedGuard* armed = t_guard.armed) {
+    if (ArmedGuard* armed = threadBlock().armed) {
         armed->signal = signal;
         armed->mask = static_cast<const ucontext_t*>(context)->uc_sigmask;
         siglongjmp(armed->jump, 1);
@@ -136,48 +125,55 @@ private:
 
 // Once per thread; every later guarded call skips the call_once and the alternate stack's
 // initialisation check.
-__attribute__((noinline)) void prepareThreadFirst() {
+__attribute__((noinline, cold)) void prepareThread(ThreadBlock& block) {
     std::call_once(g_installOnce, installHandlers);
     static thread_local AlternateStack stack;
-    t_guard.prepared = true;
+    block.prepared = true;
 }
 
-inline void prepareThread() {
-    if (!t_guard.prepared) [[unlikely]]
-        prepareThreadFirst();
-}
-
-// The call with the guard armed; its own frame so that the jump target's frame holds nothing
-// with a destructor. Disarming on an exception is the scope's job; after a fault the guard's
-// frame disarms instead, because the jump skips this frame.
-__attribute__((noinline)) void runArmed(ArmedGuard& armed, void (*fn)(void*), void* context) {
-    struct Disarm {
-        ArmedGuard* previous;
-        ~Disarm() { t_guard.armed = previous; }
-    } disarm{armed.previous};
-    t_guard.armed = &armed;
-    fn(context);
+// Where a caught fault lands: the handler ran with the signal blocked and the jump leaves it so;
+// the mask the faulting code ran with comes back here, or the next fault on this thread would end
+// the process.
+__attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuard& armed) {
+    pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
+    block.armed = armed.previous;
+    block.faultUnclaimed = true;
+    return armed.signal;
 }
 
 }  // namespace
 
-int runUnderFaultGuard(void (*fn)(void*), void* context) {
-    prepareThread();
-    t_guard.faultUnclaimed = false;
-    ArmedGuard armed;
-    armed.previous = t_guard.armed;
-    // The handler runs with the signal blocked and the jump leaves it so; the mask the faulting
-    // code ran with comes back here, or the next fault on this thread would end the process.
-    if (sigsetjmp(armed.jump, 0) != 0) {
-        pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
-        t_guard.armed = armed.previous;
-        t_guard.faultUnclaimed = true;
-        return armed.signal;
-    }
-    runArmed(armed, fn, context);
-    return 0;
+// Both guarded calls are written out in full: a function that sets a jump target is never
+// inlined, and one more call level would cost every module call a prologue of its own. The jump
+// target's frame holds no object with a destructor: disarming on an exception is the handler's
+// job, and after a fault the landing disarms instead, because the jump skips the handler.
+#define ORB_RUN_GUARDED(...)                                        \
+    ThreadBlock& block = threadBlock();                             \
+    if (!block.prepared) [[unlikely]]                               \
+        prepareThread(block);                                       \
+    block.faultUnclaimed = false;                                   \
+    ArmedGuard armed;                                               \
+    armed.previous = block.armed;                                   \
+    if (sigsetjmp(armed.jump, 0) != 0) [[unlikely]]                 \
+        return landAfterFault(threadBlock(), armed);                \
+    block.armed = &armed;                                           \
+    try {                                                           \
+        __VA_ARGS__;                                                \
+    } catch (...) {                                                 \
+        block.armed = armed.previous;                               \
+        throw;                                                      \
+    }                                                               \
+    block.armed = armed.previous;                                   \
+    return 0
+
+int runUnderFaultGuard(void (*fn)(void*), void* context) { ORB_RUN_GUARDED(fn(context)); }
+
+int runEntryUnderFaultGuard(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    ORB_RUN_GUARDED(entry(nlhs, plhs, nrhs, prhs));
 }
 
-bool claimCaughtFault() noexcept { return std::exchange(t_guard.faultUnclaimed, false); }
+#undef ORB_RUN_GUARDED
+
+bool claimCaughtFault() noexcept { return std::exchange(threadBlock().faultUnclaimed, false); }
 
 }  // namespace orb::platform

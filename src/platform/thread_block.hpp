@@ -1,0 +1,37 @@
+// The runtime's per-thread state that every module call reads: the fault guard's chain and the
+// calling engine's call record, found last time. One variable, so that a call finds all of it
+// with one thread-local access (a library's thread-local variables are reached through the
+// dynamic loader, once per variable and function).
+//
+// Not the initial-exec model: the library may be opened late, and the loader's static room for
+// such libraries is small. GCC builds use the descriptor dialect, which makes the access a short
+// indirect call once resolved. Never allocates: plain data, zero at the start of every thread.
+#pragma once
+
+#include "host/storage.hpp"
+
+namespace orb::platform {
+
+struct ArmedGuard;  // fault_guard.cpp: one armed guard, in the frame that armed it
+
+struct ThreadBlock {
+    // --- the fault guard (posix/fault_guard.cpp) ---
+    // The innermost armed guard of the thread; null outside module code.
+    ArmedGuard* armed;
+    // A fault caught on this thread that no module's call has claimed yet (claimCaughtFault).
+    bool faultUnclaimed;
+    // Set once the thread has its handlers and alternate stack.
+    bool prepared;
+
+    // --- the engine's call record (capi/per_engine.cpp) ---
+    // The record found for the engine whose storage had `engineStamp` then; good while the
+    // calling engine's stamp is the same (same engine, no record removed since). Null: none yet.
+    void* engineRecord;
+    host::storage::Stamp engineStamp;
+};
+
+extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden")));
+
+inline ThreadBlock& threadBlock() noexcept { return t_threadBlock; }
+
+}  // namespace orb::platform
