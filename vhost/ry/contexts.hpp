@@ -15,15 +15,11 @@
 #include <ry_types.h>
 
 #include "host/host_api.hpp"
+#include "vhost/engine/engine.hpp"
 #include "vhost/ry/array.hpp"
 #include "vhost/ry/blocks.hpp"
 #include "vhost/ry/leaks.hpp"
 #include "vhost/ry/thread_block.hpp"
-
-namespace vhost {
-class Engine;
-HOST_API Engine& currentEngine();
-}  // namespace vhost
 
 namespace vhost::ry {
 
