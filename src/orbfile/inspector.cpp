@@ -101,11 +101,33 @@ void Inspector::Impl::readSymbols() {
 
 void Inspector::Impl::classifyDefinedSymbols() {
     const SymbolClassifier classifier;
+    // The names are views into the one mapping of the file the symbol reader keeps: the bytes from
+    // the first name to the end of the last are there to be read, and are scanned in one pass for
+    // the few names worth classifying.
+    const char* first = nullptr;
+    const char* end = nullptr;
+    for (const std::string_view name : m_defs) {
+        if (name.empty()) continue;
+        if (!first || name.data() < first) first = name.data();
+        if (!end || name.data() + name.size() > end) end = name.data() + name.size();
+    }
+    const std::vector<std::size_t> worth =
+        classifier.namesWorthClassifying(std::string_view(first, static_cast<std::size_t>(end - first)), m_defs);
+    // Asked once: a large library defines tens of thousands of names.
+    const bool perName = channel().enabled(kDetail);
+    auto next = worth.begin();
     for (std::size_t i = 0; i < m_defs.size(); ++i) {
-        unsigned flags = 0;
-        classifier.classify_defined(m_defs[i], flags);
-        ORB_LOG(channel(), kDetail, m_defs[i]);
-        ORB_LOG(channel(), kDetail, flags);
+        unsigned flags = ApiDetector::FLAG_NN;
+        if (next != worth.end() && *next == i) {
+            classifier.classify_defined(m_defs[i], flags);
+            ++next;
+        } else if (!perName) {
+            continue;  // of no interest: on no list, and nothing to log
+        }
+        if (perName) {
+            ORB_LOG(channel(), kDetail, m_defs[i]);
+            ORB_LOG(channel(), kDetail, flags);
+        }
         if (flags & ApiDetector::FLAG_EP) {
             m_def_EPs.push_back(i);
             if (flags & ApiDetector::FLAG_FR) m_def_FRs.push_back(i);
@@ -120,12 +142,15 @@ void Inspector::Impl::classifyDefinedSymbols() {
 
 void Inspector::Impl::classifyUndefinedSymbols() {
     const SymbolClassifier classifier;
+    const bool perName = channel().enabled(kDetail);
     for (std::size_t i = 0; i < m_undefs.size(); ++i) {
         unsigned flags = 0;
         const Version::APITAG apitag = classifier.classify_undefined(m_undefs[i], flags);
-        ORB_LOG(channel(), kDetail, m_undefs[i]);
-        ORB_LOG(channel(), kDetail, static_cast<int>(apitag));
-        ORB_LOG(channel(), kDetail, flags);
+        if (perName) {
+            ORB_LOG(channel(), kDetail, m_undefs[i]);
+            ORB_LOG(channel(), kDetail, static_cast<int>(apitag));
+            ORB_LOG(channel(), kDetail, flags);
+        }
         if (flags & ApiDetector::FLAG_NN) continue;
         switch (apitag) {
             case Version::COMPAT_32: m_undef_32s.push_back(i); break;

@@ -53,9 +53,12 @@ public:
     };
 
     // Checks the file at `path` (surrounding double quotes are ignored; the file is expected to
-    // exist). `definedNames` are the names the file defines, in any order. `runStartupCode` false leaves the start-up step out. Never throws for
-    // a bad file.
-    LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames, bool runStartupCode);
+    // exist). `definedNames` are the names the file defines, in any order; `lookalikes` those of
+    // them the classifier takes for the entry point (ApiDetector::FLAG_EP), in name order, which
+    // ENOENTP lists. `runStartupCode` false leaves the start-up step out. Never throws for a bad
+    // file.
+    LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames,
+                  const std::vector<std::string_view>& lookalikes, bool runStartupCode);
 
     // The name of a finding ("EBADBIN" ... "ESTARTUP").
     static const char16_t* FindingID2uchar(FindingID id);
@@ -69,7 +72,8 @@ public:
 
 private:
     // The steps, in order; the first refusal ends them.
-    void check(const std::u16string& shown, const std::vector<std::string_view>& definedNames, bool runStartupCode);
+    void check(const std::u16string& shown, const std::vector<std::string_view>& definedNames,
+               const std::vector<std::string_view>& lookalikes, bool runStartupCode);
     void add(FindingID id, const std::u16string& path, const std::string& detail,
              std::vector<std::u16string> symbols = {});
 

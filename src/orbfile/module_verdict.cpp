@@ -46,7 +46,10 @@ ModuleVerdict::ModuleVerdict(const std::u16string& path, const CheckOptions& opt
     }
 
     // The start-up step only for a file nothing else has refused.
-    const LoadReadiness readiness(path, inspector.m_impl->m_defs, options.runStartupCode && !inspectorError);
+    const Inspector::Impl& impl = *inspector.m_impl;
+    std::vector<std::string_view> lookalikes;
+    for (const std::size_t index : impl.m_def_EPs) lookalikes.push_back(impl.m_defs[index]);
+    const LoadReadiness readiness(path, impl.m_defs, lookalikes, options.runStartupCode && !inspectorError);
     auto& findings = m_findings;
     if (!readiness.ready() && !(inspectorError && readiness.is_other_binary_format())) {
         findings.push_back(fromReadiness(readiness.get_findings().front()));
