@@ -380,24 +380,26 @@ template <std::size_t kEntrySize>
 std::uint64_t firstBadRelocation(const unsigned char* bytes, std::uint64_t n, const std::vector<Writable>& writable,
                                  std::uint64_t symbolLimit, Writable& last) {
     if (writable.empty()) return 0;
-    // The range in two scalars, and a pointer for the index: the fewest instructions per entry.
-    std::uint64_t start = last.start, span = last.span;
+    const auto index = [&](const unsigned char* entry) { return static_cast<std::uint64_t>(entry - bytes) / kEntrySize; };
+    Writable current = last;
+    const unsigned char* entry = bytes;
     const unsigned char* const end = bytes + n * kEntrySize;
-    for (const unsigned char* entry = bytes; entry != end; entry += kEntrySize) {
-        // The offset and the info word start both forms.
+    while (entry != end) {
+        // The inner loop keeps its range in registers: the fewest instructions per entry.
+        const std::uint64_t start = current.start, span = current.span;
+        for (; entry != end; entry += kEntrySize) {
+            // The offset and the info word start both forms.
+            if (load<Le64>(entry).value() - start > span) break;
+            if (C::symbolOf(load<Le64>(entry + 8).value()) >= symbolLimit) return index(entry);
+        }
+        if (entry == end) break;
         const std::uint64_t target = load<Le64>(entry).value();
-        if (target - start > span) {
-            const auto found = std::find_if(writable.begin(), writable.end(),
-                                            [&](const Writable& range) { return range.holds(target); });
-            if (found == writable.end()) return static_cast<std::uint64_t>(entry - bytes) / kEntrySize;
-            start = found->start;
-            span = found->span;
-        }
-        if (C::symbolOf(load<Le64>(entry + 8).value()) >= symbolLimit) {
-            return static_cast<std::uint64_t>(entry - bytes) / kEntrySize;
-        }
+        const auto found =
+            std::find_if(writable.begin(), writable.end(), [&](const Writable& range) { return range.holds(target); });
+        if (found == writable.end()) return index(entry);
+        current = *found;
     }
-    last = {start, span};
+    last = current;
     return n;
 }
 

@@ -9,7 +9,9 @@
 #include <optional>
 #include <string_view>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -73,6 +75,58 @@ constexpr std::array<std::string_view, 8> kImaginaryAccessors = {
     "rycopycomplex16toptr", "rycopyptrtocomplex16", "rycopycomplex8toptr", "rycopyptrtocomplex8"};
 constexpr std::array<std::string_view, 2> kRealAccessors = {"rygetpr", "rysetpr"};
 constexpr std::array<std::string_view, 2> kUntypedAccessors = {"rygetdata", "rysetdata"};
+
+// The scans of a block of names for a boundary (':' or '_') followed by 'o' or 'O', or by any
+// byte with `anyNext`: each appends the boundaries' offsets, in order, and answers where it
+// stopped, leaving the last bytes (fewer than a register and one) to the caller.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) std::size_t scanBoundariesAvx2(const char* text, std::size_t n, bool anyNext,
+                                                               std::vector<std::size_t>& out) {
+    const __m256i underscore = _mm256_set1_epi8('_');
+    const __m256i colon = _mm256_set1_epi8(':');
+    const __m256i lowerBit = _mm256_set1_epi8(0x20);
+    const __m256i o = _mm256_set1_epi8(anyNext ? 0 : 'o');
+    const __m256i anyByte = _mm256_set1_epi8(anyNext ? -1 : 0);
+    std::size_t i = 0;
+    for (; i + 33 <= n; i += 32) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 1));
+        const __m256i boundary = _mm256_or_si256(_mm256_cmpeq_epi8(bytes, underscore), _mm256_cmpeq_epi8(bytes, colon));
+        const __m256i thenO = _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_or_si256(next, lowerBit), o), anyByte);
+        for (auto bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(boundary, thenO))); bits != 0;
+             bits &= bits - 1) {
+            out.push_back(i + static_cast<std::size_t>(std::countr_zero(bits)));
+        }
+    }
+    return i;
+}
+#endif
+
+std::size_t scanBoundaries(const char* text, std::size_t n, bool anyNext, std::vector<std::size_t>& out) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return scanBoundariesAvx2(text, n, anyNext, out);
+#endif
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i underscore = _mm_set1_epi8('_');
+    const __m128i colon = _mm_set1_epi8(':');
+    const __m128i lowerBit = _mm_set1_epi8(0x20);
+    const __m128i o = _mm_set1_epi8(anyNext ? 0 : 'o');
+    const __m128i anyByte = _mm_set1_epi8(anyNext ? -1 : 0);
+    for (; i + 17 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
+        const __m128i boundary = _mm_or_si128(_mm_cmpeq_epi8(bytes, underscore), _mm_cmpeq_epi8(bytes, colon));
+        const __m128i thenO = _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(next, lowerBit), o), anyByte);
+        for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(boundary, thenO))); bits != 0;
+             bits &= bits - 1) {
+            out.push_back(i + static_cast<std::size_t>(std::countr_zero(bits)));
+        }
+    }
+#endif
+    return i;
+}
 
 }  // namespace
 
@@ -189,36 +243,16 @@ std::vector<std::size_t> SymbolClassifier::namesWorthClassifying(std::string_vie
     const auto orbAt = [&](std::size_t i) {
         return i + 3 <= n && lower(i) == 'o' && lower(i + 1) == 'r' && lower(i + 2) == 'b';
     };
-    // The places in the block where "orb" follows a boundary, in order.
-    std::vector<std::size_t> starts;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i underscore = _mm_set1_epi8('_');
-    const __m128i colon = _mm_set1_epi8(':');
-    const __m128i lowerBit = _mm_set1_epi8(0x20);
-    const __m128i o = _mm_set1_epi8(m_onlyAsciiOLowersToO ? 'o' : 0);
-    const __m128i anyByte = _mm_set1_epi8(m_onlyAsciiOLowersToO ? 0 : -1);
-    // The positions of [at, at + 16) holding a boundary followed by 'o' or 'O' (by any byte where
-    // others lower-case to 'o' too).
-    const auto candidates = [&](std::size_t at) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at + 1));
-        const __m128i boundary = _mm_or_si128(_mm_cmpeq_epi8(bytes, underscore), _mm_cmpeq_epi8(bytes, colon));
-        return _mm_and_si128(boundary, _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(next, lowerBit), o), anyByte));
-    };
-    for (; i + 33 <= n; i += 32) {
-        const __m128i first = candidates(i), second = candidates(i + 16);
-        if (_mm_movemask_epi8(_mm_or_si128(first, second)) == 0) continue;
-        const auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(first)) |
-                           static_cast<std::uint32_t>(_mm_movemask_epi8(second)) << 16;
-        for (std::uint32_t bits = found; bits != 0; bits &= bits - 1) {
-            const std::size_t start = i + static_cast<std::size_t>(std::countr_zero(bits)) + 1;
-            if (orbAt(start)) starts.push_back(start);
-        }
-    }
-#endif
+    // The boundaries of the block followed by 'o' or 'O' (by any byte when others lower-case to
+    // 'o' too), in order; then the places after them where "orb" starts.
+    std::vector<std::size_t> boundaries;
+    std::size_t i = scanBoundaries(text, n, !m_onlyAsciiOLowersToO, boundaries);
     for (; i + 1 < n; ++i) {
-        if (isTokenBoundary(text[i]) && orbAt(i + 1)) starts.push_back(i + 1);
+        if (isTokenBoundary(text[i])) boundaries.push_back(i);
+    }
+    std::vector<std::size_t> starts;
+    for (const std::size_t at : boundaries) {
+        if (orbAt(at + 1)) starts.push_back(at + 1);
     }
     for (std::size_t k = 0; k < names.size(); ++k) {
         const std::string_view name = names[k];
