@@ -113,27 +113,34 @@ void Inspector::Impl::classifyDefinedSymbols() {
     }
     const std::vector<std::size_t> worth =
         classifier.namesWorthClassifying(std::string_view(first, static_cast<std::size_t>(end - first)), m_defs);
-    // Asked once: a large library defines tens of thousands of names.
-    const bool perName = channel().enabled(kDetail);
-    auto next = worth.begin();
-    for (std::size_t i = 0; i < m_defs.size(); ++i) {
-        unsigned flags = ApiDetector::FLAG_NN;
-        if (next != worth.end() && *next == i) {
-            classifier.classify_defined(m_defs[i], flags);
-            ++next;
-        } else if (!perName) {
-            continue;  // of no interest: on no list, and nothing to log
-        }
-        if (perName) {
-            ORB_LOG(channel(), kDetail, m_defs[i]);
-            ORB_LOG(channel(), kDetail, flags);
-        }
+    const auto record = [&](std::size_t i, unsigned flags) {
         if (flags & ApiDetector::FLAG_EP) {
             m_def_EPs.push_back(i);
             if (flags & ApiDetector::FLAG_FR) m_def_FRs.push_back(i);
         }
         if (flags & ApiDetector::FLAG_CP) m_def_CPs.push_back(i);
         if (flags & ApiDetector::FLAG_VF) m_has_embedded_version = true;
+    };
+    // Asked once: a large library defines tens of thousands of names, most of no interest. Only
+    // a log of every name visits them all.
+    if (!channel().enabled(kDetail)) {
+        for (const std::size_t i : worth) {
+            unsigned flags = 0;
+            classifier.classify_defined(m_defs[i], flags);
+            record(i, flags);
+        }
+    } else {
+        auto next = worth.begin();
+        for (std::size_t i = 0; i < m_defs.size(); ++i) {
+            unsigned flags = ApiDetector::FLAG_NN;
+            if (next != worth.end() && *next == i) {
+                classifier.classify_defined(m_defs[i], flags);
+                ++next;
+            }
+            ORB_LOG(channel(), kDetail, m_defs[i]);
+            ORB_LOG(channel(), kDetail, flags);
+            record(i, flags);
+        }
     }
     ORB_LOG(channel(), kDetail, m_def_EPs.size());
     ORB_LOG(channel(), kDetail, m_def_CPs.size());
