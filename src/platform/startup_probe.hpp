@@ -31,9 +31,9 @@ struct FileIdentity {
     std::uint64_t size = 0;
     std::int64_t modified[2] = {0, 0};  // seconds, nanoseconds
     std::int64_t changed[2] = {0, 0};
-    // Whether what is learnt of the file may be remembered by this identity: its inode last
-    // changed more than two seconds ago. A file changed within the resolution of its time stamps
-    // (up to two seconds on some file systems) could change again and keep all of the above.
+    // Whether the identity surely changes with the file: its inode last changed more than two
+    // seconds ago. A file changed within the resolution of its time stamps (up to two seconds on
+    // some file systems) could change again and keep all of the above.
     bool settled = false;
 
     auto key() const noexcept {

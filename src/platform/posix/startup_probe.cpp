@@ -77,15 +77,17 @@ StartupVerdict proveStartupCode(const std::string& nativePath) {
 
 StartupVerdict proveStartupCode(const std::string& nativePath, const FileIdentity& identity) {
     if (t_startupWithheld) return {StartupVerdict::Failed, "its start-up code is withheld: nothing of it may run here"};
+    // Remembered at once, settled or not: a file loaded again while it is new is not run in a copy
+    // of the process each time.
     ProvedFiles& proved = provedFiles();
-    if (identity.settled) {
+    {
         const std::lock_guard lock(proved.mutex);
         if (proved.files.count(identity)) return {};
     }
     // Unlocked while the copy runs: another thread may prove the same file meanwhile, at the cost
     // of a second copy, but none waits on another's.
     StartupVerdict verdict = probeLibraryStartup(nativePath, kStartupProbeSeconds);
-    if (verdict.kind == StartupVerdict::Proved && identity.settled) {
+    if (verdict.kind == StartupVerdict::Proved) {
         const std::lock_guard lock(proved.mutex);
         proved.files.insert(identity);
     }
