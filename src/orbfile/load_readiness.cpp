@@ -48,12 +48,22 @@ std::u16string withoutQuotes(std::u16string path) {
 
 }  // namespace
 
-LoadReadiness::LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames,
+LoadReadiness::LoadReadiness(const std::u16string& path, const objfile::LoadCheck& loadable,
+                             const std::vector<std::string_view>& definedNames,
                              const std::vector<std::string_view>& lookalikes, bool runStartupCode) {
-    check(withoutQuotes(path), definedNames, lookalikes, runStartupCode);
+    check(withoutQuotes(path), loadable, definedNames, lookalikes, runStartupCode);
 }
 
-void LoadReadiness::check(const std::u16string& shown, const std::vector<std::string_view>& definedNames,
+objfile::LoadCheck LoadReadiness::checkBeforeMapping(const std::u16string& path) {
+    try {
+        return checkMapped(host::fs::nativePath(withoutQuotes(path)));
+    } catch (const host::fs::FilesystemError& error) {
+        return {objfile::Refusal::Unreadable, error.what()};
+    }
+}
+
+void LoadReadiness::check(const std::u16string& shown, const objfile::LoadCheck& loadable,
+                          const std::vector<std::string_view>& definedNames,
                           const std::vector<std::string_view>& lookalikes, bool runStartupCode) {
     std::string native;
     try {
@@ -63,7 +73,6 @@ void LoadReadiness::check(const std::u16string& shown, const std::vector<std::st
     }
 
     // 1. What the loader checks before it maps anything.
-    const objfile::LoadCheck loadable = checkMapped(native);
     ORB_LOG(channel(), kDetail, loadable.reason);
     switch (loadable.refusal) {
         case objfile::Refusal::None: break;

@@ -23,6 +23,10 @@
 
 #include "platform/export.hpp"
 
+namespace objfile {
+struct LoadCheck;
+}
+
 namespace orbfile {
 
 class ORB_API LoadReadiness {
@@ -57,8 +61,14 @@ public:
     // them the classifier takes for the entry point (ApiDetector::FLAG_EP), in name order, which
     // ENOENTP lists. `runStartupCode` false leaves the start-up step out. Never throws for a bad
     // file.
-    LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames,
-                  const std::vector<std::string_view>& lookalikes, bool runStartupCode);
+    // `loadable` is checkBeforeMapping(path)'s answer, which a caller may have had made meanwhile.
+    LoadReadiness(const std::u16string& path, const objfile::LoadCheck& loadable,
+                  const std::vector<std::string_view>& definedNames, const std::vector<std::string_view>& lookalikes,
+                  bool runStartupCode);
+
+    // Step 1 alone: the check before mapping of the file at `path` (as above), over the file
+    // mapped whole. Any thread; never throws for a bad file.
+    static objfile::LoadCheck checkBeforeMapping(const std::u16string& path);
 
     // The name of a finding ("EBADBIN" ... "ESTARTUP").
     static const char16_t* FindingID2uchar(FindingID id);
@@ -72,8 +82,9 @@ public:
 
 private:
     // The steps, in order; the first refusal ends them.
-    void check(const std::u16string& shown, const std::vector<std::string_view>& definedNames,
-               const std::vector<std::string_view>& lookalikes, bool runStartupCode);
+    void check(const std::u16string& shown, const objfile::LoadCheck& loadable,
+               const std::vector<std::string_view>& definedNames, const std::vector<std::string_view>& lookalikes,
+               bool runStartupCode);
     void add(FindingID id, const std::u16string& path, const std::string& detail,
              std::vector<std::u16string> symbols = {});
 
