@@ -1,7 +1,10 @@
 #include "objfile/loadable.hpp"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -272,14 +275,14 @@ void checkDynamicEntries(const Bytes& file, const Layout& layout, const std::vec
         const auto tag = static_cast<std::int64_t>(entries[i].d_tag.value());
         if (std::find(std::begin(kStringEntries), std::end(kStringEntries), tag) == std::end(kStringEntries)) continue;
         const std::uint64_t offset = entries[i].d_val.value();
-        const std::string what = "dynamic entry " + dec(i) + " (" + dynamicTagName(tag) + ") has d_val " + hex(offset);
-        if (!strtab) refuse(Refusal::Damaged, what + " but the file has no DT_STRTAB");
-        if (offset >= strsz) refuse(Refusal::Damaged, what + " beyond DT_STRSZ " + hex(strsz));
+        const auto what = [&] { return "dynamic entry " + dec(i) + " (" + dynamicTagName(tag) + ") has d_val " + hex(offset); };
+        if (!strtab) refuse(Refusal::Damaged, what() + " but the file has no DT_STRTAB");
+        if (offset >= strsz) refuse(Refusal::Damaged, what() + " beyond DT_STRSZ " + hex(strsz));
         // The name a piece at a time: the table of a large library runs to megabytes.
         const std::uint64_t table = layout.fileOffsetOf(*strtab, strsz)->first;
         constexpr std::uint64_t kPiece = 256;
         for (std::uint64_t at = offset;; at += kPiece) {
-            if (at >= strsz) refuse(Refusal::Damaged, what + ", a name that does not end inside the string table");
+            if (at >= strsz) refuse(Refusal::Damaged, what() + ", a name that does not end inside the string table");
             const std::string piece =
                 file.readText(table + at, std::min(kPiece, strsz - at), [] { return std::string("DT_STRTAB"); });
             if (piece.find('\0') != std::string::npos) break;
@@ -332,6 +335,74 @@ std::optional<std::uint64_t> symbolCount(const Bytes& file, const Layout& layout
     }
 }
 
+// Walks `count` entries of `entrySize` bytes at `offset`, which lies inside the file, handing
+// `visit(bytes, first, n)` the bytes of entries [first, first + n) a piece at a time: in place
+// when the file is in memory, else read into one buffer that every piece reuses. The tables of a
+// large library run to megabytes: neither a copy of a whole table nor a read per entry.
+template <class Visit>
+void walkTable(const Bytes& file, std::uint64_t offset, std::uint64_t count, std::size_t entrySize, const char* name,
+               Visit&& visit) {
+    if (count == 0) return;
+    if (const unsigned char* memory = file.memory()) return visit(memory + offset, std::uint64_t{0}, count);
+    constexpr std::uint64_t kPieceBytes = 48 * 1024;
+    const std::uint64_t perPiece = std::max<std::uint64_t>(1, kPieceBytes / entrySize);
+    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(perPiece * entrySize);
+    for (std::uint64_t first = 0; first < count; first += perPiece) {
+        const std::uint64_t n = std::min(perPiece, count - first);
+        file.readInto(offset + first * entrySize, buffer.get(), n * entrySize, [&] { return std::string(name); });
+        visit(static_cast<const unsigned char*>(buffer.get()), first, n);
+    }
+}
+
+template <class T>
+T load(const unsigned char* at) noexcept {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// A range the loader may write eight bytes in: every address of [start, start + span], where
+// start + span does not overflow, so that one comparison tells an address inside it.
+struct Writable {
+    std::uint64_t start, span;
+    static Writable of(std::uint64_t vaddr, std::uint64_t memsz) noexcept {  // memsz >= 8
+        return {vaddr, std::min(memsz - 8, UINT64_MAX - vaddr)};
+    }
+    bool holds(std::uint64_t target) const noexcept { return target - start <= span; }
+};
+
+// The index of the first of the `n` relocations at `bytes` that writes outside every writable
+// range or names a symbol at or above `symbolLimit` (at least 1: symbol 0 names none), or `n`
+// when none does. `last` is the range the previous relocation wrote in, asked first:
+// relocations come sorted by the address they write, mostly into one segment. This is the loop
+// of a large library's check, hundreds of thousands of times.
+template <std::size_t kEntrySize>
+std::uint64_t firstBadRelocation(const unsigned char* bytes, std::uint64_t n, const std::vector<Writable>& writable,
+                                 std::uint64_t symbolLimit, Writable& last) {
+    if (writable.empty()) return 0;
+    const auto index = [&](const unsigned char* entry) { return static_cast<std::uint64_t>(entry - bytes) / kEntrySize; };
+    Writable current = last;
+    const unsigned char* entry = bytes;
+    const unsigned char* const end = bytes + n * kEntrySize;
+    while (entry != end) {
+        // The inner loop keeps its range in registers: the fewest instructions per entry.
+        const std::uint64_t start = current.start, span = current.span;
+        for (; entry != end; entry += kEntrySize) {
+            // The offset and the info word start both forms.
+            if (load<Le64>(entry).value() - start > span) break;
+            if (C::symbolOf(load<Le64>(entry + 8).value()) >= symbolLimit) return index(entry);
+        }
+        if (entry == end) break;
+        const std::uint64_t target = load<Le64>(entry).value();
+        const auto found =
+            std::find_if(writable.begin(), writable.end(), [&](const Writable& range) { return range.holds(target); });
+        if (found == writable.end()) return index(entry);
+        current = *found;
+    }
+    last = current;
+    return n;
+}
+
 // The tables the loader walks while it relocates the library and looks names up: every symbol's
 // name lies in the string table, and every relocation names a symbol that exists and writes
 // inside a segment.
@@ -341,26 +412,31 @@ void checkTables(const Bytes& file, const Layout& layout, const std::vector<C::D
     const auto symtab = valueOf(entries, DT_SYMTAB);
     if (symtab && symbols != 0) {
         const std::uint64_t strsz = valueOf(entries, DT_STRSZ).value_or(0);
-        const auto table = readTable<C::Sym>(
-            file, tableAt(layout, *symtab, symbols * sizeof(C::Sym), "DT_SYMTAB of " + dec(symbols) + " symbols"), symbols,
-            [] { return std::string("DT_SYMTAB"); });
-        for (std::uint64_t i = 0; i < symbols; ++i) {
-            if (table[i].st_name.value() >= std::max<std::uint64_t>(strsz, 1)) {
-                refuse(Refusal::Damaged, "dynamic symbol " + dec(i) + " has st_name " + hex(table[i].st_name.value()) +
-                                             " beyond DT_STRSZ " + hex(strsz));
+        const std::uint64_t limit = std::max<std::uint64_t>(strsz, 1);
+        const std::uint64_t at = tableAt(layout, *symtab, symbols * sizeof(C::Sym), "DT_SYMTAB of " + dec(symbols) + " symbols");
+        walkTable(file, at, symbols, sizeof(C::Sym), "DT_SYMTAB", [&](const unsigned char* bytes, std::uint64_t first, std::uint64_t n) {
+            for (std::uint64_t k = 0; k < n; ++k) {
+                const std::uint64_t name = load<Le32>(bytes + k * sizeof(C::Sym) + offsetof(C::Sym, st_name)).value();
+                if (name >= limit) {
+                    refuse(Refusal::Damaged, "dynamic symbol " + dec(first + k) + " has st_name " + hex(name) +
+                                                 " beyond DT_STRSZ " + hex(strsz));
+                }
             }
-        }
+        });
     }
     const bool textRelocations =
         valueOf(entries, DT_TEXTREL).has_value() || (valueOf(entries, DT_FLAGS).value_or(0) & DF_TEXTREL) != 0;
-    // Where the loader may write, decoded once rather than per relocation.
-    struct Writable {
-        std::uint64_t vaddr, memsz;
-    };
+    // Where the loader may write eight bytes, decoded once rather than per relocation.
     std::vector<Writable> writableLoads;
     for (const Segment& load : layout.loads) {
-        if (textRelocations || (load.phdr.p_flags.value() & PF_W) != 0) writableLoads.push_back({load.vaddr(), load.phdr.p_memsz.value()});
+        const std::uint64_t memsz = load.phdr.p_memsz.value();
+        if ((textRelocations || (load.phdr.p_flags.value() & PF_W) != 0) && memsz >= 8) {
+            writableLoads.push_back(Writable::of(load.vaddr(), memsz));
+        }
     }
+    // A symbol index at or above this is refused, unless it is 0 (no symbol); none is when no hash
+    // table counts the symbols.
+    const std::uint64_t symbolLimit = counted ? std::max<std::uint64_t>(symbols, 1) : UINT64_MAX;
     const auto checkRelocations = [&](std::int64_t tag, std::int64_t sizeTag, bool addends) {
         const auto where = valueOf(entries, tag);
         if (!where) return;
@@ -369,31 +445,23 @@ void checkTables(const Bytes& file, const Layout& layout, const std::vector<C::D
         const std::string name = dynamicTagName(tag);
         const std::uint64_t at = tableAt(layout, *where, size, name);
         file.require(at, size - size % entrySize, [&] { return name; });
-        // Read a piece at a time: the table of a large library runs to megabytes, and one buffer
-        // for all of it would cost a page fault per page of it.
-        constexpr std::uint64_t kPiece = 2048;
-        std::string bytes;
-        for (std::uint64_t i = 0; i < size / entrySize; ++i) {
-            if (i % kPiece == 0) {
-                bytes = file.readText(at + i * entrySize, std::min(kPiece, size / entrySize - i) * entrySize, [&] { return name; });
-            }
-            C::Rel rel;  // the offset and the info word start both forms
-            std::memcpy(&rel, bytes.data() + (i % kPiece) * entrySize, sizeof rel);
-            const std::uint64_t target = rel.r_offset.value(), symbol = C::symbolOf(rel.r_info.value());
+        Writable last = writableLoads.empty() ? Writable{} : writableLoads.front();
+        walkTable(file, at, size / entrySize, entrySize, name.c_str(), [&](const unsigned char* bytes, std::uint64_t first, std::uint64_t n) {
+            const std::uint64_t bad = addends ? firstBadRelocation<sizeof(C::Rela)>(bytes, n, writableLoads, symbolLimit, last)
+                                              : firstBadRelocation<sizeof(C::Rel)>(bytes, n, writableLoads, symbolLimit, last);
+            if (bad == n) return;
+            // Named only when refused: a large library has hundreds of thousands of relocations.
+            const unsigned char* entry = bytes + bad * entrySize;
+            const std::uint64_t target = load<Le64>(entry).value();
+            const std::uint64_t symbol = C::symbolOf(load<Le64>(entry + 8).value());
+            const std::string what = "relocation " + dec(first + bad) + " of " + name;
             // The loader writes there: a writable segment, unless the library asks for its text
             // to be made writable while it is relocated.
-            const bool writable = std::any_of(writableLoads.begin(), writableLoads.end(), [&](const Writable& load) {
-                return target >= load.vaddr && target - load.vaddr <= load.memsz && load.memsz - (target - load.vaddr) >= 8;
-            });
-            // Named only when refused: a large library has hundreds of thousands of relocations.
-            const auto what = [&] { return "relocation " + dec(i) + " of " + name; };
-            if (!writable) {
-                refuse(Refusal::Damaged, what() + " writes at r_offset " + hex(target) + ", outside every writable PT_LOAD segment");
+            if (std::none_of(writableLoads.begin(), writableLoads.end(), [&](const Writable& load) { return load.holds(target); })) {
+                refuse(Refusal::Damaged, what + " writes at r_offset " + hex(target) + ", outside every writable PT_LOAD segment");
             }
-            if (counted && symbol != 0 && symbol >= symbols) {
-                refuse(Refusal::Damaged, what() + " names symbol " + dec(symbol) + " of the " + dec(symbols) + " the hash table counts");
-            }
-        }
+            refuse(Refusal::Damaged, what + " names symbol " + dec(symbol) + " of the " + dec(symbols) + " the hash table counts");
+        });
     };
     checkRelocations(DT_RELA, DT_RELASZ, true);
     checkRelocations(DT_REL, DT_RELSZ, false);

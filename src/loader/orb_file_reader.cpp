@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -44,14 +45,37 @@ bool admittedToThreadPool(const std::u16string& path) { return orb::loader::allo
 static_assert(int(orbfile::EntryPoints::C) == int(kOrbEntryC) && int(orbfile::EntryPoints::Cpp) == int(kOrbEntryCpp) &&
               int(orbfile::EntryPoints::Fortran) == int(kOrbEntryFortran));
 
+// Files that passed the check before mapping, by identity: loading one again costs the stat
+// that took its identity. Never destroyed: loads may run during exit.
+struct CheckedFiles {
+    std::mutex mutex;
+    std::set<orb::platform::FileIdentity> files;
+};
+
+CheckedFiles& checkedFiles() {
+    static CheckedFiles* checked = new CheckedFiles;
+    return *checked;
+}
+
 // The system loader trusts the file it maps and faults on a damaged one: nothing is mapped that
-// has not been read and checked first.
-objfile::LoadCheck checkBeforeMapping(const std::u16string& path) {
-    try {
-        return objfile::checkLoadable(std::filesystem::path(host::fs::nativePath(path)));
-    } catch (const host::fs::FilesystemError& error) {
-        return {objfile::Refusal::Unreadable, error.what()};
+// has not been read and checked first, now or, for a file that has not changed since, earlier.
+objfile::LoadCheck checkBeforeMapping(const std::string& native, const std::optional<orb::platform::FileIdentity>& identity) {
+    CheckedFiles& checked = checkedFiles();
+    const bool remembered = identity && identity->settled;
+    if (remembered) {
+        const std::lock_guard lock(checked.mutex);
+        if (checked.files.count(*identity)) return {};
     }
+    objfile::LoadCheck check = objfile::checkLoadable(std::filesystem::path(native));
+    if (check && remembered) {
+        try {
+            const std::lock_guard lock(checked.mutex);
+            checked.files.insert(*identity);
+        } catch (const std::bad_alloc&) {
+            // Not remembered: the next load checks it again.
+        }
+    }
+    return check;
 }
 
 // Load records come from the host's heap; one owned by the load until it is handed on.
@@ -120,15 +144,9 @@ bool quarantined(void* library) {
 // Maps the module file for this process: its start-up code proved in a child process, then
 // mapped with every symbol resolved. Null, with the host loader's reason for this thread, when
 // the file cannot be mapped; raises host::LibraryLoadException when the proof failed.
-orb::platform::LibraryHandle mapModuleFile(const std::u16string& path) {
+orb::platform::LibraryHandle mapModuleFile(const std::u16string& path, const std::string& native,
+                                          const std::optional<orb::platform::FileIdentity>& identity) {
     using Verdict = orb::platform::StartupVerdict;
-    std::string native;
-    try {
-        native = host::fs::nativePath(path);
-    } catch (const std::exception&) {
-        // A path the platform cannot name: the host loader refuses it with its own reason.
-        return orb::platform::LibraryHandle(host::utLoadLibraryWithLocalSymbolVisibility(path, nullptr));
-    }
     // The system loader hands back a library it has mapped already, however the file changed
     // since. A quarantined one is never handed out again: its file is mapped from a copy.
     if (quarantine().any.load(std::memory_order_acquire) && quarantined(orb::platform::mappedLibrary(native))) {
@@ -155,9 +173,9 @@ orb::platform::LibraryHandle mapModuleFile(const std::u16string& path) {
     }
     // A file the system loader refuses outright is left to the host loader, which then gives the
     // reason itself; one whose start-up code failed is never mapped here.
-    if (const auto verdict = orb::platform::proveStartupCode(native); verdict.kind == Verdict::Failed) {
-        refuse(verdict.reason);
-    }
+    const auto verdict =
+        identity ? orb::platform::proveStartupCode(native, *identity) : orb::platform::proveStartupCode(native);
+    if (verdict.kind == Verdict::Failed) refuse(verdict.reason);
     return orb::platform::LibraryHandle(host::utLoadLibraryWithLocalSymbolVisibility(path, nullptr));
 }
 
@@ -207,10 +225,17 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
     }
 
     // The file is validated, probed (its start-up code run first in a child process), then mapped.
-    if (const objfile::LoadCheck check = checkBeforeMapping(fullPath); !check) {
+    std::string native;
+    try {
+        native = host::fs::nativePath(fullPath);
+    } catch (const host::fs::FilesystemError& error) {
+        orb::capi::raiseError<VELTRA::orb::ErrInvalidORBFile>(fullPath, std::string(error.what()));
+    }
+    const std::optional<orb::platform::FileIdentity> identity = orb::platform::identifyFile(native);
+    if (const objfile::LoadCheck check = checkBeforeMapping(native, identity); !check) {
         orb::capi::raiseError<VELTRA::orb::ErrInvalidORBFile>(fullPath, check.reason);
     }
-    orb::platform::LibraryHandle library = mapModuleFile(fullPath);
+    orb::platform::LibraryHandle library = mapModuleFile(fullPath, native, identity);
     if (!library) return nullptr;
 
     // First, because a module built for an interface newer than this release is told so whatever
@@ -218,10 +243,15 @@ impl_info_tag* OrbFileReader::loadOrb(const char16_t* path, const char* /*functi
     orb::platform::ModuleOutcome version;
     orbfile::readModuleVersionFunction(library.get(), record->builtRelease, record->targetApiVersion, &version);
     if (!version) refuseAfter("its version function", version, library);
-    const orbfile::Version declared(record->builtRelease, record->targetApiVersion);
-    std::u16string builtFor;
-    if (declared.is_incompatible_api() && declared.get_buildrel_string(builtFor)) {
-        orb::capi::raiseError<VELTRA::orb::MsgIncompatRel>(fullPath, builtFor);
+    // Only an interface newer than every one this release knows is refused; the version's texts
+    // are made only for such a module.
+    if (record->builtRelease != 0 &&
+        record->targetApiVersion > orbfile::Version::apitag2apinum(orbfile::Version::R2018a)) {
+        const orbfile::Version declared(record->builtRelease, record->targetApiVersion);
+        std::u16string builtFor;
+        if (declared.is_incompatible_api() && declared.get_buildrel_string(builtFor)) {
+            orb::capi::raiseError<VELTRA::orb::MsgIncompatRel>(fullPath, builtFor);
+        }
     }
 
     // A handle made for a C++ module and not yet fetched by it is released with the load.

@@ -18,6 +18,7 @@
 #include "orbfile/retrieve_version.hpp"
 #include "platform/fault_guard.hpp"
 #include "platform/module_boundary.hpp"
+#include "startup/log_record.hpp"
 
 namespace orb::loader {
 namespace {
@@ -162,6 +163,23 @@ void warn(Args&&... args) {
     host::ryWarningMsgId(host::MsgIdException<Tag>(std::forward<Args>(args)...));
 }
 
+// The name a module file's function is called by, for the reader: the file name without its last
+// extension (a name starting with its only dot keeps it), as the dispatcher names the function.
+// Made from the path's text, without the cost of a filesystem path for every load.
+std::string calledName(std::u16string_view path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of(u"/\\");
+#else
+    const std::size_t slash = path.find_last_of(u'/');
+#endif
+    std::u16string_view name = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+    if (name != u"." && name != u"..") {
+        const std::size_t dot = name.find_last_of(u'.');
+        if (dot != std::u16string_view::npos && dot != 0) name = name.substr(0, dot);
+    }
+    return startup::logText(name);
+}
+
 }  // namespace
 
 // --- function record ----------------------------------------------------------------------------
@@ -204,7 +222,7 @@ void OrbModuleFile::loadModuleFile() {
     OrbFunctionHandle* function = orbFunction();
     const std::u16string& path = get_hFullPath();
     if (!function) capi::raiseError<VELTRA::orb::ErrOutOfMem>(path);  // the record could not be made
-    const std::string name = function->get_hfuncname();
+    const std::string name = calledName(path);
     int status = kOrbLoadOk;
     impl_info_tag* record = nullptr;
     try {

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "orbfile/version.hpp"
 #include "platform/export.hpp"
@@ -48,6 +49,10 @@ class ORB_API SymbolClassifier {
 public:
     explicit SymbolClassifier(const std::locale& locale = std::locale());
     void classify_defined(std::string_view symbol, unsigned& flags) const;
+    // The indices of `names`, in order, in which classify_defined could find more than FLAG_NN (in
+    // the others it finds FLAG_NN). `block` holds every name, and all of its bytes may be read:
+    // the names of one symbol table, viewed where the table lies, are scanned in one pass over it.
+    std::vector<std::size_t> namesWorthClassifying(std::string_view block, const std::vector<std::string_view>& names) const;
     Version::APITAG classify_undefined(std::string_view symbol, unsigned& flags) const;
 
 private:
@@ -58,14 +63,15 @@ private:
     };
     std::string_view lowered(std::string_view symbol, Lowered& out) const;
     bool isSingleCase(std::string_view symbol) const;
-    // Whether the lower-cased name could hold "orb": false only when the locale lower-cases those
-    // three letters to themselves and no three bytes in a row lower-case to them.
-    bool mayHoldOrb(std::string_view symbol) const;
+    // Whether the lower-cased name could hold a token starting with "orb": false only when no
+    // three bytes lower-casing to it start the name or follow ':' or '_' (and the locale leaves
+    // those bytes alone, so that the name's boundaries are its lower-cased form's).
+    bool mayHoldOrbToken(std::string_view symbol) const;
 
     std::array<char, kChars> m_lower{};
     std::array<bool, kChars> m_alpha{};
     std::array<bool, kChars> m_upper{};
-    bool m_orbKeepsItsCase = false;
+    bool m_scanBoundaries = false;       // mayHoldOrbToken may look for ':' and '_' alone
     bool m_onlyAsciiOLowersToO = false;  // no byte but 'o' and 'O' lower-cases to 'o'
 };
 

@@ -101,17 +101,46 @@ void Inspector::Impl::readSymbols() {
 
 void Inspector::Impl::classifyDefinedSymbols() {
     const SymbolClassifier classifier;
-    for (std::size_t i = 0; i < m_defs.size(); ++i) {
-        unsigned flags = 0;
-        classifier.classify_defined(m_defs[i], flags);
-        ORB_LOG(channel(), kDetail, m_defs[i]);
-        ORB_LOG(channel(), kDetail, flags);
+    // The names are views into the one mapping of the file the symbol reader keeps: the bytes from
+    // the first name to the end of the last are there to be read, and are scanned in one pass for
+    // the few names worth classifying.
+    const char* first = nullptr;
+    const char* end = nullptr;
+    for (const std::string_view name : m_defs) {
+        if (name.empty()) continue;
+        if (!first || name.data() < first) first = name.data();
+        if (!end || name.data() + name.size() > end) end = name.data() + name.size();
+    }
+    const std::vector<std::size_t> worth =
+        classifier.namesWorthClassifying(std::string_view(first, static_cast<std::size_t>(end - first)), m_defs);
+    const auto record = [&](std::size_t i, unsigned flags) {
         if (flags & ApiDetector::FLAG_EP) {
             m_def_EPs.push_back(i);
             if (flags & ApiDetector::FLAG_FR) m_def_FRs.push_back(i);
         }
         if (flags & ApiDetector::FLAG_CP) m_def_CPs.push_back(i);
         if (flags & ApiDetector::FLAG_VF) m_has_embedded_version = true;
+    };
+    // Asked once: a large library defines tens of thousands of names, most of no interest. Only
+    // a log of every name visits them all.
+    if (!channel().enabled(kDetail)) {
+        for (const std::size_t i : worth) {
+            unsigned flags = 0;
+            classifier.classify_defined(m_defs[i], flags);
+            record(i, flags);
+        }
+    } else {
+        auto next = worth.begin();
+        for (std::size_t i = 0; i < m_defs.size(); ++i) {
+            unsigned flags = ApiDetector::FLAG_NN;
+            if (next != worth.end() && *next == i) {
+                classifier.classify_defined(m_defs[i], flags);
+                ++next;
+            }
+            ORB_LOG(channel(), kDetail, m_defs[i]);
+            ORB_LOG(channel(), kDetail, flags);
+            record(i, flags);
+        }
     }
     ORB_LOG(channel(), kDetail, m_def_EPs.size());
     ORB_LOG(channel(), kDetail, m_def_CPs.size());
@@ -120,12 +149,15 @@ void Inspector::Impl::classifyDefinedSymbols() {
 
 void Inspector::Impl::classifyUndefinedSymbols() {
     const SymbolClassifier classifier;
+    const bool perName = channel().enabled(kDetail);
     for (std::size_t i = 0; i < m_undefs.size(); ++i) {
         unsigned flags = 0;
         const Version::APITAG apitag = classifier.classify_undefined(m_undefs[i], flags);
-        ORB_LOG(channel(), kDetail, m_undefs[i]);
-        ORB_LOG(channel(), kDetail, static_cast<int>(apitag));
-        ORB_LOG(channel(), kDetail, flags);
+        if (perName) {
+            ORB_LOG(channel(), kDetail, m_undefs[i]);
+            ORB_LOG(channel(), kDetail, static_cast<int>(apitag));
+            ORB_LOG(channel(), kDetail, flags);
+        }
         if (flags & ApiDetector::FLAG_NN) continue;
         switch (apitag) {
             case Version::COMPAT_32: m_undef_32s.push_back(i); break;

@@ -1,12 +1,16 @@
 #include "orbfile/load_readiness.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <filesystem>
+
+#include <boost/interprocess/file_mapping.hpp>
+#include <boost/interprocess/mapped_region.hpp>
 
 #include "host/filesystem.hpp"
 #include "host/i18n.hpp"
 #include "objfile/loadable.hpp"
-#include "orbfile/api_detector.hpp"
 #include "orbfile/entry_points.hpp"
 #include "orbfile/inspector_impl.hpp"
 #include "platform/startup_probe.hpp"
@@ -20,6 +24,22 @@ constexpr int kDetail = orb::startup::kLogDetail;
 
 orb::platform::InCopyCheck g_createTrial{};
 
+// The check before mapping over the file mapped whole, so that the tables of a large library are
+// walked where they lie instead of read piece by piece; a file that cannot be mapped (empty, or
+// unreadable) is read as the loader reads it, which gives the reason.
+objfile::LoadCheck checkMapped(const std::string& native) {
+    namespace bip = boost::interprocess;
+    try {
+        const bip::file_mapping file(native.c_str(), bip::read_only);
+        const bip::mapped_region region(file, bip::read_only);
+        if (region.get_size() != 0) {
+            return objfile::checkLoadable(objfile::ByteView(region.get_address(), region.get_size()));
+        }
+    } catch (const bip::interprocess_exception&) {
+    }
+    return objfile::checkLoadable(std::filesystem::path(native));
+}
+
 std::u16string withoutQuotes(std::u16string path) {
     if (!path.empty() && path.front() == u'"' && path.back() == u'"') {
         path.erase(path.size() - 1);
@@ -32,13 +52,23 @@ std::u16string withoutQuotes(std::u16string path) {
 
 void installCreateEntryTrial(const orb::platform::InCopyCheck& trial) noexcept { g_createTrial = trial; }
 
-LoadReadiness::LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames,
-                             bool runStartupCode) {
-    check(withoutQuotes(path), definedNames, runStartupCode);
+LoadReadiness::LoadReadiness(const std::u16string& path, const objfile::LoadCheck& loadable,
+                             const std::vector<std::string_view>& definedNames,
+                             const std::vector<std::string_view>& lookalikes, bool runStartupCode) {
+    check(withoutQuotes(path), loadable, definedNames, lookalikes, runStartupCode);
 }
 
-void LoadReadiness::check(const std::u16string& shown, const std::vector<std::string_view>& definedNames,
-                          bool runStartupCode) {
+objfile::LoadCheck LoadReadiness::checkBeforeMapping(const std::u16string& path) {
+    try {
+        return checkMapped(host::fs::nativePath(withoutQuotes(path)));
+    } catch (const host::fs::FilesystemError& error) {
+        return {objfile::Refusal::Unreadable, error.what()};
+    }
+}
+
+void LoadReadiness::check(const std::u16string& shown, const objfile::LoadCheck& loadable,
+                          const std::vector<std::string_view>& definedNames,
+                          const std::vector<std::string_view>& lookalikes, bool runStartupCode) {
     std::string native;
     try {
         native = host::fs::nativePath(shown);
@@ -47,7 +77,6 @@ void LoadReadiness::check(const std::u16string& shown, const std::vector<std::st
     }
 
     // 1. What the loader checks before it maps anything.
-    const objfile::LoadCheck loadable = objfile::checkLoadable(std::filesystem::path(native));
     ORB_LOG(channel(), kDetail, loadable.reason);
     switch (loadable.refusal) {
         case objfile::Refusal::None: break;
@@ -57,28 +86,34 @@ void LoadReadiness::check(const std::u16string& shown, const std::vector<std::st
         case objfile::Refusal::Unreadable: return;  // a folder, or a file gone meanwhile: the Inspector's finding
     }
 
-    // 2. The loader's entry-point rule over the defined names (in the file's order: sorting a
-    // large library's names for four look-ups would cost more than the look-ups).
-    const EntryPoints found = resolveEntryPoints([&definedNames](const char* name) -> const void* {
-        const auto at = std::find(definedNames.begin(), definedNames.end(), std::string_view(name));
-        return at != definedNames.end() ? at->data() : nullptr;
+    // 2. The loader's entry-point rule over the defined names, in the file's order: the names it
+    // asks for are picked out in one pass (sorting a large library's names, or a search per name
+    // asked, would cost more than the pass), told apart by their lengths first.
+    const std::array<std::string_view, 6> asked = {kCppEntryName,         kCEntryName,    kFortranEntryNames[0],
+                                                   kFortranEntryNames[1], kCppCreateName, kCppDestroyName};
+    std::array<const char*, asked.size()> defined{};
+    std::uint64_t lengths = 0;
+    for (const std::string_view name : asked) lengths |= std::uint64_t{1} << name.size();
+    for (const std::string_view name : definedNames) {
+        if (name.size() >= 64 || ((lengths >> name.size()) & 1) == 0) continue;
+        for (std::size_t k = 0; k < asked.size(); ++k) {
+            if (!defined[k] && name == asked[k]) defined[k] = name.data();
+        }
+    }
+    const EntryPoints found = resolveEntryPoints([&](const char* name) -> const void* {
+        const auto at = std::find(asked.begin(), asked.end(), std::string_view(name));
+        if (at != asked.end()) return defined[static_cast<std::size_t>(at - asked.begin())];
+        const auto any = std::find(definedNames.begin(), definedNames.end(), std::string_view(name));
+        return any != definedNames.end() ? any->data() : nullptr;
     });
     switch (found.outcome) {
         case EntryPoints::Found: break;
         case EntryPoints::MissingCppEntry: return add(ECPPENT, shown, found.missing);
         case EntryPoints::NoEntryPoint: {
             // The names that look like an entry point but are spelled otherwise are the symbols.
-            const SymbolClassifier classifier;
-            std::vector<std::string_view> names;
-            for (const std::string_view name : definedNames) {
-                unsigned flags = 0;
-                classifier.classify_defined(name, flags);
-                if (flags & ApiDetector::FLAG_EP) names.push_back(name);
-            }
-            std::sort(names.begin(), names.end());
-            std::vector<std::u16string> lookalikes;
-            for (const std::string_view name : names) lookalikes.push_back(displayName(name));
-            return add(ENOENTP, shown, {}, std::move(lookalikes));
+            std::vector<std::u16string> symbols;
+            for (const std::string_view name : lookalikes) symbols.push_back(displayName(name));
+            return add(ENOENTP, shown, {}, std::move(symbols));
         }
     }
 

@@ -26,6 +26,10 @@
 #include "platform/export.hpp"
 #include "platform/isolated_call.hpp"
 
+namespace objfile {
+struct LoadCheck;
+}
+
 namespace orbfile {
 
 // How a C++ module's create entry point is tried in the copy that proved its start-up code. The
@@ -61,9 +65,18 @@ public:
     };
 
     // Checks the file at `path` (surrounding double quotes are ignored; the file is expected to
-    // exist). `definedNames` are the names the file defines, in any order. `runStartupCode` false leaves the start-up step out. Never throws for
-    // a bad file.
-    LoadReadiness(const std::u16string& path, const std::vector<std::string_view>& definedNames, bool runStartupCode);
+    // exist). `definedNames` are the names the file defines, in any order; `lookalikes` those of
+    // them the classifier takes for the entry point (ApiDetector::FLAG_EP), in name order, which
+    // ENOENTP lists. `runStartupCode` false leaves the start-up step out. Never throws for a bad
+    // file.
+    // `loadable` is checkBeforeMapping(path)'s answer, which a caller may have had made meanwhile.
+    LoadReadiness(const std::u16string& path, const objfile::LoadCheck& loadable,
+                  const std::vector<std::string_view>& definedNames, const std::vector<std::string_view>& lookalikes,
+                  bool runStartupCode);
+
+    // Step 1 alone: the check before mapping of the file at `path` (as above), over the file
+    // mapped whole. Any thread; never throws for a bad file.
+    static objfile::LoadCheck checkBeforeMapping(const std::u16string& path);
 
     // The name of a finding ("EBADBIN" ... "ESTARTUP").
     static const char16_t* FindingID2uchar(FindingID id);
@@ -77,7 +90,9 @@ public:
 
 private:
     // The steps, in order; the first refusal ends them.
-    void check(const std::u16string& shown, const std::vector<std::string_view>& definedNames, bool runStartupCode);
+    void check(const std::u16string& shown, const objfile::LoadCheck& loadable,
+               const std::vector<std::string_view>& definedNames, const std::vector<std::string_view>& lookalikes,
+               bool runStartupCode);
     void add(FindingID id, const std::u16string& path, const std::string& detail,
              std::vector<std::u16string> symbols = {});
 

@@ -1,7 +1,9 @@
 #include "orbfile/module_verdict.hpp"
 
+#include <future>
 #include <optional>
 
+#include "objfile/loadable.hpp"
 #include "orbfile/inspector_impl.hpp"
 #include "platform/startup_probe.hpp"
 #include "startup/log_record.hpp"
@@ -36,6 +38,11 @@ ModuleVerdict::ModuleVerdict(const std::u16string& path, const CheckOptions& opt
     std::optional<orb::platform::StartupCodeWithheld> withheld;
     if (!options.runStartupCode) withheld.emplace();
 
+    // The check before mapping walks the file's tables, the Inspector its symbols: on a large
+    // library each takes milliseconds, so the first runs on a thread of its own meanwhile (or
+    // when it is asked for, should no thread be had).
+    std::future<objfile::LoadCheck> loadable = std::async(std::launch::async | std::launch::deferred,
+                                                          [&path] { return LoadReadiness::checkBeforeMapping(path); });
     m_inspector = std::make_unique<Inspector>(path, options.strict);
     const Inspector& inspector = *m_inspector;
     const auto& messages = inspector.get_messages();
@@ -46,7 +53,11 @@ ModuleVerdict::ModuleVerdict(const std::u16string& path, const CheckOptions& opt
     }
 
     // The start-up step only for a file nothing else has refused.
-    const LoadReadiness readiness(path, inspector.m_impl->m_defs, options.runStartupCode && !inspectorError);
+    const Inspector::Impl& impl = *inspector.m_impl;
+    std::vector<std::string_view> lookalikes;
+    for (const std::size_t index : impl.m_def_EPs) lookalikes.push_back(impl.m_defs[index]);
+    const LoadReadiness readiness(path, loadable.get(), impl.m_defs, lookalikes,
+                                  options.runStartupCode && !inspectorError);
     auto& findings = m_findings;
     if (!readiness.ready() && !(inspectorError && readiness.is_other_binary_format())) {
         findings.push_back(fromReadiness(readiness.get_findings().front()));

@@ -5,19 +5,45 @@
 // jumped out of or unwound through without leaving that lock held. So before the host maps a
 // module file for the first time, a forked copy of the process maps it (resolving every symbol
 // at once, as the host does) and ends; only a file whose start-up code ran to the end there is
-// mapped in the host. A file that proved itself is remembered by device, inode, size and
-// modification time, so loading it again, or another engine loading it, costs one stat().
+// mapped in the host. A file that proved itself is remembered by its identity (FileIdentity), so
+// loading it again, or another engine loading it, costs one stat().
 //
 // What is not covered: start-up code that behaves differently the second time (it reads the
 // clock, a random source or the process id, or waits on threads the copy does not have).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "platform/export.hpp"
 #include "platform/isolated_call.hpp"
 
 namespace orb::platform {
+
+// A file as it is now: its device and inode, its size, and the times its contents and its inode
+// last changed. Rewritten in place it changes size or times; replaced (renamed into place), its
+// inode, and its inode's time too should the old inode number come back.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified[2] = {0, 0};  // seconds, nanoseconds
+    std::int64_t changed[2] = {0, 0};
+    // Whether the identity surely changes with the file: its inode last changed more than two
+    // seconds ago. A file changed within the resolution of its time stamps (up to two seconds on
+    // some file systems) could change again and keep all of the above.
+    bool settled = false;
+
+    auto key() const noexcept {
+        return std::tie(device, inode, size, modified[0], modified[1], changed[0], changed[1]);
+    }
+    bool operator<(const FileIdentity& other) const noexcept { return key() < other.key(); }
+};
+
+// The identity of the file at `nativePath`; nullopt when it cannot be examined (stat fails).
+ORB_API std::optional<FileIdentity> identifyFile(const std::string& nativePath);
 
 // How long the copy may take before it is ended and the file refused.
 inline constexpr unsigned kStartupProbeSeconds = 30;
@@ -30,6 +56,9 @@ inline constexpr unsigned kStartupProbeSeconds = 30;
 // that check once the file is mapped, and a file proved earlier is proved again (the check's
 // answer is not remembered).
 ORB_API StartupVerdict proveStartupCode(const std::string& nativePath, const InCopyCheck* alsoInCopy = nullptr);
+// The same for a file whose identity the caller has just taken: the file is not examined again.
+ORB_API StartupVerdict proveStartupCode(const std::string& nativePath, const FileIdentity& identity,
+                                        const InCopyCheck* alsoInCopy = nullptr);
 
 // While one lives, proveStartupCode on its thread runs no start-up code and answers Failed ("its
 // start-up code is withheld"), so nothing is mapped on that thread: for a caller that must run

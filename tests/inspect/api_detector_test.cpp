@@ -2,9 +2,10 @@
 // generation and accessor kinds of imports, including where a name token may start and end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <locale>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "orbfile/api_detector.hpp"
@@ -18,6 +19,27 @@ constexpr unsigned FR = ApiDetector::FLAG_FR, GD = ApiDetector::FLAG_GD, AI = Ap
 constexpr unsigned AR = ApiDetector::FLAG_AR, AU = ApiDetector::FLAG_AU, DV = ApiDetector::FLAG_DV;
 constexpr unsigned EP = ApiDetector::FLAG_EP, VF = ApiDetector::FLAG_VF, CP = ApiDetector::FLAG_CP;
 constexpr unsigned NN = ApiDetector::FLAG_NN;
+
+// The names laid out one after another, each ended by a NUL, as a symbol table holds them, and
+// scanned in one pass: every name classify_defined finds something in must be kept.
+void expectBlockScanKeeps(const std::vector<std::string>& names) {
+    std::string block;
+    for (const std::string& name : names) block += name + '\0';
+    std::vector<std::string_view> views;
+    for (std::size_t at = 0; const std::string& name : names) {
+        views.emplace_back(block.data() + at, name.size());
+        at += name.size() + 1;
+    }
+    const orbfile::SymbolClassifier classifier;
+    const std::vector<std::size_t> kept = classifier.namesWorthClassifying(block, views);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        unsigned flags = 0;
+        classifier.classify_defined(views[i], flags);
+        if (flags != NN) {
+            EXPECT_NE(std::find(kept.begin(), kept.end(), i), kept.end()) << "'" << views[i] << "'";
+        }
+    }
+}
 
 TEST(ApiDetector, DefinedSymbols) {
     struct Case {
@@ -58,6 +80,11 @@ TEST(ApiDetector, DefinedSymbols) {
         ApiDetector::get_def_api(c.symbol, flags);
         EXPECT_EQ(flags, c.flags) << "'" << c.symbol << "'";
     }
+    // Scanned as the names of one symbol table, a name is passed over only when it is of no
+    // interest.
+    std::vector<std::string> names;
+    for (const Case& c : cases) names.push_back(c.symbol);
+    expectBlockScanKeeps(names);
 }
 
 TEST(ApiDetector, UndefinedSymbols) {
@@ -120,25 +147,39 @@ TEST(ApiDetector, NamesWithBytesOutsideAsciiAreClassifiedWithoutFailing) {
 }
 
 TEST(ApiDetector, TokensAreFoundAtEveryOffsetOfALongName) {
-    // Long names are searched eight bytes at a time: a token may start anywhere in a word, or
-    // straddle two, and a near miss must not end the search early. Past 256 bytes the lower-cased
-    // copy moves to the heap; tokens at its far end still count.
-    std::vector<std::pair<std::string, unsigned>> defined = {{std::string(300, 'Q') + "_ORBFUNCTION", EP | FR},
-                                                              {"ns" + std::string(300, 'q') + "::orbFunction", EP}};
-    for (std::size_t offset = 0; offset < 20; ++offset) {
+    // Long names are searched a block of bytes at a time; a token may start anywhere in a block,
+    // or straddle two, the last block overlaps the one before, and a near miss must not end the
+    // search early.
+    std::vector<std::string> names;
+    for (std::size_t offset = 0; offset < 48; ++offset) {
+        for (const char* token : {"ORBFUNCTION", "orbFunctionAdapter", "orFunction"}) {
+            names.push_back(std::string(offset, 'x') + "_ob_or_" + token);
+            names.push_back(std::string(offset, 'x') + "::" + token);
+        }
         const std::string padding = std::string(offset, 'x') + "_ob_or_";
-        defined.insert(defined.end(), {{padding + "ORBFUNCTION", EP},  // mixed case with the padding: not Fortran
-                                       {std::string(offset, 'X') + "_OB_OR_ORBFUNCTION", EP | FR},
-                                       {padding + "orbFunction", EP},
-                                       {padding + "orbFunctionAdapter", CP},
-                                       {padding + "orFunction", NN}});
+        unsigned flags = 0;
+        ApiDetector::get_def_api(padding + "ORBFUNCTION", flags);
+        EXPECT_EQ(flags, EP) << offset << ": mixed case with the padding, so not Fortran";
+        ApiDetector::get_def_api(std::string(offset, 'X') + "_OB_OR_ORBFUNCTION", flags);
+        EXPECT_EQ(flags, EP | FR) << offset;
+        ApiDetector::get_def_api(padding + "orbFunction", flags);
+        EXPECT_EQ(flags, EP) << offset;
+        ApiDetector::get_def_api(padding + "orbFunctionAdapter", flags);
+        EXPECT_EQ(flags, CP) << offset;
+        ApiDetector::get_def_api(padding + "orFunction", flags);
+        EXPECT_EQ(flags, NN) << offset;
     }
-    unsigned flags = 0;
-    for (const auto& [name, expected] : defined) {
-        ApiDetector::get_def_api(name, flags);
-        EXPECT_EQ(flags, expected) << name.size() << ": " << name.substr(0, 40);
-    }
+    expectBlockScanKeeps(names);
+}
+
+TEST(ApiDetector, NamesLongerThanTheStackCopyAreClassifiedAlike) {
+    // Past 256 bytes the lower-cased copy moves to the heap; tokens at its far end still count.
     const std::string padding(300, 'q');
+    unsigned flags = 0;
+    ApiDetector::get_def_api(std::string(300, 'Q') + "_ORBFUNCTION", flags);
+    EXPECT_EQ(flags, EP | FR);
+    ApiDetector::get_def_api("ns" + padding + "::orbFunction", flags);
+    EXPECT_EQ(flags, EP);
     EXPECT_EQ(ApiDetector::get_undef_api("ry" + padding + "_ryGetPi_730", flags), Version::R2017b);
     EXPECT_EQ(flags, AI);
     EXPECT_EQ(ApiDetector::get_undef_api(padding + "_ryGetPi_730", flags), Version::NONE);
@@ -162,6 +203,8 @@ TEST(ApiDetector, LowerCasingFollowsTheGlobalLocaleAsItChanges) {
     EXPECT_EQ(flags, NN);
     std::locale::global(std::locale(std::locale::classic(), new HashAsO));
     ApiDetector::get_def_api("#rbFunction", flags);
+    EXPECT_EQ(flags, EP);
+    ApiDetector::get_def_api(std::string(40, 'x') + "_#rbFunction", flags);
     EXPECT_EQ(flags, EP);
     EXPECT_EQ(ApiDetector::get_undef_api("_#rb_rygetpr_800", flags), Version::R2018a);
     EXPECT_EQ(flags, AR);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "capi/message_ids.hpp"
 #include "capi/per_engine.hpp"
@@ -11,6 +13,7 @@
 #include "loader/orb_file_reader.hpp"
 #include "loader/loaded_interface.hpp"
 #include "loader_support.hpp"
+#include "platform/startup_probe.hpp"
 #include "vhost/services/features.hpp"
 #include "vhost/ut/output.hpp"
 
@@ -96,6 +99,48 @@ TEST_F(LoaderTest, EachUnusableFileRaisesItsErrorWithTheFullPathAndLeavesNothing
         EXPECT_EQ(module.function().loadRecord(), nullptr);
         EXPECT_FALSE(orbtest::libraryMapped(module.path()));
     }
+}
+
+// What passed the check before mapping is remembered by the file's identity once the file has
+// settled. Rewritten in place, or replaced by a file renamed over it, the file must be read again:
+// the check's own reason ("no ELF header"), not the system loader's, names the damage.
+TEST_F(LoaderTest, AFileChangedAfterItLoadedIsCheckedAgain) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(testing::TempDir()) / "changed_after_load";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path file = folder / "changed.orbw64";
+    const auto write = [](const fs::path& to, const std::string& bytes, std::ios::openmode mode) {
+        std::ofstream(to, std::ios::binary | mode).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    };
+    std::ifstream in(orbtest::modulePath("shape_c"), std::ios::binary);
+    const std::string good{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string damaged = good;
+    damaged[1] = 'X';  // the same size, without the ELF magic
+    const auto loadsAfterItSettled = [&] {
+        // Until then nothing is remembered, and the changes below would prove nothing.
+        for (int i = 0; i < 200 && !orb::platform::identifyFile(file.string())->settled; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_TRUE(orb::platform::identifyFile(file.string())->settled);
+        TestModule module(file.string());
+        EXPECT_EQ(module.callScalar({}), 10100);
+    };
+    const auto refusedNaming = [&](const char* reason) {
+        TestModule module(file.string());
+        const host::UserException error = errorOf([&] { module.callScalar({}); });
+        EXPECT_NE(error.message().find(reason), std::string::npos) << error.message();
+    };
+    write(file, good, std::ios::out);
+    loadsAfterItSettled();
+    write(file, damaged, std::ios::in | std::ios::out);  // in place: the same inode and size
+    refusedNaming("no ELF header");
+    write(file, good, std::ios::in | std::ios::out);
+    loadsAfterItSettled();
+    write(folder / "next.orbw64", damaged, std::ios::out);
+    fs::rename(folder / "next.orbw64", file);
+    refusedNaming("no ELF header");
+    fs::remove_all(folder);
 }
 
 TEST_F(LoaderTest, WithoutAReaderTheLoadFailsAndADebugFlagAnnouncesEachLoad) {

@@ -3,6 +3,9 @@
 // and unpaired surrogates.
 #include "vhost/i18n/conversion.hpp"
 
+#include <algorithm>
+#include <type_traits>
+
 #include <boost/locale/utf.hpp>
 
 #include "host/exceptions.hpp"
@@ -23,8 +26,12 @@ template <class In, class Out>
 std::size_t convert(std::basic_string_view<In> text, std::basic_string<Out>& out, OnError onError) {
     out.clear();
     out.reserve(text.size());
+    // The leading run of ASCII, most paths and names whole, is copied unit for unit.
+    auto it = std::find_if(text.begin(), text.end(),
+                           [](In unit) { return static_cast<std::make_unsigned_t<In>>(unit) >= 0x80; });
+    out.resize(static_cast<std::size_t>(it - text.begin()));
+    std::copy(text.begin(), it, out.begin());
     std::size_t firstError = std::basic_string_view<In>::npos;
-    auto it = text.begin();
     const auto end = text.end();
     auto sink = std::back_inserter(out);
     while (it != end) {

@@ -98,6 +98,17 @@ public:
         return value;
     }
 
+    // `count` bytes at `offset`, copied to `out`.
+    template <class Describe>
+    void readInto(std::uint64_t offset, void* out, std::uint64_t count, Describe&& describe) const {
+        require(offset, count, describe);
+        if (count != 0) copy(offset, out, static_cast<std::size_t>(count));
+    }
+
+    // The whole file where it lies in memory, for a reader that walks large tables in place; null
+    // when the file is read piece by piece.
+    virtual const unsigned char* memory() const noexcept { return nullptr; }
+
     // `count` bytes at `offset`.
     template <class Describe>
     std::string readText(std::uint64_t offset, std::uint64_t count, Describe&& describe) const {
@@ -141,6 +152,7 @@ public:
     ByteView(const void* data, std::uint64_t size) noexcept : Bytes(size), m_data(static_cast<const unsigned char*>(data)) {}
 
     const unsigned char* data() const noexcept { return m_data; }
+    const unsigned char* memory() const noexcept override { return m_data; }
 
     // The NUL-terminated text at `offset` inside [offset, limit), viewed where it lies; nullopt
     // when the offset is outside that range or no NUL follows inside it. The caller decides

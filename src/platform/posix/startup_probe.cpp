@@ -5,6 +5,7 @@
 #include <link.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +20,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <set>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -28,16 +28,9 @@
 namespace orb::platform {
 namespace {
 
-// A file as it is now: rewritten in place it changes size or time, replaced it changes inode.
-struct FileIdentity {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    time_t seconds;
-    long nanoseconds;
-    auto key() const noexcept { return std::tie(device, inode, size, seconds, nanoseconds); }
-    bool operator<(const FileIdentity& other) const noexcept { return key() < other.key(); }
-};
+// A file is settled once its inode has not changed for this long: longer than the coarsest
+// resolution of time stamps among the file systems modules are kept on.
+constexpr std::int64_t kSettledSeconds = 2;
 
 struct ProvedFiles {
     std::mutex mutex;
@@ -56,12 +49,37 @@ thread_local bool t_startupWithheld = false;
 StartupCodeWithheld::StartupCodeWithheld() noexcept : m_previous(std::exchange(t_startupWithheld, true)) {}
 StartupCodeWithheld::~StartupCodeWithheld() { t_startupWithheld = m_previous; }
 
+std::optional<FileIdentity> identifyFile(const std::string& nativePath) {
+    struct stat info {};
+    if (::stat(nativePath.c_str(), &info) != 0) return std::nullopt;
+    FileIdentity identity;
+    identity.device = info.st_dev;
+    identity.inode = info.st_ino;
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    identity.modified[0] = info.st_mtim.tv_sec;
+    identity.modified[1] = info.st_mtim.tv_nsec;
+    identity.changed[0] = info.st_ctim.tv_sec;
+    identity.changed[1] = info.st_ctim.tv_nsec;
+    // Read after the stat: a change made from now on is stamped no earlier than this.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    identity.settled = info.st_ctim.tv_sec + kSettledSeconds < now.tv_sec;
+    return identity;
+}
+
 StartupVerdict proveStartupCode(const std::string& nativePath, const InCopyCheck* alsoInCopy) {
     // Also a file proved earlier: mapping it runs its start-up code again.
     if (t_startupWithheld) return {StartupVerdict::Failed, "its start-up code is withheld: nothing of it may run here"};
-    struct stat info {};
-    if (::stat(nativePath.c_str(), &info) != 0) return {StartupVerdict::NotMapped, std::strerror(errno)};
-    const FileIdentity identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+    const std::optional<FileIdentity> identity = identifyFile(nativePath);
+    if (!identity) return {StartupVerdict::NotMapped, std::strerror(errno)};
+    return proveStartupCode(nativePath, *identity, alsoInCopy);
+}
+
+StartupVerdict proveStartupCode(const std::string& nativePath, const FileIdentity& identity,
+                                const InCopyCheck* alsoInCopy) {
+    if (t_startupWithheld) return {StartupVerdict::Failed, "its start-up code is withheld: nothing of it may run here"};
+    // Remembered at once, settled or not: a file loaded again while it is new is not run in a copy
+    // of the process each time.
     ProvedFiles& proved = provedFiles();
     {
         const std::lock_guard lock(proved.mutex);
