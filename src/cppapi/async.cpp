@@ -430,7 +430,8 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
 SettledRequests::SettledRequests(const impl_info_tag* module, bool faulted) noexcept
     : m_module(module ? module->engineHandle : nullptr) {
     if (!m_module) return;
-    recordOf(m_module).closing.fetch_add(1, std::memory_order_seq_cst);
+    m_requests = &recordOf(m_module);
+    m_requests->closing.fetch_add(1, std::memory_order_seq_cst);
     try {
         settle(faulted);
     } catch (...) {
@@ -470,8 +471,7 @@ void SettledRequests::settle(bool faulted) {
 }
 
 SettledRequests::~SettledRequests() {
-    if (!m_module) return;
-    recordOf(m_module).closing.fetch_sub(1, std::memory_order_release);
+    if (m_requests) m_requests->closing.fetch_sub(1, std::memory_order_release);
 }
 
 void chargeCallbackFault(void* module, int signal) noexcept {

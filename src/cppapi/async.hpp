@@ -32,6 +32,8 @@ struct impl_info_tag;  // the module loader's load record
 
 namespace orb::cppapi {
 
+struct ModuleRequests;
+
 using SetOutputsFcn = void (*)(void* promise, int nlhs, bool passThroughFlag, void** outputs);
 using SetExceptionFcn = void (*)(void* promise, int nlhs, bool passThroughFlag, int errorType, void* data);
 using OnSuccessFcn = void (*)(void* promise);
@@ -69,6 +71,9 @@ private:
     void settle(bool faulted);
 
     void* m_module;
+    // The module's record of requests, kept apart from the handle: the module's destroy entry
+    // may release the handle before the clear ends, and the record outlives every handle.
+    ModuleRequests* m_requests = nullptr;
 };
 
 // The fatal error's identifier of a fault in a callback of `module` since it was loaded, or

@@ -1,7 +1,9 @@
 #include "cppapi/engine_handle.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -30,9 +32,15 @@ std::vector<ModuleRequests*>& spareRecords() {
 ModuleRequests* takeRecord() {
     {
         std::lock_guard lock(g_spareRecordsMutex);
-        if (!spareRecords().empty()) {
-            ModuleRequests* record = spareRecords().back();
-            spareRecords().pop_back();
+        // A record a clear still counts on (its module's handle went before the clear ended) is
+        // passed on only once that clear is over.
+        auto& spares = spareRecords();
+        const auto quiet = std::find_if(spares.rbegin(), spares.rend(), [](const ModuleRequests* record) {
+            return record->closing.load(std::memory_order_acquire) == 0;
+        });
+        if (quiet != spares.rend()) {
+            ModuleRequests* record = *quiet;
+            spares.erase(std::next(quiet).base());
             return record;
         }
     }

@@ -108,18 +108,17 @@ ModuleOutcome callModuleCode(Fn&& fn) {
     }
 }
 
-// callModuleCode, then raise() on failure: for call paths that report by exception. Every module
-// call comes through here, so the outcome is only built when the module code failed.
-template <class Fn>
-void runModuleCode(Fn&& fn) {
-    using Callable = std::remove_reference_t<Fn>;
+// Runs `guarded` (a guarded call answering the signal it caught, or 0) and raises what failed:
+// the machine fault, or the exception classified here, so that the exception object is released
+// before the failure is raised. Every module call comes through here, so the outcome is only
+// built when the module code failed.
+template <class Guarded>
+[[gnu::always_inline]] inline void raiseOnFailure(Guarded&& guarded) {
     std::optional<ModuleOutcome> failure;
     int signal = 0;
     try {
-        signal = runUnderFaultGuard([](void* context) { (*static_cast<Callable*>(context))(); },
-                                    const_cast<void*>(static_cast<const void*>(&fn)));
+        signal = guarded();
     } catch (...) {
-        // Classified here, so that the exception object is released before the failure is raised.
         failure = ModuleOutcome::fromCurrentException();
     }
     if (signal != 0) [[unlikely]]
@@ -128,20 +127,20 @@ void runModuleCode(Fn&& fn) {
         failure->raise();
 }
 
+// callModuleCode, then raise() on failure: for call paths that report by exception.
+template <class Fn>
+void runModuleCode(Fn&& fn) {
+    using Callable = std::remove_reference_t<Fn>;
+    raiseOnFailure([&fn] {
+        return runUnderFaultGuard([](void* context) { (*static_cast<Callable*>(context))(); },
+                                  const_cast<void*>(static_cast<const void*>(&fn)));
+    });
+}
+
 // runModuleCode for a C entry point called with its four arguments.
 [[gnu::always_inline]] inline void runModuleEntry(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
                                                   ryArray** prhs) {
-    std::optional<ModuleOutcome> failure;
-    int signal = 0;
-    try {
-        signal = runEntryUnderFaultGuard(entry, nlhs, plhs, nrhs, prhs);
-    } catch (...) {
-        failure = ModuleOutcome::fromCurrentException();
-    }
-    if (signal != 0) [[unlikely]]
-        failure = ModuleOutcome::fault(signal);
-    if (failure) [[unlikely]]
-        failure->raise();
+    raiseOnFailure([&] { return runEntryUnderFaultGuard(entry, nlhs, plhs, nrhs, prhs); });
 }
 
 }  // namespace orb::platform
