@@ -167,48 +167,11 @@ bool SymbolClassifier::mayHoldOrbToken(std::string_view symbol) const {
     };
     if (orbAt(0)) return true;
     if (n < 4) return false;
-    // Then after a boundary at [0, end), which leaves room for "orb". The scans below report a
-    // boundary, followed by 'o' or 'O' where only those lower-case to 'o', and orbAt decides; a
-    // block that would run past `end` is moved back over bytes already looked at.
+    // Then after a boundary at [0, end), which leaves room for "orb"; a word that would run past
+    // `end` is moved back over bytes already looked at. A large file's names come here only when
+    // the scan of their block (namesWorthClassifying) found them worth it.
     const std::size_t end = n - 3;
     std::size_t i = 0;
-#if defined(__SSE2__)
-    if (end >= 16) {
-        const __m128i underscore = _mm_set1_epi8('_');
-        const __m128i colon = _mm_set1_epi8(':');
-        const __m128i lowerBit = _mm_set1_epi8(0x20);
-        const __m128i o = _mm_set1_epi8(m_onlyAsciiOLowersToO ? 'o' : 0);
-        const __m128i anyByte = _mm_set1_epi8(m_onlyAsciiOLowersToO ? 0 : -1);
-        // The positions of [at, at + 16) holding a boundary followed by 'o' or 'O' (by any byte
-        // where others lower-case to 'o' too), as the low 16 bits.
-        const auto candidates = [&](std::size_t at) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at + 1));
-            const __m128i boundary = _mm_or_si128(_mm_cmpeq_epi8(bytes, underscore), _mm_cmpeq_epi8(bytes, colon));
-            const __m128i thenO = _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(next, lowerBit), o), anyByte);
-            return _mm_and_si128(boundary, thenO);
-        };
-        const auto holdsOrb = [&](std::size_t at, __m128i found) {
-            for (auto bits = static_cast<unsigned>(_mm_movemask_epi8(found)); bits != 0; bits &= bits - 1) {
-                if (orbAt(at + static_cast<std::size_t>(std::countr_zero(bits)) + 1)) return true;
-            }
-            return false;
-        };
-        for (; i + 32 <= end; i += 32) {
-            const __m128i first = candidates(i), second = candidates(i + 16);
-            if (_mm_movemask_epi8(_mm_or_si128(first, second)) != 0 && (holdsOrb(i, first) || holdsOrb(i + 16, second))) {
-                return true;
-            }
-        }
-        // The rest as one block, moved back over bytes already looked at.
-        if (i < end) {
-            const std::size_t last = std::min(i, end - 16);
-            if (holdsOrb(last, candidates(last))) return true;
-            if (last + 16 < end) return holdsOrb(end - 16, candidates(end - 16));
-        }
-        return false;
-    }
-#endif
     // Eight bytes at a time: the high bit of each byte of x that is zero, and of no other.
     constexpr std::uint64_t kLows = 0x7f7f7f7f7f7f7f7fULL;
     const auto zeroBytes = [](std::uint64_t x) { return ~(((x & kLows) + kLows) | x | kLows); };
