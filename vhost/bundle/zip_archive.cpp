@@ -91,7 +91,7 @@ std::runtime_error zipError(const std::string& what, int code) {
 }  // namespace
 
 ZipArchive::ZipArchive(ByteSource& source, const ZipWindow& window) {
-    m_stream = std::make_unique<Stream>(Stream{&source, window.begin, window.end - window.begin, 0, {}});
+    m_stream = std::make_unique<Stream>(Stream{&source, window.begin, window.end - window.begin, 0, {}, {}});
     zlib_filefunc64_def io{openStream, readStream, writeStream, tellStream, seekStream, closeStream, errorStream,
                            m_stream.get()};
     m_zip = unzOpen2_64("zip", &io);
