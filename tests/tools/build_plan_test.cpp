@@ -42,11 +42,11 @@ TEST(BuildPlan, OptionsSourcesAndEnvironmentLandInTheirCommands) {
     const Case cases[] = {
         // One source for the default generation is compiled by the link's own driver run.
         {{"gain.c"}, {}, {},
-         {"gcc", "-shared", "-fPIC", "-fexceptions", "-Werror=implicit-function-declaration", include, r2018a, "gain.c",
+         {"gcc", "-shared", "-pipe", "-fPIC", "-fexceptions", "-Werror=implicit-function-declaration", include, r2018a, "gain.c",
           "-o", "gain.orbw64", "-L" + lib, "-Wl,-rpath," + lib, "-Wl,-z,noexecstack", "-Wl,--no-undefined", "-lorb",
           "-lvhost"},
          "gain.orbw64", {"-lVeltraDataArray", "-c"}},
-        {{"-R2017b", "gain.c"}, {}, {{"gcc", "-c", "-fPIC", include, r2017b, "gain.c", "-o", "/scratch/0_gain.o"}},
+        {{"-R2017b", "gain.c"}, {}, {{"gcc", "-c", "-pipe", "-fPIC", include, r2017b, "gain.c", "-o", "/scratch/0_gain.o"}},
          {"gcc", "-shared", "/scratch/0_gain.o", "-o", "gain.orbw64"}, "gain.orbw64", {r2018a}},
         // Each language its compiler; the link's driver is that of C++, else Fortran, else C.
         {{"-compatibleArrayDims", "a.c", "b.f90", "x.o", "-o", "out", "--outdir", "d"}, {},

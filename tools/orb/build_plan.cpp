@@ -16,6 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 namespace po = boost::program_options;
 
+constexpr const char* kPipe = "-pipe";
+
 std::optional<Language> languageOf(const std::string& path) {
     const std::string extension = fs::path(path).extension().string();
     if (extension == ".c") return Language::kC;
@@ -143,7 +145,7 @@ VersionFunction versionFunction(orbfile::Version::APITAG generation, const Conte
     function.kept = context.root / "lib" / "orb-version" / name;
     function.sourceFile = context.scratch / "orb_version_function.c";
     function.object = context.scratch / "orb_version_function.o";
-    function.compile = {"gcc", "-c", "-fPIC", function.sourceFile.string(), "-o", function.object.string()};
+    function.compile = {"gcc", "-c", kPipe, "-fPIC", function.sourceFile.string(), "-o", function.object.string()};
     return function;
 }
 
@@ -290,6 +292,10 @@ Plan plan(const Settings& settings, const Context& context) {
         // An editor's compiler is no terminal.
         recorded.erase(std::remove(recorded.begin(), recorded.end(), "-fdiagnostics-color=always"), recorded.end());
         recorded.resize(recorded.size() - 2);  // no object file: it would name the scratch folder
+        // The compiler hands its assembly to the assembler through a pipe, not a file in the
+        // system's temporary folder: the two run side by side and nothing is written and read
+        // back. The object code is the same, so an editor's entry leaves it out.
+        command.insert(command.begin() + 2, kPipe);
         plan.compileDatabase.push_back({{"directory", context.currentFolder.string()},
                                         {"file", (context.currentFolder / source.path).lexically_normal().string()},
                                         {"arguments", recorded}});
@@ -309,6 +315,7 @@ Plan plan(const Settings& settings, const Context& context) {
 
     std::vector<std::string>& link = plan.link;
     link = {cxx ? "g++" : fortran ? "gfortran" : "gcc", "-shared"};
+    if (plan.compileInLink) link.emplace_back(kPipe);
     link.insert(link.end(), compileFlags.begin(), compileFlags.end());
     // Code-generation options that need their runtime at the link too (-fsanitize=, -fopenmp,
     // -fprofile-arcs, -m32 ...); the driver ignores the others there.
