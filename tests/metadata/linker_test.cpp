@@ -2,6 +2,7 @@
 // module embeds, what is left in the folder, and how failures come back.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -110,6 +111,41 @@ TEST(LinkerCommands, AFailedTemporaryLinkReturnsItsResultAndLeavesNothing) {
     EXPECT_NE(linked.progress.find("Error with orblink: "), std::string::npos) << linked.progress;
     EXPECT_EQ(linked.links, 1);
     EXPECT_EQ(mdtest::filesIn(dir), std::vector<std::string>{});
+}
+
+// The linker and every other bare program name are looked up along PATH: the first executable
+// file wins, an empty entry is the current folder, and nothing found is an empty answer.
+TEST(ProgramSearch, TheFirstExecutableFileAlongThePathIsTaken) {
+    const fs::path dir = orbtest::scratchDir();
+    const auto tool = [&](const std::string& folder, fs::perms perms) {
+        fs::create_directories(dir / folder);
+        orbtest::writeBytes(dir / folder / "tool", "#!/bin/sh\n");
+        fs::permissions(dir / folder / "tool", perms);
+    };
+    tool("plain", fs::perms::owner_read | fs::perms::owner_write);
+    tool("exec", fs::perms::owner_all);
+    fs::create_directories(dir / "folder" / "tool");
+    const std::string plain = (dir / "plain").string(), exec = (dir / "exec").string();
+    const std::string folder = (dir / "folder").string();
+    const char* const saved = std::getenv("PATH");
+    const std::string savedPath = saved == nullptr ? "" : saved;
+    const fs::path savedFolder = fs::current_path();
+    fs::current_path(dir / "exec");
+    const struct {
+        std::string path;
+        std::string found;
+    } cases[] = {
+        {plain + ":" + folder + ":" + exec, exec + "/tool"},
+        {exec + "/:" + plain, exec + "/tool"},
+        {plain + "::" + folder, "tool"},
+        {plain + ":" + folder, ""},
+    };
+    for (const auto& c : cases) {
+        setenv("PATH", c.path.c_str(), 1);
+        EXPECT_EQ(host::process::which("tool"), c.found) << c.path;
+    }
+    fs::current_path(savedFolder);
+    setenv("PATH", savedPath.c_str(), 1);
 }
 
 }  // namespace
