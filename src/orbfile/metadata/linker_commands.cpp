@@ -148,19 +148,17 @@ Result build_orb_linker_cmds(std::vector<std::string>& command, const std::strin
         result.getMutable_cmdOutput() << temporary.get_cmdOutput();
         result.getMutable_cmdErr() << temporary.get_cmdErr();
         try {
-            // Written beside it and renamed into place: a host may have the old module mapped,
-            // and a mapping must keep the file it was made from.
-            const std::string partial = plan.output + ".partial";
-            fs::copy_file(plan.temporary, partial, fs::copy_options::overwrite_existing);
-            fs::rename(partial, plan.output);
+            // The temporary module lies beside the output and is not needed after this: it is
+            // renamed into place rather than copied. Renaming also keeps the file a host may have
+            // mapped (the old module), since a mapping must keep the file it was made from.
             const std::string manifest = plan.temporary + ".manifest";
             if (fs::exists(manifest)) {
                 fs::copy_file(manifest, plan.output + ".manifest", fs::copy_options::overwrite_existing);
             }
+            fs::rename(plan.temporary, plan.output);
         } catch (const std::exception& error) {
             result.getMutable_cmdErr() << error.what() << '\n';
             result.set_status(1);
-            fs::remove(plan.output + ".partial", ignored);
         }
         fs::remove(plan.temporary, ignored);
         return result;
