@@ -148,4 +148,25 @@ TEST(ProgramSearch, TheFirstExecutableFileAlongThePathIsTaken) {
     setenv("PATH", savedPath.c_str(), 1);
 }
 
+// The compiler's and the linker's output: both streams kept apart and read while the program runs
+// (each of these outruns a pipe's buffer), the exit status or the signal, and a file that cannot
+// be run named as such.
+TEST(ProgramRun, BothStreamsAreReadWhileItRunsAndItsEndIsReported) {
+    const fs::path dir = orbtest::scratchDir();
+    const std::string lots = "head -c 300000 /dev/zero | tr '\\0' o; head -c 200000 /dev/zero | tr '\\0' e >&2; ";
+    const auto done = host::process::run({"sh", "-c", lots + lots + "exit 3"});
+    EXPECT_EQ(done.exitStatus, 3);
+    EXPECT_EQ(done.out, std::string(600000, 'o'));
+    EXPECT_EQ(done.err, std::string(400000, 'e'));
+    EXPECT_EQ(host::process::run({"sh", "-c", "kill -TERM $$"}).exitStatus, 128 + 15);
+    orbtest::writeBytes(dir / "garbage", "not a program");
+    fs::permissions(dir / "garbage", fs::perms::owner_all);
+    try {
+        host::process::run({(dir / "garbage").string()});
+        ADD_FAILURE() << "a file that is no program ran";
+    } catch (const host::process::command_not_found& error) {
+        EXPECT_NE(std::string(error.what()).find("garbage' cannot be started: "), std::string::npos) << error.what();
+    }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/host_api.hpp"
 
@@ -25,6 +26,22 @@ bool isExecutableFile(const std::string& path);
 // own exit status, or 128 plus the signal number that ended it; `otherwise` when the status says
 // neither.
 int exitStatusOf(int nativeStatus, int otherwise);
+
+// What a finished child process left: its exit status (as exitStatusOf gives it) and everything
+// it wrote to its standard output and standard error.
+struct ChildRun {
+    int exitStatus = 0;
+    std::string out;
+    std::string err;
+};
+
+// Starts `program` (a path) with the argument list `argv` (its element 0 included) and the
+// caller's environment, standard input closed and both output streams on pipes of their own,
+// drained together until the child closes them; then waits for it. The child borrows the caller's
+// memory until it has started the program (no copy of the caller's page tables is made). Throws
+// std::system_error with the system's reason when the program cannot be started or the pipes
+// cannot be made.
+ChildRun runChild(const std::string& program, const std::vector<std::string>& argv);
 
 enum class StandardStream { Input, Output, Error };
 

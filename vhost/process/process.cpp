@@ -1,23 +1,17 @@
-// Running external programs with Boost.Process: argument lists only, both output streams drained
-// concurrently through asio so that a program writing much to one of them never stalls.
+// Running external programs: argument lists only, the child started by the platform layer with
+// both output streams drained together, so that a program writing much to one of them never
+// stalls.
 #include "host/process.hpp"
 
 #include <cstdlib>
-#include <future>
 #include <mutex>
 #include <string_view>
 #include <system_error>
-
-#include <boost/asio/io_context.hpp>
-#include <boost/filesystem.hpp>
-#include <boost/process.hpp>
 
 #include "vhost/platform/system.hpp"
 
 namespace host::process {
 namespace {
-
-namespace bp = boost::process;
 
 std::mutex g_observerMutex;
 std::function<void(const std::vector<std::string>&)> g_observer;
@@ -85,32 +79,26 @@ Completed run(const std::vector<std::string>& given) {
         throw command_not_found("'" + args[0] + "': no such program" +
                                 (args[0].find('/') == std::string::npos ? " on the search path" : ""));
     }
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
 
-    boost::asio::io_context io;
-    std::future<std::string> out;
-    std::future<std::string> err;
-    std::error_code error;
-    bp::child child(bp::exe = program, bp::args = rest, bp::std_out > out, bp::std_err > err, bp::std_in.close(), io,
-                    error);
-    if (error) throw command_not_found("'" + args[0] + "' cannot be started: " + error.message());
-    io.run();
-    child.wait(error);
-    if (error) throw std::runtime_error("waiting for '" + args[0] + "' failed: " + error.message());
-
+    vhost::platform::ChildRun child;
+    try {
+        std::vector<std::string> argv = {program};
+        argv.insert(argv.end(), args.begin() + 1, args.end());
+        child = vhost::platform::runChild(program, argv);
+    } catch (const std::system_error& error) {
+        throw command_not_found("'" + args[0] + "' cannot be started: " + error.code().message());
+    }
     Completed completed;
-    completed.exitStatus = vhost::platform::exitStatusOf(child.native_exit_code(), child.exit_code());
-    completed.out = out.get();
-    completed.err = err.get();
+    completed.exitStatus = child.exitStatus;
+    completed.out = std::move(child.out);
+    completed.err = std::move(child.err);
     return completed;
 }
 
 std::string which(const std::string& name) {
     if (name.empty()) return {};
     if (name.find('/') != std::string::npos) return vhost::platform::isExecutableFile(name) ? name : std::string();
-    // The search path's folders in order, an empty one being the current folder. (Walked here
-    // rather than by the process library, whose search first sets up the user's locale to find
-    // the variable: a tenth of a millisecond and a dozen files read for every program run.)
+    // The search path's folders in order, an empty one being the current folder.
     const char* const path = std::getenv("PATH");
     if (path == nullptr) return {};
     const std::string_view folders(path);
