@@ -153,25 +153,32 @@ fs::path unusedName(const fs::path& folder, const std::string& stem, const std::
     }
 }
 
-// The folder for object files, removed with everything in it when the build ends.
+// The folder for object files, removed with everything in it when the build ends. It is named at
+// once but made only when the build needs it: a single source compiled by the link's own driver
+// run, with the version function kept, writes nothing there (and making and removing a folder
+// costs a file system its journal work).
 class ScratchFolder {
 public:
-    ScratchFolder() {
-        // Created, not merely named: a folder that exists already belongs to another build.
-        do {
-            m_path = unusedName(fs::temp_directory_path(), "orb-build-", "");
-        } while (!fs::create_directory(m_path));
-    }
+    ScratchFolder() : m_path(unusedName(fs::temp_directory_path(), "orb-build-", "")) {}
     ~ScratchFolder() {
+        if (!m_created) return;
         std::error_code ignored;
         fs::remove_all(m_path, ignored);
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const fs::path& path() const { return m_path; }
+    // Makes the folder; false when one of its name exists already (it belongs to another build:
+    // take another name, which this one then has).
+    bool create() {
+        m_created = fs::create_directory(m_path);
+        if (!m_created) m_path = unusedName(m_path.parent_path(), "orb-build-", "");
+        return m_created;
+    }
 
 private:
     fs::path m_path;
+    bool m_created = false;
 };
 
 // What one compiler or linker run left: whether it succeeded and what it said on standard error.
@@ -381,12 +388,19 @@ int build(const Settings& settings) {
         }
     }
 
-    const ScratchFolder scratch;
+    ScratchFolder scratch;
     Context context{root, scratch.path(), fs::current_path(), colouredDiagnostics(), {}};
     for (const char* name : {"CFLAGS", "CXXFLAGS", "FFLAGS", "LDFLAGS"}) {
         if (const char* value = std::getenv(name)) context.environment[name] = value;
     }
     Plan plan = build::plan(settings, context);
+    // Object files, or the version function to compile: the scratch folder is made (created, not
+    // merely named: a folder that exists already belongs to another build).
+    std::error_code noKept;
+    while ((!plan.compiles.empty() || !fs::is_regular_file(plan.versionFunction.kept, noKept)) && !scratch.create()) {
+        context.scratch = scratch.path();
+        plan = build::plan(settings, context);
+    }
     const fs::path& output = plan.output;
     if (!output.parent_path().empty() && !fs::is_directory(output.parent_path())) {
         std::cerr << "orb build: the folder of '" << output.string()
