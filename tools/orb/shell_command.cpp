@@ -9,6 +9,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include <readline/history.h>
 #include <readline/readline.h>
@@ -68,15 +69,62 @@ extern "C" void onInterrupt(int) {
     host::utInterruptState::SetInterruptPending(true);
 }
 
+// The line editor (GNU readline), loaded when the shell runs on a terminal: every other use of the
+// tool starts without it and the terminal library it needs, and binds none of their names.
+struct LineEditor {
+    decltype(&::readline) readline = nullptr;
+    decltype(&::add_history) add_history = nullptr;
+    decltype(&::rl_replace_line) replace_line = nullptr;
+    decltype(&::rl_crlf) crlf = nullptr;
+    decltype(&::rl_on_new_line) on_new_line = nullptr;
+    decltype(&::rl_redisplay) redisplay = nullptr;
+    decltype(&::rl_completion_matches) completion_matches = nullptr;
+    decltype(&::rl_attempted_completion_over) attempted_completion_over = nullptr;
+    decltype(&::rl_basic_word_break_characters) basic_word_break_characters = nullptr;
+    decltype(&::rl_attempted_completion_function) attempted_completion_function = nullptr;
+    decltype(&::rl_signal_event_hook) signal_event_hook = nullptr;
+};
+
+// The editor, or null when the system's library (ORB_READLINE_SONAME) cannot be loaded or lacks a
+// name; the shell then reads lines plainly, as from a pipe.
+const LineEditor* lineEditor() {
+    static const std::optional<LineEditor> editor = []() -> std::optional<LineEditor> {
+        void* const library = vhost::platform::loadSystemLibrary(ORB_READLINE_SONAME);
+        if (library == nullptr) return std::nullopt;
+        LineEditor found;
+        bool complete = true;
+        const auto bind = [&](auto& slot, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
+                vhost::platform::systemLibrarySymbol(library, name));
+            complete = complete && slot != nullptr;
+        };
+        bind(found.readline, "readline");
+        bind(found.add_history, "add_history");
+        bind(found.replace_line, "rl_replace_line");
+        bind(found.crlf, "rl_crlf");
+        bind(found.on_new_line, "rl_on_new_line");
+        bind(found.redisplay, "rl_redisplay");
+        bind(found.completion_matches, "rl_completion_matches");
+        bind(found.attempted_completion_over, "rl_attempted_completion_over");
+        bind(found.basic_word_break_characters, "rl_basic_word_break_characters");
+        bind(found.attempted_completion_function, "rl_attempted_completion_function");
+        bind(found.signal_event_hook, "rl_signal_event_hook");
+        if (!complete) return std::nullopt;
+        return found;
+    }();
+    return editor ? &*editor : nullptr;
+}
+
 // Called by readline when a signal cut its wait for a key short (after the handler above ran).
 int abandonLineAfterInterrupt() {
     if (g_interrupted == 0) return 0;
     g_interrupted = 0;
     host::utInterruptState::SetInterruptPending(false);
-    rl_replace_line("", 0);
-    rl_crlf();
-    rl_on_new_line();
-    rl_redisplay();
+    const LineEditor& editor = *lineEditor();
+    editor.replace_line("", 0);
+    editor.crlf();
+    editor.on_new_line();
+    editor.redisplay();
     return 0;
 }
 
@@ -97,31 +145,32 @@ char* nextCompletion(const char* text, int state) {
 }
 
 char** completeName(const char* text, int, int) {
-    rl_attempted_completion_over = 1;  // no file names: they are not statements
-    return rl_completion_matches(text, &nextCompletion);
+    const LineEditor& editor = *lineEditor();
+    *editor.attempted_completion_over = 1;  // no file names: they are not statements
+    return editor.completion_matches(text, &nextCompletion);
 }
 
 void enableCompletion() {
     // Dots belong to names (veltra.graphics.line); operators and brackets end them.
     static char breaks[] = " \t\n\"'`,;=()[]{}+-*/<>&|~^";
-    rl_basic_word_break_characters = breaks;
-    rl_attempted_completion_function = &completeName;
+    *lineEditor()->basic_word_break_characters = breaks;
+    *lineEditor()->attempted_completion_function = &completeName;
 }
 
 void catchInterrupts() {
     vhost::platform::onTerminalInterrupt(&onInterrupt);
-    rl_signal_event_hook = &abandonLineAfterInterrupt;
+    *lineEditor()->signal_event_hook = &abandonLineAfterInterrupt;
 }
 
 // The next line of input, or nothing at the end of input. Reads through the line editor (with
 // history) on a terminal, and plainly otherwise so that piped input gives clean output.
 std::optional<std::string> readStatementLine(bool interactive) {
     if (interactive) {
-        char* raw = readline(kPrompt);
+        char* raw = lineEditor()->readline(kPrompt);
         if (raw == nullptr) return std::nullopt;
         std::string line(raw);
         std::free(raw);
-        if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
+        if (line.find_first_not_of(" \t") != std::string::npos) lineEditor()->add_history(line.c_str());
         return line;
     }
     std::string line;
@@ -166,7 +215,8 @@ int runShell(const std::vector<std::string>& args) {
         return kExitFailure;
     }
 
-    const bool interactive = vhost::platform::isTerminal(vhost::platform::StandardStream::Input);
+    const bool interactive =
+        vhost::platform::isTerminal(vhost::platform::StandardStream::Input) && lineEditor() != nullptr;
     HostSession session(paths);
     setLeakReports(leaks);
     if (interactive) {

@@ -43,6 +43,15 @@ struct ChildRun {
 // cannot be made.
 ChildRun runChild(const std::string& program, const std::vector<std::string>& argv);
 
+// A library of the system, loaded by the name the system's loader searches for (its soname, such
+// as "libreadline.so.8") and kept for the life of the process, so that a program needs it only
+// when it uses it; null when it cannot be loaded.
+HOST_API void* loadSystemLibrary(const char* name);
+
+// The address of the function or variable `name` in a library loadSystemLibrary answered; null
+// when it has none.
+HOST_API void* systemLibrarySymbol(void* library, const char* name);
+
 enum class StandardStream { Input, Output, Error };
 
 // Whether the standard stream is connected to a terminal.

@@ -71,6 +71,10 @@ void utUnloadLibrary(utLibHandle handle) {
 
 namespace vhost::platform {
 
+void* loadSystemLibrary(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+
+void* systemLibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
+
 std::string fileOfLoadedCode(const void* address) {
     Dl_info info{};
     if (dladdr(address, &info) == 0 || !info.dli_fname) return {};
