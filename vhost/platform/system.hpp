@@ -36,7 +36,7 @@ struct ChildRun {
 };
 
 // Starts `program` (a path) with the argument list `argv` (its element 0 included) and the
-// caller's environment, standard input closed and both output streams on pipes of their own,
+// caller's environment, standard input reading nothing and both output streams on pipes of their own,
 // drained together until the child closes them; then waits for it. The child borrows the caller's
 // memory until it has started the program (no copy of the caller's page tables is made). Throws
 // std::system_error with the system's reason when the program cannot be started or the pipes

@@ -79,7 +79,8 @@ ChildRun runChild(const std::string& program, const std::vector<std::string>& ar
     Pipe out;
     Pipe err;
     FileActions files;
-    ::posix_spawn_file_actions_addclose(&files.actions, STDIN_FILENO);
+    // Standard input reads nothing; left closed, the child's first file would take its number.
+    ::posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(&files.actions, out.write, STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(&files.actions, err.write, STDERR_FILENO);
     std::vector<char*> arguments;
