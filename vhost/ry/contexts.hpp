@@ -54,6 +54,15 @@ public:
         array->m_trackPrev = array->m_trackNext = nullptr;
         --context->m_size;
     }
+    // Unlinks `array`, which `context` tracks and which is going away: its own links are left
+    // as they are.
+    static void forget(ryArray* array, ArrayContext* context) noexcept {
+        ryArray* prev = array->m_trackPrev;
+        ryArray* next = array->m_trackNext;
+        (prev ? prev->m_trackNext : context->m_head) = next;
+        if (next) next->m_trackPrev = prev;
+        --context->m_size;
+    }
     // Moves the only array this context tracks to `to`.
     void handOver(ryArray* only, ArrayContext& to) noexcept {
         m_head = nullptr;
