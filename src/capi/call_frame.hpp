@@ -144,6 +144,10 @@ class ORB_API ModuleCallSite {
 public:
     virtual ~ModuleCallSite() = default;
 
+    // The module when the site knows, before the call, that it is loaded and may run as it is:
+    // the frame then calls it without asking ensureLoaded. Left empty, ensureLoaded decides.
+    LoadedModule ready;
+
     // Loads the module if it is not loaded, and answers its load record and strategy (the
     // strategy must not be null). Runs inside the call's contexts, with the trap flag already
     // cleared. An exception leaves the call unchanged, after the contexts are left keeping

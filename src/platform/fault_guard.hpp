@@ -37,8 +37,11 @@ ORB_API int runUnderFaultGuard(void (*fn)(void*), void* context);
 
 // The same for a C entry point called with its four arguments, without a function in between.
 // The library's own: called directly, not through the exported name.
+// `block` is the calling thread's block (platform/thread_block.hpp), which the caller has found
+// already: a second look-up would be a second call into the dynamic loader.
 using CEntryPoint = void (*)(int, ryArray**, int, ryArray**);
-int runEntryUnderFaultGuard(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
+struct ThreadBlock;
+int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
 
 // True once after a guard on this thread caught a fault (which the boundary raises as
 // host::FatalException), until the next guard is armed. The fatal error travels on through the frames of every module that called

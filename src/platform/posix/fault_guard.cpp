@@ -148,7 +148,6 @@ __attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuar
 // target's frame holds no object with a destructor: disarming on an exception is the handler's
 // job, and after a fault the landing disarms instead, because the jump skips the handler.
 #define ORB_RUN_GUARDED(...)                                        \
-    ThreadBlock& block = threadBlock();                             \
     if (!block.prepared) [[unlikely]]                               \
         prepareThread(block);                                       \
     block.faultUnclaimed = false;                                   \
@@ -166,9 +165,12 @@ __attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuar
     block.armed = armed.previous;                                   \
     return 0
 
-int runUnderFaultGuard(void (*fn)(void*), void* context) { ORB_RUN_GUARDED(fn(context)); }
+int runUnderFaultGuard(void (*fn)(void*), void* context) {
+    ThreadBlock& block = threadBlock();
+    ORB_RUN_GUARDED(fn(context));
+}
 
-int runEntryUnderFaultGuard(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     ORB_RUN_GUARDED(entry(nlhs, plhs, nrhs, prhs));
 }
 
