@@ -64,13 +64,15 @@ namespace {
 // own when the kept record is good.
 inline CurrentOrbInfoPerEngine& callRecord(platform::ThreadBlock& block) {
     const host::storage::Stamp stamp = host::storage::currentStamp();
-    if (block.engineStamp == stamp) [[likely]]
+    // Field by field: comparing the structures whole takes their addresses, which puts the stamp
+    // through memory.
+    if (block.engineStamp.storage == stamp.storage && block.engineStamp.removals == stamp.removals) [[likely]]
         return *static_cast<CurrentOrbInfoPerEngine*>(block.engineRecord);
     return detail::findCallRecord(stamp);
 }
 
-// Every call checks twice; asking first is a plain load, where consuming the request is an
-// atomic exchange even when there is none.
+// Asking first is a plain load, where consuming the request is an atomic exchange even when there
+// is none.
 void raiseIfInterrupted() {
     if (host::utInterruptState::IsInterruptPending()) host::utInterruptState::ThrowIfInterruptPending();
 }
@@ -183,12 +185,13 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
 
     // The caller's elements are kept whatever the module did with them: a caller always has room
     // for at least one output, and null elements are skipped.
+    // The interrupt was checked as the module returned, inside the protected part: an interrupt
+    // then goes the way of the module's errors, and the outputs with the contexts.
     if (nlhs >= 0 && plhs) {
         contexts.leave(plhs, std::max(nlhs, 1));
     } else {
         contexts.leaveKeepingNothing();
     }
-    raiseIfInterrupted();
 }
 
 }  // namespace orb::capi

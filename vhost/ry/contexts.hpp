@@ -138,8 +138,20 @@ public:
         return enterNewAllocList();
     }
     void exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
-        if (!(m_arrays->previous() == token && keep && (outputs || count == 0) && leaveKeepingAll(outputs, count)))
-            leaveArrayLists(token, outputs, count, keep);
+        ArrayContext* leaving = m_arrays;
+        if (leaving->previous() == token && keep) [[likely]] {
+            // The usual end of a call: the context tracks the one output handed back and nothing
+            // else. An array the context tracks is live and nobody's element, so nothing about it
+            // needs checking.
+            if (count == 1 && leaving->size() == 1 && leaving->first() == outputs[0]) [[likely]] {
+                ArrayContext* enclosing = leaving->previous();
+                leaving->handOver(outputs[0], *enclosing);
+                popArrays(leaving, enclosing);
+                return;
+            }
+            if ((outputs || count == 0) && leaveKeepingAll(outputs, count)) return;
+        }
+        leaveArrayLists(token, outputs, count, keep);
     }
     void restoreAllocList(void* token) {
         // Most calls allocate no memory blocks.
@@ -178,11 +190,15 @@ private:
         if (leaving->size() != kept) return false;
         ArrayContext* enclosing = leaving->previous();
         if (kept) leaving->handOver(outputs[0], *enclosing);
+        popArrays(leaving, enclosing);
+        return true;
+    }
+    // `leaving`, empty now, was the innermost context: `enclosing` is again, and nothing was freed.
+    void popArrays(ArrayContext* leaving, ArrayContext* enclosing) noexcept {
         m_arrays = enclosing;
         leaving->reenter(m_spareArrays);
         m_spareArrays = leaving;
         m_lastArrays = {};
-        return true;
     }
     void leaveArrayLists(void* token, ryArray** outputs, int count, bool keep);
     void leaveAllocLists(void* token);
