@@ -23,21 +23,15 @@ namespace orb::platform {
 #if defined(__x86_64__)
 
 // On x86-64 a guarded call runs through a trampoline that keeps the caller's registers on the
-// stack and records where they are; a fault makes the handler return into the trampoline's
-// landing instead of to the faulting instruction. A jump buffer (sigsetjmp) would save the same
-// registers on every call, and its landing would have to put the signal mask back itself; here
-// the return from the handler restores the mask the faulting code ran with.
-struct ArmedGuard {
-    // The stack pointer at the trampoline's landing: its saved registers sit right above.
-    void* landingStack;
-    ArmedGuard* previous;
-};
-
+// stack and records where they are (ArmedGuard, fault_guard.hpp); a fault makes the handler
+// return into the trampoline's landing instead of to the faulting instruction. A jump buffer
+// (sigsetjmp) would save the same registers on every call, and its landing would have to put the
+// signal mask back itself; here the return from the handler restores the mask the faulting code
+// ran with.
+//
+// orb_guard_call(armed, target, a, b, c, d) calls target(a, b, c, d) and answers 0, or the signal
+// of the fault that ended it (the handler's return lands in orb_guard_landing with it in eax).
 extern "C" {
-// guardCall(armed, target, a, b, c, d) calls target(a, b, c, d) and answers 0, or the signal of
-// the fault that ended it (the handler's return lands in guardLanding with it in eax).
-int orb_guard_call(ArmedGuard* armed, CEntryPoint target, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs)
-    __attribute__((visibility("hidden")));
 int orb_guard_call_context(ArmedGuard* armed, void (*target)(void*), void* context) __attribute__((visibility("hidden")));
 void orb_guard_landing() __attribute__((visibility("hidden")));
 }
@@ -249,13 +243,7 @@ private:
     void* m_memory = nullptr;
 };
 
-// Once per thread; every later guarded call skips the call_once and the alternate stack's
-// initialisation check.
-__attribute__((noinline, cold)) void prepareThread(ThreadBlock& block) {
-    std::call_once(g_installOnce, installHandlers);
-    static thread_local AlternateStack stack;
-    block.prepared = true;
-}
+
 
 #if !defined(__x86_64__)
 // Where a caught fault lands: the handler ran with the signal blocked and the jump leaves it so;
@@ -271,12 +259,20 @@ __attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuar
 
 }  // namespace
 
+// Once per thread; every later guarded call skips the call_once and the alternate stack's
+// initialisation check.
+void prepareGuardedThread(ThreadBlock& block) {
+    std::call_once(g_installOnce, installHandlers);
+    static thread_local AlternateStack stack;
+    block.prepared = true;
+}
+
 #if defined(__x86_64__)
 
 // Arming is three stores; a fault disarms in the handler, an exception in the handler here.
 #define ORB_RUN_GUARDED(CALL)                                       \
     if (!block.prepared) [[unlikely]]                               \
-        prepareThread(block);                                       \
+        prepareGuardedThread(block);                                       \
     block.faultUnclaimed = false;                                   \
     ArmedGuard armed;                                               \
     armed.previous = block.armed;                                   \
@@ -296,10 +292,6 @@ int runUnderFaultGuard(void (*fn)(void*), void* context) {
     ORB_RUN_GUARDED(orb_guard_call_context(&armed, fn, context));
 }
 
-int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
-    ORB_RUN_GUARDED(orb_guard_call(&armed, entry, nlhs, plhs, nrhs, prhs));
-}
-
 #else
 
 // Both guarded calls are written out in full: a function that sets a jump target is never
@@ -308,7 +300,7 @@ int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryA
 // job, and after a fault the landing disarms instead, because the jump skips the handler.
 #define ORB_RUN_GUARDED(...)                                        \
     if (!block.prepared) [[unlikely]]                               \
-        prepareThread(block);                                       \
+        prepareGuardedThread(block);                                       \
     block.faultUnclaimed = false;                                   \
     ArmedGuard armed;                                               \
     armed.previous = block.armed;                                   \
@@ -329,7 +321,8 @@ int runUnderFaultGuard(void (*fn)(void*), void* context) {
     ORB_RUN_GUARDED(fn(context));
 }
 
-int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+int runEntryUnderFaultGuardOutOfLine(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                     ryArray** prhs) {
     ORB_RUN_GUARDED(entry(nlhs, plhs, nrhs, prhs));
 }
 
