@@ -218,16 +218,14 @@ private:
 // The contexts of the calling thread's engine (created on first use, destroyed with the engine).
 // Every array made and every context entered or left asks for these; the thread remembers the
 // engine it asked for last and that engine's contexts, good while that engine is still the
-// current one and no engine's contexts have gone since (an engine made later at the same
+// current one: contexts that go make every thread forget them (an engine made later at the same
 // address has contexts of its own).
-extern std::atomic<std::uint64_t> g_contextsGone;
-EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine, std::uint64_t gone);
+EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine);
 inline EngineContexts& engineContexts(ThreadBlock& thread) {
     const void* engine = &vhost::currentEngine();
-    const std::uint64_t gone = g_contextsGone.load(std::memory_order_acquire);
-    if (thread.engine == engine && thread.contextsGone == gone) [[likely]]
-        return *thread.contexts;
-    return findEngineContexts(thread, engine, gone);
+    if (thread.engine.load(std::memory_order_relaxed) == engine) [[likely]]
+        return *thread.contexts.load(std::memory_order_relaxed);
+    return findEngineContexts(thread, engine);
 }
 inline EngineContexts& engineContexts() { return engineContexts(threadBlock()); }
 

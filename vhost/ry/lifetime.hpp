@@ -114,7 +114,9 @@ inline bool ryArray_tag::releasePlain() noexcept {
     // One test for the three links that would need work of their own: none is set.
     const auto links = reinterpret_cast<std::uintptr_t>(m_parent) | reinterpret_cast<std::uintptr_t>(m_dims.heapPart()) |
                        reinterpret_cast<std::uintptr_t>(m_compatDims.data());
-    if (links != 0 || !m_hostsData || m_content.index() != 0 || std::get_if<DataRef>(&m_content)->get() != hosted ||
+    // A data reference to the record in this array's own slot means the array hosts it: a slot
+    // holds one array, and a hosted record keeps its slot until it goes.
+    if (links != 0 || m_content.index() != 0 || std::get_if<DataRef>(&m_content)->get() != hosted ||
         !hosted->plainHeldByHostAlone())
         return false;
     clearTag();
