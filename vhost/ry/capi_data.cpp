@@ -59,7 +59,7 @@ void replacePart(ryArray* array, void* block, Part part, const char* function) {
     const NumericData* data = a->numeric();
     if (!data || data->isComplex() != complex || a->numberOfElements() == 0) return nullptr;
     // Data no other array shares is written in place: its record is the one just read.
-    if (data->references() == 1) [[likely]]
+    if (data->heldByOneReference()) [[likely]]
         return complex ? data->interleaved(Access::Write) : data->realOnly();
     NumericData* writable = a->writableNumeric();
     return complex ? writable->interleaved(Access::Write) : writable->realOnly();

@@ -102,7 +102,7 @@ inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId
     }
     auto* array = ::new (slot) ryArray(classId, m, n, count, data, thread);
     context.link(array);
-    if (buffer) *buffer = data->madeBuffer();
+    if (buffer) *buffer = complex ? data->madeBuffer() : data->realOnly();
     return array;
 }
 

@@ -134,6 +134,8 @@ public:
 
     // References held by DataRefs.
     std::size_t references() const noexcept { return m_holders.load(std::memory_order_acquire) / kReference; }
+    // references() == 1 for a record some DataRef holds, in one comparison of the holders' word.
+    bool heldByOneReference() const noexcept { return m_holders.load(std::memory_order_acquire) < 2 * kReference; }
 
 private:
     friend class DataRef;
