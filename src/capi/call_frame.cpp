@@ -51,27 +51,28 @@ FailureAction ModuleCallSite::classifyFailure() { return FailureAction::rethrow(
 namespace {
 
 // callEntry, written into the frame: one call level less on every module call.
-[[gnu::always_inline]] inline void callEntryInline(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
-                                                   ryArray** prhs) {
+[[gnu::always_inline]] inline void callEntryInline(platform::ThreadBlock& block, platform::CEntryPoint entry, int nlhs,
+                                                   ryArray** plhs, int nrhs, ryArray** prhs) {
     host::RevertImpersonationGuard revert;
     for (int i = 0; i < nrhs; ++i) {
         if (prhs[i]) host::rySetReusable(prhs[i], false);
     }
-    platform::runModuleEntry(entry, nlhs, plhs, nrhs, prhs);
+    platform::runModuleEntry(block, entry, nlhs, plhs, nrhs, prhs);
 }
 
 // PerEngine<CurrentOrbInfoPerEngine>::getOrCreate written into the frame: no call of the library's
 // own when the kept record is good.
-inline CurrentOrbInfoPerEngine& callRecord() {
+inline CurrentOrbInfoPerEngine& callRecord(platform::ThreadBlock& block) {
     const host::storage::Stamp stamp = host::storage::currentStamp();
-    platform::ThreadBlock& block = platform::threadBlock();
-    if (block.engineStamp == stamp) [[likely]]
+    // Field by field: comparing the structures whole takes their addresses, which puts the stamp
+    // through memory.
+    if (block.engineStamp.storage == stamp.storage && block.engineStamp.removals == stamp.removals) [[likely]]
         return *static_cast<CurrentOrbInfoPerEngine*>(block.engineRecord);
     return detail::findCallRecord(stamp);
 }
 
-// Every call checks twice; asking first is a plain load, where consuming the request is an
-// atomic exchange even when there is none.
+// Asking first is a plain load, where consuming the request is an atomic exchange even when there
+// is none.
 void raiseIfInterrupted() {
     if (host::utInterruptState::IsInterruptPending()) host::utInterruptState::ThrowIfInterruptPending();
 }
@@ -94,8 +95,8 @@ private:
 // The protected part of the call: the module runs as the current module, with the caller's
 // floating-point state saved, writing into the holder. The scopes and the holder end here also
 // when the dispatch raises, before the exception leaves.
-void callModule(CurrentOrbInfoPerEngine& engine, const LoadedModule& target, int nlhs, ryArray** plhs, int nrhs,
-                ryArray** prhs) {
+void callModule(platform::ThreadBlock& block, CurrentOrbInfoPerEngine& engine, const LoadedModule& target, int nlhs,
+                ryArray** plhs, int nrhs, ryArray** prhs) {
     CurrentModuleScope moduleScope(engine, target.record);
     FloatingPointScope fpScope;
     // A module may index its inputs without looking at nrhs first; give it a list to index.
@@ -106,29 +107,42 @@ void callModule(CurrentOrbInfoPerEngine& engine, const LoadedModule& target, int
         target.strategy->dispatch(nlhs, plhs, nrhs, inputs);
         return;
     }
-    OutputHolder holder(nlhs);
-    if (platform::CEntryPoint entry = target.strategy->plainEntry) [[likely]] {
-        callEntryInline(entry, nlhs, holder.entries(), nrhs, inputs);
-    } else {
-        target.strategy->dispatch(nlhs, holder.entries(), nrhs, inputs);
+    auto dispatch = [&](ryArray** entries) __attribute__((always_inline)) {
+        if (platform::CEntryPoint entry = target.strategy->plainEntry) [[likely]] {
+            callEntryInline(block, entry, nlhs, entries, nrhs, inputs);
+        } else {
+            target.strategy->dispatch(nlhs, entries, nrhs, inputs);
+        }
+    };
+    if (nlhs <= 1) [[likely]] {
+        // At most one output to hand back: the holder's work without its bookkeeping.
+        ryArray* held[kMinOutputEntries];
+        held[0] = nullptr;
+        dispatch(held);
+        if (held[0] && plhs) plhs[0] = held[0];
+        return;
     }
+    OutputHolder holder(nlhs);
+    dispatch(holder.entries());
     holder.copyBackTo(nlhs, plhs);
 }
 
 }  // namespace
 
 void callEntry(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
-    callEntryInline(entry, nlhs, plhs, nrhs, prhs);
+    callEntryInline(platform::threadBlock(), entry, nlhs, plhs, nrhs, prhs);
 }
 
 void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     // The engine's record of what runs on it, found once for the trap flag and the current module.
-    CurrentOrbInfoPerEngine& engine = callRecord();
+    // The runtime's thread block, found once: a look-up is a call into the dynamic loader.
+    platform::ThreadBlock& block = platform::threadBlock();
+    CurrentOrbInfoPerEngine& engine = callRecord(block);
     CallContexts contexts;
     engine.trapFlag = false;
 
-    LoadedModule target;
-    try {
+    LoadedModule target = site.ready;
+    if (!target.strategy) [[unlikely]] try {
         target = site.ensureLoaded();
     } catch (...) {
         // A load error goes to the caller as it is; what the attempt allocated goes with the
@@ -139,7 +153,7 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
 
     std::unique_ptr<host::UserException> replacement;
     try {
-        callModule(engine, target, nlhs, plhs, nrhs, prhs);
+        callModule(block, engine, target, nlhs, plhs, nrhs, prhs);
         raiseIfInterrupted();
     } catch (...) {
         FailureAction action = FailureAction::rethrow();
@@ -171,12 +185,13 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
 
     // The caller's elements are kept whatever the module did with them: a caller always has room
     // for at least one output, and null elements are skipped.
+    // The interrupt was checked as the module returned, inside the protected part: an interrupt
+    // then goes the way of the module's errors, and the outputs with the contexts.
     if (nlhs >= 0 && plhs) {
         contexts.leave(plhs, std::max(nlhs, 1));
     } else {
         contexts.leaveKeepingNothing();
     }
-    raiseIfInterrupted();
 }
 
 }  // namespace orb::capi

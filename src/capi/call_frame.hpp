@@ -4,8 +4,9 @@
 // is tracked in them); the engine's trap flag cleared; the module loaded if it is not; the
 // current module set to its load record and the floating-point state saved; an output holder of
 // at least 20 entries; the strategy's dispatch; outputs copied back to the caller; the
-// floating-point state and the current module restored; the contexts left, keeping only the
-// outputs handed back, and only when the call succeeded; a pending user interrupt raised.
+// floating-point state and the current module restored; a pending user interrupt raised (as the
+// call's failure); the contexts left, keeping only the outputs handed back, and only when the
+// call succeeded.
 //
 // The function record that owns a module plugs into the frame through ModuleCallSite (how to
 // load, how to turn a failure into the error the caller sees) and DispatchStrategy (how to
@@ -143,6 +144,10 @@ struct LoadedModule {
 class ORB_API ModuleCallSite {
 public:
     virtual ~ModuleCallSite() = default;
+
+    // The module when the site knows, before the call, that it is loaded and may run as it is:
+    // the frame then calls it without asking ensureLoaded. Left empty, ensureLoaded decides.
+    LoadedModule ready;
 
     // Loads the module if it is not loaded, and answers its load record and strategy (the
     // strategy must not be null). Runs inside the call's contexts, with the trap flag already

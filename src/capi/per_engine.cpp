@@ -6,7 +6,7 @@ namespace orb::capi {
 
 namespace detail {
 
-CurrentOrbInfoPerEngine& findCallRecord(const host::storage::Stamp& stamp) {
+CurrentOrbInfoPerEngine& findCallRecord(host::storage::Stamp stamp) {
     // The stamp is taken before the look-up: a removal in between leaves the kept stamp behind,
     // never ahead.
     auto& record = host::storage::getOrCreate<CurrentOrbInfoPerEngine>(PerEngine<CurrentOrbInfoPerEngine>::key());

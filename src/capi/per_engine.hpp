@@ -97,7 +97,7 @@ ORB_API CurrentOrbInfoPerEngine& PerEngine<CurrentOrbInfoPerEngine>::getOrCreate
 
 namespace detail {
 // The look-up behind the kept record, and the record kept with the stamp it was found under.
-CurrentOrbInfoPerEngine& findCallRecord(const host::storage::Stamp& stamp);
+CurrentOrbInfoPerEngine& findCallRecord(host::storage::Stamp stamp);
 }  // namespace detail
 
 extern template class PerEngine<CurrentOrbInfoPerEngine>;

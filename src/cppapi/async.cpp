@@ -105,7 +105,6 @@ struct Faults {
     std::mutex mutex;
     // Modules whose callbacks faulted since they were loaded, with the fault's identifier.
     std::vector<std::pair<void*, std::string>> modules;
-    std::atomic<bool> any{false};
 };
 
 Faults& faults() {
@@ -160,7 +159,7 @@ void reportFault(void* module, const ModuleOutcome& fault) {
             const bool known = std::any_of(all.modules.begin(), all.modules.end(),
                                            [&](const auto& entry) { return entry.first == module; });
             if (!known) all.modules.emplace_back(module, identifier);
-            all.any.store(true, std::memory_order_release);
+            g_anyCallbackFault.store(true, std::memory_order_release);
         }
         host::ryWarningMsgId(host::MsgIdException<VELTRA::orbapi::CallbackFaulted>(moduleName(module), identifier));
     } catch (...) {
@@ -479,11 +478,11 @@ void chargeCallbackFault(void* module, int signal) noexcept {
     if (module) reportFault(module, ModuleOutcome::fault(signal));
 }
 
-bool anyCallbackFault() noexcept { return faults().any.load(std::memory_order_acquire); }
+std::atomic<bool> g_anyCallbackFault{false};
 
 std::string callbackFaultOf(const impl_info_tag* module) {
     Faults& all = faults();
-    if (!module || !module->engineHandle || !all.any.load(std::memory_order_acquire)) return {};
+    if (!module || !module->engineHandle || !anyCallbackFault()) return {};
     std::lock_guard lock(all.mutex);
     for (const auto& [faulted, identifier] : all.modules) {
         if (faulted == module->engineHandle) return identifier;

@@ -20,6 +20,7 @@
 // after a bounded time (ORB_ENGINE_HOLD_LIMIT seconds, 5 by default).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -80,8 +81,9 @@ private:
 // empty; the loader refuses the module's calls when there is one.
 ORB_API std::string callbackFaultOf(const impl_info_tag* module);
 // Whether any callback has faulted since the process started: the loader asks this on every call
-// and callbackFaultOf only when it is true.
-ORB_API bool anyCallbackFault() noexcept;
+// and callbackFaultOf only when it is true. Inline, one load: every module call asks.
+ORB_API extern std::atomic<bool> g_anyCallbackFault;
+inline bool anyCallbackFault() noexcept { return g_anyCallbackFault.load(std::memory_order_acquire); }
 
 // A callback of `module` (its engine handle) faulted where no call frame takes the fault as its
 // own (inside a service the module called): reported and remembered as for a completion. A null

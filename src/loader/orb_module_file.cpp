@@ -34,16 +34,16 @@ std::string catalogueText(Args&&... args) {
 // The frame's view of one function record: how to load it, and what a failure becomes.
 class FunctionCallSite final : public capi::ModuleCallSite {
 public:
-    explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {}
-
-    capi::LoadedModule ensureLoaded() override {
+    explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {
         // A module that had a completion fault since the last call must be refused; the flag is
         // set for the whole process, and a loaded module's call otherwise reads one field.
-        if (capi::DispatchStrategy* ready = m_function.readyStrategy(); ready && !cppapi::anyCallbackFault())
+        if (capi::DispatchStrategy* strategy = function.readyStrategy(); strategy && !cppapi::anyCallbackFault())
             [[likely]]
-            return {m_function.loadRecord(), ready};
-        return loadOrRefuse();
+            ready = {function.loadRecord(), strategy};
     }
+
+    // Asked only when the module was not ready as the call began.
+    capi::LoadedModule ensureLoaded() override { return loadOrRefuse(); }
 
     FailureAction classifyFailure() override {
         std::string message;
@@ -98,7 +98,7 @@ public:
     }
 
 private:
-    __attribute__((noinline)) capi::LoadedModule loadOrRefuse() {
+    capi::LoadedModule loadOrRefuse() {
         if (cppapi::anyCallbackFault() && m_function.faultIdentifier().empty()) {
             if (std::string fault = cppapi::callbackFaultOf(m_function.loadRecord()); !fault.empty())
                 m_function.recordFault(std::move(fault));

@@ -27,6 +27,7 @@
 #include <ry_types.h>
 
 #include "platform/export.hpp"
+#include "platform/thread_block.hpp"
 
 namespace orb::platform {
 
@@ -37,13 +38,61 @@ ORB_API int runUnderFaultGuard(void (*fn)(void*), void* context);
 
 // The same for a C entry point called with its four arguments, without a function in between.
 // The library's own: called directly, not through the exported name.
+// `block` is the calling thread's block (platform/thread_block.hpp), which the caller has found
+// already: a second look-up would be a second call into the dynamic loader.
 using CEntryPoint = void (*)(int, ryArray**, int, ryArray**);
-int runEntryUnderFaultGuard(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
+struct ThreadBlock;
+inline int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                   ryArray** prhs);
 
 // True once after a guard on this thread caught a fault (which the boundary raises as
 // host::FatalException), until the next guard is armed. The fatal error travels on through the frames of every module that called
 // the faulting one; the first to claim it (the innermost, as the stack unwinds) is the module
 // whose code faulted, and the callers see an error that is not theirs.
 ORB_API bool claimCaughtFault() noexcept;
+
+// --- the inline part --------------------------------------------------------------------------
+
+#if defined(__x86_64__)
+// One armed guard, in the frame of the call it guards: where the trampoline's saved registers
+// are, and the guard that was armed before it (the caller's, when module code calls the host
+// which calls a module). The trampoline and its landing are in posix/fault_guard.cpp.
+struct ArmedGuard {
+    void* landingStack;
+    ArmedGuard* previous;
+};
+extern "C" int orb_guard_call(ArmedGuard* armed, CEntryPoint target, int nlhs, ryArray** plhs, int nrhs,
+                              ryArray** prhs) __attribute__((visibility("hidden")));
+// The handlers and the alternate stack of the calling thread, once.
+[[gnu::cold]] void prepareGuardedThread(ThreadBlock& block);
+
+// Arming is three stores; a fault disarms in the handler, an exception here. Written into the
+// call frame: every module call comes through here.
+inline int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                   ryArray** prhs) {
+    if (!block.prepared) [[unlikely]]
+        prepareGuardedThread(block);
+    block.faultUnclaimed = false;
+    ArmedGuard armed;
+    armed.previous = block.armed;
+    block.armed = &armed;
+    int signal;
+    try {
+        signal = orb_guard_call(&armed, entry, nlhs, plhs, nrhs, prhs);
+    } catch (...) {
+        block.armed = armed.previous;
+        throw;
+    }
+    if (signal == 0) block.armed = armed.previous;
+    return signal;
+}
+#else
+int runEntryUnderFaultGuardOutOfLine(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                     ryArray** prhs);
+inline int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                   ryArray** prhs) {
+    return runEntryUnderFaultGuardOutOfLine(block, entry, nlhs, plhs, nrhs, prhs);
+}
+#endif
 
 }  // namespace orb::platform

@@ -1,6 +1,8 @@
 #include "platform/module_boundary.hpp"
 
 #include <csignal>
+#include <exception>
+#include <memory>
 
 #include <cxxabi.h>
 
@@ -18,6 +20,15 @@ ModuleOutcome ModuleOutcome::fault(int signal) {
     outcome.m_kind = signal == SIGABRT ? Kind::Abort : Kind::MachineFault;
     outcome.m_signal = signal;
     return outcome;
+}
+
+void raiseGuardedFailure(int signal, ModuleOutcome* caught) {
+    std::unique_ptr<ModuleOutcome> owned(caught);
+    const ModuleOutcome failure = owned ? std::move(*owned) : ModuleOutcome::fault(signal);
+    owned.reset();
+    failure.raise();
+    // A returned outcome is never handed here.
+    std::terminate();
 }
 
 ModuleOutcome ModuleOutcome::fromCurrentException() {

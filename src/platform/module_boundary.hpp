@@ -112,19 +112,22 @@ ModuleOutcome callModuleCode(Fn&& fn) {
 // the machine fault, or the exception classified here, so that the exception object is released
 // before the failure is raised. Every module call comes through here, so the outcome is only
 // built when the module code failed.
+// Raises what a guarded call caught: `caught` when set (made in the handler; taken over and
+// freed here), else the machine fault of `signal`.
+[[noreturn, gnu::cold]] ORB_API void raiseGuardedFailure(int signal, ModuleOutcome* caught);
+
 template <class Guarded>
 [[gnu::always_inline]] inline void raiseOnFailure(Guarded&& guarded) {
-    std::optional<ModuleOutcome> failure;
+    // The outcome lives on the heap, made only on failure: the common path builds nothing.
+    ModuleOutcome* caught = nullptr;
     int signal = 0;
     try {
         signal = guarded();
     } catch (...) {
-        failure = ModuleOutcome::fromCurrentException();
+        caught = new ModuleOutcome(ModuleOutcome::fromCurrentException());
     }
-    if (signal != 0) [[unlikely]]
-        failure = ModuleOutcome::fault(signal);
-    if (failure) [[unlikely]]
-        failure->raise();
+    if ((signal != 0) | (caught != nullptr)) [[unlikely]]
+        raiseGuardedFailure(signal, caught);
 }
 
 // callModuleCode, then raise() on failure: for call paths that report by exception.
@@ -137,10 +140,10 @@ void runModuleCode(Fn&& fn) {
     });
 }
 
-// runModuleCode for a C entry point called with its four arguments.
-[[gnu::always_inline]] inline void runModuleEntry(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
-                                                  ryArray** prhs) {
-    raiseOnFailure([&] { return runEntryUnderFaultGuard(entry, nlhs, plhs, nrhs, prhs); });
+// runModuleCode for a C entry point called with its four arguments, on the thread of `block`.
+[[gnu::always_inline]] inline void runModuleEntry(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs,
+                                                  int nrhs, ryArray** prhs) {
+    raiseOnFailure([&] { return runEntryUnderFaultGuard(block, entry, nlhs, plhs, nrhs, prhs); });
 }
 
 }  // namespace orb::platform

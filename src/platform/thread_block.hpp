@@ -32,6 +32,12 @@ struct ThreadBlock {
 
 extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden")));
 
-inline ThreadBlock& threadBlock() noexcept { return t_threadBlock; }
+// The compiler would compute the address again at every use (a call into the dynamic loader each
+// time) rather than keep it: the empty statement makes it a value it has to keep.
+inline ThreadBlock& threadBlock() noexcept {
+    ThreadBlock* block = &t_threadBlock;
+    __asm__("" : "+r"(block));
+    return *block;
+}
 
 }  // namespace orb::platform

@@ -63,6 +63,7 @@ public:
     bool empty() const noexcept { return m_size == 0; }
     // Whether the list took an allocation of its own (more than four dimensions, ever).
     bool onHeap() const noexcept { return m_heap != nullptr; }
+    const std::size_t* heapPart() const noexcept { return m_heap; }
     const std::size_t* data() const noexcept { return m_heap ? m_heap : m_inline; }
     std::size_t* data() noexcept { return m_heap ? m_heap : m_inline; }
     const std::size_t* begin() const noexcept { return data(); }
@@ -183,6 +184,11 @@ public:
     // Destroys the array and frees its slot, unless a sharer of the record it hosts is left (the
     // last one frees it). Instead of delete, for every array.
     void release() noexcept;
+    // release() of a live array that is nobody's element and owns nothing outside its slot: its
+    // own hosted record, held by it alone, with no buffer of its own and no list on the heap.
+    // Unlinks it from its context and frees the slot; false, with nothing done, for any other.
+    // (Inline, in lifetime.hpp.)
+    inline bool releasePlain() noexcept;
 
     // kLiveTag while the array is live; cleared when it is released.
     std::uint64_t tag() const noexcept { return __atomic_load_n(&m_tag, __ATOMIC_RELAXED); }

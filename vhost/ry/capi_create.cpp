@@ -51,7 +51,10 @@ template <class Size>
                                                            Layout layout, const char* function) {
     if (!isNumericClass(classId)) [[unlikely]]
         raiseNotNumeric(function, classId);
-    return newTrackedMatrix(extent(m), extent(n), classId, complexity == ryCOMPLEX, layout, true);
+    // Real first, with the complexity a constant: its path has no complex branches at all.
+    if (complexity != ryCOMPLEX) [[likely]]
+        return newTrackedMatrix(extent(m), extent(n), classId, false, layout, true);
+    return newTrackedMatrix(extent(m), extent(n), classId, true, layout, true);
 }
 
 std::vector<std::string> fieldList(int nfields, const char** names) {

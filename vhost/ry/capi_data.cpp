@@ -58,6 +58,9 @@ void replacePart(ryArray* array, void* block, Part part, const char* function) {
     if (a->classId() != classId) return nullptr;
     const NumericData* data = a->numeric();
     if (!data || data->isComplex() != complex || a->numberOfElements() == 0) return nullptr;
+    // Data no other array shares is written in place: its record is the one just read.
+    if (data->heldByOneReference()) [[likely]]
+        return complex ? data->interleaved(Access::Write) : data->realOnly();
     NumericData* writable = a->writableNumeric();
     return complex ? writable->interleaved(Access::Write) : writable->realOnly();
 }
@@ -168,6 +171,9 @@ ryChar* ryGetChars(const ryArray* array) {
 double ryGetScalar(const ryArray* array) {
     const NumericData* data = need(array, "ryGetScalar")->numeric();
     if (!data || array->numberOfElements() == 0) return 0.0;
+    // Real double data first, which nearly every caller reads: its one buffer, no layout to pick.
+    if (array->classId() == ryDOUBLE_CLASS && !data->isComplex()) [[likely]]
+        return *static_cast<const double*>(data->realOnly());
     const void* first = data->real(Access::Read);
     switch (array->classId()) {
         case ryDOUBLE_CLASS: return firstAsDouble<double>(first);

@@ -103,12 +103,9 @@ void deleteSpares(Context* spares) noexcept {
 
 }  // namespace
 
-// Raised whenever an engine's contexts go, so that no thread uses contexts it remembers from
-// before (see engineContexts()).
-std::atomic<std::uint64_t> g_contextsGone{0};
-
 EngineContexts::~EngineContexts() {
-    g_contextsGone.fetch_add(1, std::memory_order_acq_rel);
+    // No thread uses contexts it remembers from before (see engineContexts()).
+    forgetContexts(this);
     while (m_arrays != &m_baseArrays) {
         ArrayContext* inner = m_arrays;
         m_arrays = inner->previous();
@@ -193,12 +190,11 @@ std::size_t EngineContexts::allocDepth() const noexcept {
     return depth;
 }
 
-EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine, std::uint64_t gone) {
+EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine) {
     static const host::storage::Key key = host::storage::getNextID(typeid(EngineContexts));
     EngineContexts& contexts = host::storage::getOrCreate<EngineContexts>(key);
-    thread.engine = engine;
-    thread.contextsGone = gone;
-    thread.contexts = &contexts;
+    thread.contexts.store(&contexts, std::memory_order_relaxed);
+    thread.engine.store(engine, std::memory_order_relaxed);
     return contexts;
 }
 

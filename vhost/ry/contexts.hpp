@@ -54,6 +54,15 @@ public:
         array->m_trackPrev = array->m_trackNext = nullptr;
         --context->m_size;
     }
+    // Unlinks `array`, which `context` tracks and which is going away: its own links are left
+    // as they are.
+    static void forget(ryArray* array, ArrayContext* context) noexcept {
+        ryArray* prev = array->m_trackPrev;
+        ryArray* next = array->m_trackNext;
+        (prev ? prev->m_trackNext : context->m_head) = next;
+        if (next) next->m_trackPrev = prev;
+        --context->m_size;
+    }
     // Moves the only array this context tracks to `to`.
     void handOver(ryArray* only, ArrayContext& to) noexcept {
         m_head = nullptr;
@@ -129,8 +138,20 @@ public:
         return enterNewAllocList();
     }
     void exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
-        if (!(m_arrays->previous() == token && keep && (outputs || count == 0) && leaveKeepingAll(outputs, count)))
-            leaveArrayLists(token, outputs, count, keep);
+        ArrayContext* leaving = m_arrays;
+        if (leaving->previous() == token && keep) [[likely]] {
+            // The usual end of a call: the context tracks the one output handed back and nothing
+            // else. An array the context tracks is live and nobody's element, so nothing about it
+            // needs checking.
+            if (count == 1 && leaving->size() == 1 && leaving->first() == outputs[0]) [[likely]] {
+                ArrayContext* enclosing = leaving->previous();
+                leaving->handOver(outputs[0], *enclosing);
+                popArrays(leaving, enclosing);
+                return;
+            }
+            if ((outputs || count == 0) && leaveKeepingAll(outputs, count)) return;
+        }
+        leaveArrayLists(token, outputs, count, keep);
     }
     void restoreAllocList(void* token) {
         // Most calls allocate no memory blocks.
@@ -169,11 +190,15 @@ private:
         if (leaving->size() != kept) return false;
         ArrayContext* enclosing = leaving->previous();
         if (kept) leaving->handOver(outputs[0], *enclosing);
+        popArrays(leaving, enclosing);
+        return true;
+    }
+    // `leaving`, empty now, was the innermost context: `enclosing` is again, and nothing was freed.
+    void popArrays(ArrayContext* leaving, ArrayContext* enclosing) noexcept {
         m_arrays = enclosing;
         leaving->reenter(m_spareArrays);
         m_spareArrays = leaving;
         m_lastArrays = {};
-        return true;
     }
     void leaveArrayLists(void* token, ryArray** outputs, int count, bool keep);
     void leaveAllocLists(void* token);
@@ -193,16 +218,14 @@ private:
 // The contexts of the calling thread's engine (created on first use, destroyed with the engine).
 // Every array made and every context entered or left asks for these; the thread remembers the
 // engine it asked for last and that engine's contexts, good while that engine is still the
-// current one and no engine's contexts have gone since (an engine made later at the same
+// current one: contexts that go make every thread forget them (an engine made later at the same
 // address has contexts of its own).
-extern std::atomic<std::uint64_t> g_contextsGone;
-EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine, std::uint64_t gone);
+EngineContexts& findEngineContexts(ThreadBlock& thread, const void* engine);
 inline EngineContexts& engineContexts(ThreadBlock& thread) {
     const void* engine = &vhost::currentEngine();
-    const std::uint64_t gone = g_contextsGone.load(std::memory_order_acquire);
-    if (thread.engine == engine && thread.contextsGone == gone) [[likely]]
-        return *thread.contexts;
-    return findEngineContexts(thread, engine, gone);
+    if (thread.engine.load(std::memory_order_relaxed) == engine) [[likely]]
+        return *thread.contexts.load(std::memory_order_relaxed);
+    return findEngineContexts(thread, engine);
 }
 inline EngineContexts& engineContexts() { return engineContexts(threadBlock()); }
 

@@ -194,6 +194,18 @@ std::size_t ownedBytes(const ryArray* array) noexcept {
 
 bool destroy(ryArray* array, ContextReport* report) noexcept { return destroyArray(array, report); }
 
+void destroyLive(ryArray* array, ContextReport* report) noexcept {
+    array->clearTag();
+    ArrayContext::unlink(array);
+    if (array->m_parent) [[unlikely]]
+        leaveParent(array);
+    if (report) {
+        report->arrays += 1;
+        report->bytes += ownedBytes(array);
+    }
+    array->release();
+}
+
 void track(ryArray* array) {
     if (!array || array->m_parent) return;
     ArrayContext& current = engineContexts().arrays();

@@ -82,6 +82,11 @@ public:
     // Whether the host array and one DataRef (its own) are all that hold the record: nobody else
     // can take a reference then.
     bool heldByHostAlone() const noexcept { return m_holders.load(std::memory_order_acquire) == (kReference | kHost); }
+    // The same, for a record that has no buffer outside itself: disposing of it is giving back its
+    // host's slot.
+    bool plainHeldByHostAlone() const noexcept { return heldByHostAlone() && !m_hasBlocks; }
+    // Bytes of data held in the record's own room.
+    std::uint8_t inlineBytes() const noexcept { return m_inlineBytes; }
     void* hostSlot() const noexcept { return m_hostSlot; }
 
     std::size_t elementSize() const noexcept { return m_elementSize; }
@@ -129,6 +134,8 @@ public:
 
     // References held by DataRefs.
     std::size_t references() const noexcept { return m_holders.load(std::memory_order_acquire) / kReference; }
+    // references() == 1 for a record some DataRef holds, in one comparison of the holders' word.
+    bool heldByOneReference() const noexcept { return m_holders.load(std::memory_order_acquire) < 2 * kReference; }
 
 private:
     friend class DataRef;

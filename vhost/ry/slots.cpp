@@ -177,6 +177,13 @@ void endThreadBlock(ThreadBlock* block) noexcept {
     delete block;
 }
 
+void forgetContexts(const EngineContexts* contexts) noexcept {
+    slots::Shared& s = slots::shared();
+    std::lock_guard lock(s.mutex);
+    for (ThreadBlock* b = s.blocks; b; b = b->next)
+        if (b->contexts.load(std::memory_order_relaxed) == contexts) b->engine.store(nullptr, std::memory_order_relaxed);
+}
+
 ThreadCounts sumOfThreadCounts() noexcept {
     slots::Shared& s = slots::shared();
     std::lock_guard lock(s.mutex);

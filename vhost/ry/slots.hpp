@@ -83,7 +83,15 @@ extern ArrayRegions g_arrayRegions;
 inline bool isArraySlot(const void* address) noexcept {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
     const unsigned count = g_arrayRegions.count.load(std::memory_order_acquire);
-    for (unsigned i = 0; i < count; ++i) {
+    if (count == 0) [[unlikely]]
+        return false;
+    // The first region before the loop: it holds every array of a process that never needed a
+    // second one.
+    if (const std::uintptr_t offset =
+            a - reinterpret_cast<std::uintptr_t>(g_arrayRegions.bases[0].load(std::memory_order_relaxed));
+        offset < kRegionBytes) [[likely]]
+        return offset % kArraySlot == 0;
+    for (unsigned i = 1; i < count; ++i) {
         const std::uintptr_t offset =
             a - reinterpret_cast<std::uintptr_t>(g_arrayRegions.bases[i].load(std::memory_order_relaxed));
         if (offset < kRegionBytes) return offset % kArraySlot == 0;

@@ -31,10 +31,10 @@ struct ThreadBlock {
     FreeSlots free[slots::kKinds];
 
     // The contexts of the engine this thread used last: good while that engine is the current
-    // one and no engine's contexts have gone since (see engineContexts()).
-    const void* engine = nullptr;
-    std::uint64_t contextsGone = 0;
-    EngineContexts* contexts = nullptr;
+    // one (see engineContexts()). Contexts that go make every thread forget them
+    // (forgetContexts), so the engine is reset from another thread: atomic, read relaxed.
+    std::atomic<const void*> engine{nullptr};
+    std::atomic<EngineContexts*> contexts{nullptr};
 
     // What this thread made minus what it released (negative when it releases what others
     // made); the process's live counts are the sum over all threads. Written by this thread
@@ -49,6 +49,8 @@ struct ThreadBlock {
 extern __thread ThreadBlock* t_threadBlock __attribute__((tls_model("initial-exec")));
 
 ThreadBlock& newThreadBlock();
+// Every thread that keeps `contexts` as its engine's forgets them; for the contexts' destructor.
+void forgetContexts(const EngineContexts* contexts) noexcept;
 
 inline ThreadBlock& threadBlock() {
     if (ThreadBlock* block = t_threadBlock) [[likely]]

@@ -12,9 +12,101 @@
 #include <sys/mman.h>
 #include <ucontext.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "platform/thread_block.hpp"
 
 namespace orb::platform {
+
+#if defined(__x86_64__)
+
+// On x86-64 a guarded call runs through a trampoline that keeps the caller's registers on the
+// stack and records where they are (ArmedGuard, fault_guard.hpp); a fault makes the handler
+// return into the trampoline's landing instead of to the faulting instruction. A jump buffer
+// (sigsetjmp) would save the same registers on every call, and its landing would have to put the
+// signal mask back itself; here the return from the handler restores the mask the faulting code
+// ran with.
+//
+// orb_guard_call(armed, target, a, b, c, d) calls target(a, b, c, d) and answers 0, or the signal
+// of the fault that ended it (the handler's return lands in orb_guard_landing with it in eax).
+extern "C" {
+int orb_guard_call_context(ArmedGuard* armed, void (*target)(void*), void* context) __attribute__((visibility("hidden")));
+void orb_guard_landing() __attribute__((visibility("hidden")));
+}
+
+// The registers the callee must keep are pushed, the stack aligned for the call, its pointer
+// recorded; the unwind table describes every step, so that an exception thrown by the target
+// passes through to the caller's handler.
+__asm__(R"(
+    .text
+    .p2align 4
+    .globl orb_guard_call
+    .hidden orb_guard_call
+    .globl orb_guard_call_context
+    .hidden orb_guard_call_context
+    .globl orb_guard_landing
+    .hidden orb_guard_landing
+    .type orb_guard_call, @function
+orb_guard_call:
+orb_guard_call_context:
+    .cfi_startproc
+    pushq %rbp
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %rbp, 0
+    pushq %rbx
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %rbx, 0
+    pushq %r12
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r12, 0
+    pushq %r13
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r13, 0
+    pushq %r14
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r14, 0
+    pushq %r15
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r15, 0
+    subq $8, %rsp
+    .cfi_adjust_cfa_offset 8
+    movq %rsp, (%rdi)
+    movq %rsi, %rax
+    movq %rdx, %rdi
+    movq %rcx, %rsi
+    movq %r8, %rdx
+    movq %r9, %rcx
+    call *%rax
+    xorl %eax, %eax
+orb_guard_landing:
+    addq $8, %rsp
+    .cfi_adjust_cfa_offset -8
+    popq %r15
+    .cfi_adjust_cfa_offset -8
+    .cfi_restore %r15
+    popq %r14
+    .cfi_adjust_cfa_offset -8
+    .cfi_restore %r14
+    popq %r13
+    .cfi_adjust_cfa_offset -8
+    .cfi_restore %r13
+    popq %r12
+    .cfi_adjust_cfa_offset -8
+    .cfi_restore %r12
+    popq %rbx
+    .cfi_adjust_cfa_offset -8
+    .cfi_restore %rbx
+    popq %rbp
+    .cfi_adjust_cfa_offset -8
+    .cfi_restore %rbp
+    ret
+    .cfi_endproc
+    .size orb_guard_call, . - orb_guard_call
+)");
+
+#else
 
 // One armed guard. Lives in the frame of runUnderFaultGuard; `previous` is the guard that was
 // armed when this one was (the caller's, when module code calls the host which calls a module).
@@ -26,6 +118,8 @@ struct ArmedGuard {
     // saving it would be a system call on every guarded call).
     sigset_t mask;
 };
+
+#endif
 
 namespace {
 
@@ -73,10 +167,36 @@ void chainToPrevious(int signal, siginfo_t* info, void* context) {
 }
 
 void onFault(int signal, siginfo_t* info, void* context) {
-    if (ArmedGuard* armed = threadBlock().armed) {
+    ThreadBlock& block = threadBlock();
+    if (ArmedGuard* armed = block.armed) {
+#if defined(__x86_64__)
+        // Return into the trampoline's landing, with the signal as its answer: the module's frames
+        // are abandoned, the caller's registers come back from where the trampoline saved them, and
+        // the floating-point unit starts clean, as in a handler.
+        auto* machine = &static_cast<ucontext_t*>(context)->uc_mcontext;
+        machine->gregs[REG_RSP] = reinterpret_cast<greg_t>(armed->landingStack);
+        machine->gregs[REG_RIP] = reinterpret_cast<greg_t>(&orb_guard_landing);
+        machine->gregs[REG_RAX] = signal;
+        constexpr greg_t kDirectionFlag = 0x400;
+        machine->gregs[REG_EFL] &= ~kDirectionFlag;
+        if (machine->fpregs) {
+            machine->fpregs->cwd = 0x37f;
+            machine->fpregs->swd = 0;
+            machine->fpregs->ftw = 0;
+            machine->fpregs->mxcsr = 0x1f80;
+        }
+        block.armed = armed->previous;
+        block.faultUnclaimed = true;
+#if defined(__SANITIZE_ADDRESS__)
+        // What the sanitizer's own long jump does: the abandoned frames' poisoning goes.
+        __asan_handle_no_return();
+#endif
+        return;
+#else
         armed->signal = signal;
         armed->mask = static_cast<const ucontext_t*>(context)->uc_sigmask;
         siglongjmp(armed->jump, 1);
+#endif
     }
     chainToPrevious(signal, info, context);
 }
@@ -123,14 +243,9 @@ private:
     void* m_memory = nullptr;
 };
 
-// Once per thread; every later guarded call skips the call_once and the alternate stack's
-// initialisation check.
-__attribute__((noinline, cold)) void prepareThread(ThreadBlock& block) {
-    std::call_once(g_installOnce, installHandlers);
-    static thread_local AlternateStack stack;
-    block.prepared = true;
-}
 
+
+#if !defined(__x86_64__)
 // Where a caught fault lands: the handler ran with the signal blocked and the jump leaves it so;
 // the mask the faulting code ran with comes back here, or the next fault on this thread would end
 // the process.
@@ -140,17 +255,52 @@ __attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuar
     block.faultUnclaimed = true;
     return armed.signal;
 }
+#endif
 
 }  // namespace
+
+// Once per thread; every later guarded call skips the call_once and the alternate stack's
+// initialisation check.
+void prepareGuardedThread(ThreadBlock& block) {
+    std::call_once(g_installOnce, installHandlers);
+    static thread_local AlternateStack stack;
+    block.prepared = true;
+}
+
+#if defined(__x86_64__)
+
+// Arming is three stores; a fault disarms in the handler, an exception in the handler here.
+#define ORB_RUN_GUARDED(CALL)                                       \
+    if (!block.prepared) [[unlikely]]                               \
+        prepareGuardedThread(block);                                       \
+    block.faultUnclaimed = false;                                   \
+    ArmedGuard armed;                                               \
+    armed.previous = block.armed;                                   \
+    block.armed = &armed;                                           \
+    int signal;                                                     \
+    try {                                                           \
+        signal = CALL;                                              \
+    } catch (...) {                                                 \
+        block.armed = armed.previous;                               \
+        throw;                                                      \
+    }                                                               \
+    if (signal == 0) block.armed = armed.previous;                  \
+    return signal
+
+int runUnderFaultGuard(void (*fn)(void*), void* context) {
+    ThreadBlock& block = threadBlock();
+    ORB_RUN_GUARDED(orb_guard_call_context(&armed, fn, context));
+}
+
+#else
 
 // Both guarded calls are written out in full: a function that sets a jump target is never
 // inlined, and one more call level would cost every module call a prologue of its own. The jump
 // target's frame holds no object with a destructor: disarming on an exception is the handler's
 // job, and after a fault the landing disarms instead, because the jump skips the handler.
 #define ORB_RUN_GUARDED(...)                                        \
-    ThreadBlock& block = threadBlock();                             \
     if (!block.prepared) [[unlikely]]                               \
-        prepareThread(block);                                       \
+        prepareGuardedThread(block);                                       \
     block.faultUnclaimed = false;                                   \
     ArmedGuard armed;                                               \
     armed.previous = block.armed;                                   \
@@ -166,11 +316,17 @@ __attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuar
     block.armed = armed.previous;                                   \
     return 0
 
-int runUnderFaultGuard(void (*fn)(void*), void* context) { ORB_RUN_GUARDED(fn(context)); }
+int runUnderFaultGuard(void (*fn)(void*), void* context) {
+    ThreadBlock& block = threadBlock();
+    ORB_RUN_GUARDED(fn(context));
+}
 
-int runEntryUnderFaultGuard(CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+int runEntryUnderFaultGuardOutOfLine(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                     ryArray** prhs) {
     ORB_RUN_GUARDED(entry(nlhs, plhs, nrhs, prhs));
 }
+
+#endif
 
 #undef ORB_RUN_GUARDED
 
