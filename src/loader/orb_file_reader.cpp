@@ -163,7 +163,7 @@ orb::platform::LibraryHandle mapModuleFile(const std::u16string& path, const std
             orb::platform::LibraryHandle library;
             if (verdict.kind != Verdict::Failed) {
                 library = orb::platform::LibraryHandle(
-                    host::utLoadLibraryWithLocalSymbolVisibility(host::i18n::to_ustring(copy), nullptr));
+                    orb::platform::loadLibraryLocally(host::i18n::to_ustring(copy), nullptr));
             }
             orb::platform::removePrivateCopy(copy);
             if (verdict.kind == Verdict::Failed) refuse(verdict.reason);
@@ -176,7 +176,7 @@ orb::platform::LibraryHandle mapModuleFile(const std::u16string& path, const std
     const auto verdict =
         identity ? orb::platform::proveStartupCode(native, *identity) : orb::platform::proveStartupCode(native);
     if (verdict.kind == Verdict::Failed) refuse(verdict.reason);
-    return orb::platform::LibraryHandle(host::utLoadLibraryWithLocalSymbolVisibility(path, nullptr));
+    return orb::platform::LibraryHandle(orb::platform::loadLibraryLocally(path, nullptr));
 }
 
 template <class Tag, class... Args>
@@ -323,7 +323,7 @@ bool faulted(const platform::ModuleOutcome& outcome) {
 // Unmaps the record's library unless the module is locked or was never mapped, and frees it.
 void releaseRecord(impl_info_tag* record) noexcept {
     forgetModuleUnderConstruction(record);
-    if (!record->locked && record->entryKind != kOrbEntryRefused) host::utUnloadLibrary(record->library);
+    if (!record->locked && record->entryKind != kOrbEntryRefused) orb::platform::unloadLibrary(record->library);
     host::utFree(record);
 }
 

@@ -108,7 +108,7 @@ RetrieveStatus readVersionFunction(const std::u16string& path, std::uint32_t& re
         return NOTORB;
     }
     std::u16string error;
-    const orb::platform::LibraryHandle library(host::utLoadLibraryWithLocalSymbolVisibility(path, &error));
+    const orb::platform::LibraryHandle library(orb::platform::loadLibraryLocally(path, &error));
     if (!library) {
         ORB_LOG(retrieveVersionLog(), kLogDetail, error);
         return NOTORB;

@@ -2,11 +2,35 @@
 // scope ends, on every path, unless ownership was handed on with release().
 #pragma once
 
+#include <mutex>
+#include <string>
 #include <utility>
 
 #include "host/ut.hpp"
 
 namespace orb::platform {
+
+// The runtime's own calls into the system loader hold this gate; a start-up probe holds it while
+// it forks, so that its copy of the process is never made halfway through one of them (the copy
+// would find the loader's lock taken for good and the probe would have to try again, five times at
+// most). The system loader takes one lock for a whole load or unload anyway, so the gate makes
+// nothing wait that would not have waited. Recursive: a module's start-up or exit code that calls
+// the runtime back must not wait for itself. Loads by the host's other code do not pass here; the
+// probe tells those apart itself (posix/isolated_call.cpp).
+std::recursive_timed_mutex& loaderGate() noexcept;
+
+// The host loader's local-symbol load, through the gate.
+inline host::utLibHandle loadLibraryLocally(const std::u16string& path, std::u16string* error) {
+    std::lock_guard gate(loaderGate());
+    return host::utLoadLibraryWithLocalSymbolVisibility(path, error);
+}
+
+// The host loader's unload, through the gate; nothing for a null handle.
+inline void unloadLibrary(host::utLibHandle handle) noexcept {
+    if (!handle) return;
+    std::lock_guard gate(loaderGate());
+    host::utUnloadLibrary(handle);
+}
 
 class LibraryHandle {
 public:
@@ -29,7 +53,7 @@ public:
     // Hands the handle on; this object owns nothing afterwards.
     host::utLibHandle release() noexcept { return std::exchange(m_handle, nullptr); }
     void reset() noexcept {
-        if (host::utLibHandle handle = release()) host::utUnloadLibrary(handle);
+        unloadLibrary(release());
     }
 
 private:

@@ -1,5 +1,6 @@
 // POSIX: fork, run the work in the child, hand its text back through a pipe.
 #include "platform/isolated_call.hpp"
+#include "platform/library_handle.hpp"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -18,11 +19,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <typeinfo>
 #include <string_view>
 
 namespace orb::platform {
+
+std::recursive_timed_mutex& loaderGate() noexcept {
+    static std::recursive_timed_mutex gate;
+    return gate;
+}
+
 namespace {
 
 // Ends the text of work that returned. Whatever ends the copy before that (a fault, an abort, the
@@ -80,10 +88,20 @@ IsolatedOutcome collect(pid_t child, int fd, unsigned seconds) {
     return outcome;
 }
 
+// How long a fork waits for the runtime's own loads and unloads to let go of the loader: past it
+// (a start-up or exit routine that does not return) the copy is made anyway, and the probe's own
+// test of the loader's locks decides.
+constexpr auto kLoaderGateWait = std::chrono::seconds(2);
+
 // A pipe and a forked child; in the parent, answers the child's id and keeps the reading end.
-pid_t forkWithPipe(int fds[2]) {
+// With `gated`, the fork waits for the runtime's own loads (loaderGate): for a child that maps a
+// library itself, and calls nothing that passes the gate, whose copy stays taken in the child.
+pid_t forkWithPipe(int fds[2], bool gated = false) {
     if (::pipe(fds) != 0) throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
+    std::unique_lock gate(loaderGate(), std::defer_lock);
+    if (gated) (void)gate.try_lock_for(kLoaderGateWait);
     const pid_t child = ::fork();
+    if (child == 0) (void)gate.release();
     if (child < 0) {
         const int error = errno;
         ::close(fds[0]);
@@ -267,7 +285,7 @@ StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned secon
     bool hadQuickTry = false;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
         int fds[2];
-        const pid_t child = forkWithPipe(fds);
+        const pid_t child = forkWithPipe(fds, true);
         if (child == 0) probeInChild(path.c_str(), fds[1], alsoInCopy);
         if (!loaderFreeInChild(fds[0])) {
             // Another thread was inside the system loader at the fork.
