@@ -90,6 +90,9 @@ public:
     void* promise = nullptr;
     // What the task handle shares, a view of this request's task (the handle owns the request).
     host::Future<void> future;
+    // The module's task handle, kept here so that a request costs one allocation: it holds the
+    // request until the module destroys it (orbApiDestroyTaskHandle empties it).
+    OrbTaskHandle handle;
 
 protected:
     void complete() override;
@@ -314,10 +317,8 @@ void ModuleRequest::complete() {
 
 // The task handle: shared ownership of the request, through its task's view.
 std::uint64_t handleFor(const std::shared_ptr<ModuleRequest>& request) {
-    auto* handle = new (std::nothrow) OrbTaskHandle;
-    if (!handle) return 0;
-    handle->future = std::shared_ptr<host::Future<void>>(request, &request->future);
-    return reinterpret_cast<std::uint64_t>(handle);
+    request->handle.future = std::shared_ptr<host::Future<void>>(request, &request->future);
+    return reinterpret_cast<std::uint64_t>(&request->handle);
 }
 
 // Queues a request, unless its module is being cleared: then the completion hears "cancelled"
@@ -545,7 +546,11 @@ bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt) {
     return task->cancelStatus() != host::CancelStatus::TooLate;
 }
 
-void orbApiDestroyTaskHandle(void* taskHandle) { delete static_cast<OrbTaskHandle*>(taskHandle); }
+// The handle lives in its request: emptying it may free both (reset leaves the member empty
+// before it lets go of the request).
+void orbApiDestroyTaskHandle(void* taskHandle) {
+    if (taskHandle) static_cast<OrbTaskHandle*>(taskHandle)->future.reset();
+}
 
 void orbApiToWaitForPendingfevalEvalToComplete(void* taskHandle) {
     auto* handle = static_cast<OrbTaskHandle*>(taskHandle);
