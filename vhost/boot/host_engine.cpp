@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "host/dataarray.hpp"
 #include "host/engine.hpp"
@@ -27,14 +28,27 @@ namespace vhost::boot {
 namespace {
 
 // Host arrays made for one request, destroyed when it ends however it ends. They are ours, and
-// held as the language's argument list so that they are handed to the call as they are.
+// held as the language's argument list so that they are handed to the call as they are. The
+// list's room is the engine's, kept between requests (`spare`; nested requests take their own):
+// a queue of requests would otherwise allocate and free a list for each.
 struct HostArrays {
     vhost::lang::Arguments arrays;
-    HostArrays() = default;
+    std::vector<vhost::lang::Arguments>& spare;
+    explicit HostArrays(std::vector<vhost::lang::Arguments>& lists) : spare(lists) {
+        if (spare.empty()) return;
+        arrays = std::move(spare.back());
+        spare.pop_back();
+    }
     HostArrays(const HostArrays&) = delete;
     HostArrays& operator=(const HostArrays&) = delete;
     ~HostArrays() {
         for (const ryArray* array : arrays) host::destroyArray(const_cast<ryArray*>(array));
+        arrays.clear();
+        try {
+            spare.push_back(std::move(arrays));
+        } catch (...) {
+            // Its room is simply freed.
+        }
     }
 };
 
@@ -137,7 +151,7 @@ private:
     host::Outputs runFeval(const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
                            host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        HostArrays inputs;
+        HostArrays inputs(m_spareArgumentLists);
         inputs.arrays.reserve(arguments.size());
         for (const auto& argument : arguments) inputs.arrays.push_back(host::data::createRyArray(argument));
         std::vector<vhost::lang::Value> outputs;
@@ -165,6 +179,8 @@ private:
     Engine& m_engine;
     // The queued requests running now on the signal thread, outermost first.
     std::vector<host::AsyncRequest*> m_running;
+    // Argument lists of finished requests, their room kept (HostArrays).
+    std::vector<vhost::lang::Arguments> m_spareArgumentLists;
 };
 
 }  // namespace
