@@ -27,29 +27,57 @@
 namespace vhost::boot {
 namespace {
 
-// Host arrays made for one request, destroyed when it ends however it ends. They are ours, and
-// held as the language's argument list so that they are handed to the call as they are. The
-// list's room is the engine's, kept between requests (`spare`; nested requests take their own):
-// a queue of requests would otherwise allocate and free a list for each.
-struct HostArrays {
+// The host forms of a request's inputs, held as the language's argument list. A built-in reads
+// its inputs and hands none of them on, so it is given forms borrowed from the data arrays (see
+// host::data::borrowRyArray), with what keeps each alive: the same input passed to many requests
+// is converted once. Any other function (a module's) may take an input over or hand it back, so
+// it gets copies of its own, destroyed when the request ends. The lists' room is the engine's,
+// kept between requests (`spare`; nested requests take their own): a queue of requests would
+// otherwise allocate a list for each.
+struct ArgumentList {
     vhost::lang::Arguments arrays;
-    std::vector<vhost::lang::Arguments>& spare;
-    explicit HostArrays(std::vector<vhost::lang::Arguments>& lists) : spare(lists) {
-        if (spare.empty()) return;
-        arrays = std::move(spare.back());
-        spare.pop_back();
+    std::vector<std::shared_ptr<const void>> keep;
+};
+
+class RequestInputs {
+public:
+    explicit RequestInputs(std::vector<ArgumentList>& lists) : m_spare(lists) {
+        if (m_spare.empty()) return;
+        m_list = std::move(m_spare.back());
+        m_spare.pop_back();
     }
-    HostArrays(const HostArrays&) = delete;
-    HostArrays& operator=(const HostArrays&) = delete;
-    ~HostArrays() {
-        for (const ryArray* array : arrays) host::destroyArray(const_cast<ryArray*>(array));
-        arrays.clear();
+    RequestInputs(const RequestInputs&) = delete;
+    RequestInputs& operator=(const RequestInputs&) = delete;
+    ~RequestInputs() {
+        if (!m_borrowed)
+            for (const ryArray* array : m_list.arrays) host::destroyArray(const_cast<ryArray*>(array));
+        m_list.arrays.clear();
+        m_list.keep.clear();
         try {
-            spare.push_back(std::move(arrays));
+            m_spare.push_back(std::move(m_list));
         } catch (...) {
             // Its room is simply freed.
         }
     }
+
+    const vhost::lang::Arguments& borrow(std::span<const host::data::Array> arguments) {
+        m_borrowed = true;
+        m_list.keep.resize(arguments.size());
+        m_list.arrays.reserve(arguments.size());
+        for (std::size_t i = 0; i < arguments.size(); ++i)
+            m_list.arrays.push_back(host::data::borrowRyArray(arguments[i], m_list.keep[i]));
+        return m_list.arrays;
+    }
+    const vhost::lang::Arguments& copy(std::span<const host::data::Array> arguments) {
+        m_list.arrays.reserve(arguments.size());
+        for (const auto& argument : arguments) m_list.arrays.push_back(host::data::createRyArray(argument));
+        return m_list.arrays;
+    }
+
+private:
+    ArgumentList m_list;
+    std::vector<ArgumentList>& m_spare;
+    bool m_borrowed = false;
 };
 
 // Printed text reaches a request's stream as UTF-16, in one write per piece of output. The sink
@@ -151,13 +179,13 @@ private:
     host::Outputs runFeval(const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
                            host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        HostArrays inputs(m_spareArgumentLists);
-        inputs.arrays.reserve(arguments.size());
-        for (const auto& argument : arguments) inputs.arrays.push_back(host::data::createRyArray(argument));
+        RequestInputs inputs(m_spareArgumentLists);
+        const vhost::lang::Arguments& arrays =
+            vhost::lang::findBuiltin(name) ? inputs.borrow(arguments) : inputs.copy(arguments);
         std::vector<vhost::lang::Value> outputs;
         {
             ThreadOutputRedirect redirect(streamSink(out), streamSink(err));
-            outputs = reportingRuntimeErrors(name, [&] { return vhost::lang::callFunction(name, nlhs, inputs.arrays); });
+            outputs = reportingRuntimeErrors(name, [&] { return vhost::lang::callFunction(name, nlhs, arrays); });
         }
         host::Outputs result;
         const std::size_t wanted = std::min(outputs.size(), nlhs < 0 ? std::size_t{0} : static_cast<std::size_t>(nlhs));
@@ -179,8 +207,8 @@ private:
     Engine& m_engine;
     // The queued requests running now on the signal thread, outermost first.
     std::vector<host::AsyncRequest*> m_running;
-    // Argument lists of finished requests, their room kept (HostArrays).
-    std::vector<vhost::lang::Arguments> m_spareArgumentLists;
+    // Argument lists of finished requests, their room kept (RequestInputs).
+    std::vector<ArgumentList> m_spareArgumentLists;
 };
 
 }  // namespace

@@ -15,6 +15,11 @@
 namespace vhost::data {
 namespace {
 std::atomic<std::size_t> g_live{0};
+// Counts changes of content that a container's host form could hold: an element set, or the
+// data of an array written while something else may hold it. One counter for all arrays, as an
+// element has no way back to the containers holding it.
+std::atomic<std::uint64_t> g_contentChanges{0};
+void contentChanged() noexcept { g_contentChanges.fetch_add(1, std::memory_order_acq_rel); }
 }  // namespace
 
 std::size_t liveArrayCount() noexcept { return g_live.load(); }
@@ -36,6 +41,8 @@ ArrayImpl::~ArrayImpl() {
 }
 
 std::size_t ArrayImpl::count() const { return ry::elementCount(dims); }
+
+HostForm::~HostForm() { ry::destroy(array); }
 
 void addRef(ArrayImpl* impl) noexcept {
     if (impl) impl->refs.fetch_add(1, std::memory_order_relaxed);
@@ -152,11 +159,13 @@ void ArrayFactory::setField(Array& structArray, std::size_t index, const std::st
     ArrayImpl& s = container(structArray, ArrayType::STRUCT, index);
     ArrayImpl*& slot = s.elements[index * s.fields.size() + vhost::data::fieldIndex(s, field)];
     release(std::exchange(slot, value.newReference()));
+    vhost::data::contentChanged();
 }
 
 void ArrayFactory::setCell(Array& cellArray, std::size_t index, Array value) {
     ArrayImpl& c = container(cellArray, ArrayType::CELL, index);
     release(std::exchange(c.elements[index], value.newReference()));
+    vhost::data::contentChanged();
 }
 
 namespace {
@@ -253,6 +262,29 @@ void releaseRyArray(ryArray* array) {
     if (array) ry::destroy(array);
 }
 
+const ryArray* borrowRyArray(const Array& array, std::shared_ptr<const void>& keep) {
+    const ArrayImpl& impl = checked(array.impl());
+    if (impl.host) return impl.host;
+    if (impl.type != ArrayType::CELL && impl.type != ArrayType::STRUCT)
+        throw std::invalid_argument("data array type has no host array form");
+    // Read before the form is made: a change made meanwhile leaves the form out of date.
+    const std::uint64_t generation = vhost::data::g_contentChanges.load(std::memory_order_acquire);
+    std::shared_ptr<const HostForm> form = impl.hostForm.load(std::memory_order_acquire);
+    if (!form || form->generation != generation) {
+        ryArray* made = createRyArray(array);
+        try {
+            form = std::make_shared<const HostForm>(made, generation);
+        } catch (...) {
+            ry::destroy(made);
+            throw;
+        }
+        impl.hostForm.store(form, std::memory_order_release);
+    }
+    const ryArray* host = form->array;
+    keep = std::move(form);
+    return host;
+}
+
 }  // namespace host::data
 
 namespace vhost::data {
@@ -288,6 +320,9 @@ const void* elementData(const host::data::ArrayImpl& impl) {
 
 void* writableElementData(host::data::ArrayImpl& impl) {
     numeric(impl);
+    // Held elsewhere too (by a container, say): a host form made of it goes out of date. A new
+    // array being filled is held once.
+    if (impl.refs.load(std::memory_order_acquire) > 1) contentChanged();
     return impl.host->writableNumeric()->interleaved(vhost::ry::Access::Write);
 }
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,17 @@
 #include "host/dataarray.hpp"
 
 namespace host::data {
+
+// The host form of a container made for reading (borrowRyArray), with the content generation it
+// was made at; destroyed with its last holder.
+struct HostForm {
+    HostForm(ryArray* made, std::uint64_t at) noexcept : array(made), generation(at) {}
+    ~HostForm();
+    HostForm(const HostForm&) = delete;
+    HostForm& operator=(const HostForm&) = delete;
+    ryArray* const array;
+    const std::uint64_t generation;
+};
 
 struct ArrayImpl {
     explicit ArrayImpl(ArrayType t, std::vector<std::size_t> d);
@@ -35,6 +47,9 @@ struct ArrayImpl {
     std::vector<ArrayImpl*> elements;  // cells; struct values element-major
     std::vector<std::string> fields;
     std::vector<std::u16string> strings;
+    // Cells and structs: their host form once one was borrowed, kept while no content changes.
+    // Shared: a form replaced while a call reads it lives until that call lets it go.
+    mutable std::atomic<std::shared_ptr<const HostForm>> hostForm;
 };
 
 }  // namespace host::data
