@@ -30,7 +30,8 @@ namespace host::data {
 
 namespace ry = vhost::ry;
 
-ArrayImpl::ArrayImpl(ArrayType t, std::vector<std::size_t> d) : type(t), dims(ry::normalizeDimensions(std::move(d))) {
+ArrayImpl::ArrayImpl(ArrayType t, ry::Dims d) : type(t), dims(std::move(d)) {
+    ry::normalize(dims);
     ++vhost::data::g_live;
 }
 
@@ -149,7 +150,7 @@ Array ArrayFactory::createScalarDouble(double value) { return scalar(ArrayType::
 Array ArrayFactory::createScalarUInt64(std::uint64_t value) { return scalar(ArrayType::UINT64, value); }
 
 Array ArrayFactory::createStringArray(const std::vector<std::u16string>& values) {
-    auto* impl = new ArrayImpl(ArrayType::STRING, {1, values.size()});
+    auto* impl = new ArrayImpl(ArrayType::STRING, ry::Dims(1, values.size()));
     Array a = Array::adopt(impl);
     impl->strings = values;
     return a;

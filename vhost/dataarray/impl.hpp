@@ -18,6 +18,7 @@
 #include <ry_types.h>
 
 #include "host/dataarray.hpp"
+#include "vhost/ry/array.hpp"
 
 namespace host::data {
 
@@ -33,7 +34,8 @@ struct HostForm {
 };
 
 struct ArrayImpl {
-    explicit ArrayImpl(ArrayType t, std::vector<std::size_t> d);
+    // The dimensions are normalised (no trailing ones past the second, at least two).
+    explicit ArrayImpl(ArrayType t, vhost::ry::Dims d);
     ~ArrayImpl();
     ArrayImpl(const ArrayImpl&) = delete;
     ArrayImpl& operator=(const ArrayImpl&) = delete;
@@ -42,7 +44,8 @@ struct ArrayImpl {
 
     std::atomic<std::uint64_t> refs{1};
     ArrayType type;
-    std::vector<std::size_t> dims;
+    // Up to four held inline: most arrays cost no allocation for them.
+    vhost::ry::Dims dims;
     ryArray* host = nullptr;
     std::vector<ArrayImpl*> elements;  // cells; struct values element-major
     std::vector<std::string> fields;
