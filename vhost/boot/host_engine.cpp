@@ -180,12 +180,17 @@ private:
                            host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
         RequestInputs inputs(m_spareArgumentLists);
-        const vhost::lang::Arguments& arrays =
-            vhost::lang::findBuiltin(name) ? inputs.borrow(arguments) : inputs.copy(arguments);
+        const vhost::lang::Builtin* builtin = vhost::lang::findBuiltin(name);
+        const vhost::lang::Arguments& arrays = builtin ? inputs.borrow(arguments) : inputs.copy(arguments);
         std::vector<vhost::lang::Value> outputs;
         {
-            ThreadOutputRedirect redirect(streamSink(out), streamSink(err));
-            outputs = reportingRuntimeErrors(name, [&] { return vhost::lang::callFunction(name, nlhs, arrays); });
+            // A request without streams prints where the thread prints already: nothing to set up.
+            std::optional<ThreadOutputRedirect> redirect;
+            if (out || err) redirect.emplace(streamSink(out), streamSink(err));
+            outputs = reportingRuntimeErrors(name, [&] {
+                return builtin ? vhost::lang::callBuiltin(name, *builtin, nlhs, arrays)
+                               : vhost::lang::callFunction(name, nlhs, arrays);
+            });
         }
         host::Outputs result;
         const std::size_t wanted = std::min(outputs.size(), nlhs < 0 ? std::size_t{0} : static_cast<std::size_t>(nlhs));
@@ -197,7 +202,8 @@ private:
 
     void runEval(const std::u16string& text, host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        ThreadOutputRedirect redirect(streamSink(out), streamSink(err));
+        std::optional<ThreadOutputRedirect> redirect;
+        if (out || err) redirect.emplace(streamSink(out), streamSink(err));
         reportingRuntimeErrors("eval", [&] {
             vhost::lang::evaluate(host::i18n::to_string(text));
             return 0;

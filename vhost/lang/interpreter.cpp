@@ -116,15 +116,18 @@ bool isFunction(const std::string& name) {
     return findBuiltin(name) || currentDispatcher().findFunction(name) != nullptr;
 }
 
-std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs) {
-    if (const Builtin* builtin = findBuiltin(name)) {
-        try {
-            return checkedOutputs(name, nargout, (*builtin)(nargout, inputs));
-        } catch (host::UserException& error) {
-            if (error.functionName().empty()) error.setFunctionName(name);
-            throw;
-        }
+std::vector<Value> callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
+                               const Arguments& inputs) {
+    try {
+        return checkedOutputs(name, nargout, builtin(nargout, inputs));
+    } catch (host::UserException& error) {
+        if (error.functionName().empty()) error.setFunctionName(name);
+        throw;
     }
+}
+
+std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs) {
+    if (const Builtin* builtin = findBuiltin(name)) return callBuiltin(name, *builtin, nargout, inputs);
     if (host::HostFunctionHandleFile* function = currentDispatcher().findFunction(name))
         return checkedOutputs(name, nargout, callRecord(*function, nargout, inputs));
     fail("VELTRA:undefinedFunction", "Undefined function or variable '" + name + "'.");
