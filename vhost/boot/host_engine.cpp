@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "host/dataarray.hpp"
@@ -80,15 +81,43 @@ private:
     bool m_borrowed = false;
 };
 
-// Printed text reaches a request's stream as UTF-16, in one write per piece of output. The sink
-// lives only while the request runs, and the request holds the buffer meanwhile.
-OutputSink streamSink(host::u16streambuf* buffer) {
-    if (!buffer) return {};
-    return [buffer](std::string_view text) {
+// Printed text reaches a request's stream as UTF-16, in one write per piece of output. The
+// engine's two sinks are made once and write to the streams of the request running now, which
+// holds them meanwhile: a request only swaps two pointers in and out (nested requests restore
+// their caller's on the way back).
+class RequestStreams {
+public:
+    RequestStreams() = default;
+    RequestStreams(const RequestStreams&) = delete;  // the sinks point at this one
+    RequestStreams& operator=(const RequestStreams&) = delete;
+    struct Current {
+        host::u16streambuf* out = nullptr;
+        host::u16streambuf* err = nullptr;
+    };
+    class InPlace {
+    public:
+        InPlace(RequestStreams& streams, Current now) noexcept
+            : m_streams(streams), m_previous(std::exchange(streams.m_current, now)),
+              m_redirect(now.out ? &streams.m_out : nullptr, now.err ? &streams.m_err : nullptr) {}
+        ~InPlace() { m_streams.m_current = m_previous; }
+        InPlace(const InPlace&) = delete;
+        InPlace& operator=(const InPlace&) = delete;
+
+    private:
+        RequestStreams& m_streams;
+        Current m_previous;
+        ThreadOutputRedirect m_redirect;
+    };
+
+private:
+    static void write(host::u16streambuf* buffer, std::string_view text) {
         const std::u16string wide = host::i18n::to_ustring(text);
         buffer->sputn(wide.data(), static_cast<std::streamsize>(wide.size()));
-    };
-}
+    }
+    Current m_current;
+    const OutputSink m_out = [this](std::string_view text) { write(m_current.out, text); };
+    const OutputSink m_err = [this](std::string_view text) { write(m_current.err, text); };
+};
 
 // Host errors as the distributor reports them.
 template <class Body>
@@ -184,9 +213,7 @@ private:
         const vhost::lang::Arguments& arrays = builtin ? inputs.borrow(arguments) : inputs.copy(arguments);
         std::vector<vhost::lang::Value> outputs;
         {
-            // A request without streams prints where the thread prints already: nothing to set up.
-            std::optional<ThreadOutputRedirect> redirect;
-            if (out || err) redirect.emplace(streamSink(out), streamSink(err));
+            RequestStreams::InPlace streams(m_streams, {out, err});
             outputs = reportingRuntimeErrors(name, [&] {
                 return builtin ? vhost::lang::callBuiltin(name, *builtin, nlhs, arrays)
                                : vhost::lang::callFunction(name, nlhs, arrays);
@@ -202,8 +229,7 @@ private:
 
     void runEval(const std::u16string& text, host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        std::optional<ThreadOutputRedirect> redirect;
-        if (out || err) redirect.emplace(streamSink(out), streamSink(err));
+        RequestStreams::InPlace streams(m_streams, {out, err});
         reportingRuntimeErrors("eval", [&] {
             vhost::lang::evaluate(host::i18n::to_string(text));
             return 0;
@@ -211,6 +237,7 @@ private:
     }
 
     Engine& m_engine;
+    RequestStreams m_streams;
     // The queued requests running now on the signal thread, outermost first.
     std::vector<host::AsyncRequest*> m_running;
     // Argument lists of finished requests, their room kept (RequestInputs).

@@ -33,6 +33,12 @@ ThreadOutputRedirect::ThreadOutputRedirect(OutputSink out, OutputSink err)
     if (m_err) t_err = &m_err;
 }
 
+ThreadOutputRedirect::ThreadOutputRedirect(const OutputSink* out, const OutputSink* err) noexcept
+    : m_previousOut(t_out), m_previousErr(t_err) {
+    if (out) t_out = out;
+    if (err) t_err = err;
+}
+
 ThreadOutputRedirect::~ThreadOutputRedirect() {
     t_out = m_previousOut;
     t_err = m_previousErr;
