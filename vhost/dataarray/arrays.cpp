@@ -26,9 +26,75 @@ std::size_t liveArrayCount() noexcept { return g_live.load(); }
 
 }  // namespace vhost::data
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define VHOST_IMPL_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define VHOST_IMPL_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define VHOST_IMPL_POISON(address, size) ((void)(address), (void)(size))
+#define VHOST_IMPL_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 namespace host::data {
 
 namespace ry = vhost::ry;
+
+namespace {
+
+// Implementation objects freed on a thread wait there for the next one it makes (up to
+// kKeptImpls): a request's output is made and destroyed on the engine's thread, and without the
+// store each one cost an allocation and a free. A waiting block is poisoned under the address
+// sanitizer, so a use after release is still reported.
+constexpr int kKeptImpls = 64;
+
+// Plain data, so that reaching it costs no check of whether it was made yet; the closer, made
+// with the first block kept, frees what is left when the thread ends.
+struct ImplStore {
+    void* blocks[kKeptImpls];
+    int count;
+    bool closerMade;
+    bool closed;  // implementations released by later thread-exit destructors are freed
+};
+thread_local ImplStore t_implStore;
+
+struct ImplStoreCloser {
+    ~ImplStoreCloser() {
+        ImplStore& store = t_implStore;
+        store.closed = true;
+        while (store.count > 0) {
+            void* block = store.blocks[--store.count];
+            VHOST_IMPL_UNPOISON(block, sizeof(ArrayImpl));
+            ::operator delete(block, sizeof(ArrayImpl));
+        }
+    }
+};
+
+void makeCloser() {
+    thread_local ImplStoreCloser closer;
+    (void)closer;
+    t_implStore.closerMade = true;
+}
+
+}  // namespace
+
+void* ArrayImpl::operator new(std::size_t bytes) {
+    ImplStore& store = t_implStore;
+    if (bytes != sizeof(ArrayImpl) || store.count == 0) return ::operator new(bytes);
+    void* block = store.blocks[--store.count];
+    VHOST_IMPL_UNPOISON(block, sizeof(ArrayImpl));
+    return block;
+}
+
+void ArrayImpl::operator delete(void* memory, std::size_t bytes) noexcept {
+    ImplStore& store = t_implStore;
+    if (bytes != sizeof(ArrayImpl) || store.closed || store.count == kKeptImpls) {
+        ::operator delete(memory, bytes);
+        return;
+    }
+    VHOST_IMPL_POISON(memory, sizeof(ArrayImpl));
+    store.blocks[store.count++] = memory;
+    if (!store.closerMade) makeCloser();
+}
 
 ArrayImpl::ArrayImpl(ArrayType t, ry::Dims d) : type(t), dims(std::move(d)) {
     ry::normalize(dims);

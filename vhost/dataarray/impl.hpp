@@ -39,6 +39,9 @@ struct ArrayImpl {
     ~ArrayImpl();
     ArrayImpl(const ArrayImpl&) = delete;
     ArrayImpl& operator=(const ArrayImpl&) = delete;
+    // From the thread's store of freed ones first (see arrays.cpp).
+    static void* operator new(std::size_t bytes);
+    static void operator delete(void* memory, std::size_t bytes) noexcept;
 
     std::size_t count() const;
 
