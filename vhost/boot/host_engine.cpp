@@ -63,10 +63,10 @@ public:
 
     const vhost::lang::Arguments& borrow(std::span<const host::data::Array> arguments) {
         m_borrowed = true;
-        m_list.keep.resize(arguments.size());
+        m_list.keep.reserve(arguments.size());
         m_list.arrays.reserve(arguments.size());
-        for (std::size_t i = 0; i < arguments.size(); ++i)
-            m_list.arrays.push_back(host::data::borrowRyArray(arguments[i], m_list.keep[i]));
+        for (const host::data::Array& argument : arguments)
+            m_list.arrays.push_back(host::data::borrowRyArray(argument, m_list.keep.emplace_back()));
         return m_list.arrays;
     }
     const vhost::lang::Arguments& copy(std::span<const host::data::Array> arguments) {

@@ -77,22 +77,21 @@ const Builtin* findBuiltin(const std::string& name) {
     // queue of requests) skips the shared table's lock and search. Built-ins are never removed
     // and their entries never move, so a name once found stays found there; a miss is not kept,
     // as the name may be registered later.
-    thread_local std::string lastName;
-    thread_local const Builtin* last = nullptr;
-    if (last && name == lastName) return last;
+    // The table's own entry, name and function, which lives as long as the process: plain
+    // pointers, as a thread-local with a destructor costs a second look-up on every call.
+    struct Last {
+        const std::string* name;
+        const Builtin* builtin;
+    };
+    thread_local Last last{nullptr, nullptr};
+    if (last.builtin && name == *last.name) return last.builtin;
     ensureBuiltins();
     BuiltinRegistry& registry = builtinRegistry();
-    const Builtin* found = nullptr;
-    {
-        std::lock_guard lock(registry.mutex);
-        auto entry = registry.functions.find(name);
-        if (entry != registry.functions.end()) found = &entry->second;
-    }
-    if (found) {
-        lastName = name;
-        last = found;
-    }
-    return found;
+    std::lock_guard lock(registry.mutex);
+    auto entry = registry.functions.find(name);
+    if (entry == registry.functions.end()) return nullptr;
+    last = {&entry->first, &entry->second};
+    return &entry->second;
 }
 
 std::vector<std::string> builtinNames() {
