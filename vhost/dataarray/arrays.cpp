@@ -101,6 +101,8 @@ ArrayImpl::ArrayImpl(ArrayType t, ry::Dims d) : type(t), dims(std::move(d)) {
     ++vhost::data::g_live;
 }
 
+ArrayImpl::ArrayImpl(ArrayType t, const ry::Dims& d, Normalized) : type(t), dims(d) { ++vhost::data::g_live; }
+
 ArrayImpl::~ArrayImpl() {
     for (ArrayImpl* e : elements) release(e);
     if (host) ry::destroy(host);
@@ -160,7 +162,7 @@ bool isNumericType(ArrayType t) {
 // Wraps an untracked host array that the new implementation takes over.
 Array holding(ArrayType type, ryArray* host) {
     host::ryUnique owned(host);  // destroyed if the implementation cannot be made
-    auto* impl = new ArrayImpl(type, host->dims());
+    auto* impl = new ArrayImpl(type, host->dims(), ArrayImpl::Normalized{});
     impl->host = owned.release();
     return Array::adopt(impl);
 }

@@ -36,6 +36,9 @@ struct HostForm {
 struct ArrayImpl {
     // The dimensions are normalised (no trailing ones past the second, at least two).
     explicit ArrayImpl(ArrayType t, vhost::ry::Dims d);
+    // Dimensions normalised already (a host array's): copied as they are.
+    struct Normalized {};
+    ArrayImpl(ArrayType t, const vhost::ry::Dims& d, Normalized);
     ~ArrayImpl();
     ArrayImpl(const ArrayImpl&) = delete;
     ArrayImpl& operator=(const ArrayImpl&) = delete;
