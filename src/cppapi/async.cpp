@@ -26,6 +26,15 @@
 #include "platform/fault_guard.hpp"
 #include "platform/module_boundary.hpp"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define ORB_BLOCK_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define ORB_BLOCK_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define ORB_BLOCK_POISON(address, size) ((void)(address), (void)(size))
+#define ORB_BLOCK_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 namespace orb::cppapi {
 namespace {
 
@@ -90,13 +99,103 @@ public:
     void* promise = nullptr;
     // What the task handle shares, a view of this request's task (the handle owns the request).
     host::Future<void> future;
+    // The module's task handle, kept here so that a request costs one allocation: it holds the
+    // request until the module destroys it (orbApiDestroyTaskHandle empties it).
+    OrbTaskHandle handle;
 
 protected:
     void complete() override;
 };
 
-// One allocation per request: the request, its control block, the module's callbacks.
-std::shared_ptr<ModuleRequest> newRequest(void* engine) { return std::make_shared<ModuleRequest>(engine); }
+// --- the room of requests -------------------------------------------------------------------
+
+// A request is made on a module's thread and freed, most often, by the signal thread that ran
+// it last. Memory freed by another thread than the one that allocated it costs both threads the
+// allocator's shared lock, once per request; so a freed request's block is handed back here
+// instead, and the next request made on any thread takes it. At most kKeptBlocks wait here; past
+// that a block goes back to the allocator. A thread takes the blocks waiting all at once, so the
+// shared list is only ever pushed to one by one and emptied whole: no block can be taken twice.
+namespace blocks {
+
+struct FreeBlock {
+    FreeBlock* next;
+    std::size_t bytes;
+};
+
+constexpr int kKeptBlocks = 1024;
+
+std::atomic<FreeBlock*> g_returned{nullptr};
+std::atomic<int> g_returnedCount{0};
+
+// The blocks a thread took and has not used yet; freed when the thread ends.
+struct Taken {
+    FreeBlock* head = nullptr;
+    ~Taken() {
+        while (FreeBlock* block = head) {
+            head = block->next;
+            ORB_BLOCK_UNPOISON(block, block->bytes);
+            ::operator delete(block, block->bytes);
+        }
+    }
+};
+thread_local Taken t_taken;
+
+void* take(std::size_t bytes) {
+    Taken& taken = t_taken;
+    if (!taken.head && g_returned.load(std::memory_order_relaxed)) {
+        taken.head = g_returned.exchange(nullptr, std::memory_order_acquire);
+        int count = 0;
+        for (const FreeBlock* block = taken.head; block; block = block->next) ++count;
+        g_returnedCount.fetch_sub(count, std::memory_order_relaxed);
+    }
+    while (FreeBlock* block = taken.head) {
+        taken.head = block->next;
+        const std::size_t size = block->bytes;
+        ORB_BLOCK_UNPOISON(block, size);
+        if (size == bytes) return block;
+        ::operator delete(block, size);
+    }
+    return ::operator new(bytes);
+}
+
+void give(void* memory, std::size_t bytes) noexcept {
+    if (bytes < sizeof(FreeBlock) || g_returnedCount.fetch_add(1, std::memory_order_relaxed) >= kKeptBlocks) {
+        if (bytes >= sizeof(FreeBlock)) g_returnedCount.fetch_sub(1, std::memory_order_relaxed);
+        ::operator delete(memory, bytes);
+        return;
+    }
+    auto* block = static_cast<FreeBlock*>(memory);
+    block->bytes = bytes;
+    block->next = g_returned.load(std::memory_order_relaxed);
+    while (!g_returned.compare_exchange_weak(block->next, block, std::memory_order_release, std::memory_order_relaxed)) {
+    }
+    // A block waiting here is not a request: a use of the request after it was freed is still
+    // reported under the address sanitizer. The link and size stay readable.
+    ORB_BLOCK_POISON(reinterpret_cast<char*>(block) + sizeof(FreeBlock), bytes - sizeof(FreeBlock));
+}
+
+// The allocator of requests (with their control blocks, in one allocation).
+template <class T>
+struct Recycled {
+    using value_type = T;
+    Recycled() noexcept = default;
+    template <class U>
+    Recycled(const Recycled<U>&) noexcept {}
+    T* allocate(std::size_t n) { return static_cast<T*>(take(n * sizeof(T))); }
+    void deallocate(T* memory, std::size_t n) noexcept { give(memory, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const Recycled<U>&) const noexcept {
+        return true;
+    }
+};
+
+}  // namespace blocks
+
+// One allocation per request: the request, its control block, the module's callbacks and task
+// handle.
+std::shared_ptr<ModuleRequest> newRequest(void* engine) {
+    return std::allocate_shared<ModuleRequest>(blocks::Recycled<ModuleRequest>(), engine);
+}
 
 ModuleRequests& recordOf(void* module) { return *static_cast<OrbFunctionImpl*>(module)->requests; }
 
@@ -313,10 +412,8 @@ void ModuleRequest::complete() {
 
 // The task handle: shared ownership of the request, through its task's view.
 std::uint64_t handleFor(const std::shared_ptr<ModuleRequest>& request) {
-    auto* handle = new (std::nothrow) OrbTaskHandle;
-    if (!handle) return 0;
-    handle->future = std::shared_ptr<host::Future<void>>(request, &request->future);
-    return reinterpret_cast<std::uint64_t>(handle);
+    request->handle.future = std::shared_ptr<host::Future<void>>(request, &request->future);
+    return reinterpret_cast<std::uint64_t>(&request->handle);
 }
 
 // Queues a request, unless its module is being cleared: then the completion hears "cancelled"
@@ -544,7 +641,11 @@ bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt) {
     return task->cancelStatus() != host::CancelStatus::TooLate;
 }
 
-void orbApiDestroyTaskHandle(void* taskHandle) { delete static_cast<OrbTaskHandle*>(taskHandle); }
+// The handle lives in its request: emptying it may free both (reset leaves the member empty
+// before it lets go of the request).
+void orbApiDestroyTaskHandle(void* taskHandle) {
+    if (taskHandle) static_cast<OrbTaskHandle*>(taskHandle)->future.reset();
+}
 
 void orbApiToWaitForPendingfevalEvalToComplete(void* taskHandle) {
     auto* handle = static_cast<OrbTaskHandle*>(taskHandle);

@@ -46,8 +46,7 @@ struct OrbTaskHandle {
 };
 static_assert(sizeof(void*) != 8 || sizeof(OrbTaskHandle) == 16, "a task handle is a 16-byte record");
 
-// Starts an asynchronous feval; the task handle's address, or 0 when it could not be allocated
-// (the request still runs and its callbacks are still called).
+// Starts an asynchronous feval; the task handle's address (the handle lives in the request).
 ORB_API std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::Outputs& arguments, int nlhs,
                                      bool passThroughFlag, SetOutputsFcn setOutputsFcn,
                                      SetExceptionFcn setExceptionFcn, void* promise, void* outputStream,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,5 +73,11 @@ Array createArrayFromRyArray(const ryArray* array);
 Array adoptRyArray(ryArray* array);
 ryArray* createRyArray(const Array& array);
 void releaseRyArray(ryArray* array);
+// The host form of `array` to read during one call, without a copy: the host array a numeric,
+// char, object or function array holds, or for a cell or struct a form made once and kept while
+// no data array's content changes. Valid while `array` lives and `keep` is held; the caller
+// reads it and never takes it over (destroys, stores or returns it). Passing the same input to
+// many requests converts it once.
+const ryArray* borrowRyArray(const Array& array, std::shared_ptr<const void>& keep);
 
 }  // namespace host::data

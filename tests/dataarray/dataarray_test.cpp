@@ -6,11 +6,13 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "host/dataarray.hpp"
+#include "host/ry.hpp"
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/ry/class_registry.hpp"
 #include "vhost/ry/lifetime.hpp"
@@ -194,6 +196,41 @@ TEST_F(DataArrays, ReferenceCountsBalanceOverSharingAndConversion) {
     ASSERT_EQ(orbDataGetCell(again.impl(), 0, &got), ORB_DATA_OK);
     EXPECT_EQ(got, nullptr);
     again = Array();
+    live.expectUnchanged();
+}
+
+// A container's borrowed host form is kept between calls: after any change of the container, of
+// a container inside it, or of the data of an element it holds, it is what a fresh conversion
+// gives, and a form borrowed before the change stays whole while it is held.
+TEST_F(DataArrays, ABorrowedHostFormFollowsEveryChangeOfItsContentAndOutlivesItsHolders) {
+    const Live live;
+    {
+        ArrayFactory factory;
+        Array inner = factory.createStructArray({1, 1}, {"x"});
+        Array element = factory.createScalarDouble(1);
+        Array outer = factory.createCellArray({1, 3});
+        factory.setCell(outer, 0, inner);
+        factory.setCell(outer, 1, element);
+        const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+            {"an element of the container set", [&] { factory.setCell(outer, 2, factory.createCharArray(u"new")); }},
+            {"a field of a struct inside set", [&] { factory.setField(inner, 0, "x", factory.createScalarInt32(7)); }},
+            {"the data of an element held elsewhere too written",
+             [&] { *static_cast<double*>(vhost::data::writableElementData(*element.impl())) = 42; }},
+        };
+        for (const auto& [change, apply] : changes) {
+            SCOPED_TRACE(change);
+            std::shared_ptr<const void> before;
+            const ryArray* old = host::data::borrowRyArray(outer, before);
+            const host::ryUnique oldCopy = host::do_deep_copy(old);
+            apply();
+            std::shared_ptr<const void> after;
+            const ryArray* now = host::data::borrowRyArray(outer, after);
+            ryArray* fresh = host::data::createRyArray(outer);
+            expectSame(now, fresh);
+            expectSame(old, oldCopy.get());
+            host::data::releaseRyArray(fresh);
+        }
+    }
     live.expectUnchanged();
 }
 

@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <string_view>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "host/dataarray.hpp"
 #include "host/engine.hpp"
@@ -26,27 +28,96 @@
 namespace vhost::boot {
 namespace {
 
-// Host arrays made for one request, destroyed when it ends however it ends. They are ours, and
-// held as the language's argument list so that they are handed to the call as they are.
-struct HostArrays {
+// The host forms of a request's inputs, held as the language's argument list. A built-in reads
+// its inputs and hands none of them on, so it is given forms borrowed from the data arrays (see
+// host::data::borrowRyArray), with what keeps each alive: the same input passed to many requests
+// is converted once. Any other function (a module's) may take an input over or hand it back, so
+// it gets copies of its own, destroyed when the request ends. The lists' room is the engine's,
+// kept between requests (`spare`; nested requests take their own): a queue of requests would
+// otherwise allocate a list for each.
+struct ArgumentList {
     vhost::lang::Arguments arrays;
-    HostArrays() = default;
-    HostArrays(const HostArrays&) = delete;
-    HostArrays& operator=(const HostArrays&) = delete;
-    ~HostArrays() {
-        for (const ryArray* array : arrays) host::destroyArray(const_cast<ryArray*>(array));
-    }
+    std::vector<std::shared_ptr<const void>> keep;
 };
 
-// Printed text reaches a request's stream as UTF-16, in one write per piece of output. The sink
-// lives only while the request runs, and the request holds the buffer meanwhile.
-OutputSink streamSink(host::u16streambuf* buffer) {
-    if (!buffer) return {};
-    return [buffer](std::string_view text) {
+class RequestInputs {
+public:
+    explicit RequestInputs(std::vector<ArgumentList>& lists) : m_spare(lists) {
+        if (m_spare.empty()) return;
+        m_list = std::move(m_spare.back());
+        m_spare.pop_back();
+    }
+    RequestInputs(const RequestInputs&) = delete;
+    RequestInputs& operator=(const RequestInputs&) = delete;
+    ~RequestInputs() {
+        if (!m_borrowed)
+            for (const ryArray* array : m_list.arrays) host::destroyArray(const_cast<ryArray*>(array));
+        m_list.arrays.clear();
+        m_list.keep.clear();
+        try {
+            m_spare.push_back(std::move(m_list));
+        } catch (...) {
+            // Its room is simply freed.
+        }
+    }
+
+    const vhost::lang::Arguments& borrow(std::span<const host::data::Array> arguments) {
+        m_borrowed = true;
+        m_list.keep.reserve(arguments.size());
+        m_list.arrays.reserve(arguments.size());
+        for (const host::data::Array& argument : arguments)
+            m_list.arrays.push_back(host::data::borrowRyArray(argument, m_list.keep.emplace_back()));
+        return m_list.arrays;
+    }
+    const vhost::lang::Arguments& copy(std::span<const host::data::Array> arguments) {
+        m_list.arrays.reserve(arguments.size());
+        for (const auto& argument : arguments) m_list.arrays.push_back(host::data::createRyArray(argument));
+        return m_list.arrays;
+    }
+
+private:
+    ArgumentList m_list;
+    std::vector<ArgumentList>& m_spare;
+    bool m_borrowed = false;
+};
+
+// Printed text reaches a request's stream as UTF-16, in one write per piece of output. The
+// engine's two sinks are made once and write to the streams of the request running now, which
+// holds them meanwhile: a request only swaps two pointers in and out (nested requests restore
+// their caller's on the way back).
+class RequestStreams {
+public:
+    RequestStreams() = default;
+    RequestStreams(const RequestStreams&) = delete;  // the sinks point at this one
+    RequestStreams& operator=(const RequestStreams&) = delete;
+    struct Current {
+        host::u16streambuf* out = nullptr;
+        host::u16streambuf* err = nullptr;
+    };
+    class InPlace {
+    public:
+        InPlace(RequestStreams& streams, Current now) noexcept
+            : m_streams(streams), m_previous(std::exchange(streams.m_current, now)),
+              m_redirect(now.out ? &streams.m_out : nullptr, now.err ? &streams.m_err : nullptr) {}
+        ~InPlace() { m_streams.m_current = m_previous; }
+        InPlace(const InPlace&) = delete;
+        InPlace& operator=(const InPlace&) = delete;
+
+    private:
+        RequestStreams& m_streams;
+        Current m_previous;
+        ThreadOutputRedirect m_redirect;
+    };
+
+private:
+    static void write(host::u16streambuf* buffer, std::string_view text) {
         const std::u16string wide = host::i18n::to_ustring(text);
         buffer->sputn(wide.data(), static_cast<std::streamsize>(wide.size()));
-    };
-}
+    }
+    Current m_current;
+    const OutputSink m_out = [this](std::string_view text) { write(m_current.out, text); };
+    const OutputSink m_err = [this](std::string_view text) { write(m_current.err, text); };
+};
 
 // Host errors as the distributor reports them.
 template <class Body>
@@ -137,13 +208,16 @@ private:
     host::Outputs runFeval(const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
                            host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        HostArrays inputs;
-        inputs.arrays.reserve(arguments.size());
-        for (const auto& argument : arguments) inputs.arrays.push_back(host::data::createRyArray(argument));
+        RequestInputs inputs(m_spareArgumentLists);
+        const vhost::lang::Builtin* builtin = vhost::lang::findBuiltin(name);
+        const vhost::lang::Arguments& arrays = builtin ? inputs.borrow(arguments) : inputs.copy(arguments);
         std::vector<vhost::lang::Value> outputs;
         {
-            ThreadOutputRedirect redirect(streamSink(out), streamSink(err));
-            outputs = reportingRuntimeErrors(name, [&] { return vhost::lang::callFunction(name, nlhs, inputs.arrays); });
+            RequestStreams::InPlace streams(m_streams, {out, err});
+            outputs = reportingRuntimeErrors(name, [&] {
+                return builtin ? vhost::lang::callBuiltin(name, *builtin, nlhs, arrays)
+                               : vhost::lang::callFunction(name, nlhs, arrays);
+            });
         }
         host::Outputs result;
         const std::size_t wanted = std::min(outputs.size(), nlhs < 0 ? std::size_t{0} : static_cast<std::size_t>(nlhs));
@@ -155,7 +229,7 @@ private:
 
     void runEval(const std::u16string& text, host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        ThreadOutputRedirect redirect(streamSink(out), streamSink(err));
+        RequestStreams::InPlace streams(m_streams, {out, err});
         reportingRuntimeErrors("eval", [&] {
             vhost::lang::evaluate(host::i18n::to_string(text));
             return 0;
@@ -163,8 +237,11 @@ private:
     }
 
     Engine& m_engine;
+    RequestStreams m_streams;
     // The queued requests running now on the signal thread, outermost first.
     std::vector<host::AsyncRequest*> m_running;
+    // Argument lists of finished requests, their room kept (RequestInputs).
+    std::vector<ArgumentList> m_spareArgumentLists;
 };
 
 }  // namespace

@@ -15,19 +15,93 @@
 namespace vhost::data {
 namespace {
 std::atomic<std::size_t> g_live{0};
+// Counts changes of content that a container's host form could hold: an element set, or the
+// data of an array written while something else may hold it. One counter for all arrays, as an
+// element has no way back to the containers holding it.
+std::atomic<std::uint64_t> g_contentChanges{0};
+void contentChanged() noexcept { g_contentChanges.fetch_add(1, std::memory_order_acq_rel); }
 }  // namespace
 
 std::size_t liveArrayCount() noexcept { return g_live.load(); }
 
 }  // namespace vhost::data
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define VHOST_IMPL_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define VHOST_IMPL_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define VHOST_IMPL_POISON(address, size) ((void)(address), (void)(size))
+#define VHOST_IMPL_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 namespace host::data {
 
 namespace ry = vhost::ry;
 
-ArrayImpl::ArrayImpl(ArrayType t, std::vector<std::size_t> d) : type(t), dims(ry::normalizeDimensions(std::move(d))) {
+namespace {
+
+// Implementation objects freed on a thread wait there for the next one it makes (up to
+// kKeptImpls): a request's output is made and destroyed on the engine's thread, and without the
+// store each one cost an allocation and a free. A waiting block is poisoned under the address
+// sanitizer, so a use after release is still reported.
+constexpr int kKeptImpls = 64;
+
+// Plain data, so that reaching it costs no check of whether it was made yet; the closer, made
+// with the first block kept, frees what is left when the thread ends.
+struct ImplStore {
+    void* blocks[kKeptImpls];
+    int count;
+    bool closerMade;
+    bool closed;  // implementations released by later thread-exit destructors are freed
+};
+thread_local ImplStore t_implStore;
+
+struct ImplStoreCloser {
+    ~ImplStoreCloser() {
+        ImplStore& store = t_implStore;
+        store.closed = true;
+        while (store.count > 0) {
+            void* block = store.blocks[--store.count];
+            VHOST_IMPL_UNPOISON(block, sizeof(ArrayImpl));
+            ::operator delete(block, sizeof(ArrayImpl));
+        }
+    }
+};
+
+void makeCloser() {
+    thread_local ImplStoreCloser closer;
+    (void)closer;
+    t_implStore.closerMade = true;
+}
+
+}  // namespace
+
+void* ArrayImpl::operator new(std::size_t bytes) {
+    ImplStore& store = t_implStore;
+    if (bytes != sizeof(ArrayImpl) || store.count == 0) return ::operator new(bytes);
+    void* block = store.blocks[--store.count];
+    VHOST_IMPL_UNPOISON(block, sizeof(ArrayImpl));
+    return block;
+}
+
+void ArrayImpl::operator delete(void* memory, std::size_t bytes) noexcept {
+    ImplStore& store = t_implStore;
+    if (bytes != sizeof(ArrayImpl) || store.closed || store.count == kKeptImpls) {
+        ::operator delete(memory, bytes);
+        return;
+    }
+    VHOST_IMPL_POISON(memory, sizeof(ArrayImpl));
+    store.blocks[store.count++] = memory;
+    if (!store.closerMade) makeCloser();
+}
+
+ArrayImpl::ArrayImpl(ArrayType t, ry::Dims d) : type(t), dims(std::move(d)) {
+    ry::normalize(dims);
     ++vhost::data::g_live;
 }
+
+ArrayImpl::ArrayImpl(ArrayType t, const ry::Dims& d, Normalized) : type(t), dims(d) { ++vhost::data::g_live; }
 
 ArrayImpl::~ArrayImpl() {
     for (ArrayImpl* e : elements) release(e);
@@ -36,6 +110,8 @@ ArrayImpl::~ArrayImpl() {
 }
 
 std::size_t ArrayImpl::count() const { return ry::elementCount(dims); }
+
+HostForm::~HostForm() { ry::destroy(array); }
 
 void addRef(ArrayImpl* impl) noexcept {
     if (impl) impl->refs.fetch_add(1, std::memory_order_relaxed);
@@ -86,7 +162,7 @@ bool isNumericType(ArrayType t) {
 // Wraps an untracked host array that the new implementation takes over.
 Array holding(ArrayType type, ryArray* host) {
     host::ryUnique owned(host);  // destroyed if the implementation cannot be made
-    auto* impl = new ArrayImpl(type, host->dims());
+    auto* impl = new ArrayImpl(type, host->dims(), ArrayImpl::Normalized{});
     impl->host = owned.release();
     return Array::adopt(impl);
 }
@@ -142,7 +218,7 @@ Array ArrayFactory::createScalarDouble(double value) { return scalar(ArrayType::
 Array ArrayFactory::createScalarUInt64(std::uint64_t value) { return scalar(ArrayType::UINT64, value); }
 
 Array ArrayFactory::createStringArray(const std::vector<std::u16string>& values) {
-    auto* impl = new ArrayImpl(ArrayType::STRING, {1, values.size()});
+    auto* impl = new ArrayImpl(ArrayType::STRING, ry::Dims(1, values.size()));
     Array a = Array::adopt(impl);
     impl->strings = values;
     return a;
@@ -152,11 +228,13 @@ void ArrayFactory::setField(Array& structArray, std::size_t index, const std::st
     ArrayImpl& s = container(structArray, ArrayType::STRUCT, index);
     ArrayImpl*& slot = s.elements[index * s.fields.size() + vhost::data::fieldIndex(s, field)];
     release(std::exchange(slot, value.newReference()));
+    vhost::data::contentChanged();
 }
 
 void ArrayFactory::setCell(Array& cellArray, std::size_t index, Array value) {
     ArrayImpl& c = container(cellArray, ArrayType::CELL, index);
     release(std::exchange(c.elements[index], value.newReference()));
+    vhost::data::contentChanged();
 }
 
 namespace {
@@ -253,6 +331,29 @@ void releaseRyArray(ryArray* array) {
     if (array) ry::destroy(array);
 }
 
+const ryArray* borrowRyArray(const Array& array, std::shared_ptr<const void>& keep) {
+    const ArrayImpl& impl = checked(array.impl());
+    if (impl.host) return impl.host;
+    if (impl.type != ArrayType::CELL && impl.type != ArrayType::STRUCT)
+        throw std::invalid_argument("data array type has no host array form");
+    // Read before the form is made: a change made meanwhile leaves the form out of date.
+    const std::uint64_t generation = vhost::data::g_contentChanges.load(std::memory_order_acquire);
+    std::shared_ptr<const HostForm> form = impl.hostForm.load(std::memory_order_acquire);
+    if (!form || form->generation != generation) {
+        ryArray* made = createRyArray(array);
+        try {
+            form = std::make_shared<const HostForm>(made, generation);
+        } catch (...) {
+            ry::destroy(made);
+            throw;
+        }
+        impl.hostForm.store(form, std::memory_order_release);
+    }
+    const ryArray* host = form->array;
+    keep = std::move(form);
+    return host;
+}
+
 }  // namespace host::data
 
 namespace vhost::data {
@@ -288,6 +389,9 @@ const void* elementData(const host::data::ArrayImpl& impl) {
 
 void* writableElementData(host::data::ArrayImpl& impl) {
     numeric(impl);
+    // Held elsewhere too (by a container, say): a host form made of it goes out of date. A new
+    // array being filled is held once.
+    if (impl.refs.load(std::memory_order_acquire) > 1) contentChanged();
     return impl.host->writableNumeric()->interleaved(vhost::ry::Access::Write);
 }
 

@@ -11,30 +11,54 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <ry_types.h>
 
 #include "host/dataarray.hpp"
+#include "vhost/ry/array.hpp"
 
 namespace host::data {
 
+// The host form of a container made for reading (borrowRyArray), with the content generation it
+// was made at; destroyed with its last holder.
+struct HostForm {
+    HostForm(ryArray* made, std::uint64_t at) noexcept : array(made), generation(at) {}
+    ~HostForm();
+    HostForm(const HostForm&) = delete;
+    HostForm& operator=(const HostForm&) = delete;
+    ryArray* const array;
+    const std::uint64_t generation;
+};
+
 struct ArrayImpl {
-    explicit ArrayImpl(ArrayType t, std::vector<std::size_t> d);
+    // The dimensions are normalised (no trailing ones past the second, at least two).
+    explicit ArrayImpl(ArrayType t, vhost::ry::Dims d);
+    // Dimensions normalised already (a host array's): copied as they are.
+    struct Normalized {};
+    ArrayImpl(ArrayType t, const vhost::ry::Dims& d, Normalized);
     ~ArrayImpl();
     ArrayImpl(const ArrayImpl&) = delete;
     ArrayImpl& operator=(const ArrayImpl&) = delete;
+    // From the thread's store of freed ones first (see arrays.cpp).
+    static void* operator new(std::size_t bytes);
+    static void operator delete(void* memory, std::size_t bytes) noexcept;
 
     std::size_t count() const;
 
     std::atomic<std::uint64_t> refs{1};
     ArrayType type;
-    std::vector<std::size_t> dims;
+    // Up to four held inline: most arrays cost no allocation for them.
+    vhost::ry::Dims dims;
     ryArray* host = nullptr;
     std::vector<ArrayImpl*> elements;  // cells; struct values element-major
     std::vector<std::string> fields;
     std::vector<std::u16string> strings;
+    // Cells and structs: their host form once one was borrowed, kept while no content changes.
+    // Shared: a form replaced while a call reads it lives until that call lets it go.
+    mutable std::atomic<std::shared_ptr<const HostForm>> hostForm;
 };
 
 }  // namespace host::data

@@ -25,6 +25,9 @@ HOST_API std::vector<std::string> builtinNames();
 bool isFunction(const std::string& name);
 // Calls a built-in, else a function on the path; raises "VELTRA:undefinedFunction". At least max(nargout, 1) entries when the function gave that many.
 HOST_API std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs);
+// Calls `builtin`, found under `name` already: callFunction without the second look-up.
+HOST_API std::vector<Value> callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
+                                        const Arguments& inputs);
 // What a function-handle array made by this host carries as its payload.
 struct HandleTarget {
     virtual ~HandleTarget() = default;

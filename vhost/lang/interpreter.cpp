@@ -77,22 +77,21 @@ const Builtin* findBuiltin(const std::string& name) {
     // queue of requests) skips the shared table's lock and search. Built-ins are never removed
     // and their entries never move, so a name once found stays found there; a miss is not kept,
     // as the name may be registered later.
-    thread_local std::string lastName;
-    thread_local const Builtin* last = nullptr;
-    if (last && name == lastName) return last;
+    // The table's own entry, name and function, which lives as long as the process: plain
+    // pointers, as a thread-local with a destructor costs a second look-up on every call.
+    struct Last {
+        const std::string* name;
+        const Builtin* builtin;
+    };
+    thread_local Last last{nullptr, nullptr};
+    if (last.builtin && name == *last.name) return last.builtin;
     ensureBuiltins();
     BuiltinRegistry& registry = builtinRegistry();
-    const Builtin* found = nullptr;
-    {
-        std::lock_guard lock(registry.mutex);
-        auto entry = registry.functions.find(name);
-        if (entry != registry.functions.end()) found = &entry->second;
-    }
-    if (found) {
-        lastName = name;
-        last = found;
-    }
-    return found;
+    std::lock_guard lock(registry.mutex);
+    auto entry = registry.functions.find(name);
+    if (entry == registry.functions.end()) return nullptr;
+    last = {&entry->first, &entry->second};
+    return &entry->second;
 }
 
 std::vector<std::string> builtinNames() {
@@ -116,15 +115,18 @@ bool isFunction(const std::string& name) {
     return findBuiltin(name) || currentDispatcher().findFunction(name) != nullptr;
 }
 
-std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs) {
-    if (const Builtin* builtin = findBuiltin(name)) {
-        try {
-            return checkedOutputs(name, nargout, (*builtin)(nargout, inputs));
-        } catch (host::UserException& error) {
-            if (error.functionName().empty()) error.setFunctionName(name);
-            throw;
-        }
+std::vector<Value> callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
+                               const Arguments& inputs) {
+    try {
+        return checkedOutputs(name, nargout, builtin(nargout, inputs));
+    } catch (host::UserException& error) {
+        if (error.functionName().empty()) error.setFunctionName(name);
+        throw;
     }
+}
+
+std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs) {
+    if (const Builtin* builtin = findBuiltin(name)) return callBuiltin(name, *builtin, nargout, inputs);
     if (host::HostFunctionHandleFile* function = currentDispatcher().findFunction(name))
         return checkedOutputs(name, nargout, callRecord(*function, nargout, inputs));
     fail("VELTRA:undefinedFunction", "Undefined function or variable '" + name + "'.");

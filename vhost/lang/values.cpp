@@ -62,8 +62,11 @@ Value makeMatrix(std::size_t rowCount, std::size_t columnCount, std::span<const 
 }
 
 Value makeDouble(double value) {
-    const std::complex<double> element[] = {value};
-    return makeMatrix(1, 1, element, false);
+    // Most built-ins answer one real number: written straight in, without zeroing it first or
+    // going through the general element setter.
+    Value result(ry::newDataArray({1, 1}, ryDOUBLE_CLASS, false, ry::Layout::Interleaved, false));
+    *static_cast<double*>(result->writableNumeric()->real(Access::Write)) = value;
+    return result;
 }
 Value makeComplex(std::complex<double> value) {
     const std::complex<double> element[] = {value};

@@ -22,20 +22,35 @@ std::shared_ptr<const OutputSink> currentSink() {
     return g_sink;
 }
 
-thread_local const OutputSink* t_out = nullptr;
-thread_local const OutputSink* t_err = nullptr;
+// Both in one object: a library's thread-local costs a look-up per object reached, and every
+// request of an engine sets and restores both.
+struct Redirection {
+    const OutputSink* out;
+    const OutputSink* err;
+};
+thread_local Redirection t_redirection{nullptr, nullptr};
 
 }  // namespace
 
 ThreadOutputRedirect::ThreadOutputRedirect(OutputSink out, OutputSink err)
-    : m_previousOut(t_out), m_previousErr(t_err), m_out(std::move(out)), m_err(std::move(err)) {
-    if (m_out) t_out = &m_out;
-    if (m_err) t_err = &m_err;
+    : m_previousOut(t_redirection.out), m_previousErr(t_redirection.err), m_out(std::move(out)),
+      m_err(std::move(err)) {
+    Redirection& now = t_redirection;
+    if (m_out) now.out = &m_out;
+    if (m_err) now.err = &m_err;
+}
+
+ThreadOutputRedirect::ThreadOutputRedirect(const OutputSink* out, const OutputSink* err) noexcept
+    : m_previousOut(nullptr), m_previousErr(nullptr) {
+    Redirection& now = t_redirection;
+    const Redirection previous = now;
+    m_previousOut = previous.out;
+    m_previousErr = previous.err;
+    now = {out ? out : previous.out, err ? err : previous.err};
 }
 
 ThreadOutputRedirect::~ThreadOutputRedirect() {
-    t_out = m_previousOut;
-    t_err = m_previousErr;
+    t_redirection = {m_previousOut, m_previousErr};
 }
 
 OutputSink setOutputSink(OutputSink sink) {
@@ -49,7 +64,7 @@ OutputSink setOutputSink(OutputSink sink) {
 }
 
 void writeOutput(std::string_view text) {
-    if (const OutputSink* redirected = t_out) {
+    if (const OutputSink* redirected = t_redirection.out) {
         (*redirected)(text);
         return;
     }
@@ -61,7 +76,7 @@ void writeOutput(std::string_view text) {
 }
 
 void writeError(std::string_view text) {
-    if (const OutputSink* redirected = t_err) {
+    if (const OutputSink* redirected = t_redirection.err) {
         (*redirected)(text);
         return;
     }

@@ -29,6 +29,9 @@ HOST_API void writeError(std::string_view text);
 class HOST_API ThreadOutputRedirect {
 public:
     ThreadOutputRedirect(OutputSink out, OutputSink err);
+    // The same with sinks the caller keeps (null: that stream as it was); they must outlive the
+    // redirection. Nothing is copied: for a caller that redirects once per request.
+    ThreadOutputRedirect(const OutputSink* out, const OutputSink* err) noexcept;
     ~ThreadOutputRedirect();
     ThreadOutputRedirect(const ThreadOutputRedirect&) = delete;
     ThreadOutputRedirect& operator=(const ThreadOutputRedirect&) = delete;
