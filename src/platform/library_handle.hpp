@@ -17,7 +17,7 @@ namespace orb::platform {
 // nothing wait that would not have waited. Recursive: a module's start-up or exit code that calls
 // the runtime back must not wait for itself. Loads by the host's other code do not pass here; the
 // probe tells those apart itself (posix/isolated_call.cpp).
-std::recursive_timed_mutex& loaderGate() noexcept;
+std::recursive_mutex& loaderGate() noexcept;
 
 // The host loader's local-symbol load, through the gate.
 inline host::utLibHandle loadLibraryLocally(const std::u16string& path, std::u16string* error) {

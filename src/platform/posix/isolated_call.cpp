@@ -26,8 +26,8 @@
 
 namespace orb::platform {
 
-std::recursive_timed_mutex& loaderGate() noexcept {
-    static std::recursive_timed_mutex gate;
+std::recursive_mutex& loaderGate() noexcept {
+    static std::recursive_mutex gate;
     return gate;
 }
 
@@ -99,7 +99,12 @@ constexpr auto kLoaderGateWait = std::chrono::seconds(2);
 pid_t forkWithPipe(int fds[2], bool gated = false) {
     if (::pipe(fds) != 0) throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
     std::unique_lock gate(loaderGate(), std::defer_lock);
-    if (gated) (void)gate.try_lock_for(kLoaderGateWait);
+    if (gated) {
+        // Asked for again and again rather than waited on with a time limit: a load holds the
+        // gate for milliseconds at most, and a timed wait is one the thread checker cannot follow.
+        const auto deadline = std::chrono::steady_clock::now() + kLoaderGateWait;
+        while (!gate.try_lock() && std::chrono::steady_clock::now() < deadline) ::usleep(200);
+    }
     const pid_t child = ::fork();
     if (child == 0) (void)gate.release();
     if (child < 0) {
