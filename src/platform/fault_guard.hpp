@@ -66,10 +66,11 @@ extern "C" int orb_guard_call(ArmedGuard* armed, CEntryPoint target, int nlhs, r
 // The handlers and the alternate stack of the calling thread, once.
 [[gnu::cold]] void prepareGuardedThread(ThreadBlock& block);
 
-// Arming is three stores; a fault disarms in the handler, an exception here. Written into the
-// call frame: every module call comes through here.
-inline int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
-                                   ryArray** prhs) {
+// Arms a guard in this frame around `call(&armed)`, a call through the trampoline, and answers
+// what it answers: 0, or the signal of a fault. Arming is three stores; a fault disarms in the
+// handler, an exception here.
+template <class TrampolineCall>
+[[gnu::always_inline]] inline int runArmed(ThreadBlock& block, TrampolineCall call) {
     if (!block.prepared) [[unlikely]]
         prepareGuardedThread(block);
     block.faultUnclaimed = false;
@@ -78,13 +79,21 @@ inline int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nl
     block.armed = &armed;
     int signal;
     try {
-        signal = orb_guard_call(&armed, entry, nlhs, plhs, nrhs, prhs);
+        signal = call(&armed);
     } catch (...) {
         block.armed = armed.previous;
         throw;
     }
     if (signal == 0) block.armed = armed.previous;
     return signal;
+}
+
+// Written into the call frame: every module call comes through here.
+inline int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
+                                   ryArray** prhs) {
+    return runArmed(block, [&](ArmedGuard* armed) __attribute__((always_inline)) {
+        return orb_guard_call(armed, entry, nlhs, plhs, nrhs, prhs);
+    });
 }
 #else
 int runEntryUnderFaultGuardOutOfLine(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,

@@ -119,22 +119,14 @@ public:
     // Entering takes a spare context when there is one: every module call enters and leaves two.
     void* enterArrayList() {
         ArrayContext* previous = m_arrays;
-        if (ArrayContext* spare = m_spareArrays) [[likely]] {
-            m_spareArrays = spare->previous();
-            spare->reenter(previous);
-            m_arrays = spare;
+        if (enterSpare(m_arrays, m_spareArrays)) [[likely]]
             return previous;
-        }
         return enterNewArrayList();
     }
     void* enterAllocList() {
         AllocContext* previous = m_blocks;
-        if (AllocContext* spare = m_spareBlocks) [[likely]] {
-            m_spareBlocks = spare->previous();
-            spare->reenter(previous);
-            m_blocks = spare;
+        if (enterSpare(m_blocks, m_spareBlocks)) [[likely]]
             return previous;
-        }
         return enterNewAllocList();
     }
     void exitArrayList(void* token, ryArray** outputs, int count, bool keep) {
@@ -174,6 +166,17 @@ public:
     std::size_t allocDepth() const noexcept;
 
 private:
+    // Makes the first spare context current, entered from the current one; false when there is
+    // none.
+    template <class Context>
+    static bool enterSpare(Context*& current, Context*& spares) noexcept {
+        Context* spare = spares;
+        if (!spare) return false;
+        spares = spare->previous();
+        spare->reenter(current);
+        current = spare;
+        return true;
+    }
     void* enterNewArrayList();
     void* enterNewAllocList();
     // Leaves the innermost context when all it tracks is the one output, if any (the usual end

@@ -243,8 +243,6 @@ private:
     void* m_memory = nullptr;
 };
 
-
-
 #if !defined(__x86_64__)
 // Where a caught fault lands: the handler ran with the signal blocked and the jump leaves it so;
 // the mask the faulting code ran with comes back here, or the next fault on this thread would end
@@ -269,27 +267,10 @@ void prepareGuardedThread(ThreadBlock& block) {
 
 #if defined(__x86_64__)
 
-// Arming is three stores; a fault disarms in the handler, an exception in the handler here.
-#define ORB_RUN_GUARDED(CALL)                                       \
-    if (!block.prepared) [[unlikely]]                               \
-        prepareGuardedThread(block);                                       \
-    block.faultUnclaimed = false;                                   \
-    ArmedGuard armed;                                               \
-    armed.previous = block.armed;                                   \
-    block.armed = &armed;                                           \
-    int signal;                                                     \
-    try {                                                           \
-        signal = CALL;                                              \
-    } catch (...) {                                                 \
-        block.armed = armed.previous;                               \
-        throw;                                                      \
-    }                                                               \
-    if (signal == 0) block.armed = armed.previous;                  \
-    return signal
-
 int runUnderFaultGuard(void (*fn)(void*), void* context) {
-    ThreadBlock& block = threadBlock();
-    ORB_RUN_GUARDED(orb_guard_call_context(&armed, fn, context));
+    return runArmed(threadBlock(), [&](ArmedGuard* armed) __attribute__((always_inline)) {
+        return orb_guard_call_context(armed, fn, context);
+    });
 }
 
 #else
@@ -300,7 +281,7 @@ int runUnderFaultGuard(void (*fn)(void*), void* context) {
 // job, and after a fault the landing disarms instead, because the jump skips the handler.
 #define ORB_RUN_GUARDED(...)                                        \
     if (!block.prepared) [[unlikely]]                               \
-        prepareGuardedThread(block);                                       \
+        prepareGuardedThread(block);                                \
     block.faultUnclaimed = false;                                   \
     ArmedGuard armed;                                               \
     armed.previous = block.armed;                                   \
@@ -326,9 +307,9 @@ int runEntryUnderFaultGuardOutOfLine(ThreadBlock& block, CEntryPoint entry, int 
     ORB_RUN_GUARDED(entry(nlhs, plhs, nrhs, prhs));
 }
 
-#endif
-
 #undef ORB_RUN_GUARDED
+
+#endif
 
 bool claimCaughtFault() noexcept { return std::exchange(threadBlock().faultUnclaimed, false); }
 
