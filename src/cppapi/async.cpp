@@ -25,15 +25,7 @@
 #include "capi/impl_info.hpp"
 #include "platform/fault_guard.hpp"
 #include "platform/module_boundary.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define ORB_BLOCK_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define ORB_BLOCK_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define ORB_BLOCK_POISON(address, size) ((void)(address), (void)(size))
-#define ORB_BLOCK_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
+#include "host/poison.hpp"
 
 namespace orb::cppapi {
 namespace {
@@ -133,7 +125,7 @@ struct Taken {
     ~Taken() {
         while (FreeBlock* block = head) {
             head = block->next;
-            ORB_BLOCK_UNPOISON(block, block->bytes);
+            ORB_UNPOISON(block, block->bytes);
             ::operator delete(block, block->bytes);
         }
     }
@@ -151,7 +143,7 @@ void* take(std::size_t bytes) {
     while (FreeBlock* block = taken.head) {
         taken.head = block->next;
         const std::size_t size = block->bytes;
-        ORB_BLOCK_UNPOISON(block, size);
+        ORB_UNPOISON(block, size);
         if (size == bytes) return block;
         ::operator delete(block, size);
     }
@@ -171,7 +163,7 @@ void give(void* memory, std::size_t bytes) noexcept {
     }
     // A block waiting here is not a request: a use of the request after it was freed is still
     // reported under the address sanitizer. The link and size stay readable.
-    ORB_BLOCK_POISON(reinterpret_cast<char*>(block) + sizeof(FreeBlock), bytes - sizeof(FreeBlock));
+    ORB_POISON(reinterpret_cast<char*>(block) + sizeof(FreeBlock), bytes - sizeof(FreeBlock));
 }
 
 // The allocator of requests (with their control blocks, in one allocation).

@@ -11,6 +11,7 @@
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/ry/array.hpp"
 #include "vhost/ry/lifetime.hpp"
+#include "host/poison.hpp"
 
 namespace vhost::data {
 namespace {
@@ -26,14 +27,6 @@ std::size_t liveArrayCount() noexcept { return g_live.load(); }
 
 }  // namespace vhost::data
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define VHOST_IMPL_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define VHOST_IMPL_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define VHOST_IMPL_POISON(address, size) ((void)(address), (void)(size))
-#define VHOST_IMPL_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
 
 namespace host::data {
 
@@ -63,7 +56,7 @@ struct ImplStoreCloser {
         store.closed = true;
         while (store.count > 0) {
             void* block = store.blocks[--store.count];
-            VHOST_IMPL_UNPOISON(block, sizeof(ArrayImpl));
+            ORB_UNPOISON(block, sizeof(ArrayImpl));
             ::operator delete(block, sizeof(ArrayImpl));
         }
     }
@@ -81,7 +74,7 @@ void* ArrayImpl::operator new(std::size_t bytes) {
     ImplStore& store = t_implStore;
     if (bytes != sizeof(ArrayImpl) || store.count == 0) return ::operator new(bytes);
     void* block = store.blocks[--store.count];
-    VHOST_IMPL_UNPOISON(block, sizeof(ArrayImpl));
+    ORB_UNPOISON(block, sizeof(ArrayImpl));
     return block;
 }
 
@@ -91,7 +84,7 @@ void ArrayImpl::operator delete(void* memory, std::size_t bytes) noexcept {
         ::operator delete(memory, bytes);
         return;
     }
-    VHOST_IMPL_POISON(memory, sizeof(ArrayImpl));
+    ORB_POISON(memory, sizeof(ArrayImpl));
     store.blocks[store.count++] = memory;
     if (!store.closerMade) makeCloser();
 }

@@ -92,7 +92,7 @@ void* refill(ThreadBlock& thread, Kind kind) {
         free.count = pool.back().count;
         pool.pop_back();
         void* slot = free.head;
-        ORB_SLOT_UNPOISON(slot, sizeOf(kind));
+        ORB_UNPOISON(slot, sizeOf(kind));
         free.head = linkOf(slot);
         --free.count;
         return slot;
@@ -155,7 +155,7 @@ void endThreadBlock(ThreadBlock* block) noexcept {
             linkOf(slot) = free.head;
             free.head = slot;
             ++free.count;
-            ORB_SLOT_POISON(static_cast<char*>(slot) + kKeptBytes, sizeOf(kind) - kKeptBytes);
+            ORB_POISON(static_cast<char*>(slot) + kKeptBytes, sizeOf(kind) - kKeptBytes);
         }
     }
     std::lock_guard lock(s.mutex);

@@ -20,14 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define ORB_SLOT_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
-#define ORB_SLOT_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
-#else
-#define ORB_SLOT_POISON(address, size) ((void)(address), (void)(size))
-#define ORB_SLOT_UNPOISON(address, size) ((void)(address), (void)(size))
-#endif
+#include "host/poison.hpp"
 
 namespace vhost::ry {
 struct ThreadBlock;

@@ -70,7 +70,7 @@ namespace slots {
 inline void* take(ThreadBlock& thread, Kind kind) {
     ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
     if (void* slot = free.head) [[likely]] {
-        ORB_SLOT_UNPOISON(slot, sizeOf(kind));
+        ORB_UNPOISON(slot, sizeOf(kind));
         free.head = linkOf(slot);
         --free.count;
         return slot;
@@ -82,7 +82,7 @@ inline void give(ThreadBlock& thread, Kind kind, void* slot) noexcept {
     ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
     linkOf(slot) = free.head;
     free.head = slot;
-    ORB_SLOT_POISON(static_cast<char*>(slot) + kKeptBytes, sizeOf(kind) - kKeptBytes);
+    ORB_POISON(static_cast<char*>(slot) + kKeptBytes, sizeOf(kind) - kKeptBytes);
     if (++free.count >= 2 * kBatch) [[unlikely]]
         spill(thread, kind);
 }
