@@ -186,12 +186,14 @@ void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryA
     // The caller's elements are kept whatever the module did with them: a caller always has room
     // for at least one output, and null elements are skipped.
     // The interrupt was checked as the module returned, inside the protected part: an interrupt
-    // then goes the way of the module's errors, and the outputs with the contexts.
+    // then goes the way of the module's errors, and the outputs with the contexts. One that
+    // arrives while the contexts are left is raised after them, the outputs already the caller's.
     if (nlhs >= 0 && plhs) {
         contexts.leave(plhs, std::max(nlhs, 1));
     } else {
         contexts.leaveKeepingNothing();
     }
+    raiseIfInterrupted();
 }
 
 }  // namespace orb::capi

@@ -6,7 +6,7 @@
 // at least 20 entries; the strategy's dispatch; outputs copied back to the caller; the
 // floating-point state and the current module restored; a pending user interrupt raised (as the
 // call's failure); the contexts left, keeping only the outputs handed back, and only when the
-// call succeeded.
+// call succeeded; a user interrupt that came meanwhile raised.
 //
 // The function record that owns a module plugs into the frame through ModuleCallSite (how to
 // load, how to turn a failure into the error the caller sees) and DispatchStrategy (how to
