@@ -36,6 +36,9 @@
     X2(VELTRA, orb, CppOrbFailedToCleanup, 1)                                                     \
     X2(VELTRA, atExit, FailedToCleanupError, 2)                                                   \
     X2(VELTRA, atExit, FailedToCleanup, 1)                                                        \
+    /* A cleared module whose library stays mapped: the file it was mapped from, and why. */      \
+    X2(VELTRA, orb, UnloadCodeFailed, 2)                                                          \
+    X2(VELTRA, orb, UnloadCodeWaits, 2)                                                           \
     /* Foreign exceptions leaving a module: the outer error carries one of the inner texts. */   \
     X2(VELTRA, legacy_two_part, unexpectedCPPexception, 1)                                        \
     X2(VELTRA, legacy_two_part, unexpectedVELTRAException, 0)                                     \

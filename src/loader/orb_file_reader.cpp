@@ -1,6 +1,5 @@
 #include "loader/orb_file_reader.hpp"
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -18,6 +17,7 @@
 #include "host/dispatcher.hpp"
 #include "host/filesystem.hpp"
 #include "host/i18n.hpp"
+#include "host/ry.hpp"
 #include "host/services.hpp"
 #include "host/ut.hpp"
 #include "loader/thread_pool_admission.hpp"
@@ -87,39 +87,10 @@ struct FreeRecord {
 };
 using RecordPtr = std::unique_ptr<impl_info_tag, FreeRecord>;
 
-// Libraries of modules whose code faulted. They stay mapped for the life of the process: unloading
-// runs the library's finalisers, module code that may be damaged (or, for a file rewritten in
-// place, no longer the code that was mapped). Never shrinks, so a handle in it stays one.
-struct Quarantine {
-    std::mutex mutex;
-    std::set<void*> libraries;
-    std::atomic<bool> any{false};
-};
-
-Quarantine& quarantine() {
-    static Quarantine* kept = new Quarantine;  // never destroyed: modules are cleared during exit
-    return *kept;
-}
-
-void quarantineLibrary(void* library) noexcept {
-    if (!library) return;
-    orb::platform::retireLibraryCode(library);
-    Quarantine& kept = quarantine();
-    try {
-        const std::lock_guard lock(kept.mutex);
-        kept.libraries.insert(library);
-    } catch (...) {
-        // Without room to remember it the mapping is still kept; only a private copy for its
-        // next load is lost.
-    }
-    kept.any.store(true, std::memory_order_release);
-}
-
-bool quarantined(void* library) {
-    Quarantine& kept = quarantine();
-    const std::lock_guard lock(kept.mutex);
-    return kept.libraries.count(library) != 0;
-}
+// Libraries of modules whose code faulted stay mapped for the life of the process, their code
+// retired: unloading runs the library's finalisers, module code that may be damaged (or, for a
+// file rewritten in place, no longer the code that was mapped).
+void quarantineLibrary(void* library) noexcept { orb::platform::retireLibraryCode(library); }
 
 // Why a module failed while it loaded, as the loader reports it.
 [[noreturn]] void refuse(const std::string& reason) {
@@ -149,7 +120,7 @@ orb::platform::LibraryHandle mapModuleFile(const std::u16string& path, const std
     using Verdict = orb::platform::StartupVerdict;
     // The system loader hands back a library it has mapped already, however the file changed
     // since. A quarantined one is never handed out again: its file is mapped from a copy.
-    if (quarantine().any.load(std::memory_order_acquire) && quarantined(orb::platform::mappedLibrary(native))) {
+    if (orb::platform::anyLibraryRetired() && orb::platform::libraryRetired(orb::platform::mappedLibrary(native))) {
         // A copy is a new file; should the system loader still recognise it as a quarantined
         // one (a freed inode number reused), the next copy is another new file.
         for (int attempt = 0; attempt < 4; ++attempt) {
@@ -167,7 +138,7 @@ orb::platform::LibraryHandle mapModuleFile(const std::u16string& path, const std
             }
             orb::platform::removePrivateCopy(copy);
             if (verdict.kind == Verdict::Failed) refuse(verdict.reason);
-            if (!quarantined(library.get())) return library;
+            if (!orb::platform::libraryRetired(library.get())) return library;
         }
         refuse("its earlier mapping faulted and a fresh one could not be made");
     }
@@ -320,10 +291,27 @@ bool faulted(const platform::ModuleOutcome& outcome) {
     return outcome.kind() == Kind::MachineFault || outcome.kind() == Kind::Abort;
 }
 
-// Unmaps the record's library unless the module is locked or was never mapped, and frees it.
+// Tells the user why a cleared module's library stays mapped.
+void warnKeptMapped(const platform::UnloadVerdict& kept) noexcept {
+    try {
+        if (kept.kind == platform::UnloadVerdict::Failed) {
+            host::ryWarningMsgId(host::MsgIdException<VELTRA::orb::UnloadCodeFailed>(kept.library, kept.reason));
+        } else {
+            host::ryWarningMsgId(host::MsgIdException<VELTRA::orb::UnloadCodeWaits>(kept.library, kept.reason));
+        }
+    } catch (...) {
+        // A warning the host cannot take: the module stays mapped all the same.
+    }
+}
+
+// Unmaps the record's library unless the module is locked or was never mapped, and frees it. A
+// library whose unload code fails (proved in a copy of the process) stays mapped, with a warning.
 void releaseRecord(impl_info_tag* record) noexcept {
     forgetModuleUnderConstruction(record);
-    if (!record->locked && record->entryKind != kOrbEntryRefused) orb::platform::unloadLibrary(record->library);
+    if (!record->locked && record->entryKind != kOrbEntryRefused) {
+        const platform::UnloadVerdict unloaded = platform::unloadLibrary(record->library);
+        if (unloaded.kind != platform::UnloadVerdict::Unloaded) warnKeptMapped(unloaded);
+    }
     host::utFree(record);
 }
 

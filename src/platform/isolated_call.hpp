@@ -18,6 +18,7 @@ struct IsolatedOutcome {
     int status = 0;          // what the work returned; else the exit status or signal that ended it
     bool signalled = false;  // ended by a signal
     bool timedOut = false;   // stopped after the time limit
+    bool running = false;    // timed out while running (not waiting for anything)
     std::string output;      // the text the work produced (empty unless completed)
 };
 
@@ -60,6 +61,29 @@ struct InCopyCheck {
 // second one all of `seconds`).
 ORB_API StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds,
                                            const InCopyCheck* alsoInCopy = nullptr);
+
+// How unloading a library fared. Unloading runs the library's unload-time code (its finalisers and
+// the destructors of its static objects) inside the system loader, which holds its lock meanwhile:
+// like start-up code, a fault there cannot be jumped out of, so such code is run in a copy first.
+struct UnloadVerdict {
+    enum Kind {
+        Unloaded,  // unmapped (its unload code, if any, proved itself in a copy first)
+        Failed,    // its unload code faulted, aborted, threw, called exit() or ran on without end
+                   // in the copy: the library stays mapped and its code is retired
+        Waits,     // its unload code waited, in the copy, for what only this process has (a
+                   // thread of its own, another thread's lock): the library stays mapped as it is
+    };
+    Kind kind = Unloaded;
+    std::string reason;   // "its unload code failed: signal 11 (Segmentation fault)", ...
+    std::string library;  // the file the library was mapped from
+};
+
+// Unmaps `library` (which the host loader mapped; this process holds a reference to it) in a
+// forked copy of the process, and answers Unloaded when its unload code ran to the end there,
+// else how it failed (Failed, or Waits when the copy stopped to wait twice within `seconds` rather
+// than running on). Call it holding the loader gate, which it holds across the fork: the copy must
+// not be made while another of the runtime's loads or unloads is halfway done.
+ORB_API UnloadVerdict probeLibraryUnload(void* library, unsigned seconds);
 
 // A description of an outcome that did not complete: "signal 11 (Segmentation fault)", "exit
 // status 127", "no answer within 30 seconds".

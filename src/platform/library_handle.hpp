@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "host/ut.hpp"
+#include "platform/export.hpp"
+#include "platform/isolated_call.hpp"
 
 namespace orb::platform {
 
@@ -19,18 +21,31 @@ namespace orb::platform {
 // probe tells those apart itself (posix/isolated_call.cpp).
 std::recursive_mutex& loaderGate() noexcept;
 
+// Notes, once, the libraries mapped before the runtime's first load (see hasUnloadCode).
+ORB_API void noteResidentLibraries() noexcept;
+
 // The host loader's local-symbol load, through the gate.
 inline host::utLibHandle loadLibraryLocally(const std::u16string& path, std::u16string* error) {
+    noteResidentLibraries();
     std::lock_guard gate(loaderGate());
     return host::utLoadLibraryWithLocalSymbolVisibility(path, error);
 }
 
-// The host loader's unload, through the gate; nothing for a null handle.
-inline void unloadLibrary(host::utLibHandle handle) noexcept {
-    if (!handle) return;
-    std::lock_guard gate(loaderGate());
-    host::utUnloadLibrary(handle);
-}
+// How long a copy of the process may run a library's unload code (see probeLibraryUnload).
+inline constexpr unsigned kUnloadProbeSeconds = 5;
+
+// The host loader's unload, through the gate; nothing for a null handle. A library whose unload
+// would run code of its own (hasUnloadCode) is unloaded in a forked copy first, and here only
+// when it was unloaded there: otherwise it stays mapped (its code retired when that code failed)
+// and the verdict says why.
+ORB_API UnloadVerdict unloadLibrary(host::utLibHandle handle) noexcept;
+
+// Whether unloading `library` now could run code the library brought: finalisers other than the
+// compiler's default one, an old-style finaliser that does anything, functions it may have
+// registered to run at its unload (it imports __cxa_atexit or atexit), or a library it needs that
+// was not mapped before the runtime's first load (unloading the module may unload that one too).
+// Read from the mapped image; answers true when the image cannot be read as expected.
+ORB_API bool hasUnloadCode(host::utLibHandle library) noexcept;
 
 class LibraryHandle {
 public:
@@ -52,9 +67,9 @@ public:
     explicit operator bool() const noexcept { return m_handle != nullptr; }
     // Hands the handle on; this object owns nothing afterwards.
     host::utLibHandle release() noexcept { return std::exchange(m_handle, nullptr); }
-    void reset() noexcept {
-        unloadLibrary(release());
-    }
+    // A library whose unload code fails in a copy stays mapped; the caller's own failure says
+    // what went wrong with the module.
+    void reset() noexcept { (void)unloadLibrary(release()); }
 
 private:
     host::utLibHandle m_handle = nullptr;

@@ -90,8 +90,12 @@ ORB_API void removePrivateCopy(const std::string& copyPath) noexcept;
 // replaced by private memory in which every code byte is a return instruction and its dynamic
 // section is empty. Whatever still calls into it (its finalisers when the process ends,
 // destructors it registered with the C library, a stale function pointer) comes straight back,
-// and nothing changing the file can reach it any more. Null is ignored.
+// and nothing changing the file can reach it any more. Null is ignored. libraryRetired answers
+// whether a library was retired; the system loader hands the same library out again for its
+// file, so its next load must map a copy of the file.
 ORB_API void retireLibraryCode(void* library) noexcept;
+ORB_API bool libraryRetired(void* library) noexcept;
+ORB_API bool anyLibraryRetired() noexcept;
 
 // Forgets every proved file (tests).
 ORB_API void forgetProvedFiles() noexcept;

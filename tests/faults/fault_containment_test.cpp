@@ -50,6 +50,7 @@ const std::string kRefused = "VELTRA:orb:ModuleFaulted";
 const std::string kInvalid = "VELTRA:orb:ErrInvalidORBFile";
 const std::string kSegv = "VELTRA:fatal:segmentationViolation";
 const std::string kCallbackFaulted = "VELTRA:orbapi:CallbackFaulted";
+const std::string kUnloadFailed = "VELTRA:orb:UnloadCodeFailed";
 
 // What the row's file is.
 enum class Made {
@@ -71,6 +72,7 @@ struct HostileRow {
     bool check = false;        // the loader refuses it: `orb check` says error, `orb version` ends
                                // with a verdict or a diagnostic, neither in a signal
     bool refusedAfter = false; // its code faulted outside a call frame's reach: refused until cleared
+    const char* clearDetail = "";  // text the clear's warning must carry
 };
 
 // Whatever the misbehave module returns answers whether it is locked at the end of its call.
@@ -119,6 +121,15 @@ const HostileRow kRows[] = {
     // and charged to the module.
     {"failure callback of a refused asynchronous request faults", "hostile_refused_fault", nullptr, 0, Made::AsBuilt,
      returns(-1), false, kCallbackFaulted, true, returns(-1), false, true},
+    // Unload code (static destructors, destructor functions) runs first in a child process: the
+    // clear warns naming what happened, the library stays mapped, retired, and the next load
+    // maps the file afresh.
+    {"static destructor faults", "hostile_dtor_fault", nullptr, 1, Made::AsBuilt, returns(7), false, kUnloadFailed,
+     true, returns(7), false, false, "signal 11"},
+    {"fini function faults", "hostile_fini_fault", nullptr, 1, Made::AsBuilt, returns(7), false, kUnloadFailed, true,
+     returns(7), false, false, "signal 11"},
+    {"fini function never ends", "hostile_fini_hang", "hang", 1, Made::AsBuilt, returns(7), false, kUnloadFailed, true,
+     returns(7), false, false, "without ending"},
     // The call runs code the file no longer holds; cleared, the next load maps what it holds now
     // (shape_c answers 10100 for no input and one output).
     {"rewritten in place under its mapping", "rewritten", nullptr, 1, Made::RewrittenInPlace, fault(-1), false, "",
@@ -252,6 +263,7 @@ TEST_F(FaultContainmentTest, EachHostileModuleFailsOnlyItselfAndLeavesTheHostHea
         if (!row.clearWarning.empty()) {
             EXPECT_EQ(warnings[0].identifier, row.clearWarning);
             EXPECT_NE(warnings[0].message.find(row.module), std::string::npos) << warnings[0].message;
+            EXPECT_NE(warnings[0].message.find(row.clearDetail), std::string::npos) << warnings[0].message;
         }
         EXPECT_EQ(orbtest::HostState::now(), before);
 

@@ -14,7 +14,8 @@ orb_add_test_module(misbehave SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults/misbehave
 
 # The hostile table's modules whose code fails outside their gateway (faults/hostile.cpp). A
 # shared library may name functions no library defines; the loader must refuse it cleanly.
-foreach(_kind ctor_null ctor_throw ctor_undefined version_throw create_fault destroy_fault refused_fault)
+foreach(_kind ctor_null ctor_throw ctor_undefined version_throw create_fault destroy_fault refused_fault dtor_fault
+    fini_fault fini_hang)
   string(TOUPPER ${_kind} _define)
   orb_add_test_module(hostile_${_kind} SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults/hostile.cpp DEFINES ${_define}
     LIBS orb vhost OPTIONS -O1 -fno-sanitize=all)

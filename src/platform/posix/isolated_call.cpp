@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -47,6 +48,22 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
+// Whether the child is running (or ready to run) rather than waiting: the state letter of its
+// /proc entry, after the command name in parentheses (which may itself hold parentheses).
+bool runningNow(pid_t child) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(child));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[512];
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0) return false;
+    const std::string_view stat(text, static_cast<std::size_t>(n));
+    const std::size_t end = stat.rfind(')');
+    return end != std::string_view::npos && end + 2 < stat.size() && stat[end + 2] == 'R';
+}
+
 // The parent's half: the child's text until it closes the pipe or the time is up, then how it
 // ended. `completed` when it exited on its own and its text ends with the marker.
 IsolatedOutcome collect(pid_t child, int fd, unsigned seconds) {
@@ -57,6 +74,7 @@ IsolatedOutcome collect(pid_t child, int fd, unsigned seconds) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             outcome.timedOut = true;
+            outcome.running = runningNow(child);
             ::kill(child, SIGKILL);
             break;
         }
@@ -208,10 +226,13 @@ std::string threwText() {
     ::_exit(kProbeThrew);
 }
 
-// The child's half of probeLibraryStartup. Only what the system loader needs runs here, and the
-// check a caller asked for: the child of a process with several threads holds only this thread,
-// and a lock another thread held at the fork stays locked in it.
-[[noreturn]] void probeInChild(const char* nativePath, int fd, const InCopyCheck* alsoInCopy) {
+// The copy made for module code, before that code runs: the default actions of the fault signals,
+// nothing blocked, the standard streams going nowhere; then it tells the parent through `fd`
+// whether the system loader's lock was free at the fork, and ends itself with a description should
+// `stage` call exit() or throw past every handler. Only what the system loader needs runs in such a
+// copy, and the module code it was made for: the child of a process with several threads holds
+// only this thread, and a lock another thread held at the fork stays locked in it.
+void prepareCopy(int fd, const char* stage) {
     // A machine fault ends the child: the host's guard handlers and masks are the host's.
     for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
         struct sigaction fallback {};
@@ -236,8 +257,14 @@ std::string threwText() {
     ::dl_iterate_phdr([](struct dl_phdr_info*, std::size_t, void*) { return 1; }, nullptr);
     writeAll(fd, std::string(1, kLoaderFree));
     g_probeOutput = fd;
+    g_probeStage = stage;
     std::atexit(endProbeAtExit);
     std::set_terminate(endProbeOnTerminate);
+}
+
+// The child's half of probeLibraryStartup.
+[[noreturn]] void probeInChild(const char* nativePath, int fd, const InCopyCheck* alsoInCopy) {
+    prepareCopy(fd, "its start-up code");
     int status = kProbeMapped;
     std::string text;
     try {
@@ -259,6 +286,31 @@ std::string threwText() {
     }
     writeAll(fd, text + kCompleted);
     ::_exit(status);
+}
+
+// The child's half of probeLibraryUnload: the one unload, as the host would make it.
+[[noreturn]] void unloadInChild(void* library, int fd) {
+    prepareCopy(fd, "its unload code");
+    ::dlclose(library);
+    writeAll(fd, kCompleted);
+    ::_exit(kProbeMapped);
+}
+
+// A copy made under the gate whose first word says the system loader's lock was free in it:
+// the child's id, or -1 after kProbeAttempts copies found it held (each ended at once).
+template <class Child>
+pid_t forkWithLoaderFree(int fds[2], Child child) {
+    for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+        const pid_t pid = forkWithPipe(fds, true);
+        if (pid == 0) child(fds[1]);
+        if (loaderFreeInChild(fds[0])) return pid;
+        // Another thread was inside the system loader at the fork.
+        ::kill(pid, SIGKILL);
+        ::close(fds[0]);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -287,27 +339,18 @@ IsolatedOutcome runIsolated(const std::function<int(std::string&)>& work, unsign
 StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned seconds, const InCopyCheck* alsoInCopy) {
     // The path is made before the fork: the child allocates as little as it can.
     const std::string path = nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
-    bool hadQuickTry = false;
-    for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+    for (bool hadQuickTry = false;; hadQuickTry = true) {
         int fds[2];
-        const pid_t child = forkWithPipe(fds, true);
-        if (child == 0) probeInChild(path.c_str(), fds[1], alsoInCopy);
-        if (!loaderFreeInChild(fds[0])) {
-            // Another thread was inside the system loader at the fork.
-            ::kill(child, SIGKILL);
-            ::close(fds[0]);
-            while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-            }
-            continue;
+        const pid_t child = forkWithLoaderFree(fds, [&](int fd) { probeInChild(path.c_str(), fd, alsoInCopy); });
+        if (child < 0) {
+            return {StartupVerdict::Failed,
+                    "its start-up code could not be tried: the system loader stayed busy in another thread"};
         }
         // A copy can also stick on the loader's other lock, which it has no way to test: the
         // first copy that gets this far has a short time, a second one the whole of it.
         const unsigned limit = hadQuickTry ? seconds : std::min(seconds, kQuickProbeSeconds);
         const IsolatedOutcome outcome = collect(child, fds[0], limit);
-        if (outcome.timedOut && !hadQuickTry) {
-            hadQuickTry = true;
-            continue;
-        }
+        if (outcome.timedOut && !hadQuickTry) continue;
         if (outcome.completed && outcome.status == kProbeMapped) return {};
         if (outcome.completed && outcome.status == kProbeNotMapped) {
             return {StartupVerdict::NotMapped, outcome.output};
@@ -315,8 +358,40 @@ StartupVerdict probeLibraryStartup(const std::string& nativePath, unsigned secon
         if (outcome.completed) return {StartupVerdict::Failed, outcome.output};
         return {StartupVerdict::Failed, "its start-up code failed: " + describeFailure(outcome, limit)};
     }
-    return {StartupVerdict::Failed,
-            "its start-up code could not be tried: the system loader stayed busy in another thread"};
+}
+
+UnloadVerdict probeLibraryUnload(void* library, unsigned seconds) {
+    UnloadVerdict verdict;
+    // A copy that waits rather than runs may have stuck on a lock another thread held at the fork
+    // (the system loader's other lock among them): a second copy is made before the code is
+    // judged to wait for what no copy has.
+    for (bool secondCopy = false;; secondCopy = true) {
+        int fds[2];
+        const pid_t child = forkWithLoaderFree(fds, [library](int fd) { unloadInChild(library, fd); });
+        if (child < 0) {
+            verdict.kind = UnloadVerdict::Waits;
+            verdict.reason = "its unload code could not be tried: the system loader stayed busy in another thread";
+            return verdict;
+        }
+        const IsolatedOutcome outcome = collect(child, fds[0], seconds);
+        if (outcome.completed && outcome.status == kProbeMapped) return verdict;
+        if (outcome.timedOut && !outcome.running) {
+            if (!secondCopy) continue;
+            verdict.kind = UnloadVerdict::Waits;
+            verdict.reason = "its unload code waited " + std::to_string(seconds) +
+                             " seconds for something only this process has (a thread of its own, another thread's lock)";
+            return verdict;
+        }
+        verdict.kind = UnloadVerdict::Failed;
+        if (outcome.completed) {
+            verdict.reason = outcome.output;
+        } else if (outcome.timedOut) {
+            verdict.reason = "its unload code ran on for " + std::to_string(seconds) + " seconds without ending";
+        } else {
+            verdict.reason = "its unload code failed: " + describeFailure(outcome, seconds);
+        }
+        return verdict;
+    }
 }
 
 std::string describeFailure(const IsolatedOutcome& outcome, unsigned seconds) {

@@ -1,6 +1,7 @@
 #include "platform/startup_probe.hpp"
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <fcntl.h>
 #include <link.h>
 #include <sys/mman.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -19,11 +21,13 @@
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "platform/isolated_call.hpp"
+#include "platform/library_handle.hpp"
 
 namespace orb::platform {
 namespace {
@@ -97,6 +101,9 @@ StartupVerdict proveStartupCode(const std::string& nativePath, const FileIdentit
 
 void* mappedLibrary(const std::string& nativePath) {
     const std::string path = nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
+    // Gated: the reference the query holds for a moment must not fall between an unload's proof
+    // in a copy and the unload itself, nor be the last one when it is given back.
+    const std::lock_guard gate(loaderGate());
     // The reference the query takes is given back when the scope ends; the library stays mapped,
     // since that reference was not the last.
     const std::unique_ptr<void, int (*)(void*)> handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD), &::dlclose);
@@ -166,8 +173,47 @@ constexpr unsigned char kReturn = 0xC3;
 
 }  // namespace
 
+namespace {
+
+// Libraries whose code was retired. Never shrinks (their mappings stay), so a handle in it stays
+// one; never destroyed: modules are cleared during exit.
+struct RetiredLibraries {
+    std::mutex mutex;
+    std::set<void*> libraries;
+    std::atomic<bool> any{false};
+};
+
+RetiredLibraries& retiredLibraries() {
+    static RetiredLibraries* retired = new RetiredLibraries;
+    return *retired;
+}
+
+void rememberRetired(void* library) noexcept {
+    RetiredLibraries& retired = retiredLibraries();
+    try {
+        const std::lock_guard lock(retired.mutex);
+        retired.libraries.insert(library);
+    } catch (...) {
+        // Without room to remember it the mapping is still kept; only a private copy for its
+        // next load is lost.
+    }
+    retired.any.store(true, std::memory_order_release);
+}
+
+}  // namespace
+
+bool anyLibraryRetired() noexcept { return retiredLibraries().any.load(std::memory_order_acquire); }
+
+bool libraryRetired(void* library) noexcept {
+    RetiredLibraries& retired = retiredLibraries();
+    if (!library || !retired.any.load(std::memory_order_acquire)) return false;
+    const std::lock_guard lock(retired.mutex);
+    return retired.libraries.count(library) != 0;
+}
+
 void retireLibraryCode(void* library) noexcept {
     if (!library) return;
+    rememberRetired(library);
     struct link_map* map = nullptr;
     if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_ld) return;
     try {
@@ -197,6 +243,229 @@ void retireLibraryCode(void* library) noexcept {
     } catch (...) {
         // No room to read the map: the library stays as it is.
     }
+}
+
+namespace {
+
+// A loaded object's segments, as the system loader lists them.
+struct LoadedObject {
+    std::uintptr_t base = 0;
+    const ElfW(Phdr)* headers = nullptr;
+    std::size_t headerCount = 0;
+};
+
+// The objects mapped before the runtime's first load, by base and name: the host's own, loaded
+// with it and never unloaded by a module's unload. Taken once, by the first load; sorted.
+struct Resident {
+    std::once_flag once;
+    std::vector<std::pair<std::uintptr_t, std::string>> objects;
+
+    bool has(std::uintptr_t base, const char* name) const noexcept {
+        auto at = std::lower_bound(objects.begin(), objects.end(), base,
+                                   [](const auto& object, std::uintptr_t wanted) { return object.first < wanted; });
+        for (; at != objects.end() && at->first == base; ++at) {
+            if (at->second == name) return true;
+        }
+        return false;
+    }
+};
+
+Resident& resident() {
+    static Resident* objects = new Resident;  // never destroyed: modules are cleared during exit
+    return *objects;
+}
+
+std::string_view fileName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// One pass over the loaded objects for a library about to be unloaded: its own segments, and
+// for each library it needs whether every loaded object of that name is resident (a needed
+// library no loaded object is named after counts as not resident). No allocation.
+constexpr std::size_t kMostNeeded = 64;
+struct DependencyScan {
+    const struct link_map* self = nullptr;
+    LoadedObject found;
+    std::size_t neededCount = 0;
+    std::string_view needed[kMostNeeded];
+    bool seen[kMostNeeded] = {};
+    bool allResident = true;
+
+    static int visit(struct dl_phdr_info* info, std::size_t, void* data) {
+        auto& scan = *static_cast<DependencyScan*>(data);
+        const char* name = info->dlpi_name ? info->dlpi_name : "";
+        if (info->dlpi_addr == scan.self->l_addr && scan.self->l_name && std::strcmp(name, scan.self->l_name) == 0) {
+            scan.found = {info->dlpi_addr, info->dlpi_phdr, info->dlpi_phnum};
+            return 0;
+        }
+        const std::string_view file = fileName(name);
+        for (std::size_t i = 0; i < scan.neededCount; ++i) {
+            if (file != scan.needed[i]) continue;
+            scan.seen[i] = true;
+            if (!resident().has(info->dlpi_addr, name)) scan.allResident = false;
+        }
+        return 0;
+    }
+};
+
+// Whether [address, address + bytes) lies in one loaded segment of `object` (executable ones
+// only, with `code`).
+bool inSegment(const LoadedObject& object, std::uintptr_t address, std::size_t bytes, bool code) {
+    for (std::size_t i = 0; i < object.headerCount; ++i) {
+        const ElfW(Phdr)& segment = object.headers[i];
+        if (segment.p_type != PT_LOAD || (code && !(segment.p_flags & PF_X))) continue;
+        const std::uintptr_t start = object.base + segment.p_vaddr;
+        if (address >= start && address - start <= segment.p_memsz && segment.p_memsz - (address - start) >= bytes) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the code of `object` at `address` is `pattern`: a byte, or -1 for any (the
+// displacements, which differ between libraries).
+template <std::size_t N>
+bool codeMatches(const LoadedObject& object, std::uintptr_t address, const int (&pattern)[N]) {
+    // A leading end-branch marker (endbr64) is part of the code only when the toolchain emits one.
+    static constexpr unsigned char kEndBranch[] = {0xF3, 0x0F, 0x1E, 0xFA};
+    static_assert(N >= sizeof kEndBranch);
+    if (!inSegment(object, address, N, true)) return false;
+    const auto* code = reinterpret_cast<const unsigned char*>(address);
+    if (std::memcmp(code, kEndBranch, sizeof kEndBranch) == 0) {
+        if (!inSegment(object, address, sizeof kEndBranch + N, true)) return false;
+        code += sizeof kEndBranch;
+    }
+    for (const int byte : pattern) {
+        if (byte >= 0 && *code != byte) return false;
+        ++code;
+    }
+    return true;
+}
+
+// The compiler's default finaliser (the C runtime's start file puts one in every library): it runs
+// what was registered with __cxa_atexit for this library (__cxa_finalize) and nothing of its own.
+constexpr int kDefaultFinaliser[] = {
+    0x80, 0x3D, -1, -1, -1, -1, 0x00,        // cmpb $0, completed(%rip)
+    0x75, -1,                                // jne (done already)
+    0x55,                                    // push %rbp
+    0x48, 0x83, 0x3D, -1, -1, -1, -1, 0x00,  // cmpq $0, __cxa_finalize@GOT(%rip)
+    0x48, 0x89, 0xE5,                        // mov %rsp, %rbp
+    0x74, -1,                                // je
+    0x48, 0x8B, 0x3D, -1, -1, -1, -1,        // mov __dso_handle(%rip), %rdi
+    0xE8, -1, -1, -1, -1,                    // call __cxa_finalize
+    0xE8, -1, -1, -1, -1,                    // call deregister_tm_clones
+    0xC6, 0x05, -1, -1, -1, -1, 0x01,        // movb $1, completed(%rip)
+    0x5D, 0xC3,                              // pop %rbp; ret
+};
+// The start files' old-style finaliser, empty.
+constexpr int kEmptyFinaliser[] = {0x48, 0x83, 0xEC, 0x08, 0x48, 0x83, 0xC4, 0x08, 0xC3};
+
+}  // namespace
+
+void noteResidentLibraries() noexcept {
+    Resident& known = resident();
+    try {
+        std::call_once(known.once, [&known] {
+            ::dl_iterate_phdr(
+                [](struct dl_phdr_info* info, std::size_t, void* data) {
+                    static_cast<Resident*>(data)->objects.emplace_back(info->dlpi_addr,
+                                                                       info->dlpi_name ? info->dlpi_name : "");
+                    return 0;
+                },
+                &known);
+            std::sort(known.objects.begin(), known.objects.end());
+        });
+    } catch (...) {
+        // Nothing noted: every dependency counts as one a module's unload may take with it.
+    }
+}
+
+bool hasUnloadCode(host::utLibHandle library) noexcept {
+    struct link_map* map = nullptr;
+    if (!library || ::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_ld) return true;
+    // Entries holding addresses are offsets in the file; the system loader makes some of them
+    // addresses in place.
+    const std::uintptr_t base = map->l_addr;
+    const auto at = [base](ElfW(Addr) value) -> std::uintptr_t { return value < base ? base + value : value; };
+    std::uintptr_t fini = 0, finiArray = 0, strings = 0, symbols = 0;
+    std::size_t finiArrayBytes = 0;
+    std::pair<std::uintptr_t, std::size_t> relocations[2] = {};  // the table, then the call slots'
+    std::size_t needed[kMostNeeded];
+    std::size_t neededCount = 0;
+    for (const ElfW(Dyn)* entry = map->l_ld; entry->d_tag != DT_NULL; ++entry) {
+        switch (entry->d_tag) {
+            case DT_FINI: fini = at(entry->d_un.d_ptr); break;
+            case DT_FINI_ARRAY: finiArray = at(entry->d_un.d_ptr); break;
+            case DT_FINI_ARRAYSZ: finiArrayBytes = entry->d_un.d_val; break;
+            case DT_STRTAB: strings = at(entry->d_un.d_ptr); break;
+            case DT_SYMTAB: symbols = at(entry->d_un.d_ptr); break;
+            case DT_RELA: relocations[0].first = at(entry->d_un.d_ptr); break;
+            case DT_RELASZ: relocations[0].second = entry->d_un.d_val; break;
+            case DT_JMPREL: relocations[1].first = at(entry->d_un.d_ptr); break;
+            case DT_PLTRELSZ: relocations[1].second = entry->d_un.d_val; break;
+            case DT_PLTREL: if (entry->d_un.d_val != DT_RELA) return true; break;
+            case DT_REL: return true;  // not this platform's relocations
+            case DT_NEEDED:
+                if (neededCount == kMostNeeded) return true;
+                needed[neededCount++] = entry->d_un.d_val;
+                break;
+            default: break;
+        }
+    }
+    if (!strings || !symbols || finiArrayBytes > sizeof(ElfW(Addr))) return true;
+    const char* names = reinterpret_cast<const char*>(strings);
+
+    DependencyScan scan;
+    scan.self = map;
+    scan.neededCount = neededCount;
+    for (std::size_t i = 0; i < neededCount; ++i) scan.needed[i] = fileName(names + needed[i]);
+    ::dl_iterate_phdr(&DependencyScan::visit, &scan);
+    if (!scan.found.headers || !scan.allResident) return true;
+    for (std::size_t i = 0; i < neededCount; ++i) {
+        if (!scan.seen[i]) return true;
+    }
+
+    if (finiArrayBytes != 0) {
+        if (!inSegment(scan.found, finiArray, sizeof(ElfW(Addr)), false)) return true;
+        if (!codeMatches(scan.found, *reinterpret_cast<const ElfW(Addr)*>(finiArray), kDefaultFinaliser)) return true;
+    }
+    if (fini && !codeMatches(scan.found, fini, kEmptyFinaliser)) return true;
+    // What the library registered to run at its unload runs through __cxa_atexit (atexit in a
+    // library is the start files' call of it).
+    const auto* table = reinterpret_cast<const ElfW(Sym)*>(symbols);
+    for (const auto& [first, bytes] : relocations) {
+        const auto* relocation = reinterpret_cast<const ElfW(Rela)*>(first);
+        for (std::size_t i = 0; first && i < bytes / sizeof(ElfW(Rela)); ++i) {
+            const std::size_t index = ELF64_R_SYM(relocation[i].r_info);
+            if (index == 0 || table[index].st_shndx != SHN_UNDEF) continue;
+            const char* name = names + table[index].st_name;
+            if (std::strcmp(name, "__cxa_atexit") == 0 || std::strcmp(name, "atexit") == 0) return true;
+        }
+    }
+    return false;
+}
+
+UnloadVerdict unloadLibrary(host::utLibHandle handle) noexcept {
+    UnloadVerdict verdict;
+    if (!handle) return verdict;
+    const std::lock_guard gate(loaderGate());
+    if (hasUnloadCode(handle)) {
+        try {
+            verdict = probeLibraryUnload(handle, kUnloadProbeSeconds);
+        } catch (const std::exception& error) {
+            verdict.kind = UnloadVerdict::Waits;
+            verdict.reason = std::string("its unload code could not be tried: ") + error.what();
+        }
+        if (verdict.kind != UnloadVerdict::Unloaded) {
+            struct link_map* map = nullptr;
+            if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) verdict.library = map->l_name;
+            if (verdict.kind == UnloadVerdict::Failed) retireLibraryCode(handle);
+            return verdict;
+        }
+    }
+    host::utUnloadLibrary(handle);
+    return verdict;
 }
 
 void forgetProvedFiles() noexcept {

@@ -10,10 +10,14 @@
 //                   name), whose failure callback writes through a null pointer
 //   STREAM_FAULT    a C++-protocol module that calls disp synchronously with an output stream
 //                   whose write writes through a null pointer, and reports the call's failure
+//   DTOR_FAULT      a C++ global object's destructor writes through a null pointer
+//   FINI_FAULT      a C-style destructor writes through a null pointer
+//   FINI_HANG       a C-style destructor that never ends once the gateway was called with "hang"
 // Every gateway answers 7. Built without sanitizers, as code the host does not control.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 
 #include <orb.h>
 
@@ -37,6 +41,21 @@ extern "C" void orbHostileNoSuchFunction();
 __attribute__((constructor)) static void startUp() { orbHostileNoSuchFunction(); }
 #elif defined(VERSION_THROW)
 EXPORT void orbfilerequiredapiversion(std::uint32_t*, std::uint32_t*) { throw std::runtime_error("no version today"); }
+#elif defined(DTOR_FAULT)
+struct Global {
+    ~Global() { writeThroughNull(); }
+};
+Global g_global;
+#elif defined(FINI_FAULT)
+__attribute__((destructor)) static void finish() { writeThroughNull(); }
+#elif defined(FINI_HANG)
+namespace {
+volatile bool g_hang = false;
+volatile unsigned g_turns = 0;
+}  // namespace
+__attribute__((destructor)) static void finish() {
+    while (g_hang) g_turns = g_turns + 1;
+}
 #endif
 
 #if defined(CREATE_FAULT)
@@ -99,6 +118,12 @@ EXPORT void orbFunctionAdapter(int, int, int, void**, void*, OutputCallback outp
     output(0, nullptr);
 }
 #endif
+#elif defined(FINI_HANG)
+EXPORT void orbFunction(int, ryArray* plhs[], int nrhs, const ryArray* prhs[]) {
+    const char* what = nrhs > 0 ? ryArrayToString(prhs[0]) : nullptr;
+    g_hang = what && std::string_view(what) == "hang";
+    plhs[0] = ryCreateDoubleScalar(7);
+}
 #else
 EXPORT void orbFunction(int, ryArray* plhs[], int, const ryArray*[]) { plhs[0] = ryCreateDoubleScalar(7); }
 #endif
