@@ -275,9 +275,9 @@ Resident& resident() {
     return *objects;
 }
 
-std::string_view fileName(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+const char* fileName(const char* path) noexcept {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
 }
 
 // One pass over the loaded objects for a library about to be unloaded: its own segments, and
@@ -288,7 +288,7 @@ struct DependencyScan {
     const struct link_map* self = nullptr;
     LoadedObject found;
     std::size_t neededCount = 0;
-    std::string_view needed[kMostNeeded];
+    const char* needed[kMostNeeded];
     bool seen[kMostNeeded] = {};
     bool allResident = true;
 
@@ -299,9 +299,9 @@ struct DependencyScan {
             scan.found = {info->dlpi_addr, info->dlpi_phdr, info->dlpi_phnum};
             return 0;
         }
-        const std::string_view file = fileName(name);
+        const char* file = fileName(name);
         for (std::size_t i = 0; i < scan.neededCount; ++i) {
-            if (file != scan.needed[i]) continue;
+            if (std::strcmp(file, scan.needed[i]) != 0) continue;
             scan.seen[i] = true;
             if (!resident().has(info->dlpi_addr, name)) scan.allResident = false;
         }
