@@ -1,5 +1,5 @@
-// A library the host loader mapped, owned by one scope: released (host::utUnloadLibrary) when the
-// scope ends, on every path, unless ownership was handed on with release().
+// A library the host loader mapped, owned by one scope: released (unloadLibrary) when the scope
+// ends, on every path, unless ownership was handed on with release().
 #pragma once
 
 #include <mutex>
@@ -15,9 +15,11 @@ namespace orb::platform {
 // The runtime's own calls into the system loader hold this gate; a start-up probe holds it while
 // it forks, so that its copy of the process is never made halfway through one of them (the copy
 // would find the loader's lock taken for good and the probe would have to try again, five times at
-// most). The system loader takes one lock for a whole load or unload anyway, so the gate makes
-// nothing wait that would not have waited. Recursive: a module's start-up or exit code that calls
-// the runtime back must not wait for itself. Loads by the host's other code do not pass here; the
+// most). An unload holds it from its proof in a copy to the unload itself, so that no other
+// reference to the library comes or goes in between. The system loader takes one lock for a whole
+// load or unload anyway, so the gate makes nothing wait that would not have waited, except behind
+// an unload whose copy runs long. Recursive: a module's start-up or exit code that calls the
+// runtime back must not wait for itself. Loads by the host's other code do not pass here; the
 // probe tells those apart itself (posix/isolated_call.cpp).
 std::recursive_mutex& loaderGate() noexcept;
 
