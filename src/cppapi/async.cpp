@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -373,16 +374,16 @@ void ModuleRequest::complete() {
     if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
     ModuleOutcome ended;
     try {
+        const std::span<host::data::Array> ran = outputs();
         if (isEval) {
-            outcome().get();
             ended = callModuleCode([&] { onSuccessFcn(promise); });
         } else {
-            const host::Outputs& outputs = outcome().value();
-            // Up to 20 outputs are handed from the stack.
+            // Up to 20 outputs are handed from the stack, each with the reference the engine made
+            // it with.
             std::array<void*, 20> few{};
-            std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);
+            std::vector<void*> many(ran.size() > few.size() ? ran.size() : 0);
             void** handed = many.empty() ? few.data() : many.data();
-            for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
+            for (std::size_t i = 0; i < ran.size(); ++i) handed[i] = ran[i].handOver();
             ended = callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
         }
         // A success callback that threw hears its own failure through the failure callback.
