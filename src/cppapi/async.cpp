@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "capi/message_ids.hpp"
@@ -105,9 +106,10 @@ protected:
 // A request is made on a module's thread and freed, most often, by the signal thread that ran
 // it last. Memory freed by another thread than the one that allocated it costs both threads the
 // allocator's shared lock, once per request; so a freed request's block is handed back here
-// instead, and the next request made on any thread takes it. At most kKeptBlocks wait here; past
-// that a block goes back to the allocator. A thread takes the blocks waiting all at once, so the
-// shared list is only ever pushed to one by one and emptied whole: no block can be taken twice.
+// instead, and the next request made on any thread takes it. At most about kKeptBlocks wait here
+// (each thread's batch in hand on top); past that a block goes back to the allocator. A thread
+// gives blocks a batch at a time with one exchange, and takes the blocks waiting all at once, so
+// the threads meet on the shared list once per batch and no block can be taken twice.
 namespace blocks {
 
 struct FreeBlock {
@@ -116,33 +118,59 @@ struct FreeBlock {
 };
 
 constexpr int kKeptBlocks = 1024;
+constexpr int kBatch = 32;
 
 std::atomic<FreeBlock*> g_returned{nullptr};
 std::atomic<int> g_returnedCount{0};
 
-// The blocks a thread took and has not used yet; freed when the thread ends.
-struct Taken {
-    FreeBlock* head = nullptr;
-    ~Taken() {
-        while (FreeBlock* block = head) {
-            head = block->next;
-            ORB_UNPOISON(block, block->bytes);
-            ::operator delete(block, block->bytes);
-        }
+void freeChain(FreeBlock* head) noexcept {
+    while (FreeBlock* block = head) {
+        head = block->next;
+        ORB_UNPOISON(block, block->bytes);
+        ::operator delete(block, block->bytes);
+    }
+}
+
+// The blocks a thread took and has not used yet, and those it gave and has not handed back yet.
+// Plain data, so that reaching it costs no check of whether it was made; the closer, made the
+// first time the thread gives a block, frees what is left when the thread ends.
+struct Local {
+    FreeBlock* taken;
+    FreeBlock* given;
+    FreeBlock* givenLast;
+    int givenCount;
+    bool closerMade;
+    bool closed;  // blocks given by later thread-exit destructors go to the allocator
+};
+thread_local Local t_local;
+
+struct LocalCloser {
+    ~LocalCloser() {
+        Local& local = t_local;
+        local.closed = true;
+        freeChain(std::exchange(local.taken, nullptr));
+        freeChain(std::exchange(local.given, nullptr));
+        local.givenCount = 0;
     }
 };
-thread_local Taken t_taken;
+
+void makeCloser() {
+    thread_local LocalCloser closer;
+    (void)closer;
+    t_local.closerMade = true;
+}
 
 void* take(std::size_t bytes) {
-    Taken& taken = t_taken;
-    if (!taken.head && g_returned.load(std::memory_order_relaxed)) {
-        taken.head = g_returned.exchange(nullptr, std::memory_order_acquire);
+    Local& local = t_local;
+    if (!local.taken && g_returned.load(std::memory_order_relaxed)) {
+        local.taken = g_returned.exchange(nullptr, std::memory_order_acquire);
         int count = 0;
-        for (const FreeBlock* block = taken.head; block; block = block->next) ++count;
+        for (const FreeBlock* block = local.taken; block; block = block->next) ++count;
         g_returnedCount.fetch_sub(count, std::memory_order_relaxed);
+        if (!local.closerMade) makeCloser();
     }
-    while (FreeBlock* block = taken.head) {
-        taken.head = block->next;
+    while (FreeBlock* block = local.taken) {
+        local.taken = block->next;
         const std::size_t size = block->bytes;
         ORB_UNPOISON(block, size);
         if (size == bytes) return block;
@@ -151,20 +179,36 @@ void* take(std::size_t bytes) {
     return ::operator new(bytes);
 }
 
+// Hands the thread's batch to the shared list.
+void handBack(Local& local) noexcept {
+    g_returnedCount.fetch_add(local.givenCount, std::memory_order_relaxed);
+    FreeBlock* last = local.givenLast;
+    last->next = g_returned.load(std::memory_order_relaxed);
+    while (!g_returned.compare_exchange_weak(last->next, local.given, std::memory_order_release,
+                                             std::memory_order_relaxed)) {
+    }
+    local.given = nullptr;
+    local.givenLast = nullptr;
+    local.givenCount = 0;
+}
+
 void give(void* memory, std::size_t bytes) noexcept {
-    if (bytes < sizeof(FreeBlock) || g_returnedCount.fetch_add(1, std::memory_order_relaxed) >= kKeptBlocks) {
-        if (bytes >= sizeof(FreeBlock)) g_returnedCount.fetch_sub(1, std::memory_order_relaxed);
+    Local& local = t_local;
+    if (bytes < sizeof(FreeBlock) || local.closed ||
+        g_returnedCount.load(std::memory_order_relaxed) + local.givenCount >= kKeptBlocks) {
         ::operator delete(memory, bytes);
         return;
     }
     auto* block = static_cast<FreeBlock*>(memory);
     block->bytes = bytes;
-    block->next = g_returned.load(std::memory_order_relaxed);
-    while (!g_returned.compare_exchange_weak(block->next, block, std::memory_order_release, std::memory_order_relaxed)) {
-    }
+    block->next = local.given;
+    if (!local.given) local.givenLast = block;
+    local.given = block;
     // A block waiting here is not a request: a use of the request after it was freed is still
     // reported under the address sanitizer. The link and size stay readable.
     ORB_POISON(reinterpret_cast<char*>(block) + sizeof(FreeBlock), bytes - sizeof(FreeBlock));
+    if (!local.closerMade) makeCloser();
+    if (++local.givenCount == kBatch) handBack(local);
 }
 
 // The allocator of requests (with their control blocks, in one allocation).

@@ -33,6 +33,17 @@ BuiltinRegistry& builtinRegistry() {
     return registry;
 }
 
+// Runs `body`; a host error from it that names no function is named `name`'s.
+template <class Body>
+decltype(auto) naming(const std::string& name, Body&& body) {
+    try {
+        return body();
+    } catch (host::UserException& error) {
+        if (error.functionName().empty()) error.setFunctionName(name);
+        throw;
+    }
+}
+
 // Checked where they are: a list of outputs held in place costs a copy of each on every move.
 void checkOutputs(const std::string& name, int nargout, Values& outputs) {
     if (static_cast<int>(outputs.size()) < nargout) {
@@ -122,14 +133,10 @@ bool isFunction(const std::string& name) {
 
 Values callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
                                const Arguments& inputs) {
-    try {
-        Values outputs = builtin(nargout, inputs);
-        checkOutputs(name, nargout, outputs);
-        return outputs;
-    } catch (host::UserException& error) {
-        if (error.functionName().empty()) error.setFunctionName(name);
-        throw;
-    }
+    // No return from inside a try block: the list would be moved out rather than made in place.
+    Values outputs = naming(name, [&] { return builtin(nargout, inputs); });
+    naming(name, [&] { checkOutputs(name, nargout, outputs); });
+    return outputs;
 }
 
 Values callFunction(const std::string& name, int nargout, const Arguments& inputs) {
