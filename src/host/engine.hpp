@@ -273,7 +273,7 @@ public:
     const data::Array* data() const noexcept { return m_many.empty() ? m_few.data() : m_many.data(); }
     std::size_t size() const noexcept { return m_count; }
     void clear() noexcept {
-        for (auto& array : m_few) array = data::Array();
+        for (std::size_t i = 0; i < m_count && i < m_few.size(); ++i) m_few[i] = data::Array();
         m_many.clear();
         m_count = 0;
     }

@@ -138,8 +138,6 @@ Array& Array::operator=(Array other) noexcept {
     return *this;
 }
 
-Array::~Array() { release(m_impl); }
-
 ArrayImpl* Array::newReference() const noexcept {
     addRef(m_impl);
     return m_impl;
