@@ -424,7 +424,7 @@ void ModuleRequest::complete() {
         } else {
             // Up to 20 outputs are handed from the stack, each with the reference the engine made
             // it with.
-            std::array<void*, 20> few{};
+            std::array<void*, 20> few;  // written before it is read
             std::vector<void*> many(ran.size() > few.size() ? ran.size() : 0);
             void** handed = many.empty() ? few.data() : many.data();
             for (std::size_t i = 0; i < ran.size(); ++i) handed[i] = ran[i].handOver();

@@ -6,6 +6,7 @@
 // distributor's RuntimeException; anything else leaves unchanged.
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -34,59 +35,61 @@ namespace {
 // keeps each alive: the same input passed to many requests is converted once. Any other function
 // (a module's) may take an input over or hand it back, so it gets copies of its own, destroyed
 // when the call ends. The room is the engine's, kept between requests (nested requests take their
-// own): a queue of requests would otherwise allocate lists for each, and the outputs would be
-// freed on whichever thread let the request go last.
+// own, one level deeper): a queue of requests would otherwise allocate lists for each, and the
+// outputs would be freed on whichever thread let the request go last.
 struct RequestRoom {
     vhost::lang::Arguments arrays;
     std::vector<std::shared_ptr<const void>> keep;
     host::Outputs outputs;
 };
 
+// The engine's rooms, one per level of nesting; a deque, so that a room stays where it is while
+// a nested request adds the next.
+struct Rooms {
+    std::deque<RequestRoom> levels;
+    std::size_t inUse = 0;
+};
+
 class Room {
 public:
-    explicit Room(std::vector<RequestRoom>& spare) : m_spare(spare) {
-        if (m_spare.empty()) return;
-        m_room = std::move(m_spare.back());
-        m_spare.pop_back();
+    explicit Room(Rooms& rooms) : m_rooms(rooms) {
+        if (m_rooms.inUse == m_rooms.levels.size()) m_rooms.levels.emplace_back();
+        m_room = &m_rooms.levels[m_rooms.inUse++];
     }
     Room(const Room&) = delete;
     Room& operator=(const Room&) = delete;
     ~Room() {
         releaseInputs();
-        m_room.outputs.clear();
-        try {
-            m_spare.push_back(std::move(m_room));
-        } catch (...) {
-            // Its room is simply freed.
-        }
+        m_room->outputs.clear();
+        --m_rooms.inUse;
     }
 
     const vhost::lang::Arguments& borrow(std::span<const host::data::Array> arguments) {
         m_borrowed = true;
-        m_room.keep.reserve(arguments.size());
-        m_room.arrays.reserve(arguments.size());
+        m_room->keep.reserve(arguments.size());
+        m_room->arrays.reserve(arguments.size());
         for (const host::data::Array& argument : arguments)
-            m_room.arrays.push_back(host::data::borrowRyArray(argument, m_room.keep.emplace_back()));
-        return m_room.arrays;
+            m_room->arrays.push_back(host::data::borrowRyArray(argument, m_room->keep.emplace_back()));
+        return m_room->arrays;
     }
     const vhost::lang::Arguments& copy(std::span<const host::data::Array> arguments) {
-        m_room.arrays.reserve(arguments.size());
-        for (const auto& argument : arguments) m_room.arrays.push_back(host::data::createRyArray(argument));
-        return m_room.arrays;
+        m_room->arrays.reserve(arguments.size());
+        for (const auto& argument : arguments) m_room->arrays.push_back(host::data::createRyArray(argument));
+        return m_room->arrays;
     }
     // The inputs go as soon as the call has returned.
     void releaseInputs() noexcept {
         if (!m_borrowed)
-            for (const ryArray* array : m_room.arrays) host::destroyArray(const_cast<ryArray*>(array));
+            for (const ryArray* array : m_room->arrays) host::destroyArray(const_cast<ryArray*>(array));
         m_borrowed = false;
-        m_room.arrays.clear();
-        m_room.keep.clear();
+        m_room->arrays.clear();
+        m_room->keep.clear();
     }
-    host::Outputs& outputs() noexcept { return m_room.outputs; }
+    host::Outputs& outputs() noexcept { return m_room->outputs; }
 
 private:
-    RequestRoom m_room;
-    std::vector<RequestRoom>& m_spare;
+    Rooms& m_rooms;
+    RequestRoom* m_room;
     bool m_borrowed = false;
 };
 
@@ -153,7 +156,7 @@ public:
             throw std::logic_error("a synchronous request must come from the engine's signal thread");
         }
         try {
-            Room room(m_spareRooms);
+            Room room(m_rooms);
             runFeval(room, name, arguments, nlhs, options.outStream().get(), options.errStream().get());
             return host::Future<host::Outputs>::ready(std::move(room.outputs()));
         } catch (...) {
@@ -192,7 +195,7 @@ private:
         if (!request.claim()) return;
         auto& self = static_cast<LanguageEngine&>(*request.engine());
         self.m_running.push_back(&request);
-        Room room(self.m_spareRooms);
+        Room room(self.m_rooms);
         std::exception_ptr error;
         try {
             if (request.isEval) {
@@ -247,8 +250,8 @@ private:
     RequestStreams m_streams;
     // The queued requests running now on the signal thread, outermost first.
     std::vector<host::AsyncRequest*> m_running;
-    // The rooms of finished requests, kept (Room).
-    std::vector<RequestRoom> m_spareRooms;
+    // The rooms requests run in, kept (Room).
+    Rooms m_rooms;
 };
 
 }  // namespace
