@@ -455,12 +455,14 @@ std::uint64_t handleFor(const std::shared_ptr<ModuleRequest>& request) {
 
 // Queues a request, unless its module is being cleared: then the completion hears "cancelled"
 // at once, on this thread.
-std::uint64_t start(const std::shared_ptr<ModuleRequest>& request, host::HostEngine& host,
-                    const host::RunOptions& options) {
+std::uint64_t start(std::shared_ptr<ModuleRequest> request, host::HostEngine& host, const host::RunOptions& options) {
     // The view holds no reference: the request owns it, and the handle owns the request.
     request->future = host::Future<void>(std::shared_ptr<const host::FutureState<void>>(std::shared_ptr<void>(), &request->task()),
                                          std::shared_ptr<host::TaskReference>(std::shared_ptr<void>(), request.get()));
     request->id = host::createRequestID();
+    // The module's reference is taken first, so that this one can go to the queue as it is: the
+    // request's count is touched once per owner.
+    const std::uint64_t handle = handleFor(request);
     ModuleRequests& record = request->record;
     // Announced before the clear's flag is read, and the clear raises its flag before it waits
     // for starts: either this start sees the clear, or the clear sees the request queued.
@@ -475,9 +477,9 @@ std::uint64_t start(const std::shared_ptr<ModuleRequest>& request, host::HostEng
         request->cancel_callback(false);
     } else {
         const Started started{record};
-        host.submit(request, options);
+        host.submit(std::move(request), options);
     }
-    return handleFor(request);
+    return handle;
 }
 
 // How long a waiter on another thread lets a module call hold the engine before the request is
@@ -542,10 +544,10 @@ std::shared_ptr<ModuleRequest> fevalRequest(void* engine, const char* name, int 
     return request;
 }
 
-std::uint64_t startWithStreams(void* engine, const std::shared_ptr<ModuleRequest>& request, void* outputStream,
+std::uint64_t startWithStreams(void* engine, std::shared_ptr<ModuleRequest> request, void* outputStream,
                                void* errorStream, ModuleWriteFcn writeFcn, ModuleDeleterFcn deleterFcn) {
     const AsyncOptions options(outputStream, errorStream, writeFcn, deleterFcn, *request);
-    return start(request, engineOf(engine), options.get());
+    return start(std::move(request), engineOf(engine), options.get());
 }
 
 }  // namespace
@@ -554,10 +556,10 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
                              bool passThroughFlag, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                              void* promise, void* outputStream, void* errorStream, ModuleWriteFcn writeFcn,
                              ModuleDeleterFcn deleterFcn) {
-    const auto request =
+    auto request =
         fevalRequest(engine, name.c_str(), nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
     for (const host::data::Array& argument : arguments) request->arguments.push_back(argument);
-    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
+    return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 SettledRequests::SettledRequests(const impl_info_tag* module, bool faulted) noexcept
@@ -636,10 +638,10 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
     if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
     if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
     // The inputs go straight into the request, one reference each.
-    const auto request =
+    auto request =
         fevalRequest(engine, functionName, nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
     for (int i = 0; i < nrhs; ++i) request->arguments.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(prhs[i])));
-    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
+    return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccessFcn onSuccessFcn,
@@ -665,7 +667,7 @@ std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccess
     request->onSuccessFcn = onSuccessFcn;
     request->onErrorFcn = onErrorFcn;
     request->promise = promise;
-    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
+    return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt) {
