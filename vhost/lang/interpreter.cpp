@@ -54,7 +54,8 @@ void checkOutputs(const std::string& name, int nargout, Values& outputs) {
     for (int i = 0; i < nargout; ++i)
         if (!outputs[i]) fail("VELTRA:unassignedOutput", "Output " + std::to_string(i + 1) + " of " + name + " was not set.");
     // With no output asked for, the first one (if any) is the call's value.
-    outputs.resize(std::min(outputs.size(), static_cast<std::size_t>(std::max(nargout, 1))));
+    const auto kept = static_cast<std::size_t>(std::max(nargout, 1));
+    if (outputs.size() > kept) outputs.erase(outputs.begin() + static_cast<std::ptrdiff_t>(kept), outputs.end());
 }
 
 Values checkedOutputs(const std::string& name, int nargout, Values outputs) {
