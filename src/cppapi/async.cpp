@@ -162,7 +162,7 @@ void makeCloser() {
 
 void* take(std::size_t bytes) {
     Local& local = t_local;
-    if (!local.taken && g_returned.load(std::memory_order_relaxed)) {
+    if (!local.taken && !local.closed && g_returned.load(std::memory_order_relaxed)) {
         local.taken = g_returned.exchange(nullptr, std::memory_order_acquire);
         int count = 0;
         for (const FreeBlock* block = local.taken; block; block = block->next) ++count;

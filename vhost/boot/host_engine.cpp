@@ -195,13 +195,15 @@ private:
         if (!request.claim()) return;
         auto& self = static_cast<LanguageEngine&>(*request.engine());
         self.m_running.push_back(&request);
-        Room room(self.m_rooms);
+        // Made inside the try block: a request claimed is settled, whatever fails.
+        std::optional<Room> room;
         std::exception_ptr error;
         try {
+            room.emplace(self.m_rooms);
             if (request.isEval) {
                 self.runEval(request.text, request.out.get(), request.err.get());
             } else {
-                self.runFeval(room, request.name, {request.arguments.data(), request.arguments.size()},
+                self.runFeval(*room, request.name, {request.arguments.data(), request.arguments.size()},
                               request.nlhs, request.out.get(), request.err.get());
             }
         } catch (...) {
@@ -211,7 +213,7 @@ private:
         if (error) {
             request.ranWith(std::move(error));
         } else {
-            request.ran(room.outputs());
+            request.ran(room->outputs());
         }
     }
     // The engine goes with the request still queued: it hears "cancelled" while the code its
