@@ -63,8 +63,10 @@ class ModuleRequest final : public host::AsyncRequest {
 public:
     enum Phase : int { Pending, Delivering, Done, Abandoned };
 
-    explicit ModuleRequest(void* engineHandle)
-        : module(engineHandle), record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
+    // `functionName`: the function a feval runs (empty for an eval).
+    ModuleRequest(void* engineHandle, const char* functionName)
+        : AsyncRequest(functionName), module(engineHandle),
+          record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
         owner = engineHandle;
     }
     // The module's streams look at the phase when they go: they go first.
@@ -230,8 +232,8 @@ struct Recycled {
 
 // One allocation per request: the request, its control block, the module's callbacks and task
 // handle.
-std::shared_ptr<ModuleRequest> newRequest(void* engine) {
-    return std::allocate_shared<ModuleRequest>(blocks::Recycled<ModuleRequest>(), engine);
+std::shared_ptr<ModuleRequest> newRequest(void* engine, const char* functionName = "") {
+    return std::allocate_shared<ModuleRequest>(blocks::Recycled<ModuleRequest>(), engine, functionName);
 }
 
 ModuleRequests& recordOf(void* module) { return *static_cast<OrbFunctionImpl*>(module)->requests; }
@@ -534,8 +536,7 @@ namespace {
 std::shared_ptr<ModuleRequest> fevalRequest(void* engine, const char* name, int nlhs, bool passThroughFlag,
                                             SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                             void* promise) {
-    auto request = newRequest(engine);
-    request->name = name;
+    auto request = newRequest(engine, name);
     request->nlhs = nlhs;
     request->passThroughFlag = passThroughFlag;
     request->setOutputsFcn = setOutputsFcn;

@@ -292,6 +292,9 @@ private:
 class AsyncRequest : public TaskReference {
 public:
     AsyncRequest() = default;
+    // A function call's request, named as it is made: a name assigned over an empty one takes
+    // the string's general replace.
+    explicit AsyncRequest(const char* functionName) : name(functionName) {}
     ~AsyncRequest() override = default;
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
