@@ -11,7 +11,9 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "capi/message_ids.hpp"
@@ -61,8 +63,10 @@ class ModuleRequest final : public host::AsyncRequest {
 public:
     enum Phase : int { Pending, Delivering, Done, Abandoned };
 
-    explicit ModuleRequest(void* engineHandle)
-        : module(engineHandle), record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
+    // `functionName`: the function a feval runs (empty for an eval).
+    ModuleRequest(void* engineHandle, const char* functionName)
+        : AsyncRequest(functionName), module(engineHandle),
+          record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
         owner = engineHandle;
     }
     // The module's streams look at the phase when they go: they go first.
@@ -104,9 +108,10 @@ protected:
 // A request is made on a module's thread and freed, most often, by the signal thread that ran
 // it last. Memory freed by another thread than the one that allocated it costs both threads the
 // allocator's shared lock, once per request; so a freed request's block is handed back here
-// instead, and the next request made on any thread takes it. At most kKeptBlocks wait here; past
-// that a block goes back to the allocator. A thread takes the blocks waiting all at once, so the
-// shared list is only ever pushed to one by one and emptied whole: no block can be taken twice.
+// instead, and the next request made on any thread takes it. At most about kKeptBlocks wait here
+// (each thread's batch in hand on top); past that a block goes back to the allocator. A thread
+// gives blocks a batch at a time with one exchange, and takes the blocks waiting all at once, so
+// the threads meet on the shared list once per batch and no block can be taken twice.
 namespace blocks {
 
 struct FreeBlock {
@@ -115,33 +120,59 @@ struct FreeBlock {
 };
 
 constexpr int kKeptBlocks = 1024;
+constexpr int kBatch = 32;
 
 std::atomic<FreeBlock*> g_returned{nullptr};
 std::atomic<int> g_returnedCount{0};
 
-// The blocks a thread took and has not used yet; freed when the thread ends.
-struct Taken {
-    FreeBlock* head = nullptr;
-    ~Taken() {
-        while (FreeBlock* block = head) {
-            head = block->next;
-            ORB_UNPOISON(block, block->bytes);
-            ::operator delete(block, block->bytes);
-        }
+void freeChain(FreeBlock* head) noexcept {
+    while (FreeBlock* block = head) {
+        head = block->next;
+        ORB_UNPOISON(block, block->bytes);
+        ::operator delete(block, block->bytes);
+    }
+}
+
+// The blocks a thread took and has not used yet, and those it gave and has not handed back yet.
+// Plain data, so that reaching it costs no check of whether it was made; the closer, made the
+// first time the thread gives a block, frees what is left when the thread ends.
+struct Local {
+    FreeBlock* taken;
+    FreeBlock* given;
+    FreeBlock* givenLast;
+    int givenCount;
+    bool closerMade;
+    bool closed;  // blocks given by later thread-exit destructors go to the allocator
+};
+thread_local Local t_local;
+
+struct LocalCloser {
+    ~LocalCloser() {
+        Local& local = t_local;
+        local.closed = true;
+        freeChain(std::exchange(local.taken, nullptr));
+        freeChain(std::exchange(local.given, nullptr));
+        local.givenCount = 0;
     }
 };
-thread_local Taken t_taken;
+
+void makeCloser() {
+    thread_local LocalCloser closer;
+    (void)closer;
+    t_local.closerMade = true;
+}
 
 void* take(std::size_t bytes) {
-    Taken& taken = t_taken;
-    if (!taken.head && g_returned.load(std::memory_order_relaxed)) {
-        taken.head = g_returned.exchange(nullptr, std::memory_order_acquire);
+    Local& local = t_local;
+    if (!local.taken && !local.closed && g_returned.load(std::memory_order_relaxed)) {
+        local.taken = g_returned.exchange(nullptr, std::memory_order_acquire);
         int count = 0;
-        for (const FreeBlock* block = taken.head; block; block = block->next) ++count;
+        for (const FreeBlock* block = local.taken; block; block = block->next) ++count;
         g_returnedCount.fetch_sub(count, std::memory_order_relaxed);
+        if (!local.closerMade) makeCloser();
     }
-    while (FreeBlock* block = taken.head) {
-        taken.head = block->next;
+    while (FreeBlock* block = local.taken) {
+        local.taken = block->next;
         const std::size_t size = block->bytes;
         ORB_UNPOISON(block, size);
         if (size == bytes) return block;
@@ -150,20 +181,36 @@ void* take(std::size_t bytes) {
     return ::operator new(bytes);
 }
 
+// Hands the thread's batch to the shared list.
+void handBack(Local& local) noexcept {
+    g_returnedCount.fetch_add(local.givenCount, std::memory_order_relaxed);
+    FreeBlock* last = local.givenLast;
+    last->next = g_returned.load(std::memory_order_relaxed);
+    while (!g_returned.compare_exchange_weak(last->next, local.given, std::memory_order_release,
+                                             std::memory_order_relaxed)) {
+    }
+    local.given = nullptr;
+    local.givenLast = nullptr;
+    local.givenCount = 0;
+}
+
 void give(void* memory, std::size_t bytes) noexcept {
-    if (bytes < sizeof(FreeBlock) || g_returnedCount.fetch_add(1, std::memory_order_relaxed) >= kKeptBlocks) {
-        if (bytes >= sizeof(FreeBlock)) g_returnedCount.fetch_sub(1, std::memory_order_relaxed);
+    Local& local = t_local;
+    if (bytes < sizeof(FreeBlock) || local.closed ||
+        g_returnedCount.load(std::memory_order_relaxed) + local.givenCount >= kKeptBlocks) {
         ::operator delete(memory, bytes);
         return;
     }
     auto* block = static_cast<FreeBlock*>(memory);
     block->bytes = bytes;
-    block->next = g_returned.load(std::memory_order_relaxed);
-    while (!g_returned.compare_exchange_weak(block->next, block, std::memory_order_release, std::memory_order_relaxed)) {
-    }
+    block->next = local.given;
+    if (!local.given) local.givenLast = block;
+    local.given = block;
     // A block waiting here is not a request: a use of the request after it was freed is still
     // reported under the address sanitizer. The link and size stay readable.
     ORB_POISON(reinterpret_cast<char*>(block) + sizeof(FreeBlock), bytes - sizeof(FreeBlock));
+    if (!local.closerMade) makeCloser();
+    if (++local.givenCount == kBatch) handBack(local);
 }
 
 // The allocator of requests (with their control blocks, in one allocation).
@@ -185,8 +232,8 @@ struct Recycled {
 
 // One allocation per request: the request, its control block, the module's callbacks and task
 // handle.
-std::shared_ptr<ModuleRequest> newRequest(void* engine) {
-    return std::allocate_shared<ModuleRequest>(blocks::Recycled<ModuleRequest>(), engine);
+std::shared_ptr<ModuleRequest> newRequest(void* engine, const char* functionName = "") {
+    return std::allocate_shared<ModuleRequest>(blocks::Recycled<ModuleRequest>(), engine, functionName);
 }
 
 ModuleRequests& recordOf(void* module) { return *static_cast<OrbFunctionImpl*>(module)->requests; }
@@ -373,16 +420,16 @@ void ModuleRequest::complete() {
     if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
     ModuleOutcome ended;
     try {
+        const std::span<host::data::Array> ran = outputs();
         if (isEval) {
-            outcome().get();
             ended = callModuleCode([&] { onSuccessFcn(promise); });
         } else {
-            const host::Outputs& outputs = outcome().value();
-            // Up to 20 outputs are handed from the stack.
-            std::array<void*, 20> few{};
-            std::vector<void*> many(outputs.size() > few.size() ? outputs.size() : 0);
+            // Up to 20 outputs are handed from the stack, each with the reference the engine made
+            // it with.
+            std::array<void*, 20> few;  // written before it is read
+            std::vector<void*> many(ran.size() > few.size() ? ran.size() : 0);
             void** handed = many.empty() ? few.data() : many.data();
-            for (std::size_t i = 0; i < outputs.size(); ++i) handed[i] = outputs[i].newReference();
+            for (std::size_t i = 0; i < ran.size(); ++i) handed[i] = ran[i].handOver();
             ended = callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
         }
         // A success callback that threw hears its own failure through the failure callback.
@@ -410,12 +457,14 @@ std::uint64_t handleFor(const std::shared_ptr<ModuleRequest>& request) {
 
 // Queues a request, unless its module is being cleared: then the completion hears "cancelled"
 // at once, on this thread.
-std::uint64_t start(const std::shared_ptr<ModuleRequest>& request, host::HostEngine& host,
-                    const host::RunOptions& options) {
+std::uint64_t start(std::shared_ptr<ModuleRequest> request, host::HostEngine& host, const host::RunOptions& options) {
     // The view holds no reference: the request owns it, and the handle owns the request.
     request->future = host::Future<void>(std::shared_ptr<const host::FutureState<void>>(std::shared_ptr<void>(), &request->task()),
                                          std::shared_ptr<host::TaskReference>(std::shared_ptr<void>(), request.get()));
     request->id = host::createRequestID();
+    // The module's reference is taken first, so that this one can go to the queue as it is: the
+    // request's count is touched once per owner.
+    const std::uint64_t handle = handleFor(request);
     ModuleRequests& record = request->record;
     // Announced before the clear's flag is read, and the clear raises its flag before it waits
     // for starts: either this start sees the clear, or the clear sees the request queued.
@@ -430,9 +479,9 @@ std::uint64_t start(const std::shared_ptr<ModuleRequest>& request, host::HostEng
         request->cancel_callback(false);
     } else {
         const Started started{record};
-        host.submit(request, options);
+        host.submit(std::move(request), options);
     }
-    return handleFor(request);
+    return handle;
 }
 
 // How long a waiter on another thread lets a module call hold the engine before the request is
@@ -487,8 +536,7 @@ namespace {
 std::shared_ptr<ModuleRequest> fevalRequest(void* engine, const char* name, int nlhs, bool passThroughFlag,
                                             SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                             void* promise) {
-    auto request = newRequest(engine);
-    request->name = name;
+    auto request = newRequest(engine, name);
     request->nlhs = nlhs;
     request->passThroughFlag = passThroughFlag;
     request->setOutputsFcn = setOutputsFcn;
@@ -497,10 +545,10 @@ std::shared_ptr<ModuleRequest> fevalRequest(void* engine, const char* name, int 
     return request;
 }
 
-std::uint64_t startWithStreams(void* engine, const std::shared_ptr<ModuleRequest>& request, void* outputStream,
+std::uint64_t startWithStreams(void* engine, std::shared_ptr<ModuleRequest> request, void* outputStream,
                                void* errorStream, ModuleWriteFcn writeFcn, ModuleDeleterFcn deleterFcn) {
     const AsyncOptions options(outputStream, errorStream, writeFcn, deleterFcn, *request);
-    return start(request, engineOf(engine), options.get());
+    return start(std::move(request), engineOf(engine), options.get());
 }
 
 }  // namespace
@@ -509,10 +557,10 @@ std::uint64_t fevalAsyncImpl(void* engine, const std::string& name, const host::
                              bool passThroughFlag, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                              void* promise, void* outputStream, void* errorStream, ModuleWriteFcn writeFcn,
                              ModuleDeleterFcn deleterFcn) {
-    const auto request =
+    auto request =
         fevalRequest(engine, name.c_str(), nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
     for (const host::data::Array& argument : arguments) request->arguments.push_back(argument);
-    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
+    return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 SettledRequests::SettledRequests(const impl_info_tag* module, bool faulted) noexcept
@@ -591,10 +639,10 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
     if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
     if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
     // The inputs go straight into the request, one reference each.
-    const auto request =
+    auto request =
         fevalRequest(engine, functionName, nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
     for (int i = 0; i < nrhs; ++i) request->arguments.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(prhs[i])));
-    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
+    return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccessFcn onSuccessFcn,
@@ -620,7 +668,7 @@ std::uint64_t orbApiEvalAsync(void* engine, const char16_t* statement, OnSuccess
     request->onSuccessFcn = onSuccessFcn;
     request->onErrorFcn = onErrorFcn;
     request->promise = promise;
-    return startWithStreams(engine, request, outputStream, errorStream, writeFcn, deleterFcn);
+    return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }
 
 bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <ry_types.h>
@@ -36,11 +37,16 @@ public:
     Array(const Array& other) noexcept;
     Array(Array&& other) noexcept;
     Array& operator=(Array other) noexcept;
-    ~Array();
+    // An empty owner (most of a request's inline argument room) costs no call.
+    ~Array() {
+        if (m_impl) release(m_impl);
+    }
 
     ArrayImpl* impl() const noexcept { return m_impl; }
     // Hands out the implementation with one added reference that belongs to the receiver.
     ArrayImpl* newReference() const noexcept;
+    // Hands out the implementation with the reference this owner held, leaving it empty.
+    ArrayImpl* handOver() noexcept { return std::exchange(m_impl, nullptr); }
     ArrayType getType() const;
     std::vector<std::size_t> getDimensions() const;
     std::size_t getNumberOfElements() const;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <streambuf>
 #include <string>
@@ -272,7 +273,7 @@ public:
     const data::Array* data() const noexcept { return m_many.empty() ? m_few.data() : m_many.data(); }
     std::size_t size() const noexcept { return m_count; }
     void clear() noexcept {
-        for (auto& array : m_few) array = data::Array();
+        for (std::size_t i = 0; i < m_count && i < m_few.size(); ++i) m_few[i] = data::Array();
         m_many.clear();
         m_count = 0;
     }
@@ -291,6 +292,9 @@ private:
 class AsyncRequest : public TaskReference {
 public:
     AsyncRequest() = default;
+    // A function call's request, named as it is made: a name assigned over an empty one takes
+    // the string's general replace.
+    explicit AsyncRequest(const char* functionName) : name(functionName) {}
     ~AsyncRequest() override = default;
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
@@ -308,9 +312,14 @@ public:
     // Whose request it is (HostEngine::requestsOf); the engine gives it no meaning.
     const void* owner = nullptr;
 
-    // The request's outcome, settled before complete() runs: the outputs (none for an eval) or
-    // the exception it ended with (AlreadyCancelledException when it never ran).
-    const FutureState<Outputs>& outcome() const noexcept { return m_outcome; }
+    // The request's outcome while complete() runs: the outputs (none for an eval), which
+    // complete() may take over (they are the engine's room and gone once it returns), or the
+    // exception it ended with (AlreadyCancelledException when it never ran), which outputs()
+    // throws.
+    std::span<data::Array> outputs() const {
+        if (m_error) std::rethrow_exception(m_error);
+        return m_outputs;
+    }
     // Ready once complete() has returned, with what complete() threw.
     const FutureState<void>& task() const noexcept { return m_task; }
 
@@ -330,7 +339,7 @@ public:
     void bind(HostEngine& engine) noexcept { m_engine = &engine; }
     HostEngine* engine() const noexcept { return m_engine; }
     bool claim() noexcept { return leaveQueue(State::Running); }
-    inline void ran(Outputs outputs);
+    inline void ran(std::span<data::Array> outputs);
     inline void ranWith(std::exception_ptr error);
 
 protected:
@@ -352,7 +361,8 @@ private:
     std::atomic<State> m_state{State::Queued};
     std::atomic<bool> m_cancelRequested{false};
     std::atomic<bool> m_allowInterrupt{false};
-    FutureState<Outputs> m_outcome;
+    std::span<data::Array> m_outputs;
+    std::exception_ptr m_error;
     FutureState<void> m_task;
 };
 
@@ -392,14 +402,15 @@ inline void AsyncRequest::finish() {
     }
 }
 
-inline void AsyncRequest::ran(Outputs outputs) {
-    m_outcome.setValue(std::move(outputs));
+inline void AsyncRequest::ran(std::span<data::Array> outputs) {
+    m_outputs = outputs;
     finish();
+    m_outputs = {};
     m_state.store(State::Done, std::memory_order_release);
 }
 
 inline void AsyncRequest::ranWith(std::exception_ptr error) {
-    m_outcome.setException(std::move(error));
+    m_error = std::move(error);
     finish();
     m_state.store(State::Done, std::memory_order_release);
 }
@@ -407,7 +418,7 @@ inline void AsyncRequest::ranWith(std::exception_ptr error) {
 inline CancelStatus AsyncRequest::cancel_callback(bool allowInterrupt) {
     m_allowInterrupt.store(allowInterrupt, std::memory_order_relaxed);
     if (!leaveQueue(State::Cancelled)) return state() == State::Cancelled ? CancelStatus::Cancelled : CancelStatus::TooLate;
-    m_outcome.setException(std::make_exception_ptr(AlreadyCancelledException()));
+    m_error = std::make_exception_ptr(AlreadyCancelledException());
     finish();
     if (m_engine) m_engine->notifyWaiters();
     return CancelStatus::Cancelled;
@@ -433,7 +444,7 @@ inline std::string AsyncRequest::heldBy() const {
 
 inline bool AsyncRequest::refuse(std::exception_ptr reason) {
     if (!leaveQueue(State::Cancelled)) return false;
-    m_outcome.setException(std::move(reason));
+    m_error = std::move(reason);
     finish();
     if (m_engine) m_engine->notifyWaiters();
     return true;

@@ -6,6 +6,7 @@
 // distributor's RuntimeException; anything else leaves unchanged.
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -28,56 +29,67 @@
 namespace vhost::boot {
 namespace {
 
-// The host forms of a request's inputs, held as the language's argument list. A built-in reads
-// its inputs and hands none of them on, so it is given forms borrowed from the data arrays (see
-// host::data::borrowRyArray), with what keeps each alive: the same input passed to many requests
-// is converted once. Any other function (a module's) may take an input over or hand it back, so
-// it gets copies of its own, destroyed when the request ends. The lists' room is the engine's,
-// kept between requests (`spare`; nested requests take their own): a queue of requests would
-// otherwise allocate a list for each.
-struct ArgumentList {
+// The room a request runs in: the host forms of its inputs, held as the language's argument
+// list, and its outputs as data arrays. A built-in reads its inputs and hands none of them on, so
+// it is given forms borrowed from the data arrays (see host::data::borrowRyArray), with what
+// keeps each alive: the same input passed to many requests is converted once. Any other function
+// (a module's) may take an input over or hand it back, so it gets copies of its own, destroyed
+// when the call ends. The room is the engine's, kept between requests (nested requests take their
+// own, one level deeper): a queue of requests would otherwise allocate lists for each, and the
+// outputs would be freed on whichever thread let the request go last.
+struct RequestRoom {
     vhost::lang::Arguments arrays;
     std::vector<std::shared_ptr<const void>> keep;
+    host::Outputs outputs;
 };
 
-class RequestInputs {
+// The engine's rooms, one per level of nesting; a deque, so that a room stays where it is while
+// a nested request adds the next.
+struct Rooms {
+    std::deque<RequestRoom> levels;
+    std::size_t inUse = 0;
+};
+
+class Room {
 public:
-    explicit RequestInputs(std::vector<ArgumentList>& lists) : m_spare(lists) {
-        if (m_spare.empty()) return;
-        m_list = std::move(m_spare.back());
-        m_spare.pop_back();
+    explicit Room(Rooms& rooms) : m_rooms(rooms) {
+        if (m_rooms.inUse == m_rooms.levels.size()) m_rooms.levels.emplace_back();
+        m_room = &m_rooms.levels[m_rooms.inUse++];
     }
-    RequestInputs(const RequestInputs&) = delete;
-    RequestInputs& operator=(const RequestInputs&) = delete;
-    ~RequestInputs() {
-        if (!m_borrowed)
-            for (const ryArray* array : m_list.arrays) host::destroyArray(const_cast<ryArray*>(array));
-        m_list.arrays.clear();
-        m_list.keep.clear();
-        try {
-            m_spare.push_back(std::move(m_list));
-        } catch (...) {
-            // Its room is simply freed.
-        }
+    Room(const Room&) = delete;
+    Room& operator=(const Room&) = delete;
+    ~Room() {
+        releaseInputs();
+        m_room->outputs.clear();
+        --m_rooms.inUse;
     }
 
     const vhost::lang::Arguments& borrow(std::span<const host::data::Array> arguments) {
         m_borrowed = true;
-        m_list.keep.reserve(arguments.size());
-        m_list.arrays.reserve(arguments.size());
+        m_room->keep.reserve(arguments.size());
+        m_room->arrays.reserve(arguments.size());
         for (const host::data::Array& argument : arguments)
-            m_list.arrays.push_back(host::data::borrowRyArray(argument, m_list.keep.emplace_back()));
-        return m_list.arrays;
+            m_room->arrays.push_back(host::data::borrowRyArray(argument, m_room->keep.emplace_back()));
+        return m_room->arrays;
     }
     const vhost::lang::Arguments& copy(std::span<const host::data::Array> arguments) {
-        m_list.arrays.reserve(arguments.size());
-        for (const auto& argument : arguments) m_list.arrays.push_back(host::data::createRyArray(argument));
-        return m_list.arrays;
+        m_room->arrays.reserve(arguments.size());
+        for (const auto& argument : arguments) m_room->arrays.push_back(host::data::createRyArray(argument));
+        return m_room->arrays;
     }
+    // The inputs go as soon as the call has returned.
+    void releaseInputs() noexcept {
+        if (!m_borrowed)
+            for (const ryArray* array : m_room->arrays) host::destroyArray(const_cast<ryArray*>(array));
+        m_borrowed = false;
+        m_room->arrays.clear();
+        m_room->keep.clear();
+    }
+    host::Outputs& outputs() noexcept { return m_room->outputs; }
 
 private:
-    ArgumentList m_list;
-    std::vector<ArgumentList>& m_spare;
+    Rooms& m_rooms;
+    RequestRoom* m_room;
     bool m_borrowed = false;
 };
 
@@ -144,8 +156,9 @@ public:
             throw std::logic_error("a synchronous request must come from the engine's signal thread");
         }
         try {
-            return host::Future<host::Outputs>::ready(
-                runFeval(name, arguments, nlhs, options.outStream().get(), options.errStream().get()));
+            Room room(m_rooms);
+            runFeval(room, name, arguments, nlhs, options.outStream().get(), options.errStream().get());
+            return host::Future<host::Outputs>::ready(std::move(room.outputs()));
         } catch (...) {
             return host::Future<host::Outputs>::failed(std::current_exception());
         }
@@ -182,14 +195,16 @@ private:
         if (!request.claim()) return;
         auto& self = static_cast<LanguageEngine&>(*request.engine());
         self.m_running.push_back(&request);
-        host::Outputs outputs;
+        // Made inside the try block: a request claimed is settled, whatever fails.
+        std::optional<Room> room;
         std::exception_ptr error;
         try {
+            room.emplace(self.m_rooms);
             if (request.isEval) {
                 self.runEval(request.text, request.out.get(), request.err.get());
             } else {
-                outputs = self.runFeval(request.name, {request.arguments.data(), request.arguments.size()},
-                                        request.nlhs, request.out.get(), request.err.get());
+                self.runFeval(*room, request.name, {request.arguments.data(), request.arguments.size()},
+                              request.nlhs, request.out.get(), request.err.get());
             }
         } catch (...) {
             error = std::current_exception();
@@ -198,33 +213,30 @@ private:
         if (error) {
             request.ranWith(std::move(error));
         } else {
-            request.ran(std::move(outputs));
+            request.ran(room->outputs());
         }
     }
     // The engine goes with the request still queued: it hears "cancelled" while the code its
     // completion calls is still there.
     static void abandonQueued(void* object) { static_cast<host::AsyncRequest*>(object)->cancel_callback(false); }
 
-    host::Outputs runFeval(const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
-                           host::u16streambuf* out, host::u16streambuf* err) {
+    // Runs `name`, its outputs into the room's.
+    void runFeval(Room& room, const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
+                  host::u16streambuf* out, host::u16streambuf* err) {
         EngineScope scope(m_engine);
-        RequestInputs inputs(m_spareArgumentLists);
         const vhost::lang::Builtin* builtin = vhost::lang::findBuiltin(name);
-        const vhost::lang::Arguments& arrays = builtin ? inputs.borrow(arguments) : inputs.copy(arguments);
-        std::vector<vhost::lang::Value> outputs;
-        {
-            RequestStreams::InPlace streams(m_streams, {out, err});
-            outputs = reportingRuntimeErrors(name, [&] {
-                return builtin ? vhost::lang::callBuiltin(name, *builtin, nlhs, arrays)
-                               : vhost::lang::callFunction(name, nlhs, arrays);
-            });
-        }
-        host::Outputs result;
+        const vhost::lang::Arguments& arrays = builtin ? room.borrow(arguments) : room.copy(arguments);
+        vhost::lang::Values outputs = reportingRuntimeErrors(name, [&] {
+            const RequestStreams::InPlace streams(m_streams, {out, err});
+            return builtin ? vhost::lang::callBuiltin(name, *builtin, nlhs, arrays)
+                           : vhost::lang::callFunction(name, nlhs, arrays);
+        });
+        room.releaseInputs();
+        host::Outputs& result = room.outputs();
         const std::size_t wanted = std::min(outputs.size(), nlhs < 0 ? std::size_t{0} : static_cast<std::size_t>(nlhs));
         result.reserve(wanted);
         // The outputs are the call's own: taken over rather than copied.
         for (std::size_t i = 0; i < wanted; ++i) result.push_back(host::data::adoptRyArray(outputs[i].release()));
-        return result;
     }
 
     void runEval(const std::u16string& text, host::u16streambuf* out, host::u16streambuf* err) {
@@ -240,8 +252,8 @@ private:
     RequestStreams m_streams;
     // The queued requests running now on the signal thread, outermost first.
     std::vector<host::AsyncRequest*> m_running;
-    // Argument lists of finished requests, their room kept (RequestInputs).
-    std::vector<ArgumentList> m_spareArgumentLists;
+    // The rooms requests run in, kept (Room).
+    Rooms m_rooms;
 };
 
 }  // namespace

@@ -107,7 +107,7 @@ void callInto(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, const char* na
     if (!name) throw host::UserException("VELTRA:invalidArgument", "No function name was given.");
     lang::Arguments inputs;
     for (int i = 0; i < nrhs; ++i) inputs.push_back(prhs[i]);
-    std::vector<Value> outputs = lang::callFunction(name, nlhs, inputs);
+    lang::Values outputs = lang::callFunction(name, nlhs, inputs);
     const std::size_t wanted = static_cast<std::size_t>(std::max(nlhs, 1));
     for (std::size_t i = 0; i < outputs.size() && i < wanted; ++i)
         if (outputs[i] && plhs) plhs[i] = toModule(std::move(outputs[i]));
@@ -140,7 +140,7 @@ ryArray* callFunctionWithTrap(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs
 // (its arrays are released when it returns, except the outputs).
 struct SimpleHandle : lang::HandleTarget {
     explicit SimpleHandle(OrbModuleFunction function) : function(function) {}
-    std::vector<Value> call(int nargout, const lang::Arguments& inputs) override {
+    lang::Values call(int nargout, const lang::Arguments& inputs) override {
         std::vector<ryArray*> outputs(static_cast<std::size_t>(std::max(nargout, 1)), nullptr);
         std::vector<const ryArray*> in(inputs.begin(), inputs.end());
         const host::ryContextToken arrays = host::ryEnterNewArrayListContext();
@@ -154,7 +154,7 @@ struct SimpleHandle : lang::HandleTarget {
         }
         host::ryRestorePreviousAllocListContext(blocks);
         host::ryExitArrayListContext(arrays, outputs.data(), static_cast<int>(outputs.size()), true);
-        std::vector<Value> result;
+        lang::Values result;
         for (ryArray* output : outputs) result.push_back(output ? host::from_veltra(output) : Value());
         while (!result.empty() && !result.back()) result.pop_back();
         return result;

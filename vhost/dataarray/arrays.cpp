@@ -94,7 +94,12 @@ ArrayImpl::ArrayImpl(ArrayType t, ry::Dims d) : type(t), dims(std::move(d)) {
     ++vhost::data::g_live;
 }
 
-ArrayImpl::ArrayImpl(ArrayType t, const ry::Dims& d, Normalized) : type(t), dims(d) { ++vhost::data::g_live; }
+// Two dimensions (nearly every host array) are copied in place rather than through the list's
+// general copy.
+ArrayImpl::ArrayImpl(ArrayType t, const ry::Dims& d, Normalized)
+    : type(t), dims(d.size() == 2 ? ry::Dims(d[0], d[1]) : ry::Dims(d)) {
+    ++vhost::data::g_live;
+}
 
 ArrayImpl::~ArrayImpl() {
     for (ArrayImpl* e : elements) release(e);
@@ -132,8 +137,6 @@ Array& Array::operator=(Array other) noexcept {
     std::swap(m_impl, other.m_impl);
     return *this;
 }
-
-Array::~Array() { release(m_impl); }
 
 ArrayImpl* Array::newReference() const noexcept {
     addRef(m_impl);

@@ -49,6 +49,10 @@ struct ArrayImpl {
     std::size_t count() const;
 
     std::atomic<std::uint64_t> refs{1};
+    // The count is written by every thread that shares the array; what the others only read
+    // starts at least a cache line further on, so that reading an array (the engine borrowing a
+    // request's input) does not lose the line to a thread taking or dropping a reference.
+    std::byte countApart[64 - sizeof(refs)];
     ArrayType type;
     // Up to four held inline: most arrays cost no allocation for them.
     vhost::ry::Dims dims;

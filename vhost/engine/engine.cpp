@@ -89,12 +89,18 @@ void Engine::push(Posted posted) {
     if (first) m_postedChanged.notify_all();
 }
 
-void Engine::post(std::function<void()> task) { push(Posted{std::move(task), nullptr, nullptr, nullptr, nullptr}); }
+void Engine::post(std::function<void()> task) {
+    using Task = std::function<void()>;
+    push(Posted{std::make_shared<Task>(std::move(task)), [](void* task) { (*static_cast<Task*>(task))(); }, nullptr});
+}
 
-void Engine::post(std::shared_ptr<PostedWork> work) { push(Posted{nullptr, std::move(work), nullptr, nullptr, nullptr}); }
+void Engine::post(std::shared_ptr<PostedWork> work) {
+    push(Posted{std::move(work), [](void* work) { static_cast<PostedWork*>(work)->run(); },
+                [](void* work) { static_cast<PostedWork*>(work)->abandon(); }});
+}
 
 void Engine::post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon) {
-    push(Posted{nullptr, nullptr, std::move(object), run, abandon});
+    push(Posted{std::move(object), run, abandon});
 }
 
 std::vector<std::shared_ptr<void>> Engine::pendingObjects(ObjectAction run) {

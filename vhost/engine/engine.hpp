@@ -104,28 +104,16 @@ private:
     std::thread::id m_signalThread;
     std::mutex m_hostEngineMutex;
     std::shared_ptr<host::HostEngine> m_hostEngine;
-    // One piece of posted work: a function, or a work object.
+    // One piece of posted work: an object and what to do with it. Functions and work objects
+    // are held as objects too, so that the queue's entries stay four words: a burst of posts
+    // is copied as the queue grows and read back cold.
     struct Posted {
-        std::function<void()> task;
-        std::shared_ptr<PostedWork> work;
         std::shared_ptr<void> object;
         ObjectAction runObject = nullptr;
         ObjectAction abandonObject = nullptr;
-        void run() {
-            if (runObject) {
-                runObject(object.get());
-            } else if (work) {
-                work->run();
-            } else {
-                task();
-            }
-        }
+        void run() { runObject(object.get()); }
         void abandon() {
-            if (abandonObject) {
-                abandonObject(object.get());
-            } else if (work) {
-                work->abandon();
-            }
+            if (abandonObject) abandonObject(object.get());
         }
     };
     void push(Posted posted);

@@ -15,10 +15,10 @@
 namespace vhost::lang {
 namespace {
 
-std::vector<Value> none() { return {}; }
+Values none() { return {}; }
 
-std::vector<Value> one(Value v) {
-    std::vector<Value> result;
+Values one(Value v) {
+    Values result;
     result.push_back(std::move(v));
     return result;
 }
@@ -185,7 +185,7 @@ void registerCoreBuiltins() {
             return one(makeDouble(k < dims.size() ? static_cast<double>(dims[k]) : 1.0));
         }
         if (nargout <= 1) return one(sizeRow(in[0]));
-        std::vector<Value> out;
+        Values out;
         for (int k = 0; k < nargout; ++k) {
             double d = k < static_cast<int>(dims.size()) ? static_cast<double>(dims[k]) : 1.0;
             if (k == nargout - 1)  // the last output takes the product of the remaining dimensions
@@ -225,7 +225,7 @@ void registerCoreBuiltins() {
         return one(std::move(s));
     });
 
-    registerBuiltin("error", [](int, const Arguments& in) -> std::vector<Value> {
+    registerBuiltin("error", [](int, const Arguments& in) -> Values {
         std::string identifier, message;
         splitMessage(in, identifier, message);
         throw host::UserException(identifier, message);

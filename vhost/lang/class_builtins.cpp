@@ -16,8 +16,8 @@
 namespace vhost::lang {
 namespace {
 
-std::vector<Value> one(Value v) {
-    std::vector<Value> result;
+Values one(Value v) {
+    Values result;
     result.push_back(std::move(v));
     return result;
 }
@@ -98,7 +98,7 @@ void registerClassBuiltins() {
     registerBuiltin("set", [](int, const Arguments& in) {
         if (in.size() != 3) fail("VELTRA:invalidArgument", "Usage: set(h, name, value).");
         ry::setProperty(graphicsTarget(in[0]), 0, textOf(in[1], "The property name"), ry::sharedCopy(in[2]));
-        return std::vector<Value>{};
+        return Values{};
     });
 }
 

@@ -5,15 +5,20 @@
 #include <string>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "host/host_api.hpp"
 #include "vhost/lang/values.hpp"
 
 namespace vhost::lang {
 
 using Arguments = std::vector<const ryArray*>;
+// A function's outputs. Nearly every function answers one or two, held in place: a queue of
+// requests calling built-ins would otherwise allocate a list for each call.
+using Values = boost::container::small_vector<Value, 2>;
 // A built-in: `nargout` outputs asked for (0 when the caller takes at most one), the inputs
 // (borrowed); answers its outputs (may be more than asked for; extra ones are dropped).
-using Builtin = std::function<std::vector<Value>(int nargout, const Arguments& inputs)>;
+using Builtin = std::function<Values(int nargout, const Arguments& inputs)>;
 
 // Process-wide; a later registration of the same name replaces the earlier one.
 void registerBuiltin(const std::string& name, Builtin function);
@@ -24,17 +29,17 @@ HOST_API std::vector<std::string> builtinNames();
 // Whether `name` is a built-in or a file on the path.
 bool isFunction(const std::string& name);
 // Calls a built-in, else a function on the path; raises "VELTRA:undefinedFunction". At least max(nargout, 1) entries when the function gave that many.
-HOST_API std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs);
+HOST_API Values callFunction(const std::string& name, int nargout, const Arguments& inputs);
 // Calls `builtin`, found under `name` already: callFunction without the second look-up.
-HOST_API std::vector<Value> callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
+HOST_API Values callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
                                         const Arguments& inputs);
 // What a function-handle array made by this host carries as its payload.
 struct HandleTarget {
     virtual ~HandleTarget() = default;
-    virtual std::vector<Value> call(int nargout, const Arguments& inputs) = 0;
+    virtual Values call(int nargout, const Arguments& inputs) = 0;
 };
 // Calls the function behind a function-handle array.
-std::vector<Value> callHandle(const ryArray* handle, int nargout, const Arguments& inputs);
+Values callHandle(const ryArray* handle, int nargout, const Arguments& inputs);
 
 // Evaluates statements in `workspace` (made current while they run).
 class Workspace;

@@ -33,7 +33,19 @@ BuiltinRegistry& builtinRegistry() {
     return registry;
 }
 
-std::vector<Value> checkedOutputs(const std::string& name, int nargout, std::vector<Value> outputs) {
+// Runs `body`; a host error from it that names no function is named `name`'s.
+template <class Body>
+decltype(auto) naming(const std::string& name, Body&& body) {
+    try {
+        return body();
+    } catch (host::UserException& error) {
+        if (error.functionName().empty()) error.setFunctionName(name);
+        throw;
+    }
+}
+
+// Checked where they are: a list of outputs held in place costs a copy of each on every move.
+void checkOutputs(const std::string& name, int nargout, Values& outputs) {
     if (static_cast<int>(outputs.size()) < nargout) {
         if (outputs.empty()) fail("VELTRA:tooManyOutputs", "Too many output arguments for " + name + ".");
         fail("VELTRA:tooManyOutputs", name + " gives at most " + std::to_string(outputs.size()) +
@@ -42,18 +54,23 @@ std::vector<Value> checkedOutputs(const std::string& name, int nargout, std::vec
     for (int i = 0; i < nargout; ++i)
         if (!outputs[i]) fail("VELTRA:unassignedOutput", "Output " + std::to_string(i + 1) + " of " + name + " was not set.");
     // With no output asked for, the first one (if any) is the call's value.
-    outputs.resize(std::min(outputs.size(), static_cast<std::size_t>(std::max(nargout, 1))));
+    const auto kept = static_cast<std::size_t>(std::max(nargout, 1));
+    if (outputs.size() > kept) outputs.erase(outputs.begin() + static_cast<std::ptrdiff_t>(kept), outputs.end());
+}
+
+Values checkedOutputs(const std::string& name, int nargout, Values outputs) {
+    checkOutputs(name, nargout, outputs);
     return outputs;
 }
 
 // Calls a function record of the dispatcher the way a module is called: outputs arrive tracked
 // by the caller's array-list context and are taken out of it.
-std::vector<Value> callRecord(host::HostFunctionHandleFile& function, int nargout, const Arguments& inputs) {
+Values callRecord(host::HostFunctionHandleFile& function, int nargout, const Arguments& inputs) {
     std::vector<ryArray*> outputs(static_cast<std::size_t>(std::max(nargout, 1)), nullptr);
     std::vector<ryArray*> in;
     for (const ryArray* input : inputs) in.push_back(const_cast<ryArray*>(input));
     currentDispatcher().call(function, nargout, outputs.data(), static_cast<int>(in.size()), in.data());
-    std::vector<Value> result;
+    Values result;
     for (ryArray* output : outputs) result.push_back(output ? host::from_veltra(output) : Value());
     // An output asked for and left unset is the module's omission: say so, naming it.
     for (int i = 0; i < nargout; ++i)
@@ -115,24 +132,22 @@ bool isFunction(const std::string& name) {
     return findBuiltin(name) || currentDispatcher().findFunction(name) != nullptr;
 }
 
-std::vector<Value> callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
+Values callBuiltin(const std::string& name, const Builtin& builtin, int nargout,
                                const Arguments& inputs) {
-    try {
-        return checkedOutputs(name, nargout, builtin(nargout, inputs));
-    } catch (host::UserException& error) {
-        if (error.functionName().empty()) error.setFunctionName(name);
-        throw;
-    }
+    // No return from inside a try block: the list would be moved out rather than made in place.
+    Values outputs = naming(name, [&] { return builtin(nargout, inputs); });
+    naming(name, [&] { checkOutputs(name, nargout, outputs); });
+    return outputs;
 }
 
-std::vector<Value> callFunction(const std::string& name, int nargout, const Arguments& inputs) {
+Values callFunction(const std::string& name, int nargout, const Arguments& inputs) {
     if (const Builtin* builtin = findBuiltin(name)) return callBuiltin(name, *builtin, nargout, inputs);
     if (host::HostFunctionHandleFile* function = currentDispatcher().findFunction(name))
         return checkedOutputs(name, nargout, callRecord(*function, nargout, inputs));
     fail("VELTRA:undefinedFunction", "Undefined function or variable '" + name + "'.");
 }
 
-std::vector<Value> callHandle(const ryArray* handle, int nargout, const Arguments& inputs) {
+Values callHandle(const ryArray* handle, int nargout, const Arguments& inputs) {
     const auto* content = handle->function();
     auto* target = content ? static_cast<HandleTarget*>(content->payload.get()) : nullptr;
     if (!target) fail("VELTRA:invalidArgument", "The function handle does not name a function.");
@@ -156,7 +171,7 @@ public:
     }
 
     // The values of an expression: several only for a call asked for several outputs.
-    std::vector<Value> values(const Expr& e, int nargout) {
+    Values values(const Expr& e, int nargout) {
         switch (e.kind) {
         case Expr::Number: return one(e.imaginary ? makeComplex({0, e.number}) : makeDouble(e.number));
         case Expr::Text: return one(makeText(e.text));
@@ -181,36 +196,36 @@ public:
     }
 
     Value single(const Expr& e) {
-        std::vector<Value> result = values(e, 1);
+        Values result = values(e, 1);
         if (result.empty() || !result[0]) fail("VELTRA:unassignedOutput", "The expression gives no value.");
         return std::move(result[0]);
     }
 
 private:
-    static std::vector<Value> one(Value v) {
-        std::vector<Value> result;
+    static Values one(Value v) {
+        Values result;
         result.push_back(std::move(v));
         return result;
     }
 
-    Arguments borrowed(const std::vector<Value>& owned) {
+    Arguments borrowed(const Values& owned) {
         Arguments args;
         for (const Value& v : owned) args.push_back(v.get());
         return args;
     }
 
-    std::vector<Value> evaluateArgs(const std::vector<ExprPtr>& exprs) {
-        std::vector<Value> args;
+    Values evaluateArgs(const std::vector<ExprPtr>& exprs) {
+        Values args;
         for (const ExprPtr& arg : exprs) args.push_back(single(*arg));
         return args;
     }
 
     // NAME followed by suffixes: a variable, a dotted function name (pkg.sub.fn), or a function.
-    std::vector<Value> reference(const std::string& name, const std::vector<Suffix>& suffixes, int nargout) {
+    Values reference(const std::string& name, const std::vector<Suffix>& suffixes, int nargout) {
         if (const ryArray* variable = m_workspace.find(name)) {
             if (variable->function() && !suffixes.empty() && suffixes[0].kind == Suffix::Paren) {
-                std::vector<Value> args = evaluateArgs(suffixes[0].args);
-                std::vector<Value> outputs = callHandle(variable, suffixes.size() == 1 ? nargout : 1, borrowed(args));
+                Values args = evaluateArgs(suffixes[0].args);
+                Values outputs = callHandle(variable, suffixes.size() == 1 ? nargout : 1, borrowed(args));
                 if (suffixes.size() == 1) return outputs;
                 return one(applySuffixes(firstOf(std::move(outputs), name), suffixes, 1, nargout));
             }
@@ -232,15 +247,15 @@ private:
         }
         if (best.empty()) fail("VELTRA:undefinedFunction", "Undefined function or variable '" + qualified + "'.");
         std::size_t next = bestUsed;
-        std::vector<Value> args;
+        Values args;
         if (next < suffixes.size() && suffixes[next].kind == Suffix::Paren) args = evaluateArgs(suffixes[next++].args);
         const bool last = next == suffixes.size();
-        std::vector<Value> outputs = callFunction(best, last ? nargout : 1, borrowed(args));
+        Values outputs = callFunction(best, last ? nargout : 1, borrowed(args));
         if (last) return outputs;
         return one(applySuffixes(firstOf(std::move(outputs), best), suffixes, next, nargout));
     }
 
-    static Value firstOf(std::vector<Value> outputs, const std::string& name) {
+    static Value firstOf(Values outputs, const std::string& name) {
         if (outputs.empty() || !outputs[0]) fail("VELTRA:unassignedOutput", name + " gave no value to index into.");
         return std::move(outputs[0]);
     }
@@ -252,7 +267,7 @@ private:
                 value = fieldOf(value.get(), s.name);
                 continue;
             }
-            std::vector<Value> args = evaluateArgs(s.args);
+            Values args = evaluateArgs(s.args);
             if (value->object() && overloadsIndexing(value.get())) {
                 value = overloadedRead(value.get(), s.kind == Suffix::Paren ? "()" : "{}", borrowed(args));
             } else {
@@ -319,7 +334,7 @@ private:
 
     void assignment(const Statement& st) {
         const int nargout = static_cast<int>(st.targets.size());
-        std::vector<Value> results;
+        Values results;
         if (st.multiple) {
             results = values(*st.value, nargout);
             if (static_cast<int>(results.size()) < nargout)
@@ -363,7 +378,7 @@ private:
                 return;
             }
         }
-        std::vector<Value> results = values(*st.value, 0);
+        Values results = values(*st.value, 0);
         if (results.empty() || !results[0]) return;
         m_workspace.assign("ans", std::move(results[0]));
         if (st.show) display("ans", m_workspace.find("ans"));

@@ -64,7 +64,7 @@ Value makeMatrix(std::size_t rowCount, std::size_t columnCount, std::span<const 
 Value makeDouble(double value) {
     // Most built-ins answer one real number: written straight in, without zeroing it first or
     // going through the general element setter.
-    Value result(ry::newDataArray({1, 1}, ryDOUBLE_CLASS, false, ry::Layout::Interleaved, false));
+    Value result(ry::newMatrix(1, 1, ryDOUBLE_CLASS, false, ry::Layout::Interleaved, false));
     *static_cast<double*>(result->writableNumeric()->real(Access::Write)) = value;
     return result;
 }

@@ -27,6 +27,10 @@ HOST_API ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layou
 // which nearly every module call uses, come here: inline, so that each is one straight path.
 [[gnu::always_inline]] inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex,
                                                         Layout layout, bool zeroed, void** buffer = nullptr);
+// The same, untracked: newDataArray's straight path for two dimensions (the host language's
+// numbers, made on every call of a built-in that answers one).
+[[gnu::always_inline]] inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex,
+                                                 Layout layout, bool zeroed);
 HOST_API ryArray* newCharRow(std::u16string_view text);
 HOST_API ryArray* newCellArray(Dims dims);
 // Raises "VELTRA:ry:invalidFieldName" / "VELTRA:ry:duplicateFieldName" for bad field lists.
@@ -104,6 +108,24 @@ inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId
     context.link(array);
     if (buffer) *buffer = complex ? data->madeBuffer() : data->realOnly();
     return array;
+}
+
+inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
+                          bool zeroed) {
+    ThreadBlock& thread = threadBlock();
+    std::size_t count = 0;
+    if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
+        raiseTooManyElements();
+    void* slot = slots::take(thread, slots::Kind::Array);
+    NumericData* data = nullptr;
+    try {
+        data = ::new (hostedRecordIn(slot))
+            NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
+    } catch (...) {
+        slots::give(slots::Kind::Array, slot);
+        throw;
+    }
+    return ::new (slot) ryArray(classId, m, n, count, data, thread);
 }
 
 }  // namespace vhost::ry
