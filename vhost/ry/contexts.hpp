@@ -158,6 +158,40 @@ public:
         leaveAllocLists(token);
     }
 
+    // The two contexts of a module call (host::ryEnterModuleCall, ryLeaveModuleCall) in the usual
+    // case, with nothing to allocate or free: entered from spares, both; left when the array
+    // context tracks nothing but the one output handed back (or nothing, with none kept) and the
+    // allocation context nothing at all. False, with nothing done, otherwise.
+    bool enterCallFromSpares(void*& blocks, void*& arrays) noexcept {
+        if (!m_spareBlocks || !m_spareArrays) [[unlikely]]
+            return false;
+        blocks = m_blocks;
+        arrays = m_arrays;
+        enterSpare(m_blocks, m_spareBlocks);
+        enterSpare(m_arrays, m_spareArrays);
+        return true;
+    }
+    bool leaveCallQuickly(void* blocks, void* arrays, ryArray** outputs, int count) noexcept {
+        ArrayContext* leavingArrays = m_arrays;
+        AllocContext* leavingBlocks = m_blocks;
+        if (leavingArrays->previous() != arrays || leavingBlocks->previous() != blocks || leavingBlocks->size() != 0)
+            [[unlikely]]
+            return false;
+        const std::size_t tracked = leavingArrays->size();
+        // A tracked array is live and nobody's element, so the output needs no check of its own.
+        const bool onlyTheOutput = count == 1 && tracked == 1 && leavingArrays->first() == outputs[0];
+        if (!onlyTheOutput && (tracked != 0 || count != 0)) [[unlikely]]
+            return false;
+        ArrayContext* enclosing = leavingArrays->previous();
+        if (tracked) leavingArrays->handOver(outputs[0], *enclosing);
+        popArrays(leavingArrays, enclosing);
+        m_blocks = static_cast<AllocContext*>(blocks);
+        leavingBlocks->reenter(m_spareBlocks);
+        m_spareBlocks = leavingBlocks;
+        m_lastBlocks = {};
+        return true;
+    }
+
     ContextReport lastArrays() const noexcept { return m_lastArrays; }
     ContextReport lastBlocks() const noexcept { return m_lastBlocks; }
     ContextReport total() const noexcept { return m_total; }
