@@ -275,8 +275,9 @@ static_assert(kHostedOffset + sizeof(NumericData) <= slots::kArraySlot && aligno
               alignof(NumericData) <= 16);
 inline void* hostedRecordIn(void* slot) noexcept { return static_cast<char*>(slot) + kHostedOffset; }
 
+// Null is on no slot.
 inline bool isLiveArray(const ryArray* array) noexcept {
-    return array && slots::isArraySlot(array) && array->tag() == kLiveTag;
+    return slots::isArraySlot(array) && array->tag() == kLiveTag;
 }
 
 }  // namespace vhost::ry
