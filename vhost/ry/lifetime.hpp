@@ -82,28 +82,43 @@ void leaveParent(ryArray* child) noexcept;
 // destroyArray of a live array, in general.
 [[gnu::noinline]] void destroyLive(ryArray* array, ContextReport* report) noexcept;
 
+// newTrackedMatrix in general; out of line.
+[[gnu::noinline]] ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex,
+                                                     Layout layout, bool zeroed, void** buffer);
+
+// The usual matrix: real, its data in its record's own room, made on a thread that has its
+// engine's contexts and a free array slot at hand. One straight path with no call, so that the
+// factories that come here save no registers; null, with nothing done, for any other.
+[[gnu::always_inline]] inline ryArray* newSmallRealMatrix(std::size_t m, std::size_t n, ryClassID classId, bool zeroed,
+                                                          void** buffer) {
+    ThreadBlock* thread = t_threadBlock;
+    vhost::Engine* engine = vhost::detail::t_boundEngine;
+    if (!engine) engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
+    const std::size_t size = elementSize(classId);
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    if (!thread || !engine || thread->engine.load(std::memory_order_relaxed) != engine ||
+        __builtin_mul_overflow(m, n, &count) || count > NumericData::kInlineBytes ||
+        (bytes = count * size) > NumericData::kInlineBytes) [[unlikely]]
+        return nullptr;
+    void* slot = slots::takeIfFree(*thread, slots::Kind::Array);
+    if (!slot) [[unlikely]]
+        return nullptr;
+    ArrayContext& context = thread->contexts.load(std::memory_order_relaxed)->arrays();
+    auto* data = ::new (hostedRecordIn(slot)) NumericData(NumericData::OwnRoom{}, size, count, bytes, zeroed, slot, *thread);
+    auto* array = ::new (slot) ryArray(classId, m, n, count, data, *thread);
+    context.link(array);
+    if (buffer) *buffer = data->realOnly();
+    return array;
+}
+
 inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
                                  bool zeroed, void** buffer) {
-    // Found first: nothing is left to undo when it fails.
-    ThreadBlock& thread = threadBlock();
-    ArrayContext& context = engineContexts(thread).arrays();
-    std::size_t count = 0;
-    if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
-        raiseTooManyElements();
-    void* slot = slots::take(thread, slots::Kind::Array);
-    NumericData* data = nullptr;
-    try {
-        data = ::new (hostedRecordIn(slot))
-            NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
-    } catch (...) {
-        // Its first word never held the live tag: it goes back as the free slot it was.
-        slots::give(slots::Kind::Array, slot);
-        throw;
+    if (!complex) {
+        if (ryArray* array = newSmallRealMatrix(m, n, classId, zeroed, buffer)) [[likely]]
+            return array;
     }
-    auto* array = ::new (slot) ryArray(classId, m, n, count, data, thread);
-    context.link(array);
-    if (buffer) *buffer = complex ? data->madeBuffer() : data->realOnly();
-    return array;
+    return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed, buffer);
 }
 
 }  // namespace vhost::ry
