@@ -134,76 +134,137 @@ void callEntry(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, 
     callEntryInline(platform::threadBlock(), entry, nlhs, plhs, nrhs, prhs);
 }
 
-void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+namespace {
+
+// The frame's catch handler, with the exception that left the module call (or the interrupt
+// check right after it) in flight: lets it go on, with the contexts left, or answers the error
+// to raise in its place once the handler is done with the original.
+std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPart& host) {
+    FailureAction action = FailureAction::rethrow();
+    try {
+        action = site.classifyFailure();
+    } catch (...) {
+        // A failing classification replaces the module's error; the call still ends tidily.
+        host.leaveKeepingNothing();
+        throw;
+    }
+    switch (action.kind()) {
+        case FailureAction::Kind::RethrowAtOnce:
+            throw;
+        case FailureAction::Kind::Rethrow:
+            host.leaveKeepingNothing();
+            host.raiseIfInterrupted();
+            throw;
+        case FailureAction::Kind::Raise:
+            break;
+    }
+    return action.takeReplacement();
+}
+
+[[noreturn, gnu::cold]] void raiseReplacement(HostCallPart& host, const host::UserException& replacement) {
+    host.leaveKeepingNothing();
+    host.raiseIfInterrupted();
+    raiseError(replacement);
+}
+
+// The engine's record of what runs on it, found once for the trap flag and the current module,
+// with the trap flag cleared; an error leaves the contexts.
+[[gnu::always_inline]] inline CurrentOrbInfoPerEngine& enterEngineRecord(platform::ThreadBlock& block, HostCallPart& host) {
+    try {
+        CurrentOrbInfoPerEngine& engine = callRecord(block, host.stamp());
+        engine.trapFlag = false;
+        return engine;
+    } catch (...) {
+        host.leaveKeepingNothing();
+        throw;
+    }
+}
+
+// The common shape, every step of the frame in one straight path: a module the site has ready,
+// with a plain C entry the frame calls itself, at most one output, a list of inputs. The host
+// marks the inputs and reverts the identity as it enters the contexts, rather than in host calls
+// of their own around the entry.
+[[gnu::always_inline]] inline void runCommonCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     // The runtime's thread block, found once: a look-up is a call into the dynamic loader.
+    platform::ThreadBlock& block = platform::threadBlock();
+    const LoadedModule target = site.ready;
+    HostCallPart host(prhs, nrhs);
+    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
+
+    std::unique_ptr<host::UserException> replacement;
+    try {
+        {
+            CurrentModuleScope moduleScope(engine, target.record);
+            FloatingPointScope fpScope;
+            ryArray* held[kMinOutputEntries];
+            held[0] = nullptr;
+            platform::runModuleEntry(block, target.strategy->plainEntry, nlhs, held, nrhs, prhs);
+            if (held[0] && plhs) plhs[0] = held[0];
+        }
+        host.raiseIfInterrupted();
+    } catch (...) {
+        replacement = failedCall(site, host);
+    }
+    if (replacement) [[unlikely]]
+        raiseReplacement(host, *replacement);
+    if (plhs) {
+        host.leave(plhs, 1);
+    } else {
+        host.leaveKeepingNothing();
+    }
+    host.raiseIfInterrupted();
+}
+
+// Every other call: a module to load first, a strategy of its own, several outputs, a negative
+// count or no list of inputs.
+[[gnu::noinline]] void runGeneralCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     platform::ThreadBlock& block = platform::threadBlock();
     // A module may index its inputs without looking at nrhs first; give it a list to index.
     ryArray* noInputs[1] = {nullptr};
     ryArray** inputs = prhs ? prhs : noInputs;
-    // The usual call: a module the site has ready, with a plain C entry the frame calls itself.
-    // The host then marks the inputs and reverts the identity as it enters the contexts, rather
-    // than in host calls of their own around the entry.
     LoadedModule target = site.ready;
     const bool direct = target.strategy && target.strategy->plainEntry && nlhs >= 0;
     HostCallPart host(direct ? inputs : nullptr, nrhs);
-
-    // The engine's record of what runs on it, found once for the trap flag and the current module.
-    CurrentOrbInfoPerEngine* engine = nullptr;
-    try {
-        engine = &callRecord(block, host.stamp());
-        engine->trapFlag = false;
-        if (!target.strategy) [[unlikely]]
+    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
+    if (!target.strategy) {
+        try {
             target = site.ensureLoaded();
-    } catch (...) {
-        // A load error goes to the caller as it is; what the attempt allocated goes with the
-        // contexts.
-        host.leaveKeepingNothing();
-        throw;
+        } catch (...) {
+            // A load error goes to the caller as it is; what the attempt allocated goes with the
+            // contexts.
+            host.leaveKeepingNothing();
+            throw;
+        }
     }
 
     std::unique_ptr<host::UserException> replacement;
     try {
-        callModule(block, *engine, target, direct, nlhs, plhs, nrhs, inputs);
+        callModule(block, engine, target, direct, nlhs, plhs, nrhs, inputs);
         host.raiseIfInterrupted();
     } catch (...) {
-        FailureAction action = FailureAction::rethrow();
-        try {
-            action = site.classifyFailure();
-        } catch (...) {
-            // A failing classification replaces the module's error; the call still ends tidily.
-            host.leaveKeepingNothing();
-            throw;
-        }
-        switch (action.kind()) {
-            case FailureAction::Kind::RethrowAtOnce:
-                throw;
-            case FailureAction::Kind::Rethrow:
-                host.leaveKeepingNothing();
-                host.raiseIfInterrupted();
-                throw;
-            case FailureAction::Kind::Raise:
-                // Raised below, once the original exception is finished with.
-                replacement = action.takeReplacement();
-                break;
-        }
+        replacement = failedCall(site, host);
     }
-    if (replacement) {
-        host.leaveKeepingNothing();
-        host.raiseIfInterrupted();
-        raiseError(*replacement);
-    }
-
-    // The caller's elements are kept whatever the module did with them: a caller always has room
-    // for at least one output, and null elements are skipped.
-    // The interrupt was checked as the module returned, inside the protected part: an interrupt
-    // then goes the way of the module's errors, and the outputs with the contexts. One that
-    // arrives while the contexts are left is raised after them, the outputs already the caller's.
+    if (replacement) raiseReplacement(host, *replacement);
     if (nlhs >= 0 && plhs) {
         host.leave(plhs, std::max(nlhs, 1));
     } else {
         host.leaveKeepingNothing();
     }
     host.raiseIfInterrupted();
+}
+
+}  // namespace
+
+// The caller's elements are kept whatever the module did with them: a caller always has room for
+// at least one output, and null elements are skipped. The interrupt is checked as the module
+// returns, inside the protected part: an interrupt then goes the way of the module's errors, and
+// the outputs with the contexts. One that arrives while the contexts are left is raised after
+// them, the outputs already the caller's.
+void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    const DispatchStrategy* ready = site.ready.strategy;
+    if (!ready || !ready->plainEntry || static_cast<unsigned>(nlhs) > 1 || !prhs) [[unlikely]]
+        return runGeneralCall(site, nlhs, plhs, nrhs, prhs);
+    runCommonCall(site, nlhs, plhs, nrhs, prhs);
 }
 
 }  // namespace orb::capi
