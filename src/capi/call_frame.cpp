@@ -161,10 +161,10 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     return action.takeReplacement();
 }
 
-[[noreturn, gnu::cold]] void raiseReplacement(HostCallPart& host, const host::UserException& replacement) {
+[[noreturn, gnu::cold]] void raiseReplacement(HostCallPart& host, std::unique_ptr<host::UserException> replacement) {
     host.leaveKeepingNothing();
     host.raiseIfInterrupted();
-    raiseError(replacement);
+    raiseError(*replacement);
 }
 
 // The engine's record of what runs on it, found once for the trap flag and the current module,
@@ -206,7 +206,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
         replacement = failedCall(site, host);
     }
     if (replacement) [[unlikely]]
-        raiseReplacement(host, *replacement);
+        raiseReplacement(host, std::move(replacement));
     if (plhs) {
         host.leave(plhs, 1);
     } else {
@@ -244,7 +244,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     } catch (...) {
         replacement = failedCall(site, host);
     }
-    if (replacement) raiseReplacement(host, *replacement);
+    if (replacement) raiseReplacement(host, std::move(replacement));
     if (nlhs >= 0 && plhs) {
         host.leave(plhs, std::max(nlhs, 1));
     } else {

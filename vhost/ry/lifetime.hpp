@@ -131,15 +131,17 @@ inline bool ryArray_tag::releasePlain() noexcept {
                        reinterpret_cast<std::uintptr_t>(m_compatDims.data());
     // A data reference to the record in this array's own slot means the array hosts it: a slot
     // holds one array, and a hosted record keeps its slot until it goes.
+    // A thread that has no block yet takes the general path, which makes one: this one has no
+    // call of its own, so it saves no registers.
+    ThreadBlock* thread = t_threadBlock;
     if (links != 0 || m_content.index() != 0 || std::get_if<DataRef>(&m_content)->get() != hosted ||
-        !hosted->plainHeldByHostAlone())
+        !hosted->plainHeldByHostAlone() || !thread)
         return false;
     clearTag();
     if (ArrayContext* context = m_context) ArrayContext::forget(this, context);
-    ThreadBlock& thread = threadBlock();
-    addTo(thread.arrays, -1);
-    addTo(thread.bytes, -std::int64_t{hosted->inlineBytes()});
-    slots::give(thread, slots::Kind::Array, this);
+    addTo(thread->arrays, -1);
+    addTo(thread->bytes, -std::int64_t{hosted->inlineBytes()});
+    slots::give(*thread, slots::Kind::Array, this);
     return true;
 }
 
