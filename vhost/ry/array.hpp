@@ -41,7 +41,11 @@ class HOST_API Dims {
 public:
     Dims() noexcept = default;
     Dims(std::initializer_list<std::size_t> values) { assign(values.begin(), values.size()); }
-    Dims(std::size_t m, std::size_t n) noexcept : m_size(2), m_inline{m, n} {}
+    // Only the two used: every matrix made comes here.
+    Dims(std::size_t m, std::size_t n) noexcept : m_size(2) {
+        m_inline[0] = m;
+        m_inline[1] = n;
+    }
     Dims(const std::size_t* values, std::size_t count) { assign(values, count); }
     Dims(const std::vector<std::size_t>& values) { assign(values.data(), values.size()); }
     Dims(const Dims& other) { assign(other.data(), other.size()); }

@@ -167,8 +167,8 @@ public:
             return false;
         blocks = m_blocks;
         arrays = m_arrays;
-        enterSpare(m_blocks, m_spareBlocks);
-        enterSpare(m_arrays, m_spareArrays);
+        takeSpare(m_blocks, m_spareBlocks);
+        takeSpare(m_arrays, m_spareArrays);
         return true;
     }
     bool leaveCallQuickly(void* blocks, void* arrays, ryArray** outputs, int count) noexcept {
@@ -204,12 +204,17 @@ private:
     // none.
     template <class Context>
     static bool enterSpare(Context*& current, Context*& spares) noexcept {
+        if (!spares) return false;
+        takeSpare(current, spares);
+        return true;
+    }
+    // The same when there is a spare.
+    template <class Context>
+    static void takeSpare(Context*& current, Context*& spares) noexcept {
         Context* spare = spares;
-        if (!spare) return false;
         spares = spare->previous();
         spare->reenter(current);
         current = spare;
-        return true;
     }
     void* enterNewArrayList();
     void* enterNewAllocList();
