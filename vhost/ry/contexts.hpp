@@ -152,7 +152,7 @@ public:
             m_blocks = static_cast<AllocContext*>(token);
             leaving->reenter(m_spareBlocks);
             m_spareBlocks = leaving;
-            m_lastBlocks = {};
+            m_lastBlocksNone = true;
             return;
         }
         leaveAllocLists(token);
@@ -188,14 +188,17 @@ public:
         m_blocks = static_cast<AllocContext*>(blocks);
         leavingBlocks->reenter(m_spareBlocks);
         m_spareBlocks = leavingBlocks;
-        m_lastBlocks = {};
+        m_lastBlocksNone = true;
         return true;
     }
 
-    ContextReport lastArrays() const noexcept { return m_lastArrays; }
-    ContextReport lastBlocks() const noexcept { return m_lastBlocks; }
+    ContextReport lastArrays() const noexcept { return m_lastArraysNone ? ContextReport{} : m_lastArrays; }
+    ContextReport lastBlocks() const noexcept { return m_lastBlocksNone ? ContextReport{} : m_lastBlocks; }
     ContextReport total() const noexcept { return m_total; }
-    void resetReports() noexcept { m_lastArrays = m_lastBlocks = m_total = {}; }
+    void resetReports() noexcept {
+        m_lastArrays = m_lastBlocks = m_total = {};
+        m_lastArraysNone = m_lastBlocksNone = true;
+    }
     std::size_t arrayDepth() const noexcept;
     std::size_t allocDepth() const noexcept;
 
@@ -240,7 +243,7 @@ private:
         m_arrays = enclosing;
         leaving->reenter(m_spareArrays);
         m_spareArrays = leaving;
-        m_lastArrays = {};
+        m_lastArraysNone = true;
     }
     void leaveArrayLists(void* token, ryArray** outputs, int count, bool keep);
     void leaveAllocLists(void* token);
@@ -254,7 +257,19 @@ private:
     // more than the deepest nesting seen.
     ArrayContext* m_spareArrays = nullptr;
     AllocContext* m_spareBlocks = nullptr;
+    void setLastArrays(const ContextReport& report) noexcept {
+        m_lastArrays = report;
+        m_lastArraysNone = false;
+    }
+    void setLastBlocks(const ContextReport& report) noexcept {
+        m_lastBlocks = report;
+        m_lastBlocksNone = false;
+    }
     ContextReport m_lastArrays, m_lastBlocks, m_total;
+    // Set by an exit that freed nothing, in place of writing the report empty: every module call
+    // leaves two contexts, nearly always freeing nothing.
+    bool m_lastArraysNone = true;
+    bool m_lastBlocksNone = true;
 };
 
 // The contexts of the calling thread's engine (created on first use, destroyed with the engine).
