@@ -192,7 +192,8 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     HostCallPart host(prhs, nrhs);
     CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
 
-    std::unique_ptr<host::UserException> replacement;
+    // Owned when set; a plain pointer, so that the call that raises nothing has nothing to destroy.
+    host::UserException* replacement = nullptr;
     try {
         {
             CurrentModuleScope moduleScope(engine, target.record);
@@ -204,10 +205,10 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
         }
         host.raiseIfInterrupted();
     } catch (...) {
-        replacement = failedCall(site, host);
+        replacement = failedCall(site, host).release();
     }
     if (replacement) [[unlikely]]
-        raiseReplacement(host, std::move(replacement));
+        raiseReplacement(host, std::unique_ptr<host::UserException>(replacement));
     if (plhs) {
         host.leave(plhs, 1);
     } else {
