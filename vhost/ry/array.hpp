@@ -168,11 +168,12 @@ struct HOST_API ryArray_tag {
 public:
     // `dims` normalised already.
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
-    // An m-by-n data array holding `data` (its reference taken over); count is m * n.
+    // An m-by-n data array holding `data` (its reference taken over), which its slot hosts; count
+    // is m * n.
     ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data,
                 vhost::ry::ThreadBlock& thread) noexcept
         : m_class(classId), m_dims(m, n), m_count(count), m_content(std::in_place_type<vhost::ry::DataRef>, data),
-          m_hostsData(data->hostSlot() == this) {
+          m_hostsData(true) {
         vhost::ry::addTo(thread.arrays, 1);
     }
     ~ryArray_tag() {
