@@ -61,9 +61,8 @@ namespace {
 }
 
 // PerEngine<CurrentOrbInfoPerEngine>::getOrCreate written into the frame: no call of the library's
-// own when the kept record is good.
-inline CurrentOrbInfoPerEngine& callRecord(platform::ThreadBlock& block) {
-    const host::storage::Stamp stamp = host::storage::currentStamp();
+// own when the kept record is good. `stamp` is the calling engine's, taken as the call began.
+inline CurrentOrbInfoPerEngine& callRecord(platform::ThreadBlock& block, const host::storage::Stamp& stamp) {
     // Field by field: comparing the structures whole takes their addresses, which puts the stamp
     // through memory.
     if (block.engineStamp.storage == stamp.storage && block.engineStamp.removals == stamp.removals) [[likely]]
@@ -71,45 +70,47 @@ inline CurrentOrbInfoPerEngine& callRecord(platform::ThreadBlock& block) {
     return detail::findCallRecord(stamp);
 }
 
-// Asking first is a plain load, where consuming the request is an atomic exchange even when there
-// is none.
-void raiseIfInterrupted() {
-    if (host::utInterruptState::IsInterruptPending()) host::utInterruptState::ThrowIfInterruptPending();
-}
-
-// The allocation-list and array-list contexts of one call. Leaving them is explicit, because
-// what is kept depends on how the call ended, and on shutdown they are not left at all.
-class CallContexts {
+// The host's part of one call: the allocation-list and array-list contexts, and, when the frame
+// calls the entry itself, the inputs marked and the identity reverted (host::ryEnterModuleCall).
+// One host call each way. Leaving is explicit, because what is kept depends on how the call
+// ended, and on shutdown the contexts are not left at all.
+class HostCallPart {
 public:
-    CallContexts() : m_entered(host::ryEnterCallContexts()) {}
+    HostCallPart(ryArray* const* entryInputs, int count) { host::ryEnterModuleCall(m_call, entryInputs, count); }
 
+    const host::storage::Stamp& stamp() const noexcept { return m_call.stamp; }
+    // Asking first is a plain load, where consuming the request is an exchange even when there
+    // is none.
+    void raiseIfInterrupted() const {
+        if (m_call.interruptRequest->load(std::memory_order_relaxed)) [[unlikely]]
+            host::utInterruptState::ThrowIfInterruptPending();
+    }
     // Everything the call allocated is freed, except `count` arrays of `keep` (and what the
     // module made persistent); those move to the caller's context.
-    void leave(ryArray** keep, int count) { host::ryLeaveCallContexts(m_entered, keep, count); }
+    void leave(ryArray** keep, int count) { host::ryLeaveModuleCall(m_call, keep, count); }
     void leaveKeepingNothing() { leave(nullptr, 0); }
 
 private:
-    host::ryCallContexts m_entered;
+    host::ryModuleCall m_call;
 };
 
 // The protected part of the call: the module runs as the current module, with the caller's
 // floating-point state saved, writing into the holder. The scopes and the holder end here also
-// when the dispatch raises, before the exception leaves.
-void callModule(platform::ThreadBlock& block, CurrentOrbInfoPerEngine& engine, const LoadedModule& target, int nlhs,
-                ryArray** plhs, int nrhs, ryArray** prhs) {
+// when the dispatch raises, before the exception leaves. `direct`: the host's part was entered
+// for the frame's own call of the plain C entry (inputs marked, identity reverted), with `inputs`
+// never null.
+void callModule(platform::ThreadBlock& block, CurrentOrbInfoPerEngine& engine, const LoadedModule& target, bool direct,
+                int nlhs, ryArray** plhs, int nrhs, ryArray** inputs) {
     CurrentModuleScope moduleScope(engine, target.record);
     FloatingPointScope fpScope;
-    // A module may index its inputs without looking at nrhs first; give it a list to index.
-    ryArray* noInputs[1] = {nullptr};
-    ryArray** inputs = prhs ? prhs : noInputs;
     if (nlhs < 0) {
         // A negative count is passed through as the caller gave it, with the caller's own list.
         target.strategy->dispatch(nlhs, plhs, nrhs, inputs);
         return;
     }
     auto dispatch = [&](ryArray** entries) __attribute__((always_inline)) {
-        if (platform::CEntryPoint entry = target.strategy->plainEntry) [[likely]] {
-            callEntryInline(block, entry, nlhs, entries, nrhs, inputs);
+        if (direct) [[likely]] {
+            platform::runModuleEntry(block, target.strategy->plainEntry, nlhs, entries, nrhs, inputs);
         } else {
             target.strategy->dispatch(nlhs, entries, nrhs, inputs);
         }
@@ -133,67 +134,139 @@ void callEntry(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, 
     callEntryInline(platform::threadBlock(), entry, nlhs, plhs, nrhs, prhs);
 }
 
-void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
-    // The engine's record of what runs on it, found once for the trap flag and the current module.
+namespace {
+
+// The frame's catch handler, with the exception that left the module call (or the interrupt
+// check right after it) in flight: lets it go on, with the contexts left, or answers the error
+// to raise in its place once the handler is done with the original.
+std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPart& host) {
+    FailureAction action = FailureAction::rethrow();
+    try {
+        action = site.classifyFailure();
+    } catch (...) {
+        // A failing classification replaces the module's error; the call still ends tidily.
+        host.leaveKeepingNothing();
+        throw;
+    }
+    switch (action.kind()) {
+        case FailureAction::Kind::RethrowAtOnce:
+            throw;
+        case FailureAction::Kind::Rethrow:
+            host.leaveKeepingNothing();
+            host.raiseIfInterrupted();
+            throw;
+        case FailureAction::Kind::Raise:
+            break;
+    }
+    return action.takeReplacement();
+}
+
+[[noreturn, gnu::cold]] void raiseReplacement(HostCallPart& host, std::unique_ptr<host::UserException> replacement) {
+    host.leaveKeepingNothing();
+    host.raiseIfInterrupted();
+    raiseError(*replacement);
+}
+
+// The engine's record of what runs on it, found once for the trap flag and the current module,
+// with the trap flag cleared; an error leaves the contexts.
+[[gnu::always_inline]] inline CurrentOrbInfoPerEngine& enterEngineRecord(platform::ThreadBlock& block, HostCallPart& host) {
+    try {
+        CurrentOrbInfoPerEngine& engine = callRecord(block, host.stamp());
+        engine.trapFlag = false;
+        return engine;
+    } catch (...) {
+        host.leaveKeepingNothing();
+        throw;
+    }
+}
+
+// The common shape, every step of the frame in one straight path: a module the site has ready,
+// with a plain C entry the frame calls itself, at most one output, a list of inputs. Nearly every
+// call has it, and the general path's tests of shape and its output holder cost each call about
+// twenty instructions more. The host marks the inputs and reverts the identity as it enters the
+// contexts, rather than in host calls of their own around the entry.
+[[gnu::always_inline]] inline void runCommonCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     // The runtime's thread block, found once: a look-up is a call into the dynamic loader.
     platform::ThreadBlock& block = platform::threadBlock();
-    CurrentOrbInfoPerEngine& engine = callRecord(block);
-    CallContexts contexts;
-    engine.trapFlag = false;
+    const LoadedModule target = site.ready;
+    HostCallPart host(prhs, nrhs);
+    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
 
-    LoadedModule target = site.ready;
-    if (!target.strategy) [[unlikely]] try {
-        target = site.ensureLoaded();
+    // Owned when set; a plain pointer, so that the call that raises nothing has nothing to destroy.
+    host::UserException* replacement = nullptr;
+    try {
+        {
+            CurrentModuleScope moduleScope(engine, target.record);
+            FloatingPointScope fpScope;
+            ryArray* held[kMinOutputEntries];
+            held[0] = nullptr;
+            platform::runModuleEntry(block, target.strategy->plainEntry, nlhs, held, nrhs, prhs);
+            if (held[0] && plhs) plhs[0] = held[0];
+        }
+        host.raiseIfInterrupted();
     } catch (...) {
-        // A load error goes to the caller as it is; what the attempt allocated goes with the
-        // contexts.
-        contexts.leaveKeepingNothing();
-        throw;
+        replacement = failedCall(site, host).release();
+    }
+    if (replacement) [[unlikely]]
+        raiseReplacement(host, std::unique_ptr<host::UserException>(replacement));
+    if (plhs) {
+        host.leave(plhs, 1);
+    } else {
+        host.leaveKeepingNothing();
+    }
+    host.raiseIfInterrupted();
+}
+
+// Every other call: a module to load first, a strategy of its own, several outputs, a negative
+// count or no list of inputs.
+[[gnu::noinline]] void runGeneralCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    platform::ThreadBlock& block = platform::threadBlock();
+    // A module may index its inputs without looking at nrhs first; give it a list to index.
+    ryArray* noInputs[1] = {nullptr};
+    ryArray** inputs = prhs ? prhs : noInputs;
+    LoadedModule target = site.ready;
+    const bool direct = target.strategy && target.strategy->plainEntry && nlhs >= 0;
+    HostCallPart host(direct ? inputs : nullptr, nrhs);
+    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
+    if (!target.strategy) {
+        try {
+            target = site.ensureLoaded();
+        } catch (...) {
+            // A load error goes to the caller as it is; what the attempt allocated goes with the
+            // contexts.
+            host.leaveKeepingNothing();
+            throw;
+        }
     }
 
     std::unique_ptr<host::UserException> replacement;
     try {
-        callModule(block, engine, target, nlhs, plhs, nrhs, prhs);
-        raiseIfInterrupted();
+        callModule(block, engine, target, direct, nlhs, plhs, nrhs, inputs);
+        host.raiseIfInterrupted();
     } catch (...) {
-        FailureAction action = FailureAction::rethrow();
-        try {
-            action = site.classifyFailure();
-        } catch (...) {
-            // A failing classification replaces the module's error; the call still ends tidily.
-            contexts.leaveKeepingNothing();
-            throw;
-        }
-        switch (action.kind()) {
-            case FailureAction::Kind::RethrowAtOnce:
-                throw;
-            case FailureAction::Kind::Rethrow:
-                contexts.leaveKeepingNothing();
-                raiseIfInterrupted();
-                throw;
-            case FailureAction::Kind::Raise:
-                // Raised below, once the original exception is finished with.
-                replacement = action.takeReplacement();
-                break;
-        }
+        replacement = failedCall(site, host);
     }
-    if (replacement) {
-        contexts.leaveKeepingNothing();
-        raiseIfInterrupted();
-        raiseError(*replacement);
-    }
-
-    // The caller's elements are kept whatever the module did with them: a caller always has room
-    // for at least one output, and null elements are skipped.
-    // The interrupt was checked as the module returned, inside the protected part: an interrupt
-    // then goes the way of the module's errors, and the outputs with the contexts. One that
-    // arrives while the contexts are left is raised after them, the outputs already the caller's.
+    if (replacement) raiseReplacement(host, std::move(replacement));
     if (nlhs >= 0 && plhs) {
-        contexts.leave(plhs, std::max(nlhs, 1));
+        host.leave(plhs, std::max(nlhs, 1));
     } else {
-        contexts.leaveKeepingNothing();
+        host.leaveKeepingNothing();
     }
-    raiseIfInterrupted();
+    host.raiseIfInterrupted();
+}
+
+}  // namespace
+
+// The caller's elements are kept whatever the module did with them: a caller always has room for
+// at least one output, and null elements are skipped. The interrupt is checked as the module
+// returns, inside the protected part: an interrupt then goes the way of the module's errors, and
+// the outputs with the contexts. One that arrives while the contexts are left is raised after
+// them, the outputs already the caller's.
+void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    const DispatchStrategy* ready = site.ready.strategy;
+    if (!ready || !ready->plainEntry || static_cast<unsigned>(nlhs) > 1 || !prhs) [[unlikely]]
+        return runGeneralCall(site, nlhs, plhs, nrhs, prhs);
+    runCommonCall(site, nlhs, plhs, nrhs, prhs);
 }
 
 }  // namespace orb::capi

@@ -37,7 +37,7 @@ private:
 // rounding mode or unmasks exceptions must not change the host's arithmetic.
 class ORB_API FloatingPointScope {
 public:
-    FloatingPointScope() noexcept : m_saved(platform::currentFpState()) {}
+    FloatingPointScope() noexcept { platform::saveFpState(m_saved); }
     ~FloatingPointScope() {
         if (!platform::fpStateUnchangedSince(m_saved)) [[unlikely]]
             restore(m_saved);

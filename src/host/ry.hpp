@@ -6,6 +6,7 @@
 // thread (the module call thread) unless stated otherwise.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@
 
 #include "host/exceptions.hpp"
 #include "host/host_api.hpp"
+#include "host/storage.hpp"
 
 namespace host {
 
@@ -49,19 +51,34 @@ HOST_API void ryExitArrayListContext(ryContextToken token, ryArray** outputs, in
 // Leaves the allocation-list context: frees every tracked block allocated in it that was not made
 // persistent, and makes the context of `token` current again.
 HOST_API void ryRestorePreviousAllocListContext(ryContextToken token);
-// The two contexts of one module call in one step each, as the calls above would make them:
-// entering enters an allocation-list context, then an array-list context; leaving is
-// ryExitArrayListContext(arrays, outputs, count, true), then
-// ryRestorePreviousAllocListContext(blocks). The call frame enters and leaves them for every
-// module call, and each of the calls above finds the engine's contexts anew.
+// The host's part of one module call, in one step each way: the call frame makes these around
+// every module call. Entering enters an allocation-list context, then an array-list context (as
+// the two calls above would), and answers, in `call`, what the frame reads during the call:
+// the calling engine's storage stamp (host::storage::currentStamp) and the host's interrupt
+// request. With `entryInputs` set, the frame calls the module's entry itself right after: the
+// `count` inputs (null entries skipped) are marked not reusable (rySetReusable(input, false)),
+// and the thread runs with the process's own identity, not an impersonated one, until the leave
+// (as RevertImpersonationGuard would around the entry call). With `entryInputs` null, the
+// strategy that calls the entry does both itself. Leaving restores the identity when entering
+// reverted it, then is ryExitArrayListContext(arrays, outputs, count, true), then
+// ryRestorePreviousAllocListContext(blocks). An exception from entering leaves nothing entered.
 struct ryCallContexts {
     ryContextToken blocks;
     ryContextToken arrays;
     // The host's own: where the contexts were entered (an engine outlives every call on it).
     void* engine;
 };
-HOST_API ryCallContexts ryEnterCallContexts();
-HOST_API void ryLeaveCallContexts(const ryCallContexts& contexts, ryArray** outputs, int count);
+struct ryModuleCall {
+    ryCallContexts contexts;
+    storage::Stamp stamp;
+    // True while a user interrupt is pending (utInterruptState::IsInterruptPending): a safe point
+    // reads it and, when set, calls utInterruptState::ThrowIfInterruptPending. Process-wide.
+    const std::atomic<bool>* interruptRequest;
+    // The host's own: what the leave restores (the identity the thread had).
+    void* identity;
+};
+HOST_API void ryEnterModuleCall(ryModuleCall& call, ryArray* const* entryInputs, int count);
+HOST_API void ryLeaveModuleCall(const ryModuleCall& call, ryArray** outputs, int count);
 
 // --- arrays ------------------------------------------------------------------------------------
 

@@ -61,8 +61,9 @@ struct ArmedGuard {
     void* landingStack;
     ArmedGuard* previous;
 };
-extern "C" int orb_guard_call(ArmedGuard* armed, CEntryPoint target, int nlhs, ryArray** plhs, int nrhs,
-                              ryArray** prhs) __attribute__((visibility("hidden")));
+// The entry's arguments first, where the entry reads them: the trampoline moves none.
+extern "C" int orb_guard_call(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, ArmedGuard* armed,
+                              CEntryPoint target) __attribute__((visibility("hidden")));
 // The handlers and the alternate stack of the calling thread, once.
 [[gnu::cold]] void prepareGuardedThread(ThreadBlock& block);
 
@@ -92,7 +93,7 @@ template <class TrampolineCall>
 inline int runEntryUnderFaultGuard(ThreadBlock& block, CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs,
                                    ryArray** prhs) {
     return runArmed(block, [&](ArmedGuard* armed) __attribute__((always_inline)) {
-        return orb_guard_call(armed, entry, nlhs, plhs, nrhs, prhs);
+        return orb_guard_call(nlhs, plhs, nrhs, prhs, armed, entry);
     });
 }
 #else

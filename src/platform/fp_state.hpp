@@ -11,25 +11,24 @@
 
 namespace orb::platform {
 
+// The calling thread's floating-point control state, as host::ut_fnstcw answers it, read here
+// because every module call saves it: stored straight into `into`, so that a scope saves it into
+// its own member without a copy.
+inline void saveFpState(host::utFpControl& into) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __asm__ __volatile__("fnstcw %0" : "=m"(into.x87));
+    __asm__ __volatile__("stmxcsr %0" : "=m"(into.mxcsr));
+#else
+    into = host::ut_fnstcw();
+#endif
+}
+
 // True when the calling thread's floating-point state is exactly `saved` (as host::ut_fnstcw
 // gave it) and no x87 exception is pending, so that clearing the flags and loading `saved` again
 // (host::ut_fnclex, then host::ut_fldcw) would leave every register as it is. Clearing the x87
 // flags and loading MXCSR stall the floating-point unit, and nearly every module call leaves the
 // state alone, so the call frame skips both then. False wherever the state cannot be read here;
 // the caller then restores as always.
-// The calling thread's floating-point control state, as host::ut_fnstcw answers it, read here
-// because every module call saves it.
-inline host::utFpControl currentFpState() noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-    host::utFpControl state;
-    __asm__ __volatile__("fnstcw %0" : "=m"(state.x87));
-    state.mxcsr = _mm_getcsr();
-    return state;
-#else
-    return host::ut_fnstcw();
-#endif
-}
-
 inline bool fpStateUnchangedSince(const host::utFpControl& saved) noexcept {
 #if defined(__x86_64__) || defined(__i386__)
     // Exactly what fnclex clears: the six exception flags, stack fault, error summary and busy.

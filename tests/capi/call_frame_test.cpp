@@ -18,6 +18,7 @@
 #include "host/ry.hpp"
 #include "host/ut.hpp"
 #include "vhost/engine/engine.hpp"
+#include "vhost/ry/array.hpp"
 #include "vhost/ry/leaks.hpp"
 
 namespace {
@@ -35,11 +36,26 @@ private:
     Script m_script;
 };
 
-// A function record whose module is "loaded" on the first call.
+void scriptedEntry(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs);
+
+// A module with a plain C entry, which the frame calls itself when the module is ready.
+class PlainEntryStrategy : public DispatchStrategy {
+public:
+    explicit PlainEntryStrategy(impl_info_tag* module) : DispatchStrategy(module, &scriptedEntry) {}
+    void dispatch(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) override {
+        callEntry(plainEntry, nlhs, plhs, nrhs, prhs);
+    }
+    void clear() override {}
+};
+
+// A function record whose module is "loaded" on the first call, or, with `readyEntry`, loaded
+// already with a plain C entry: the frame then takes its path for that shape.
 class ScriptedSite : public ModuleCallSite {
 public:
-    explicit ScriptedSite(Script script, std::function<FailureAction()> classify = {})
-        : m_strategy(record(), std::move(script)), m_classify(std::move(classify)) {}
+    explicit ScriptedSite(Script script, std::function<FailureAction()> classify = {}, bool readyEntry = false)
+        : script(script), m_strategy(record(), std::move(script)), m_plain(record()), m_classify(std::move(classify)) {
+        if (readyEntry) ready = {record(), &m_plain};
+    }
     impl_info_tag* record() { return reinterpret_cast<impl_info_tag*>(&m_recordStorage); }
     LoadedModule ensureLoaded() override {
         ++loads;
@@ -48,16 +64,24 @@ public:
     }
     FailureAction classifyFailure() override { return m_classify ? m_classify() : FailureAction::rethrow(); }
 
+    const Script script;
     int loads = 0;
     bool loadError = false;
 
 private:
-    int m_recordStorage = 0;
+    // The record's one word names its site: the plain entry finds its script through the current
+    // module, as a nested call would.
+    ScriptedSite* m_recordStorage = this;
     ScriptedStrategy m_strategy;
+    PlainEntryStrategy m_plain;
     std::function<FailureAction()> m_classify;
 };
 
 impl_info_tag* currentModule() { return PerEngine<CurrentOrbInfoPerEngine>::getOrCreate().currentModule; }
+
+void scriptedEntry(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+    (*reinterpret_cast<ScriptedSite**>(currentModule()))->script(nlhs, plhs, nrhs, prhs);
+}
 std::size_t liveArrays() { return vhost::ry::liveCounts().arrays; }
 
 TEST(CallFrame, ModuleWritesIntoAFreshListOfAtLeastTheMinimumEntries) {
@@ -138,29 +162,43 @@ TEST(CallFrame, NegativeCountPassesTheCallersListAndKeepsNothing) {
 }
 
 TEST(CallFrame, EachCallRunsInItsOwnContextsAndLeavesThemHoweverItEnds) {
-    std::size_t depthInside = 0;
-    ScriptedSite ok([&](int, ryArray** plhs, int, ryArray**) {
-        depthInside = vhost::ry::arrayListDepth();
-        host::ryCreateString("temporary");
-        plhs[0] = host::ryCreateString("result");
-    });
-    ScriptedSite failing([&](int, ryArray** plhs, int, ryArray**) {
-        plhs[0] = host::ryCreateString("discarded");
-        throw std::runtime_error("module failed");
-    });
-    ryArray* out[1] = {nullptr};
-    std::size_t before = liveArrays();
-    runModuleCall(ok, 1, out, 0, nullptr);
-    EXPECT_EQ(depthInside, 1u);
-    EXPECT_EQ(vhost::ry::arrayListDepth(), 0u);
-    EXPECT_EQ(liveArrays(), before + 1);
-    host::destroyArray(out[0]);
-    out[0] = nullptr;
-    EXPECT_THROW(runModuleCall(failing, 1, out, 0, nullptr), std::runtime_error);
-    EXPECT_EQ(out[0], nullptr);
-    EXPECT_EQ(vhost::ry::arrayListDepth(), 0u);
-    EXPECT_EQ(vhost::ry::allocListDepth(), 0u);
-    EXPECT_EQ(liveArrays(), before);
+    for (bool readyEntry : {false, true}) {
+        SCOPED_TRACE(readyEntry ? "ready plain entry" : "loaded by the call");
+        std::size_t depthInside = 0;
+        bool inputReusable = true;
+        ScriptedSite ok(
+            [&](int, ryArray** plhs, int, ryArray** prhs) {
+                depthInside = vhost::ry::arrayListDepth();
+                inputReusable = prhs[0]->reusable();
+                host::ryCreateString("temporary");
+                plhs[0] = host::ryCreateString("result");
+            },
+            {}, readyEntry);
+        ScriptedSite failing(
+            [&](int, ryArray** plhs, int, ryArray**) {
+                plhs[0] = host::ryCreateString("discarded");
+                throw host::SimpleException("mod:failed", "module failed");
+            },
+            {}, readyEntry);
+        ryArray* input = host::ryCreateString("in");
+        input->setReusable(true);
+        ryArray* out[1] = {nullptr};
+        std::size_t before = liveArrays();
+        runModuleCall(ok, 1, out, 1, &input);
+        EXPECT_EQ(depthInside, 1u);
+        // A plain entry's inputs are marked by the frame; a strategy of its own marks them itself.
+        if (readyEntry) EXPECT_FALSE(inputReusable) << "the caller's inputs are not the module's to reuse";
+        EXPECT_EQ(vhost::ry::arrayListDepth(), 0u);
+        EXPECT_EQ(liveArrays(), before + 1);
+        host::destroyArray(out[0]);
+        out[0] = nullptr;
+        EXPECT_THROW(runModuleCall(failing, 1, out, 1, &input), host::UserException);
+        EXPECT_EQ(out[0], nullptr);
+        EXPECT_EQ(vhost::ry::arrayListDepth(), 0u);
+        EXPECT_EQ(vhost::ry::allocListDepth(), 0u);
+        EXPECT_EQ(liveArrays(), before);
+        host::destroyArray(input);
+    }
 }
 
 TEST(CallFrame, LoadErrorsPassUnchangedWithoutCallingTheModule) {
@@ -177,30 +215,40 @@ TEST(CallFrame, FailureActionsDecideWhatTheCallerSees) {
     ryArray* out[1] = {nullptr};
     auto throwing = [](int, ryArray**, int, ryArray**) { throw std::runtime_error("inner"); };
 
-    ScriptedSite replaced(throwing, [] {
-        return FailureAction::raise(
-            std::make_unique<host::MsgIdException<VELTRA::legacy_two_part::unexpectedCPPexception>>(std::string("why")));
-    });
-    try {
-        runModuleCall(replaced, 1, out, 0, nullptr);
-        ADD_FAILURE() << "no error";
-    } catch (const host::MsgIdException<VELTRA::legacy_two_part::unexpectedCPPexception>& e) {
-        EXPECT_EQ(std::get<std::string>(e.args().at(0)), "why");
-    }
-
-    ScriptedSite annotated([](int, ryArray**, int, ryArray**) { throw host::SimpleException("mod:id", "text"); }, [] {
+    ryArray* noInputs[1] = {nullptr};
+    for (bool readyEntry : {false, true}) {
+        SCOPED_TRACE(readyEntry ? "ready plain entry" : "loaded by the call");
+        ScriptedSite replaced(
+            throwing,
+            [] {
+                return FailureAction::raise(std::make_unique<host::MsgIdException<VELTRA::legacy_two_part::unexpectedCPPexception>>(
+                    std::string("why")));
+            },
+            readyEntry);
         try {
-            throw;
-        } catch (host::UserException& e) {
-            e.setFunctionName("myfun");
+            runModuleCall(replaced, 1, out, 0, noInputs);
+            ADD_FAILURE() << "no error";
+        } catch (const host::MsgIdException<VELTRA::legacy_two_part::unexpectedCPPexception>& e) {
+            EXPECT_EQ(std::get<std::string>(e.args().at(0)), "why");
         }
-        return FailureAction::rethrow();
-    });
-    try {
-        runModuleCall(annotated, 1, out, 0, nullptr);
-        ADD_FAILURE() << "no error";
-    } catch (const host::SimpleException& e) {
-        EXPECT_EQ(e.functionName(), "myfun");
+
+        ScriptedSite annotated([](int, ryArray**, int, ryArray**) { throw host::SimpleException("mod:id", "text"); },
+                               [] {
+                                   try {
+                                       throw;
+                                   } catch (host::UserException& e) {
+                                       e.setFunctionName("myfun");
+                                   }
+                                   return FailureAction::rethrow();
+                               },
+                               readyEntry);
+        try {
+            runModuleCall(annotated, 1, out, 0, noInputs);
+            ADD_FAILURE() << "no error";
+        } catch (const host::SimpleException& e) {
+            EXPECT_EQ(e.functionName(), "myfun");
+        }
+        EXPECT_EQ(vhost::ry::arrayListDepth(), 0u);
     }
 
     // On shutdown the contexts are not left; the engine that owns them is going anyway.
@@ -212,15 +260,21 @@ TEST(CallFrame, FailureActionsDecideWhatTheCallerSees) {
 }
 
 TEST(CallFrame, PendingInterruptAfterTheModuleFailsTheCall) {
-    ScriptedSite site([](int, ryArray** plhs, int, ryArray**) {
-        plhs[0] = host::ryCreateString("late");
-        host::utInterruptState::SetInterruptPending(true);
-    });
-    ryArray* out[1] = {nullptr};
-    std::size_t before = liveArrays();
-    EXPECT_THROW(runModuleCall(site, 1, out, 0, nullptr), host::UserException);
-    EXPECT_FALSE(host::utInterruptState::IsInterruptPending());
-    EXPECT_EQ(liveArrays(), before);
+    for (bool readyEntry : {false, true}) {
+        SCOPED_TRACE(readyEntry ? "ready plain entry" : "loaded by the call");
+        ScriptedSite site(
+            [](int, ryArray** plhs, int, ryArray**) {
+                plhs[0] = host::ryCreateString("late");
+                host::utInterruptState::SetInterruptPending(true);
+            },
+            {}, readyEntry);
+        ryArray* out[1] = {nullptr};
+        ryArray* noInputs[1] = {nullptr};
+        std::size_t before = liveArrays();
+        EXPECT_THROW(runModuleCall(site, 1, out, 0, noInputs), host::UserException);
+        EXPECT_FALSE(host::utInterruptState::IsInterruptPending());
+        EXPECT_EQ(liveArrays(), before);
+    }
 }
 
 TEST(CallFrame, CurrentModuleAndTrapFlagFollowNestedCalls) {

@@ -41,7 +41,11 @@ class HOST_API Dims {
 public:
     Dims() noexcept = default;
     Dims(std::initializer_list<std::size_t> values) { assign(values.begin(), values.size()); }
-    Dims(std::size_t m, std::size_t n) noexcept : m_size(2), m_inline{m, n} {}
+    // Only the two used: every matrix made comes here.
+    Dims(std::size_t m, std::size_t n) noexcept : m_size(2) {
+        m_inline[0] = m;
+        m_inline[1] = n;
+    }
     Dims(const std::size_t* values, std::size_t count) { assign(values, count); }
     Dims(const std::vector<std::size_t>& values) { assign(values.data(), values.size()); }
     Dims(const Dims& other) { assign(other.data(), other.size()); }
@@ -164,11 +168,12 @@ struct HOST_API ryArray_tag {
 public:
     // `dims` normalised already.
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
-    // An m-by-n data array holding `data` (its reference taken over); count is m * n.
+    // An m-by-n data array holding `data` (its reference taken over), which its slot hosts; count
+    // is m * n.
     ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data,
                 vhost::ry::ThreadBlock& thread) noexcept
         : m_class(classId), m_dims(m, n), m_count(count), m_content(std::in_place_type<vhost::ry::DataRef>, data),
-          m_hostsData(data->hostSlot() == this) {
+          m_hostsData(true) {
         vhost::ry::addTo(thread.arrays, 1);
     }
     ~ryArray_tag() {
@@ -275,8 +280,9 @@ static_assert(kHostedOffset + sizeof(NumericData) <= slots::kArraySlot && aligno
               alignof(NumericData) <= 16);
 inline void* hostedRecordIn(void* slot) noexcept { return static_cast<char*>(slot) + kHostedOffset; }
 
+// Null is on no slot.
 inline bool isLiveArray(const ryArray* array) noexcept {
-    return array && slots::isArraySlot(array) && array->tag() == kLiveTag;
+    return slots::isArraySlot(array) && array->tag() == kLiveTag;
 }
 
 }  // namespace vhost::ry

@@ -57,6 +57,26 @@ template <class Size>
     return newTrackedMatrix(extent(m), extent(n), classId, true, layout, true);
 }
 
+template <class T>
+[[gnu::noinline]] ryArray* newScalarInGeneral(ryClassID classId, T value) {
+    void* data = nullptr;
+    ryArray* array = newTrackedMatrixInGeneral(1, 1, classId, false, Layout::Separate, false, &data);
+    *static_cast<T*>(data) = value;
+    return array;
+}
+
+// A 1-by-1 array holding `value`. The value is written on each path, so that the usual one
+// keeps its data pointer in a register.
+template <class T>
+[[gnu::always_inline]] inline ryArray* newScalar(ryClassID classId, T value) {
+    void* data;
+    if (ryArray* array = newSmallRealMatrix(1, 1, classId, false, &data)) [[likely]] {
+        *static_cast<T*>(data) = value;
+        return array;
+    }
+    return newScalarInGeneral(classId, value);
+}
+
 std::vector<std::string> fieldList(int nfields, const char** names) {
     std::vector<std::string> fields;
     for (int i = 0; i < nfields; ++i) fields.emplace_back(names && names[i] ? names[i] : "");
@@ -109,19 +129,9 @@ ryArray* ryCreateNumericArray_800(rySize ndim, const rySize* dims, ryClassID cla
     return createNumeric(dimensionList(ndim, dims), classId, complexity, Layout::Interleaved, "ryCreateNumericArray");
 }
 
-ryArray* ryCreateDoubleScalar(double value) {
-    void* data = nullptr;
-    ryArray* array = newTrackedMatrix(1, 1, ryDOUBLE_CLASS, false, Layout::Separate, false, &data);
-    *static_cast<double*>(data) = value;
-    return array;
-}
+ryArray* ryCreateDoubleScalar(double value) { return newScalar<double>(ryDOUBLE_CLASS, value); }
 
-ryArray* ryCreateLogicalScalar(bool value) {
-    void* data = nullptr;
-    ryArray* array = newTrackedMatrix(1, 1, ryLOGICAL_CLASS, false, Layout::Separate, false, &data);
-    *static_cast<ryLogical*>(data) = value;
-    return array;
-}
+ryArray* ryCreateLogicalScalar(bool value) { return newScalar<ryLogical>(ryLOGICAL_CLASS, value); }
 
 ryArray* ryCreateLogicalMatrix(rySize m, rySize n) {
     return newTrackedMatrix(m, n, ryLOGICAL_CLASS, false, Layout::Separate, true);

@@ -158,7 +158,7 @@ void EngineContexts::leaveArrayLists(void* token, ryArray** outputs, int count, 
     destroyTracked(*leaving, report);
     m_arrays = enclosing;
     keepSpare(leaving, m_spareArrays);
-    m_lastArrays = report;
+    setLastArrays(report);
     m_total += report;
 }
 
@@ -174,7 +174,7 @@ void EngineContexts::leaveAllocLists(void* token) {
     ContextReport report = leaving->freeAll();
     m_blocks = leaving->previous();
     keepSpare(leaving, m_spareBlocks);
-    m_lastBlocks = report;
+    setLastBlocks(report);
     m_total += report;
 }
 

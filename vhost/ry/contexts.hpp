@@ -152,16 +152,53 @@ public:
             m_blocks = static_cast<AllocContext*>(token);
             leaving->reenter(m_spareBlocks);
             m_spareBlocks = leaving;
-            m_lastBlocks = {};
+            m_lastBlocksNone = true;
             return;
         }
         leaveAllocLists(token);
     }
 
-    ContextReport lastArrays() const noexcept { return m_lastArrays; }
-    ContextReport lastBlocks() const noexcept { return m_lastBlocks; }
+    // The two contexts of a module call (host::ryEnterModuleCall, ryLeaveModuleCall) in the usual
+    // case, with nothing to allocate or free: entered from spares, both; left when the array
+    // context tracks nothing but the one output handed back (or nothing, with none kept) and the
+    // allocation context nothing at all. False, with nothing done, otherwise.
+    bool enterCallFromSpares(void*& blocks, void*& arrays) noexcept {
+        if (!m_spareBlocks || !m_spareArrays) [[unlikely]]
+            return false;
+        blocks = m_blocks;
+        arrays = m_arrays;
+        takeSpare(m_blocks, m_spareBlocks);
+        takeSpare(m_arrays, m_spareArrays);
+        return true;
+    }
+    bool leaveCallQuickly(void* blocks, void* arrays, ryArray** outputs, int count) noexcept {
+        ArrayContext* leavingArrays = m_arrays;
+        AllocContext* leavingBlocks = m_blocks;
+        if (leavingArrays->previous() != arrays || leavingBlocks->previous() != blocks || leavingBlocks->size() != 0)
+            [[unlikely]]
+            return false;
+        const std::size_t tracked = leavingArrays->size();
+        // A tracked array is live and nobody's element, so the output needs no check of its own.
+        const bool onlyTheOutput = count == 1 && tracked == 1 && leavingArrays->first() == outputs[0];
+        if (!onlyTheOutput && (tracked != 0 || count != 0)) [[unlikely]]
+            return false;
+        ArrayContext* enclosing = leavingArrays->previous();
+        if (tracked) leavingArrays->handOver(outputs[0], *enclosing);
+        popArrays(leavingArrays, enclosing);
+        m_blocks = static_cast<AllocContext*>(blocks);
+        leavingBlocks->reenter(m_spareBlocks);
+        m_spareBlocks = leavingBlocks;
+        m_lastBlocksNone = true;
+        return true;
+    }
+
+    ContextReport lastArrays() const noexcept { return m_lastArraysNone ? ContextReport{} : m_lastArrays; }
+    ContextReport lastBlocks() const noexcept { return m_lastBlocksNone ? ContextReport{} : m_lastBlocks; }
     ContextReport total() const noexcept { return m_total; }
-    void resetReports() noexcept { m_lastArrays = m_lastBlocks = m_total = {}; }
+    void resetReports() noexcept {
+        m_lastArrays = m_lastBlocks = m_total = {};
+        m_lastArraysNone = m_lastBlocksNone = true;
+    }
     std::size_t arrayDepth() const noexcept;
     std::size_t allocDepth() const noexcept;
 
@@ -170,12 +207,17 @@ private:
     // none.
     template <class Context>
     static bool enterSpare(Context*& current, Context*& spares) noexcept {
+        if (!spares) return false;
+        takeSpare(current, spares);
+        return true;
+    }
+    // The same when there is a spare.
+    template <class Context>
+    static void takeSpare(Context*& current, Context*& spares) noexcept {
         Context* spare = spares;
-        if (!spare) return false;
         spares = spare->previous();
         spare->reenter(current);
         current = spare;
-        return true;
     }
     void* enterNewArrayList();
     void* enterNewAllocList();
@@ -201,7 +243,7 @@ private:
         m_arrays = enclosing;
         leaving->reenter(m_spareArrays);
         m_spareArrays = leaving;
-        m_lastArrays = {};
+        m_lastArraysNone = true;
     }
     void leaveArrayLists(void* token, ryArray** outputs, int count, bool keep);
     void leaveAllocLists(void* token);
@@ -215,7 +257,19 @@ private:
     // more than the deepest nesting seen.
     ArrayContext* m_spareArrays = nullptr;
     AllocContext* m_spareBlocks = nullptr;
+    void setLastArrays(const ContextReport& report) noexcept {
+        m_lastArrays = report;
+        m_lastArraysNone = false;
+    }
+    void setLastBlocks(const ContextReport& report) noexcept {
+        m_lastBlocks = report;
+        m_lastBlocksNone = false;
+    }
     ContextReport m_lastArrays, m_lastBlocks, m_total;
+    // Set by an exit that freed nothing, in place of writing the report empty: every module call
+    // leaves two contexts, nearly always freeing nothing.
+    bool m_lastArraysNone = true;
+    bool m_lastBlocksNone = true;
 };
 
 // The contexts of the calling thread's engine (created on first use, destroyed with the engine).

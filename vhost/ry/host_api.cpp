@@ -11,6 +11,7 @@
 #include "vhost/ry/lifetime.hpp"
 #include "vhost/ry/memory.hpp"
 #include "vhost/ry/raise.hpp"
+#include "vhost/ut/interrupt.hpp"
 
 namespace host {
 
@@ -34,23 +35,67 @@ void ryExitArrayListContext(ryContextToken token, ryArray** outputs, int count, 
     engineContexts().exitArrayList(token, outputs, count, keep);
 }
 void ryRestorePreviousAllocListContext(ryContextToken token) { engineContexts().restoreAllocList(token); }
-ryCallContexts ryEnterCallContexts() {
-    EngineContexts& contexts = engineContexts();
-    ryCallContexts entered;
-    entered.engine = &contexts;
-    entered.blocks = contexts.enterAllocList();
+namespace {
+
+// What both ends of a module call do with its inputs and identity.
+void markEntryInputs(ryArray* const* entryInputs, int count) noexcept {
+    for (int i = 0; i < count; ++i) {
+        if (ryArray* input = entryInputs[i]) input->setReusable(false);
+    }
+}
+
+[[gnu::noinline]] void enterModuleCallInGeneral(ryModuleCall& call, ryArray* const* entryInputs, int count) {
+    // The engine found once, for its contexts and its stamp alike.
+    ThreadBlock& thread = threadBlock();
+    vhost::Engine& engine = vhost::currentEngine();
+    EngineContexts& contexts = engineContexts(thread);
+    call.contexts.engine = &contexts;
+    call.contexts.blocks = contexts.enterAllocList();
     try {
-        entered.arrays = contexts.enterArrayList();
+        call.contexts.arrays = contexts.enterArrayList();
     } catch (...) {
-        contexts.restoreAllocList(entered.blocks);
+        contexts.restoreAllocList(call.contexts.blocks);
         throw;
     }
-    return entered;
+    call.stamp = engine.storage().stamp();
+    call.interruptRequest = &vhost::ut::g_interruptRequest;
+    // No impersonation on POSIX hosts: nothing to revert, nothing to restore.
+    call.identity = nullptr;
+    if (entryInputs) markEntryInputs(entryInputs, count);
 }
-void ryLeaveCallContexts(const ryCallContexts& entered, ryArray** outputs, int count) {
-    auto& contexts = *static_cast<EngineContexts*>(entered.engine);
-    contexts.exitArrayList(entered.arrays, outputs, count, true);
-    contexts.restoreAllocList(entered.blocks);
+
+[[gnu::noinline]] void leaveModuleCallInGeneral(const ryModuleCall& call, ryArray** outputs, int count) {
+    auto& contexts = *static_cast<EngineContexts*>(call.contexts.engine);
+    contexts.exitArrayList(call.contexts.arrays, outputs, count, true);
+    contexts.restoreAllocList(call.contexts.blocks);
+}
+
+}  // namespace
+
+// Both ends are made for every module call: the usual case, a thread that made arrays on its
+// engine before and a call that leaves nothing to free, is one straight path without a call of
+// its own; anything else goes the general way.
+void ryEnterModuleCall(ryModuleCall& call, ryArray* const* entryInputs, int count) {
+    ThreadBlock* thread = t_threadBlock;
+    vhost::Engine* engine = vhost::detail::t_boundEngine;
+    if (!engine) engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
+    if (!thread || !engine || thread->engine.load(std::memory_order_relaxed) != engine) [[unlikely]]
+        return enterModuleCallInGeneral(call, entryInputs, count);
+    EngineContexts& contexts = *thread->contexts.load(std::memory_order_relaxed);
+    if (!contexts.enterCallFromSpares(call.contexts.blocks, call.contexts.arrays)) [[unlikely]]
+        return enterModuleCallInGeneral(call, entryInputs, count);
+    call.contexts.engine = &contexts;
+    call.stamp = engine->storage().stamp();
+    call.interruptRequest = &vhost::ut::g_interruptRequest;
+    call.identity = nullptr;
+    if (entryInputs) markEntryInputs(entryInputs, count);
+}
+
+void ryLeaveModuleCall(const ryModuleCall& call, ryArray** outputs, int count) {
+    auto& contexts = *static_cast<EngineContexts*>(call.contexts.engine);
+    if (contexts.leaveCallQuickly(call.contexts.blocks, call.contexts.arrays, outputs, count)) [[likely]]
+        return;
+    leaveModuleCallInGeneral(call, outputs, count);
 }
 
 // --- arrays ------------------------------------------------------------------------------------

@@ -86,28 +86,43 @@ void leaveParent(ryArray* child) noexcept;
 // destroyArray of a live array, in general.
 [[gnu::noinline]] void destroyLive(ryArray* array, ContextReport* report) noexcept;
 
+// newTrackedMatrix in general; out of line.
+[[gnu::noinline]] ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex,
+                                                     Layout layout, bool zeroed, void** buffer);
+
+// The usual matrix: real, its data in its record's own room, made on a thread that has its
+// engine's contexts and a free array slot at hand. One straight path with no call, so that the
+// factories that come here save no registers; null, with nothing done, for any other.
+[[gnu::always_inline]] inline ryArray* newSmallRealMatrix(std::size_t m, std::size_t n, ryClassID classId, bool zeroed,
+                                                          void** buffer) {
+    ThreadBlock* thread = t_threadBlock;
+    vhost::Engine* engine = vhost::detail::t_boundEngine;
+    if (!engine) engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
+    const std::size_t size = elementSize(classId);
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    if (!thread || !engine || thread->engine.load(std::memory_order_relaxed) != engine ||
+        __builtin_mul_overflow(m, n, &count) || count > NumericData::kInlineBytes ||
+        (bytes = count * size) > NumericData::kInlineBytes) [[unlikely]]
+        return nullptr;
+    void* slot = slots::takeIfFree(*thread, slots::Kind::Array);
+    if (!slot) [[unlikely]]
+        return nullptr;
+    ArrayContext& context = thread->contexts.load(std::memory_order_relaxed)->arrays();
+    auto* data = ::new (hostedRecordIn(slot)) NumericData(NumericData::OwnRoom{}, size, count, bytes, zeroed, slot, *thread);
+    auto* array = ::new (slot) ryArray(classId, m, n, count, data, *thread);
+    context.link(array);
+    if (buffer) *buffer = data->realOnly();
+    return array;
+}
+
 inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
                                  bool zeroed, void** buffer) {
-    // Found first: nothing is left to undo when it fails.
-    ThreadBlock& thread = threadBlock();
-    ArrayContext& context = engineContexts(thread).arrays();
-    std::size_t count = 0;
-    if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
-        raiseTooManyElements();
-    void* slot = slots::take(thread, slots::Kind::Array);
-    NumericData* data = nullptr;
-    try {
-        data = ::new (hostedRecordIn(slot))
-            NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
-    } catch (...) {
-        // Its first word never held the live tag: it goes back as the free slot it was.
-        slots::give(slots::Kind::Array, slot);
-        throw;
+    if (!complex) {
+        if (ryArray* array = newSmallRealMatrix(m, n, classId, zeroed, buffer)) [[likely]]
+            return array;
     }
-    auto* array = ::new (slot) ryArray(classId, m, n, count, data, thread);
-    context.link(array);
-    if (buffer) *buffer = complex ? data->madeBuffer() : data->realOnly();
-    return array;
+    return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed, buffer);
 }
 
 inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
@@ -138,15 +153,17 @@ inline bool ryArray_tag::releasePlain() noexcept {
                        reinterpret_cast<std::uintptr_t>(m_compatDims.data());
     // A data reference to the record in this array's own slot means the array hosts it: a slot
     // holds one array, and a hosted record keeps its slot until it goes.
+    // A thread that has no block yet takes the general path, which makes one: this one has no
+    // call of its own, so it saves no registers.
+    ThreadBlock* thread = t_threadBlock;
     if (links != 0 || m_content.index() != 0 || std::get_if<DataRef>(&m_content)->get() != hosted ||
-        !hosted->plainHeldByHostAlone())
+        !hosted->plainHeldByHostAlone() || !thread)
         return false;
     clearTag();
     if (ArrayContext* context = m_context) ArrayContext::forget(this, context);
-    ThreadBlock& thread = threadBlock();
-    addTo(thread.arrays, -1);
-    addTo(thread.bytes, -std::int64_t{hosted->inlineBytes()});
-    slots::give(thread, slots::Kind::Array, this);
+    addTo(thread->arrays, -1);
+    addTo(thread->bytes, -std::int64_t{hosted->inlineBytes()});
+    slots::give(*thread, slots::Kind::Array, this);
     return true;
 }
 

@@ -53,6 +53,20 @@ public:
         else
             m_real = buffer(count, zeroed, thread);
     }
+    // Real data of `bytes` (at most kInlineBytes: count elements of elementSize) in the record's
+    // own room, hosted by `hostSlot`: the common small record, made without a call. Zeroed, the
+    // whole room is cleared, which costs less than clearing what is used.
+    struct OwnRoom {};
+    static constexpr std::size_t kInlineBytes = 64;
+    NumericData(OwnRoom, std::size_t elementSize, std::size_t count, std::size_t bytes, bool zeroed, void* hostSlot,
+                ThreadBlock& thread) noexcept
+        : m_holders(kReference | kHost), m_elementSize(elementSize), m_count(count), m_complex(false),
+          m_primary(Layout::Separate),
+          m_inlineUsed(static_cast<std::uint8_t>(bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15})),
+          m_inlineBytes(static_cast<std::uint8_t>(bytes)), m_real(m_inline), m_hostSlot(hostSlot) {
+        if (zeroed) std::memset(m_inline, 0, kInlineBytes);
+        addTo(thread.bytes, static_cast<std::int64_t>(bytes));
+    }
     // A deep copy holding only the primary layout, in a data slot.
     NumericData(const NumericData& other);
     NumericData& operator=(const NumericData&) = delete;
@@ -139,7 +153,6 @@ public:
 
 private:
     friend class DataRef;
-    static constexpr std::size_t kInlineBytes = 64;
 
     // A buffer of `elements` elements: from the record's own room while it lasts (a zero-byte
     // buffer still gets an address of its own), else a block. Inline: every array made with data

@@ -15,7 +15,7 @@ void endThreadBlock(ThreadBlock* block) noexcept;
 
 namespace slots {
 
-ArrayRegions g_arrayRegions{};
+ArrayRegions g_arrayRegions{{kNoRegion}, 0};
 
 namespace {
 
@@ -64,7 +64,8 @@ char* carveChunk(Shared& s, Kind kind) {
         if (!region) throw std::bad_alloc();
         k.region = static_cast<char*>(region);
         if (kind == Kind::Array) {
-            g_arrayRegions.bases[k.regions].store(k.region, std::memory_order_relaxed);
+            // Released: the first region's base is read without the count.
+            g_arrayRegions.bases[k.regions].store(reinterpret_cast<std::uintptr_t>(k.region), std::memory_order_release);
             g_arrayRegions.count.store(k.regions + 1, std::memory_order_release);
         }
         ++k.regions;

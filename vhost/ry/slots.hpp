@@ -67,27 +67,33 @@ void spill(ThreadBlock& thread, Kind kind) noexcept;
 inline constexpr std::size_t kRegionBytes = std::size_t{3} << 27;
 static_assert(kRegionBytes % kArraySlot == 0 && kRegionBytes % kDataSlot == 0);
 inline constexpr std::size_t kMaxRegions = 256;
+// The base of the first region before it is reserved: no address a pointer can hold (null
+// included) lies within kRegionBytes above it, so that region's test needs no count.
+inline constexpr std::uintptr_t kNoRegion = std::uintptr_t{1} << 63;
 struct ArrayRegions {
-    std::atomic<char*> bases[kMaxRegions];
+    std::atomic<std::uintptr_t> bases[kMaxRegions];
     std::atomic<unsigned> count;
 };
 extern ArrayRegions g_arrayRegions;
 
+// Offsets within a region fit 32 bits: the remainder is then a multiply and a rotate, with no
+// 64-bit constants to load. Every release of an array asks.
+static_assert(kRegionBytes <= std::size_t{1} << 32);
+inline bool onArraySlotBoundary(std::uintptr_t offset) noexcept {
+    return static_cast<std::uint32_t>(offset) % static_cast<std::uint32_t>(kArraySlot) == 0;
+}
+
 inline bool isArraySlot(const void* address) noexcept {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
-    const unsigned count = g_arrayRegions.count.load(std::memory_order_acquire);
-    if (count == 0) [[unlikely]]
-        return false;
     // The first region before the loop: it holds every array of a process that never needed a
     // second one.
-    if (const std::uintptr_t offset =
-            a - reinterpret_cast<std::uintptr_t>(g_arrayRegions.bases[0].load(std::memory_order_relaxed));
+    if (const std::uintptr_t offset = a - g_arrayRegions.bases[0].load(std::memory_order_acquire);
         offset < kRegionBytes) [[likely]]
-        return offset % kArraySlot == 0;
+        return onArraySlotBoundary(offset);
+    const unsigned count = g_arrayRegions.count.load(std::memory_order_acquire);
     for (unsigned i = 1; i < count; ++i) {
-        const std::uintptr_t offset =
-            a - reinterpret_cast<std::uintptr_t>(g_arrayRegions.bases[i].load(std::memory_order_relaxed));
-        if (offset < kRegionBytes) return offset % kArraySlot == 0;
+        const std::uintptr_t offset = a - g_arrayRegions.bases[i].load(std::memory_order_relaxed);
+        if (offset < kRegionBytes) return onArraySlotBoundary(offset);
     }
     return false;
 }

@@ -78,6 +78,18 @@ inline void* take(ThreadBlock& thread, Kind kind) {
     return refill(thread, kind);
 }
 
+// A free slot the thread has, or null (then take() would refill): no call either way.
+inline void* takeIfFree(ThreadBlock& thread, Kind kind) noexcept {
+    ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
+    void* slot = free.head;
+    if (!slot) [[unlikely]]
+        return nullptr;
+    ORB_UNPOISON(slot, sizeOf(kind));
+    free.head = linkOf(slot);
+    --free.count;
+    return slot;
+}
+
 inline void give(ThreadBlock& thread, Kind kind, void* slot) noexcept {
     ThreadBlock::FreeSlots& free = thread.free[static_cast<std::size_t>(kind)];
     linkOf(slot) = free.head;

@@ -1,20 +1,23 @@
 // A user interrupt is a process-wide request: Ctrl-C reaches the process, not one engine. The
 // first safe point that sees it raises it and consumes it.
-#include <atomic>
+#include "vhost/ut/interrupt.hpp"
 
 #include "host/exceptions.hpp"
 #include "host/ut.hpp"
 
-namespace host {
-namespace {
-std::atomic<bool> g_interruptPending{false};
+namespace vhost::ut {
+std::atomic<bool> g_interruptRequest{false};
 }
 
-void utInterruptState::SetInterruptPending(bool pending) { g_interruptPending.store(pending); }
-bool utInterruptState::IsInterruptPending() { return g_interruptPending.load(); }
+namespace host {
+
+using vhost::ut::g_interruptRequest;
+
+void utInterruptState::SetInterruptPending(bool pending) { g_interruptRequest.store(pending); }
+bool utInterruptState::IsInterruptPending() { return g_interruptRequest.load(); }
 
 void utInterruptState::ThrowIfInterruptPending() {
-    if (g_interruptPending.exchange(false)) throw MessageIdException("VELTRA", "interrupt", {});
+    if (g_interruptRequest.exchange(false)) throw MessageIdException("VELTRA", "interrupt", {});
 }
 
 }  // namespace host

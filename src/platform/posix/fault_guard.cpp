@@ -29,10 +29,13 @@ namespace orb::platform {
 // signal mask back itself; here the return from the handler restores the mask the faulting code
 // ran with.
 //
-// orb_guard_call(armed, target, a, b, c, d) calls target(a, b, c, d) and answers 0, or the signal
+// orb_guard_call(a, b, c, d, armed, target) calls target(a, b, c, d) and answers 0, or the signal
 // of the fault that ended it (the handler's return lands in orb_guard_landing with it in eax).
+// The target's arguments come first, so that they are already where the target reads them.
+// orb_guard_call_context(context, -, -, -, armed, target) is the same call of target(context).
 extern "C" {
-int orb_guard_call_context(ArmedGuard* armed, void (*target)(void*), void* context) __attribute__((visibility("hidden")));
+int orb_guard_call_context(void* context, void*, void*, void*, ArmedGuard* armed, void (*target)(void*))
+    __attribute__((visibility("hidden")));
 void orb_guard_landing() __attribute__((visibility("hidden")));
 }
 
@@ -72,13 +75,8 @@ orb_guard_call_context:
     .cfi_rel_offset %r15, 0
     subq $8, %rsp
     .cfi_adjust_cfa_offset 8
-    movq %rsp, (%rdi)
-    movq %rsi, %rax
-    movq %rdx, %rdi
-    movq %rcx, %rsi
-    movq %r8, %rdx
-    movq %r9, %rcx
-    call *%rax
+    movq %rsp, (%r8)
+    call *%r9
     xorl %eax, %eax
 orb_guard_landing:
     addq $8, %rsp
@@ -269,7 +267,7 @@ void prepareGuardedThread(ThreadBlock& block) {
 
 int runUnderFaultGuard(void (*fn)(void*), void* context) {
     return runArmed(threadBlock(), [&](ArmedGuard* armed) __attribute__((always_inline)) {
-        return orb_guard_call_context(armed, fn, context);
+        return orb_guard_call_context(context, nullptr, nullptr, nullptr, armed, fn);
     });
 }
 
