@@ -137,9 +137,17 @@ class FutureState {
 public:
     template <class... Value>
     void setValue(Value&&... value) {
-        claim();
-        if constexpr (!std::is_void_v<T>) m_value.emplace(std::forward<Value>(value)...);
-        publish();
+        if constexpr (std::is_void_v<T>) {
+            // Nothing is stored between the claim and the publication: one exchange does both
+            // (every queued request settles its task so).
+            const unsigned before = m_flags.fetch_or(kClaimed | kReady, std::memory_order_acq_rel);
+            if (before & kClaimed) throw std::logic_error("the outcome of a request was settled twice");
+            if (before & kWaited) wakeWaiters();
+        } else {
+            claim();
+            m_value.emplace(std::forward<Value>(value)...);
+            publish();
+        }
     }
     void setException(std::exception_ptr error) {
         claim();
@@ -187,11 +195,12 @@ private:
     // A waiter marks the state under the parking lock before it sleeps: either it sees the
     // outcome ready, or the settling sees the mark and wakes it under the same lock.
     void publish() {
-        if (m_flags.fetch_or(kReady, std::memory_order_acq_rel) & kWaited) {
-            FutureParking& parking = futureParking();
-            { std::lock_guard lock(parking.mutex); }
-            parking.settled.notify_all();
-        }
+        if (m_flags.fetch_or(kReady, std::memory_order_acq_rel) & kWaited) wakeWaiters();
+    }
+    static void wakeWaiters() {
+        FutureParking& parking = futureParking();
+        { std::lock_guard lock(parking.mutex); }
+        parking.settled.notify_all();
     }
 
     mutable std::atomic<unsigned> m_flags{0};

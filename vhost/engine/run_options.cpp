@@ -28,9 +28,17 @@ FutureParking& futureParking() noexcept {
     return *parking;
 }
 
+// Identifiers are handed to each thread a range at a time: a thread starting a burst of requests
+// would otherwise pay a locked add per request on a counter every starting thread writes.
 RequestID createRequestID() {
-    static std::atomic<RequestID> next{1};
-    return next.fetch_add(1, std::memory_order_relaxed);
+    constexpr RequestID kRange = 1024;
+    static std::atomic<RequestID> nextRange{1};
+    thread_local RequestID next = 0, end = 0;
+    if (next == end) {
+        next = nextRange.fetch_add(kRange, std::memory_order_relaxed);
+        end = next + kRange;
+    }
+    return next++;
 }
 
 RuntimeException::RuntimeException(std::string identifier, std::u16string message, int executionStatus)
