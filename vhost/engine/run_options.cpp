@@ -28,17 +28,26 @@ FutureParking& futureParking() noexcept {
     return *parking;
 }
 
+namespace {
+struct IdRange {
+    RequestID next, end;
+};
+// Initial-exec, as the bound engine: this library is loaded with the program, and the range is
+// then one load away from the thread register.
+__thread IdRange t_ids __attribute__((tls_model("initial-exec"))) = {0, 0};
+}  // namespace
+
 // Identifiers are handed to each thread a range at a time: a thread starting a burst of requests
 // would otherwise pay a locked add per request on a counter every starting thread writes.
 RequestID createRequestID() {
     constexpr RequestID kRange = 1024;
     static std::atomic<RequestID> nextRange{1};
-    thread_local RequestID next = 0, end = 0;
-    if (next == end) {
-        next = nextRange.fetch_add(kRange, std::memory_order_relaxed);
-        end = next + kRange;
+    IdRange& ids = t_ids;
+    if (ids.next == ids.end) {
+        ids.next = nextRange.fetch_add(kRange, std::memory_order_relaxed);
+        ids.end = ids.next + kRange;
     }
-    return next++;
+    return ids.next++;
 }
 
 RuntimeException::RuntimeException(std::string identifier, std::u16string message, int executionStatus)
