@@ -83,6 +83,9 @@ double firstAsDouble(const void* data) {
     return static_cast<double>(*static_cast<const T*>(data));
 }
 
+// ryGetScalar of anything but real double data.
+[[gnu::noinline]] double firstElementAsDouble(const ryArray* array, const NumericData* data);
+
 }  // namespace
 
 extern "C" {
@@ -176,8 +179,17 @@ double ryGetScalar(const ryArray* array) {
     const NumericData* data = array->numeric();
     if (!data || array->numberOfElements() == 0) return 0.0;
     // Real double data first, which nearly every caller reads: its one buffer, no layout to pick.
+    // The other classes are a jump away, so that this path saves no registers.
     if (array->classId() == ryDOUBLE_CLASS && !data->isComplex()) [[likely]]
         return *static_cast<const double*>(data->realOnly());
+    return firstElementAsDouble(array, data);
+}
+
+}  // extern "C"
+
+namespace {
+
+double firstElementAsDouble(const ryArray* array, const NumericData* data) {
     const void* first = data->real(Access::Read);
     switch (array->classId()) {
         case ryDOUBLE_CLASS: return firstAsDouble<double>(first);
@@ -196,4 +208,4 @@ double ryGetScalar(const ryArray* array) {
     }
 }
 
-}  // extern "C"
+}  // namespace
