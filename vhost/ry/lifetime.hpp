@@ -89,6 +89,10 @@ void leaveParent(ryArray* child) noexcept;
 // newTrackedMatrix in general; out of line.
 [[gnu::noinline]] ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex,
                                                      Layout layout, bool zeroed, void** buffer);
+// The same with no buffer asked for: six arguments, all in registers, so that a factory's way
+// there is a jump and its usual path aligns no stack.
+[[gnu::noinline]] ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex,
+                                                     Layout layout, bool zeroed);
 
 // The usual matrix: real, its data in its record's own room, made on a thread that has its
 // engine's contexts and a free array slot at hand. One straight path with no call, so that the
@@ -128,6 +132,7 @@ inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId
         if (ryArray* array = newSmallRealMatrix(m, n, classId, zeroed, buffer)) [[likely]]
             return array;
     }
+    if (!buffer) return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed);
     return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed, buffer);
 }
 
