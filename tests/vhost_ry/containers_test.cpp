@@ -82,6 +82,8 @@ TEST(Ownership, ElementsCannotBeSharedOrContainThemselves) {
          }, "VELTRA:ry:invalidArray"},
         {"a bad field name", [&] { rySetField(record, 0, "1x", nullptr); }, "VELTRA:ry:invalidFieldName"},
         {"a null array", [&] { ryGetM(nullptr); }, "VELTRA:ry:nullArray"},
+        {"a null array's scalar", [&] { ryGetScalar(nullptr); }, "VELTRA:ry:nullArray"},
+        {"a null array's count", [&] { ryGetNumberOfElements(nullptr); }, "VELTRA:ry:nullArray"},
         {"duplicate field names", [] {
              const char* twice[] = {"a", "a"};
              ryCreateStructMatrix(1, 1, 2, twice);

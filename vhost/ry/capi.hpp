@@ -23,6 +23,13 @@ inline ryArray* need(const ryArray* array, const char* function) {
         raiseNullArray(function);
     return const_cast<ryArray*>(array);
 }
+// raiseNullArray for the getters a module calls on every call, reached by a jump that ends the
+// getter: a call that never returns would make each of them align its stack on its usual path
+// too. Returns nothing, but is not known to the compiler as never returning; R is the getter's.
+template <class R>
+[[gnu::cold, gnu::noipa]] R nullArrayOf(const char* function) {
+    raiseNullArray(function);
+}
 
 template <class Size>
 Dims dimensionList(Size ndim, const Size* dims) {

@@ -54,7 +54,9 @@ void replacePart(ryArray* array, void* block, Part part, const char* function) {
 
 // One pass over the array: every typed accessor of every module call comes through here.
 [[gnu::always_inline]] inline void* typedPart(const ryArray* array, ryClassID classId, bool complex, const char* function) {
-    ryArray* a = need(array, function);
+    if (!array) [[unlikely]]
+        return nullArrayOf<void*>(function);
+    auto* a = const_cast<ryArray*>(array);
     if (a->classId() != classId) return nullptr;
     const NumericData* data = a->numeric();
     if (!data || data->isComplex() != complex || a->numberOfElements() == 0) return nullptr;
@@ -80,6 +82,9 @@ template <class T>
 double firstAsDouble(const void* data) {
     return static_cast<double>(*static_cast<const T*>(data));
 }
+
+// ryGetScalar of anything but real double data.
+[[gnu::noinline]] double firstElementAsDouble(const ryArray* array, const NumericData* data);
 
 }  // namespace
 
@@ -169,11 +174,22 @@ ryChar* ryGetChars(const ryArray* array) {
 }
 
 double ryGetScalar(const ryArray* array) {
-    const NumericData* data = need(array, "ryGetScalar")->numeric();
+    if (!array) [[unlikely]]
+        return nullArrayOf<double>("ryGetScalar");
+    const NumericData* data = array->numeric();
     if (!data || array->numberOfElements() == 0) return 0.0;
     // Real double data first, which nearly every caller reads: its one buffer, no layout to pick.
+    // The other classes are a jump away, so that this path saves no registers.
     if (array->classId() == ryDOUBLE_CLASS && !data->isComplex()) [[likely]]
         return *static_cast<const double*>(data->realOnly());
+    return firstElementAsDouble(array, data);
+}
+
+}  // extern "C"
+
+namespace {
+
+double firstElementAsDouble(const ryArray* array, const NumericData* data) {
     const void* first = data->real(Access::Read);
     switch (array->classId()) {
         case ryDOUBLE_CLASS: return firstAsDouble<double>(first);
@@ -192,4 +208,4 @@ double ryGetScalar(const ryArray* array) {
     }
 }
 
-}  // extern "C"
+}  // namespace

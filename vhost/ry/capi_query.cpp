@@ -45,10 +45,16 @@ bool ryIsClass(const ryArray* array, const char* className) {
     return array && className && array->className() == className;
 }
 
-rySize ryGetM(const ryArray* array) { return need(array, "ryGetM")->dims()[0]; }
+rySize ryGetM(const ryArray* array) {
+    if (!array) [[unlikely]]
+        return nullArrayOf<rySize>("ryGetM");
+    return array->dims()[0];
+}
 
 rySize ryGetN(const ryArray* array) {
-    const auto& dims = need(array, "ryGetN")->dims();
+    if (!array) [[unlikely]]
+        return nullArrayOf<rySize>("ryGetN");
+    const auto& dims = array->dims();
     if (dims.size() == 2) [[likely]]
         return dims[1];
     rySize n = 1;
@@ -67,7 +73,11 @@ void rySetN(ryArray* array, rySize n) {
     array->setDimensions({m, n});
 }
 
-rySize ryGetNumberOfElements(const ryArray* array) { return need(array, "ryGetNumberOfElements")->numberOfElements(); }
+rySize ryGetNumberOfElements(const ryArray* array) {
+    if (!array) [[unlikely]]
+        return nullArrayOf<rySize>("ryGetNumberOfElements");
+    return array->numberOfElements();
+}
 rySize ryGetElementSize(const ryArray* array) { return elementSize(need(array, "ryGetElementSize")->classId()); }
 
 ryCompatSize ryGetNumberOfDimensions_700(const ryArray* array) {

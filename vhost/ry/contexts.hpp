@@ -162,13 +162,23 @@ public:
     // case, with nothing to allocate or free: entered from spares, both; left when the array
     // context tracks nothing but the one output handed back (or nothing, with none kept) and the
     // allocation context nothing at all. False, with nothing done, otherwise.
+    // Every field read once, before anything is written: the tokens go to the caller's record,
+    // which the compiler cannot tell from these fields.
     bool enterCallFromSpares(void*& blocks, void*& arrays) noexcept {
-        if (!m_spareBlocks || !m_spareArrays) [[unlikely]]
+        AllocContext* spareBlocks = m_spareBlocks;
+        ArrayContext* spareArrays = m_spareArrays;
+        if (!spareBlocks || !spareArrays) [[unlikely]]
             return false;
-        blocks = m_blocks;
-        arrays = m_arrays;
-        takeSpare(m_blocks, m_spareBlocks);
-        takeSpare(m_arrays, m_spareArrays);
+        AllocContext* currentBlocks = m_blocks;
+        ArrayContext* currentArrays = m_arrays;
+        m_spareBlocks = spareBlocks->previous();
+        m_spareArrays = spareArrays->previous();
+        spareBlocks->reenter(currentBlocks);
+        spareArrays->reenter(currentArrays);
+        m_blocks = spareBlocks;
+        m_arrays = spareArrays;
+        blocks = currentBlocks;
+        arrays = currentArrays;
         return true;
     }
     bool leaveCallQuickly(void* blocks, void* arrays, ryArray** outputs, int count) noexcept {

@@ -78,8 +78,12 @@ void markEntryInputs(ryArray* const* entryInputs, int count) noexcept {
 void ryEnterModuleCall(ryModuleCall& call, ryArray* const* entryInputs, int count) {
     ThreadBlock* thread = t_threadBlock;
     vhost::Engine* engine = vhost::detail::t_boundEngine;
-    if (!engine) engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
-    if (!thread || !engine || thread->engine.load(std::memory_order_relaxed) != engine) [[unlikely]]
+    // No engine at all is tested only off the usual path, where the thread has one bound.
+    if (!engine) [[unlikely]] {
+        engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
+        if (!engine) return enterModuleCallInGeneral(call, entryInputs, count);
+    }
+    if (!thread || thread->engine.load(std::memory_order_relaxed) != engine) [[unlikely]]
         return enterModuleCallInGeneral(call, entryInputs, count);
     EngineContexts& contexts = *thread->contexts.load(std::memory_order_relaxed);
     if (!contexts.enterCallFromSpares(call.contexts.blocks, call.contexts.arrays)) [[unlikely]]

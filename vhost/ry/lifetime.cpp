@@ -14,6 +14,11 @@
 namespace vhost::ry {
 
 ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
+                                   bool zeroed) {
+    return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed, nullptr);
+}
+
+ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
                                    bool zeroed, void** buffer) {
     // Found first: nothing is left to undo when it fails.
     ThreadBlock& thread = threadBlock();

@@ -89,6 +89,10 @@ void leaveParent(ryArray* child) noexcept;
 // newTrackedMatrix in general; out of line.
 [[gnu::noinline]] ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex,
                                                      Layout layout, bool zeroed, void** buffer);
+// The same with no buffer asked for: six arguments, all in registers, so that a factory's way
+// there is a jump and its usual path aligns no stack.
+[[gnu::noinline]] ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID classId, bool complex,
+                                                     Layout layout, bool zeroed);
 
 // The usual matrix: real, its data in its record's own room, made on a thread that has its
 // engine's contexts and a free array slot at hand. One straight path with no call, so that the
@@ -97,13 +101,18 @@ void leaveParent(ryArray* child) noexcept;
                                                           void** buffer) {
     ThreadBlock* thread = t_threadBlock;
     vhost::Engine* engine = vhost::detail::t_boundEngine;
-    if (!engine) engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
+    // No engine at all is tested only off the usual path, where the thread has one bound.
+    if (!engine) [[unlikely]] {
+        engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
+        if (!engine) return nullptr;
+    }
     const std::size_t size = elementSize(classId);
+    // Both extents below 128 (one test of the two or'd): their product cannot overflow, and an
+    // element is at least a byte (data classes only come here), so the bytes alone bound the count.
     std::size_t count = 0;
     std::size_t bytes = 0;
-    if (!thread || !engine || thread->engine.load(std::memory_order_relaxed) != engine ||
-        __builtin_mul_overflow(m, n, &count) || count > NumericData::kInlineBytes ||
-        (bytes = count * size) > NumericData::kInlineBytes) [[unlikely]]
+    if (!thread || thread->engine.load(std::memory_order_relaxed) != engine ||
+        (m | n) >= 128 || (bytes = (count = m * n) * size) > NumericData::kInlineBytes) [[unlikely]]
         return nullptr;
     void* slot = slots::takeIfFree(*thread, slots::Kind::Array);
     if (!slot) [[unlikely]]
@@ -111,8 +120,9 @@ void leaveParent(ryArray* child) noexcept;
     ArrayContext& context = thread->contexts.load(std::memory_order_relaxed)->arrays();
     auto* data = ::new (hostedRecordIn(slot)) NumericData(NumericData::OwnRoom{}, size, count, bytes, zeroed, slot, *thread);
     auto* array = ::new (slot) ryArray(classId, m, n, count, data, *thread);
-    context.link(array);
+    // Before the links are written, which the compiler cannot tell from the record's fields.
     if (buffer) *buffer = data->realOnly();
+    context.link(array);
     return array;
 }
 
@@ -122,6 +132,7 @@ inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId
         if (ryArray* array = newSmallRealMatrix(m, n, classId, zeroed, buffer)) [[likely]]
             return array;
     }
+    if (!buffer) return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed);
     return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed, buffer);
 }
 

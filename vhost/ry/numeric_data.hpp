@@ -62,7 +62,7 @@ public:
                 ThreadBlock& thread) noexcept
         : m_holders(kReference | kHost), m_elementSize(elementSize), m_count(count), m_complex(false),
           m_primary(Layout::Separate),
-          m_inlineUsed(static_cast<std::uint8_t>(bytes == 0 ? 16 : (bytes + 15) & ~std::size_t{15})),
+          m_inlineUsed(static_cast<std::uint8_t>((bytes + 15 + (bytes == 0)) & ~std::size_t{15})),
           m_inlineBytes(static_cast<std::uint8_t>(bytes)), m_real(m_inline), m_hostSlot(hostSlot) {
         if (zeroed) std::memset(m_inline, 0, kInlineBytes);
         addTo(thread.bytes, static_cast<std::int64_t>(bytes));
