@@ -23,19 +23,8 @@ ryArray* newTrackedMatrixInGeneral(std::size_t m, std::size_t n, ryClassID class
     // Found first: nothing is left to undo when it fails.
     ThreadBlock& thread = threadBlock();
     ArrayContext& context = engineContexts(thread).arrays();
-    std::size_t count = 0;
-    if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
-        raiseTooManyElements();
-    void* slot = slots::take(thread, slots::Kind::Array);
-    NumericData* data = nullptr;
-    try {
-        data = ::new (hostedRecordIn(slot)) NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
-    } catch (...) {
-        // Its first word never held the live tag: it goes back as the free slot it was.
-        slots::give(slots::Kind::Array, slot);
-        throw;
-    }
-    auto* array = ::new (slot) ryArray(classId, m, n, count, data, thread);
+    ryArray* array = newMatrixOn(thread, m, n, classId, complex, layout, zeroed);
+    auto* data = static_cast<NumericData*>(hostedRecordIn(array));
     context.link(array);
     if (buffer) *buffer = complex ? data->madeBuffer() : data->realOnly();
     return array;

@@ -136,9 +136,9 @@ inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId
     return newTrackedMatrixInGeneral(m, n, classId, complex, layout, zeroed, buffer);
 }
 
-inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
-                          bool zeroed) {
-    ThreadBlock& thread = threadBlock();
+// newMatrix on a given thread's block; its record is hosted in the array's slot.
+[[gnu::always_inline]] inline ryArray* newMatrixOn(ThreadBlock& thread, std::size_t m, std::size_t n,
+                                                   ryClassID classId, bool complex, Layout layout, bool zeroed) {
     std::size_t count = 0;
     if (__builtin_mul_overflow(m, n, &count)) [[unlikely]]
         raiseTooManyElements();
@@ -148,10 +148,16 @@ inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool 
         data = ::new (hostedRecordIn(slot))
             NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
     } catch (...) {
+        // Its first word never held the live tag: it goes back as the free slot it was.
         slots::give(slots::Kind::Array, slot);
         throw;
     }
     return ::new (slot) ryArray(classId, m, n, count, data, thread);
+}
+
+inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool complex, Layout layout,
+                          bool zeroed) {
+    return newMatrixOn(threadBlock(), m, n, classId, complex, layout, zeroed);
 }
 
 }  // namespace vhost::ry
