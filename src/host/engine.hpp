@@ -140,9 +140,7 @@ public:
         if constexpr (std::is_void_v<T>) {
             // Nothing is stored between the claim and the publication: one exchange does both
             // (every queued request settles its task so).
-            const unsigned before = m_flags.fetch_or(kClaimed | kReady, std::memory_order_acq_rel);
-            if (before & kClaimed) throw std::logic_error("the outcome of a request was settled twice");
-            if (before & kWaited) wakeWaiters();
+            if (claim(kReady) & kWaited) wakeWaiters();
         } else {
             claim();
             m_value.emplace(std::forward<Value>(value)...);
@@ -188,9 +186,11 @@ public:
 private:
     struct Empty {};
     enum : unsigned { kClaimed = 1, kReady = 2, kWaited = 4 };
-    void claim() {
-        if (m_flags.fetch_or(kClaimed, std::memory_order_acq_rel) & kClaimed)
-            throw std::logic_error("the outcome of a request was settled twice");
+    // Claims the outcome, setting `also` with the claim; answers the flags before.
+    unsigned claim(unsigned also = 0) {
+        const unsigned before = m_flags.fetch_or(kClaimed | also, std::memory_order_acq_rel);
+        if (before & kClaimed) throw std::logic_error("the outcome of a request was settled twice");
+        return before;
     }
     // A waiter marks the state under the parking lock before it sleeps: either it sees the
     // outcome ready, or the settling sees the mark and wakes it under the same lock.
