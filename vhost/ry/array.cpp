@@ -94,13 +94,32 @@ void destroyElements(std::vector<ryArray*>& elements, std::size_t from) {
 
 using namespace vhost::ry;
 
+namespace vhost::ry {
+
+void formFreeArraySlot(void* slot) noexcept {
+    auto* hosted = ::new (hostedRecordIn(slot)) NumericData(NumericData::FreeForm{}, slot);
+    ::new (slot) ryArray(ryArray::FreeForm{}, hosted);
+}
+
+void giveArraySlot(ThreadBlock& thread, void* slot) noexcept {
+    formFreeArraySlot(slot);
+    slots::give(thread, slots::Kind::Array, slot);
+}
+
+}  // namespace vhost::ry
+
 void* ryArray_tag::operator new(std::size_t) { return slots::take(slots::Kind::Array); }
-void ryArray_tag::operator delete(void* slot) noexcept { slots::give(slots::Kind::Array, slot); }
+void ryArray_tag::operator delete(void* slot) noexcept { giveArraySlot(threadBlock(), slot); }
+
+ryArray_tag::ryArray_tag(ryClassID classId, Dims dims, std::size_t count, DataRef data)
+    : m_count(count), m_class(classId), m_dims(std::move(dims)), m_data(std::move(data)) {
+    m_hostsData = m_data.get() && m_data->hostSlot() == this;
+    m_plain = m_hostsData && m_dims.size() == 2 && !m_dims.onHeap();
+    addTo(threadBlock().arrays, 1);
+}
 
 ryArray_tag::ryArray_tag(ryClassID classId, Dims dims, std::size_t count, Content content)
-    : m_class(classId), m_dims(std::move(dims)), m_count(count), m_content(std::move(content)) {
-    const NumericData* data = numeric();
-    m_hostsData = data && data->hostSlot() == this;
+    : m_count(count), m_class(classId), m_dims(std::move(dims)), m_content(std::move(content)) {
     addTo(threadBlock().arrays, 1);
 }
 
@@ -110,6 +129,7 @@ void ryArray_tag::releaseElements() noexcept {
 }
 
 const int* ryArray_tag::compatDims() const {
+    m_plain = false;
     m_compatDims.resize(m_dims.size());
     for (std::size_t i = 0; i < m_dims.size(); ++i)
         m_compatDims[i] = m_dims[i] > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(m_dims[i]);
@@ -119,8 +139,9 @@ const int* ryArray_tag::compatDims() const {
 void ryArray_tag::setDimensions(Dims dims) {
     normalize(dims);
     const std::size_t count = elementCount(dims);
-    if (auto* data = std::get_if<DataRef>(&m_content)) {
-        if (count > (*data)->count()) writableNumeric()->reserve(count);
+    m_plain = false;
+    if (NumericData* data = m_data.get()) {
+        if (count > data->count()) writableNumeric()->reserve(count);
     } else if (auto* c = cell()) {
         destroyElements(c->elements, count);
         c->elements.resize(count, nullptr);
@@ -144,10 +165,10 @@ std::string ryArray_tag::className() const {
 }
 
 NumericData* ryArray_tag::detachedNumeric() {
-    auto* data = std::get_if<DataRef>(&m_content);
-    if (!data) return nullptr;
-    if (data->use_count() > 1) *data = DataRef(new NumericData(**data));
-    return data->get();
+    if (!m_data.get()) return nullptr;
+    if (m_data.use_count() > 1) {
+        m_data = DataRef(new NumericData(*m_data));
+        m_plain = false;
+    }
+    return m_data.get();
 }
-
-NumericData* ryArray_tag::sharedNumeric() const { return std::get<DataRef>(m_content).get(); }

@@ -23,6 +23,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <variant>
 #include <vector>
@@ -43,6 +44,11 @@ public:
     Dims(std::initializer_list<std::size_t> values) { assign(values.begin(), values.size()); }
     // Only the two used: every matrix made comes here.
     Dims(std::size_t m, std::size_t n) noexcept : m_size(2) {
+        m_inline[0] = m;
+        m_inline[1] = n;
+    }
+    // Sets the extents of a list of two dimensions held inline (an array revived in a free slot).
+    void setMatrix(std::size_t m, std::size_t n) noexcept {
         m_inline[0] = m;
         m_inline[1] = n;
     }
@@ -108,10 +114,11 @@ private:
         other.m_capacity = kInline;
     }
 
+    // The inline room first: a matrix's two extents are the list's first two words.
+    std::size_t m_inline[kInline];
     std::size_t m_size = 0;
     std::size_t m_capacity = kInline;
     std::size_t* m_heap = nullptr;
-    std::size_t m_inline[kInline];
 };
 
 struct CellContent {
@@ -150,7 +157,9 @@ struct FunctionContent {
     std::shared_ptr<void> payload;
 };
 
-using Content = std::variant<DataRef, CellContent, StructContent, ObjectContent, FunctionContent>;
+// What an array holds besides data: nothing for a data array (its data is apart, see
+// ryArray_tag::numeric), or its elements, fields, object state or function.
+using Content = std::variant<std::monostate, CellContent, StructContent, ObjectContent, FunctionContent>;
 
 // Dimensions as the library keeps them: at least two, trailing ones beyond the second dropped.
 HOST_API std::vector<std::size_t> normalizeDimensions(std::vector<std::size_t> dims);
@@ -167,14 +176,35 @@ inline constexpr std::uint64_t kLiveTag = 0x6c69766561727279;  // "yrraevil"
 struct HOST_API ryArray_tag {
 public:
     // `dims` normalised already.
+    ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::DataRef data);
     ryArray_tag(ryClassID classId, vhost::ry::Dims dims, std::size_t count, vhost::ry::Content content);
     // An m-by-n data array holding `data` (its reference taken over), which its slot hosts; count
     // is m * n.
     ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data,
                 vhost::ry::ThreadBlock& thread) noexcept
-        : m_class(classId), m_dims(m, n), m_count(count), m_content(std::in_place_type<vhost::ry::DataRef>, data),
-          m_hostsData(true) {
+        : m_count(count), m_class(classId), m_plain(true), m_hostsData(true), m_dims(m, n), m_data(data) {
         vhost::ry::addTo(thread.arrays, 1);
+    }
+    // The form every free array slot holds (see vhost::ry::formFreeArraySlot): not live, holding
+    // the reference to the record in its slot, two dimensions inline, no links, nothing else.
+    struct FreeForm {};
+    ryArray_tag(FreeForm, vhost::ry::NumericData* hosted) noexcept : m_tag(0), m_dims(std::size_t{0}, std::size_t{0}), m_data(hosted) {}
+    // The m-by-n data array of the record hosted in a free `slot` (made there already with
+    // NumericData::revive): only what differs from the free form is written, so that the usual
+    // new matrix costs a few stores.
+    static ryArray_tag* revive(void* slot, ryClassID classId, std::size_t m, std::size_t n, std::size_t count,
+                               vhost::ry::ThreadBlock& thread) noexcept {
+        auto* array = std::launder(static_cast<ryArray_tag*>(slot));
+        __atomic_store_n(&array->m_tag, vhost::ry::kLiveTag, __ATOMIC_RELAXED);
+        array->m_count = count;
+        array->m_class = classId;
+        array->m_scope = ryTEMPORARY_SCOPE;
+        array->m_reusable = false;
+        array->m_plain = true;
+        array->m_hostsData = true;
+        array->m_dims.setMatrix(m, n);
+        vhost::ry::addTo(thread.arrays, 1);
+        return array;
     }
     ~ryArray_tag() {
         clearTag();
@@ -189,10 +219,9 @@ public:
     // Destroys the array and frees its slot, unless a sharer of the record it hosts is left (the
     // last one frees it). Instead of delete, for every array.
     void release() noexcept;
-    // release() of a live array that is nobody's element and owns nothing outside its slot: its
-    // own hosted record, held by it alone, with no buffer of its own and no list on the heap.
-    // Unlinks it from its context and frees the slot; false, with nothing done, for any other.
-    // (Inline, in lifetime.hpp.)
+    // release() of a live plain array (see plain()) whose record nobody else holds and which has
+    // no buffer outside it: unlinks it from its context and frees the slot, leaving it in the
+    // free form; false, with nothing done, for any other. (Inline, in lifetime.hpp.)
     inline bool releasePlain() noexcept;
 
     // kLiveTag while the array is live; cleared when it is released.
@@ -217,19 +246,17 @@ public:
 
     // Data arrays only (null otherwise). `numeric()` reads; `writableNumeric()` detaches shared
     // data first.
-    const vhost::ry::NumericData* numeric() const noexcept {
-        auto* data = std::get_if<vhost::ry::DataRef>(&m_content);
-        return data ? data->get() : nullptr;
-    }
+    const vhost::ry::NumericData* numeric() const noexcept { return m_data.get(); }
     vhost::ry::NumericData* writableNumeric() {
         // Inline for data no other array shares, which is nearly all of it.
-        auto* data = std::get_if<vhost::ry::DataRef>(&m_content);
-        if (data && data->use_count() == 1) [[likely]]
-            return data->get();
+        vhost::ry::NumericData* data = m_data.get();
+        if (data && data->heldByOneReference()) [[likely]]
+            return data;
         return detachedNumeric();
     }
-    // The data record itself, shared or not (for tests of sharing).
-    vhost::ry::NumericData* sharedNumeric() const;
+    // The data record itself, shared or not (for sharing it, and for tests of sharing).
+    vhost::ry::NumericData* sharedNumeric() const noexcept { return m_data.get(); }
+    const vhost::ry::DataRef& dataRef() const noexcept { return m_data; }
 
     vhost::ry::CellContent* cell() noexcept { return std::get_if<vhost::ry::CellContent>(&m_content); }
     const vhost::ry::CellContent* cell() const noexcept { return std::get_if<vhost::ry::CellContent>(&m_content); }
@@ -238,38 +265,56 @@ public:
     vhost::ry::ObjectContent* object() noexcept { return std::get_if<vhost::ry::ObjectContent>(&m_content); }
     const vhost::ry::ObjectContent* object() const noexcept { return std::get_if<vhost::ry::ObjectContent>(&m_content); }
     const vhost::ry::FunctionContent* function() const noexcept { return std::get_if<vhost::ry::FunctionContent>(&m_content); }
-    const vhost::ry::Content& content() const noexcept { return m_content; }
 
-    ryScope scope() const noexcept { return m_scope; }
-    void setScopeValue(ryScope scope) noexcept { m_scope = scope; }
+    ryScope scope() const noexcept { return static_cast<ryScope>(m_scope); }
+    void setScopeValue(ryScope scope) noexcept { m_scope = static_cast<std::uint8_t>(scope); }
     bool reusable() const noexcept { return m_reusable; }
     void setReusable(bool reusable) noexcept { m_reusable = reusable; }
+
+    // Plain: the array holds the record its slot hosts, has two dimensions inline and no list
+    // of 32-bit ones, and has never been anyone's element. Every operation that could change one
+    // of these clears it for good; releasePlain and a free slot's form rely on it.
+    bool plain() const noexcept { return m_plain; }
+    // Makes the array an element of `parent` (or of nobody, with null).
+    void setParent(ryArray_tag* parent) noexcept {
+        m_parent = parent;
+        if (parent) m_plain = false;
+    }
 
 private:
     vhost::ry::NumericData* detachedNumeric();
     // Elements of a container that is going away: they are no longer anyone's element.
     void releaseElements() noexcept;
 
+    // The fields a new matrix writes come first, in the slot's first 64 bytes; the rest keep
+    // their free form in a free slot.
     // First: the slot's first word (see slots.hpp).
     std::uint64_t m_tag = vhost::ry::kLiveTag;
 
 public:
     // Ownership links, maintained by the contexts and the ownership functions of lifetime.hpp.
+    // The first is a free slot's list link (slots::linkOf).
     vhost::ry::ArrayContext* m_context = nullptr;
     ryArray_tag* m_trackPrev = nullptr;
     ryArray_tag* m_trackNext = nullptr;
+
+private:
+    std::size_t m_count = 0;
+    ryClassID m_class = ryUNKNOWN_CLASS;
+    std::uint8_t m_scope = ryTEMPORARY_SCOPE;
+    bool m_reusable = false;
+    mutable bool m_plain = false;
+    // Whether a data record lives in this array's slot (whether or not the array still uses it).
+    bool m_hostsData = false;
+    vhost::ry::Dims m_dims;
+    vhost::ry::DataRef m_data;
+
+public:
     ryArray_tag* m_parent = nullptr;
 
 private:
-    ryClassID m_class;
-    vhost::ry::Dims m_dims;
-    std::size_t m_count;
     mutable std::vector<int> m_compatDims;
     vhost::ry::Content m_content;
-    ryScope m_scope = ryTEMPORARY_SCOPE;
-    bool m_reusable = false;
-    // Whether a data record lives in this array's slot (whether or not the array still uses it).
-    bool m_hostsData = false;
 };
 
 namespace vhost::ry {
@@ -291,14 +336,13 @@ inline void ryArray_tag::release() noexcept {
     using namespace vhost::ry;
     if (!m_hostsData) {
         this->~ryArray_tag();
-        slots::give(slots::Kind::Array, this);
+        giveArraySlot(threadBlock(), this);
         return;
     }
     auto* hosted = static_cast<NumericData*>(hostedRecordIn(this));
-    auto* ref = std::get_if<DataRef>(&m_content);
-    if (ref && ref->get() == hosted && hosted->heldByHostAlone()) [[likely]] {
+    if (m_data.get() == hosted && hosted->heldByHostAlone()) [[likely]] {
         // Nobody else holds the record or can take it up: one disposal, no atomic update.
-        ref->release();
+        m_data.release();
         ThreadBlock& thread = threadBlock();
         if (!m_dims.onHeap() && m_compatDims.capacity() == 0) [[likely]] {
             // Then nothing the array holds needs its destructor: the data reference is let go,

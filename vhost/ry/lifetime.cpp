@@ -47,7 +47,7 @@ std::vector<ryArray*> copyElements(const std::vector<ryArray*>& from, bool deep,
         for (std::size_t i = 0; i < from.size(); ++i) {
             if (!from[i]) continue;
             copies[i] = deep ? deepCopy(from[i]) : sharedCopy(from[i]);
-            copies[i]->m_parent = parent;
+            copies[i]->setParent(parent);
         }
     } catch (...) {
         for (ryArray* c : copies)
@@ -61,11 +61,10 @@ std::vector<ryArray*> copyElements(const std::vector<ryArray*>& from, bool deep,
 }
 
 ryArray* copyOf(const ryArray* array, bool deep) {
-    const Content& content = array->content();
     ryArray* copy = nullptr;
     const std::size_t count = array->numberOfElements();
-    if (auto* data = std::get_if<DataRef>(&content)) {
-        DataRef numeric = deep ? DataRef(new NumericData(**data)) : *data;
+    if (const DataRef& data = array->dataRef(); data.get()) {
+        DataRef numeric = deep ? DataRef(new NumericData(*data)) : data;
         copy = new ryArray(array->classId(), array->dims(), count, std::move(numeric));
     } else if (auto* c = array->cell()) {
         copy = new ryArray(ryCELL_CLASS, array->dims(), count, CellContent{});
@@ -111,7 +110,7 @@ void replaceSlot(ryArray* container, ryArray*& slot, ryArray* value) {
     if (old == value) return;
     if (value) {
         untrack(value);
-        value->m_parent = container;
+        value->setParent(container);
     }
     slot = value;
     if (old) {
@@ -141,10 +140,10 @@ ryArray* newDataArray(Dims dims, ryClassID classId, bool complex, Layout layout,
         data = ::new (hostedRecordIn(slot))
             NumericData(elementSize(classId), count, complex && isNumericClass(classId), layout, zeroed, slot);
     } catch (...) {
-        slots::give(slots::Kind::Array, slot);
+        giveArraySlot(threadBlock(), slot);
         throw;
     }
-    return ::new (slot) ryArray(classId, std::move(dims), count, Content(std::in_place_type<DataRef>, data));
+    return ::new (slot) ryArray(classId, std::move(dims), count, DataRef(data));
 }
 
 ryArray* newCharRow(std::u16string_view text) {
@@ -194,8 +193,7 @@ ryArray* deepCopy(const ryArray* array) { return copyOf(array, true); }
 bool isLive(const ryArray* array) noexcept { return isLiveArray(array); }
 
 std::size_t ownedBytes(const ryArray* array) noexcept {
-    const Content& content = array->content();
-    if (auto* data = std::get_if<DataRef>(&content)) return data->use_count() == 1 ? (*data)->bytes() : 0;
+    if (const DataRef& data = array->dataRef(); data.get()) return data.use_count() == 1 ? data->bytes() : 0;
     std::size_t bytes = 0;
     auto sum = [&bytes](const std::vector<ryArray*>& elements) {
         for (const ryArray* e : elements)

@@ -118,8 +118,9 @@ void leaveParent(ryArray* child) noexcept;
     if (!slot) [[unlikely]]
         return nullptr;
     ArrayContext& context = thread->contexts.load(std::memory_order_relaxed)->arrays();
-    auto* data = ::new (hostedRecordIn(slot)) NumericData(NumericData::OwnRoom{}, size, count, bytes, zeroed, slot, *thread);
-    auto* array = ::new (slot) ryArray(classId, m, n, count, data, *thread);
+    // A free slot holds the free form of an array and its record: each is revived in place.
+    NumericData* data = NumericData::revive(hostedRecordIn(slot), size, count, bytes, zeroed, *thread);
+    ryArray* array = ryArray::revive(slot, classId, m, n, count, *thread);
     // Before the links are written, which the compiler cannot tell from the record's fields.
     if (buffer) *buffer = data->realOnly();
     context.link(array);
@@ -148,8 +149,8 @@ inline ryArray* newTrackedMatrix(std::size_t m, std::size_t n, ryClassID classId
         data = ::new (hostedRecordIn(slot))
             NumericData(elementSize(classId), count, complex, layout, zeroed, slot, thread);
     } catch (...) {
-        // Its first word never held the live tag: it goes back as the free slot it was.
-        slots::give(slots::Kind::Array, slot);
+        // Its first word never held the live tag: it goes back as a free slot.
+        giveArraySlot(thread, slot);
         throw;
     }
     return ::new (slot) ryArray(classId, m, n, count, data, thread);
@@ -165,16 +166,12 @@ inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool 
 inline bool ryArray_tag::releasePlain() noexcept {
     using namespace vhost::ry;
     auto* hosted = static_cast<NumericData*>(hostedRecordIn(this));
-    // One test for the three links that would need work of their own: none is set.
-    const auto links = reinterpret_cast<std::uintptr_t>(m_parent) | reinterpret_cast<std::uintptr_t>(m_dims.heapPart()) |
-                       reinterpret_cast<std::uintptr_t>(m_compatDims.data());
-    // A data reference to the record in this array's own slot means the array hosts it: a slot
-    // holds one array, and a hosted record keeps its slot until it goes.
-    // A thread that has no block yet takes the general path, which makes one: this one has no
-    // call of its own, so it saves no registers.
+    // Plain: what the array holds is the record in its slot and nothing on the heap, and the slot
+    // is in the free form but for what a new matrix writes anyway (tag, links, class, extents,
+    // the record's sizes). A thread that has no block yet takes the general path, which makes
+    // one: this one has no call of its own, so it saves no registers.
     ThreadBlock* thread = t_threadBlock;
-    if (links != 0 || m_content.index() != 0 || std::get_if<DataRef>(&m_content)->get() != hosted ||
-        !hosted->plainHeldByHostAlone() || !thread)
+    if (!m_plain || !hosted->plainHeldByHostAlone() || !thread)
         return false;
     clearTag();
     if (ArrayContext* context = m_context) ArrayContext::forget(this, context);

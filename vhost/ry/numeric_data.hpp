@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "host/host_api.hpp"
@@ -53,19 +54,35 @@ public:
         else
             m_real = buffer(count, zeroed, thread);
     }
-    // Real data of `bytes` (at most kInlineBytes: count elements of elementSize) in the record's
-    // own room, hosted by `hostSlot`: the common small record, made without a call. Zeroed, the
-    // whole room is cleared, which costs less than clearing what is used.
-    struct OwnRoom {};
     static constexpr std::size_t kInlineBytes = 64;
-    NumericData(OwnRoom, std::size_t elementSize, std::size_t count, std::size_t bytes, bool zeroed, void* hostSlot,
-                ThreadBlock& thread) noexcept
-        : m_holders(kReference | kHost), m_elementSize(elementSize), m_count(count), m_complex(false),
-          m_primary(Layout::Separate),
-          m_inlineUsed(static_cast<std::uint8_t>((bytes + 15 + (bytes == 0)) & ~std::size_t{15})),
-          m_inlineBytes(static_cast<std::uint8_t>(bytes)), m_real(m_inline), m_hostSlot(hostSlot) {
-        if (zeroed) std::memset(m_inline, 0, kInlineBytes);
+    // The form of the record in a free array slot `hostSlot` (see slots.hpp): held by its host
+    // and the host's one reference, nothing else about it kept.
+    struct FreeForm {};
+    NumericData(FreeForm, void* hostSlot) noexcept
+        : m_holders(kReference | kHost), m_elementSize(0), m_count(0), m_complex(false), m_primary(Layout::Separate),
+          m_real(m_inline), m_hostSlot(hostSlot) {}
+    // The record in its free form at `record` made real data of `bytes` (at most kInlineBytes:
+    // count elements of elementSize) in its own room: the common small record, made without a
+    // call by writing only what differs from the free form (its holders and host are those of a
+    // new array's record already). Zeroed, the whole room is cleared, which costs less than
+    // clearing what is used.
+    static NumericData* revive(void* record, std::size_t elementSize, std::size_t count, std::size_t bytes, bool zeroed,
+                               ThreadBlock& thread) noexcept {
+        auto* data = std::launder(static_cast<NumericData*>(record));
+        data->m_elementSize = elementSize;
+        data->m_count = count;
+        data->m_complex = false;
+        data->m_primary = Layout::Separate;
+        data->m_otherInStep = false;
+        data->m_inlineUsed = static_cast<std::uint8_t>((bytes + 15 + (bytes == 0)) & ~std::size_t{15});
+        data->m_inlineBytes = static_cast<std::uint8_t>(bytes);
+        data->m_hasBlocks = false;
+        data->m_real = data->m_inline;
+        data->m_imag = nullptr;
+        data->m_interleaved = nullptr;
+        if (zeroed) std::memset(data->m_inline, 0, kInlineBytes);
         addTo(thread.bytes, static_cast<std::int64_t>(bytes));
+        return data;
     }
     // A deep copy holding only the primary layout, in a data slot.
     NumericData(const NumericData& other);
@@ -86,7 +103,7 @@ public:
         data->m_hasBlocks = false;
         data->m_inlineBytes = 0;
         data->~NumericData();
-        if (host) slots::give(thread, slots::Kind::Array, host);
+        if (host) giveArraySlot(thread, host);
         else slots::give(thread, slots::Kind::Data, data);
     }
     // Gives up a DataRef's reference, or the host array's hold; the last holder disposes of the

@@ -153,6 +153,7 @@ void endThreadBlock(ThreadBlock* block) noexcept {
         while (free.fresh != free.freshEnd) {
             void* slot = free.fresh;
             free.fresh += sizeOf(kind);
+            if (kind == Kind::Array) formFreeArraySlot(slot);
             linkOf(slot) = free.head;
             free.head = slot;
             ++free.count;

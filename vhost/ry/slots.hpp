@@ -13,7 +13,8 @@
 // and the slot's first word must hold the live tag (see array.hpp).
 //
 // Under the address sanitizer a free slot is poisoned past its first two words (the tag and the
-// free-list link), so an array used after its release is still reported.
+// free-list link), so an array used after its release is still reported; what a free array slot
+// holds (its free form, below) stays there under the poison.
 #pragma once
 
 #include <atomic>
@@ -24,6 +25,13 @@
 
 namespace vhost::ry {
 struct ThreadBlock;
+
+// A free array slot is never garbage: it holds the free form of an array (array.hpp), so that
+// the usual new matrix writes only what differs from it. formFreeArraySlot writes that form
+// over whatever the slot held; giveArraySlot writes it and gives the slot back. A plain array's
+// release leaves its slot in that form without either.
+void formFreeArraySlot(void* slot) noexcept;
+void giveArraySlot(ThreadBlock& thread, void* slot) noexcept;
 }
 
 namespace vhost::ry::slots {
