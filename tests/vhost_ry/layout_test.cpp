@@ -2,6 +2,7 @@
 // pairs (800), whichever wrote last; and copies that share data until one of them is written.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 #include "host/ry.hpp"
 #include "vhost/ry/array.hpp"
+#include "vhost/ry/leaks.hpp"
 
 namespace {
 
@@ -203,6 +205,76 @@ TEST(Copies, UninitialisedArraysHaveTheRequestedShapeAndClass) {
     EXPECT_EQ(ryGetClassID(a.get()), ryUINT16_CLASS);
     EXPECT_TRUE(ryIsComplex(a.get()));
     EXPECT_EQ(ryGetNumberOfDimensions_730(a.get()), 2u);
+}
+
+// Whatever was done to a small matrix, releasing it frees all it held, a sharer keeps the data,
+// and the next small matrix (made in the slot it gave back) starts new: real zeros of its own shape.
+TEST(Copies, AReleasedMatrixLeavesNothingBehind) {
+    struct Use {
+        const char* what;
+        // May return an array to release after the matrix, which must still read 7 last.
+        std::function<ryArray*(ryArray*)> use;
+    };
+    ryArray* const none = nullptr;
+    const std::vector<Use> table = {
+        {"nothing", [&](ryArray*) { return none; }},
+        {"a shared copy released first", [&](ryArray* a) { return ryDestroyArray(ryDuplicateArray(a)), none; }},
+        {"a shared copy released after it", [](ryArray* a) { return ryDuplicateArray(a); }},
+        {"a shared copy written, then released after it", [](ryArray* a) {
+             ryArray* copy = ryDuplicateArray(a);
+             ryGetDoubles_800(a)[0] = 1;  // the matrix takes a record of its own
+             return copy;
+         }},
+        {"made complex", [&](ryArray* a) { return ryMakeArrayComplex_800(a), none; }},
+        {"made complex and real again", [&](ryArray* a) { return ryMakeArrayComplex_800(a), ryMakeArrayReal_800(a), none; }},
+        {"its data replaced",
+         [&](ryArray* a) { return rySetDoubles_800(a, static_cast<double*>(ryCalloc(4, sizeof(double)))), none; }},
+        {"grown past its own room", [&](ryArray* a) { return rySetN(a, 100), none; }},
+        {"given three dimensions", [&](ryArray* a) {
+             const rySize dims[] = {1, 2, 2};
+             return rySetDimensions_730(a, dims, 3), none;
+         }},
+        {"its 32-bit dimensions read", [&](ryArray* a) { return ryGetDimensions_700(a), none; }},
+        {"an element of a cell, then taken out", [&](ryArray* a) {
+             ryArray* cell = ryCreateCellMatrix(1, 1);
+             rySetCell(cell, 0, a);
+             rySetCell(cell, 0, nullptr);
+             return ryDestroyArray(cell), none;
+         }},
+        {"made persistent and reusable", [&](ryArray* a) {
+             return host::rySetArrayScope(a, ryPERSISTENT_SCOPE), host::rySetReusable(a, true), none;
+         }},
+    };
+    for (const Use& row : table) {
+        SCOPED_TRACE(row.what);
+        const auto before = vhost::ry::liveCounts();
+        ryArray* a = ryCreateDoubleMatrix_800(2, 2, ryREAL);
+        ryGetDoubles_800(a)[3] = 7;
+        ryArray* later = row.use(a);
+        ryDestroyArray(a);
+
+        ryArray* next = ryCreateDoubleMatrix_800(1, 3, ryREAL);
+        EXPECT_EQ(ryGetM(next), 1u);
+        EXPECT_EQ(ryGetN(next), 3u);
+        EXPECT_EQ(ryGetNumberOfDimensions_730(next), 2u);
+        EXPECT_FALSE(ryIsComplex(next));
+        EXPECT_EQ(ryGetPi_730(next), nullptr);
+        EXPECT_EQ(host::ryGetArrayScope(next), ryTEMPORARY_SCOPE);
+        double* x = ryGetDoubles_800(next);
+        ASSERT_NE(x, nullptr);
+        EXPECT_EQ(x[0] + x[1] + x[2], 0.0);
+        x[0] = x[1] = x[2] = -1;
+        if (later) {
+            EXPECT_EQ(ryGetDoubles_800(later)[3], 7.0);
+            ryDestroyArray(later);
+        }
+        EXPECT_EQ(vhost::ry::liveCounts().bytes, before.bytes + 3 * sizeof(double));
+        ryDestroyArray(next);
+        const auto after = vhost::ry::liveCounts();
+        EXPECT_EQ(after.arrays, before.arrays);
+        EXPECT_EQ(after.blocks, before.blocks);
+        EXPECT_EQ(after.bytes, before.bytes);
+    }
 }
 
 }  // namespace

@@ -101,6 +101,12 @@ void formFreeArraySlot(void* slot) noexcept {
     ::new (slot) ryArray(ryArray::FreeForm{}, hosted);
 }
 
+void hostTookBlocks(void* hostSlot) noexcept {
+    // The host may have been released already (the record outlives it with a sharer): its slot
+    // is still the record's until the record goes, and is formed again then.
+    std::launder(static_cast<ryArray*>(hostSlot))->notPlain();
+}
+
 void giveArraySlot(ThreadBlock& thread, void* slot) noexcept {
     formFreeArraySlot(slot);
     slots::give(thread, slots::Kind::Array, slot);
@@ -114,13 +120,13 @@ void ryArray_tag::operator delete(void* slot) noexcept { giveArraySlot(threadBlo
 ryArray_tag::ryArray_tag(ryClassID classId, Dims dims, std::size_t count, DataRef data)
     : m_count(count), m_class(classId), m_dims(std::move(dims)), m_data(std::move(data)) {
     m_hostsData = m_data.get() && m_data->hostSlot() == this;
-    m_plain = m_hostsData && m_dims.size() == 2 && !m_dims.onHeap();
-    addTo(threadBlock().arrays, 1);
+    m_plain = m_hostsData && !m_data->hasBlocks() && m_dims.size() == 2 && !m_dims.onHeap();
+    addTo(threadBlock().counts, kArrayUnit);
 }
 
 ryArray_tag::ryArray_tag(ryClassID classId, Dims dims, std::size_t count, Content content)
     : m_count(count), m_class(classId), m_dims(std::move(dims)), m_content(std::move(content)) {
-    addTo(threadBlock().arrays, 1);
+    addTo(threadBlock().counts, kArrayUnit);
 }
 
 void ryArray_tag::releaseElements() noexcept {

@@ -182,8 +182,8 @@ public:
     // is m * n.
     ryArray_tag(ryClassID classId, std::size_t m, std::size_t n, std::size_t count, vhost::ry::NumericData* data,
                 vhost::ry::ThreadBlock& thread) noexcept
-        : m_count(count), m_class(classId), m_plain(true), m_hostsData(true), m_dims(m, n), m_data(data) {
-        vhost::ry::addTo(thread.arrays, 1);
+        : m_count(count), m_class(classId), m_plain(!data->hasBlocks()), m_hostsData(true), m_dims(m, n), m_data(data) {
+        vhost::ry::addTo(thread.counts, vhost::ry::kArrayUnit);
     }
     // The form every free array slot holds (see vhost::ry::formFreeArraySlot): not live, holding
     // the reference to the record in its slot, two dimensions inline, no links, nothing else.
@@ -191,9 +191,8 @@ public:
     ryArray_tag(FreeForm, vhost::ry::NumericData* hosted) noexcept : m_tag(0), m_dims(std::size_t{0}, std::size_t{0}), m_data(hosted) {}
     // The m-by-n data array of the record hosted in a free `slot` (made there already with
     // NumericData::revive): only what differs from the free form is written, so that the usual
-    // new matrix costs a few stores.
-    static ryArray_tag* revive(void* slot, ryClassID classId, std::size_t m, std::size_t n, std::size_t count,
-                               vhost::ry::ThreadBlock& thread) noexcept {
+    // new matrix costs a few stores. The caller counts the array.
+    static ryArray_tag* revive(void* slot, ryClassID classId, std::size_t m, std::size_t n, std::size_t count) noexcept {
         auto* array = std::launder(static_cast<ryArray_tag*>(slot));
         __atomic_store_n(&array->m_tag, vhost::ry::kLiveTag, __ATOMIC_RELAXED);
         array->m_count = count;
@@ -203,14 +202,13 @@ public:
         array->m_plain = true;
         array->m_hostsData = true;
         array->m_dims.setMatrix(m, n);
-        vhost::ry::addTo(thread.arrays, 1);
         return array;
     }
     ~ryArray_tag() {
         clearTag();
         if (m_content.index() != 0) [[unlikely]]
             releaseElements();
-        vhost::ry::addTo(vhost::ry::threadBlock().arrays, -1);
+        vhost::ry::addTo(vhost::ry::threadBlock().counts, -vhost::ry::kArrayUnit);
     }
     ryArray_tag(const ryArray_tag&) = delete;
     ryArray_tag& operator=(const ryArray_tag&) = delete;
@@ -254,9 +252,13 @@ public:
             return data;
         return detachedNumeric();
     }
-    // The data record itself, shared or not (for sharing it, and for tests of sharing).
+    // The data record itself, shared or not (for tests of sharing).
     vhost::ry::NumericData* sharedNumeric() const noexcept { return m_data.get(); }
-    const vhost::ry::DataRef& dataRef() const noexcept { return m_data; }
+    // Another reference to the data record, for a shared copy; the only way one is made.
+    vhost::ry::DataRef shareData() const noexcept {
+        m_plain = false;
+        return m_data;
+    }
 
     vhost::ry::CellContent* cell() noexcept { return std::get_if<vhost::ry::CellContent>(&m_content); }
     const vhost::ry::CellContent* cell() const noexcept { return std::get_if<vhost::ry::CellContent>(&m_content); }
@@ -271,10 +273,13 @@ public:
     bool reusable() const noexcept { return m_reusable; }
     void setReusable(bool reusable) noexcept { m_reusable = reusable; }
 
-    // Plain: the array holds the record its slot hosts, has two dimensions inline and no list
-    // of 32-bit ones, and has never been anyone's element. Every operation that could change one
-    // of these clears it for good; releasePlain and a free slot's form rely on it.
+    // Plain: the array holds the record its slot hosts and nobody else ever did (so the record's
+    // holders are the array and its one reference), the record never took a block, the array
+    // has two dimensions inline and no list of 32-bit ones, and it has never been anyone's
+    // element. Every operation that could change one of these clears it for good (notPlain);
+    // releasePlain and a free slot's form rely on it.
     bool plain() const noexcept { return m_plain; }
+    void notPlain() const noexcept { m_plain = false; }
     // Makes the array an element of `parent` (or of nobody, with null).
     void setParent(ryArray_tag* parent) noexcept {
         m_parent = parent;
@@ -348,7 +353,7 @@ inline void ryArray_tag::release() noexcept {
             // Then nothing the array holds needs its destructor: the data reference is let go,
             // the lists hold no memory. Only the count is the destructor's work.
             clearTag();
-            addTo(thread.arrays, -1);
+            addTo(thread.counts, -kArrayUnit);
         } else {
             this->~ryArray_tag();
         }

@@ -19,7 +19,7 @@ void* allocateBlock(std::size_t size, bool zeroed) noexcept {
     if (!raw) return nullptr;
     auto* header = static_cast<BlockHeader*>(raw);
     *header = BlockHeader{nullptr, nullptr, nullptr, size};
-    addTo(threadBlock().bytes, static_cast<std::int64_t>(size));
+    addTo(threadBlock().counts, static_cast<std::int64_t>(size));
     return dataOf(header);
 }
 
@@ -32,14 +32,14 @@ void* reallocateBlock(void* data, std::size_t size, bool zeroTail) noexcept {
     if (!moved) return nullptr;
     moved->size = size;
     if (zeroTail && size > old) std::memset(reinterpret_cast<char*>(dataOf(moved)) + old, 0, size - old);
-    addTo(threadBlock().bytes, static_cast<std::int64_t>(size) - static_cast<std::int64_t>(old));
+    addTo(threadBlock().counts, static_cast<std::int64_t>(size) - static_cast<std::int64_t>(old));
     return dataOf(moved);
 }
 
 void freeBlock(void* data) noexcept {
     if (!data) return;
     BlockHeader* header = headerOf(data);
-    addTo(threadBlock().bytes, -static_cast<std::int64_t>(header->size));
+    addTo(threadBlock().counts, -static_cast<std::int64_t>(header->size));
     std::free(header);
 }
 

@@ -63,8 +63,8 @@ std::vector<ryArray*> copyElements(const std::vector<ryArray*>& from, bool deep,
 ryArray* copyOf(const ryArray* array, bool deep) {
     ryArray* copy = nullptr;
     const std::size_t count = array->numberOfElements();
-    if (const DataRef& data = array->dataRef(); data.get()) {
-        DataRef numeric = deep ? DataRef(new NumericData(*data)) : data;
+    if (const NumericData* data = array->numeric()) {
+        DataRef numeric = deep ? DataRef(new NumericData(*data)) : array->shareData();
         copy = new ryArray(array->classId(), array->dims(), count, std::move(numeric));
     } else if (auto* c = array->cell()) {
         copy = new ryArray(ryCELL_CLASS, array->dims(), count, CellContent{});
@@ -193,7 +193,7 @@ ryArray* deepCopy(const ryArray* array) { return copyOf(array, true); }
 bool isLive(const ryArray* array) noexcept { return isLiveArray(array); }
 
 std::size_t ownedBytes(const ryArray* array) noexcept {
-    if (const DataRef& data = array->dataRef(); data.get()) return data.use_count() == 1 ? data->bytes() : 0;
+    if (const NumericData* data = array->numeric()) return data->references() == 1 ? data->bytes() : 0;
     std::size_t bytes = 0;
     auto sum = [&bytes](const std::vector<ryArray*>& elements) {
         for (const ryArray* e : elements)

@@ -119,8 +119,9 @@ void leaveParent(ryArray* child) noexcept;
         return nullptr;
     ArrayContext& context = thread->contexts.load(std::memory_order_relaxed)->arrays();
     // A free slot holds the free form of an array and its record: each is revived in place.
-    NumericData* data = NumericData::revive(hostedRecordIn(slot), size, count, bytes, zeroed, *thread);
-    ryArray* array = ryArray::revive(slot, classId, m, n, count, *thread);
+    NumericData* data = NumericData::revive(hostedRecordIn(slot), size, count, bytes, zeroed);
+    ryArray* array = ryArray::revive(slot, classId, m, n, count);
+    addTo(thread->counts, kArrayUnit + static_cast<std::int64_t>(bytes));
     // Before the links are written, which the compiler cannot tell from the record's fields.
     if (buffer) *buffer = data->realOnly();
     context.link(array);
@@ -166,17 +167,16 @@ inline ryArray* newMatrix(std::size_t m, std::size_t n, ryClassID classId, bool 
 inline bool ryArray_tag::releasePlain() noexcept {
     using namespace vhost::ry;
     auto* hosted = static_cast<NumericData*>(hostedRecordIn(this));
-    // Plain: what the array holds is the record in its slot and nothing on the heap, and the slot
-    // is in the free form but for what a new matrix writes anyway (tag, links, class, extents,
-    // the record's sizes). A thread that has no block yet takes the general path, which makes
-    // one: this one has no call of its own, so it saves no registers.
+    // Plain: what the array holds is the record in its slot, which nobody else holds, and
+    // nothing on the heap; the slot is in the free form but for what a new matrix writes anyway
+    // (tag, links, class, extents, the record's sizes and flags). A thread that has no block yet
+    // takes the general path, which makes one: this one has no call of its own, so it saves no
+    // registers.
     ThreadBlock* thread = t_threadBlock;
-    if (!m_plain || !hosted->plainHeldByHostAlone() || !thread)
-        return false;
+    if (!m_plain || !thread) return false;
     clearTag();
     if (ArrayContext* context = m_context) ArrayContext::forget(this, context);
-    addTo(thread->arrays, -1);
-    addTo(thread->bytes, -std::int64_t{hosted->inlineBytes()});
+    addTo(thread->counts, -(kArrayUnit + hosted->inlineBytes()));
     slots::give(*thread, slots::Kind::Array, this);
     return true;
 }

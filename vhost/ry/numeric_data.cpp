@@ -73,10 +73,15 @@ std::size_t NumericData::sizeOf(const void* pointer, std::size_t elements) const
 
 void NumericData::raiseTooLarge() { raiseOutOfMemory(std::numeric_limits<std::size_t>::max()); }
 
+void NumericData::noteBlocks() const noexcept {
+    m_hasBlocks = true;
+    if (m_hostSlot) hostTookBlocks(m_hostSlot);
+}
+
 void* NumericData::blockBuffer(std::size_t bytes, bool zeroed) const {
     void* block = allocateBlock(bytes, zeroed);
     if (!block) raiseOutOfMemory(bytes);
-    m_hasBlocks = true;
+    noteBlocks();
     return block;
 }
 
@@ -97,7 +102,7 @@ void NumericData::makeComplexBuffers(Layout layout, bool zeroed) {
         m_imag = buffer(m_count, zeroed);
     } catch (...) {
         release(m_real);
-        addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
+        addTo(threadBlock().counts, -std::int64_t{m_inlineBytes});
         throw;
     }
 }
@@ -120,7 +125,7 @@ NumericData::NumericData(const NumericData& other)
             m_imag = copy(other.m_imag, m_count);
         } catch (...) {
             release(m_real);
-            addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
+            addTo(threadBlock().counts, -std::int64_t{m_inlineBytes});
             throw;
         }
     }
@@ -208,7 +213,7 @@ void NumericData::reserve(std::size_t count) {
             // The record's own buffer cannot grow: its content moves to a block.
             void* moved = allocateBlock(bytes, true);
             if (!moved) raiseOutOfMemory(bytes);
-            m_hasBlocks = true;
+            noteBlocks();
             std::memcpy(moved, block, had * m_elementSize);
             block = moved;
             return;
@@ -239,7 +244,7 @@ void NumericData::adoptReal(void* block) {
     if (m_complex && m_primary == Layout::Interleaved && !m_otherInStep) materialize(Layout::Separate);
     if (block != m_real) release(m_real);
     m_real = block;
-    m_hasBlocks = m_hasBlocks || block;
+    if (block) noteBlocks();
     m_primary = Layout::Separate;
     m_otherInStep = false;
 }
@@ -252,7 +257,7 @@ void NumericData::adoptImag(void* block) {
     }
     if (block != m_imag) release(m_imag);
     m_imag = block;
-    m_hasBlocks = m_hasBlocks || block;
+    if (block) noteBlocks();
     m_primary = Layout::Separate;
     m_otherInStep = false;
 }
@@ -261,7 +266,7 @@ void NumericData::adoptInterleaved(void* block) {
     if (!m_complex) return adoptReal(block);
     if (block != m_interleaved) release(m_interleaved);
     m_interleaved = block;
-    m_hasBlocks = m_hasBlocks || block;
+    if (block) noteBlocks();
     m_primary = Layout::Interleaved;
     m_otherInStep = false;
 }

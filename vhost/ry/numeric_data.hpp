@@ -27,6 +27,10 @@
 
 namespace vhost::ry {
 
+// A record hosted by the array in `hostSlot` took a block: that array is no longer plain
+// (array.hpp). Defined with the array.
+void hostTookBlocks(void* hostSlot) noexcept;
+
 enum class Layout : std::uint8_t { Separate, Interleaved };
 enum class Access : std::uint8_t { Read, Write };
 
@@ -65,23 +69,22 @@ public:
     // count elements of elementSize) in its own room: the common small record, made without a
     // call by writing only what differs from the free form (its holders and host are those of a
     // new array's record already). Zeroed, the whole room is cleared, which costs less than
-    // clearing what is used.
-    static NumericData* revive(void* record, std::size_t elementSize, std::size_t count, std::size_t bytes, bool zeroed,
-                               ThreadBlock& thread) noexcept {
+    // clearing what is used. The caller counts the bytes.
+    static NumericData* revive(void* record, std::size_t elementSize, std::size_t count, std::size_t bytes,
+                               bool zeroed) noexcept {
         auto* data = std::launder(static_cast<NumericData*>(record));
         data->m_elementSize = elementSize;
         data->m_count = count;
         data->m_complex = false;
         data->m_primary = Layout::Separate;
         data->m_otherInStep = false;
+        data->m_hasBlocks = false;
         data->m_inlineUsed = static_cast<std::uint8_t>((bytes + 15 + (bytes == 0)) & ~std::size_t{15});
         data->m_inlineBytes = static_cast<std::uint8_t>(bytes);
-        data->m_hasBlocks = false;
-        data->m_real = data->m_inline;
         data->m_imag = nullptr;
         data->m_interleaved = nullptr;
+        data->m_real = data->m_inline;
         if (zeroed) std::memset(data->m_inline, 0, kInlineBytes);
-        addTo(thread.bytes, static_cast<std::int64_t>(bytes));
         return data;
     }
     // A deep copy holding only the primary layout, in a data slot.
@@ -90,7 +93,7 @@ public:
     ~NumericData() {
         if (m_hasBlocks) [[unlikely]]
             releaseBlocks();
-        if (m_inlineBytes) addTo(threadBlock().bytes, -std::int64_t{m_inlineBytes});
+        if (m_inlineBytes) addTo(threadBlock().counts, -std::int64_t{m_inlineBytes});
     }
     // Destroys a record no reference is left to and frees its slot: its own, or its host's.
     static void dispose(NumericData* data) noexcept { dispose(data, threadBlock()); }
@@ -99,7 +102,7 @@ public:
         // The destructor's work, with the thread's block at hand.
         if (data->m_hasBlocks) [[unlikely]]
             data->releaseBlocks();
-        addTo(thread.bytes, -std::int64_t{data->m_inlineBytes});
+        addTo(thread.counts, -std::int64_t{data->m_inlineBytes});
         data->m_hasBlocks = false;
         data->m_inlineBytes = 0;
         data->~NumericData();
@@ -113,9 +116,9 @@ public:
     // Whether the host array and one DataRef (its own) are all that hold the record: nobody else
     // can take a reference then.
     bool heldByHostAlone() const noexcept { return m_holders.load(std::memory_order_acquire) == (kReference | kHost); }
-    // The same, for a record that has no buffer outside itself: disposing of it is giving back its
-    // host's slot.
-    bool plainHeldByHostAlone() const noexcept { return heldByHostAlone() && !m_hasBlocks; }
+    // Whether a buffer ever came from a block (else disposing of a hosted record is giving back
+    // its host's slot).
+    bool hasBlocks() const noexcept { return m_hasBlocks; }
     // Bytes of data held in the record's own room.
     std::uint8_t inlineBytes() const noexcept { return m_inlineBytes; }
     void* hostSlot() const noexcept { return m_hostSlot; }
@@ -193,10 +196,12 @@ private:
         }
         m_inlineUsed = static_cast<std::uint8_t>(m_inlineUsed + padded);
         m_inlineBytes = static_cast<std::uint8_t>(m_inlineBytes + bytes);
-        addTo(thread.bytes, static_cast<std::int64_t>(bytes));
+        addTo(thread.counts, static_cast<std::int64_t>(bytes));
         return own;
     }
     void* blockBuffer(std::size_t bytes, bool zeroed) const;
+    // A buffer of the record is a block now; its host array (if any) is no longer plain.
+    void noteBlocks() const noexcept;
     void releaseBlocks() noexcept;
     [[noreturn]] static void raiseTooLarge();
     void makeComplexBuffers(Layout layout, bool zeroed);
@@ -225,17 +230,19 @@ private:
     mutable std::atomic<std::size_t> m_holders;
     std::size_t m_elementSize;
     std::size_t m_count;
+    // The flags a new small record writes as constants side by side, then the two sizes it
+    // computes, then the two buffers it clears as one 16-byte pair.
     bool m_complex;
     mutable Layout m_primary;
     mutable bool m_otherInStep = false;
+    // Whether a buffer ever came from a block (the common small record has only its own room).
+    mutable bool m_hasBlocks = false;
     // Bytes of m_inline handed out as buffers (never handed out twice), padded and as asked.
     mutable std::uint8_t m_inlineUsed = 0;
     mutable std::uint8_t m_inlineBytes = 0;
-    // Whether a buffer ever came from a block (the common small record has only its own room).
-    mutable bool m_hasBlocks = false;
-    mutable void* m_real = nullptr;
-    mutable void* m_imag = nullptr;
+    alignas(16) mutable void* m_imag = nullptr;
     mutable void* m_interleaved = nullptr;
+    mutable void* m_real = nullptr;
     void* m_hostSlot;
     alignas(16) mutable unsigned char m_inline[kInlineBytes];
 };

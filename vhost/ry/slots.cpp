@@ -44,8 +44,7 @@ struct Shared {
 
     // All threads' blocks, and the counts of threads that have ended.
     ThreadBlock* blocks = nullptr;
-    std::int64_t endedArrays = 0;
-    std::int64_t endedBytes = 0;
+    std::uint64_t endedCounts = 0;
     platform::ThreadExitHook exitHook{[](void* block) { endThreadBlock(static_cast<ThreadBlock*>(block)); }};
 };
 
@@ -170,8 +169,7 @@ void endThreadBlock(ThreadBlock* block) noexcept {
             // Lost to reuse, still mapped: a live-array check on them stays safe.
         }
     }
-    s.endedArrays += block->arrays.load(std::memory_order_relaxed);
-    s.endedBytes += block->bytes.load(std::memory_order_relaxed);
+    s.endedCounts += block->counts.load(std::memory_order_relaxed);
     if (block->prev) block->prev->next = block->next;
     else s.blocks = block->next;
     if (block->next) block->next->prev = block->prev;
@@ -189,12 +187,13 @@ void forgetContexts(const EngineContexts* contexts) noexcept {
 ThreadCounts sumOfThreadCounts() noexcept {
     slots::Shared& s = slots::shared();
     std::lock_guard lock(s.mutex);
-    ThreadCounts sum{s.endedArrays, s.endedBytes};
-    for (const ThreadBlock* b = s.blocks; b; b = b->next) {
-        sum.arrays += b->arrays.load(std::memory_order_relaxed);
-        sum.bytes += b->bytes.load(std::memory_order_relaxed);
-    }
-    return sum;
+    std::uint64_t sum = s.endedCounts;
+    for (const ThreadBlock* b = s.blocks; b; b = b->next) sum += b->counts.load(std::memory_order_relaxed);
+    // Rounded to the nearest array: the bytes of a sum read while threads count may be a little
+    // below zero.
+    const auto total = static_cast<std::int64_t>(sum);
+    const std::int64_t arrays = (total + kArrayUnit / 2) >> 40;
+    return ThreadCounts{arrays, total - arrays * kArrayUnit};
 }
 
 }  // namespace vhost::ry

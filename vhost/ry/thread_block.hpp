@@ -37,10 +37,11 @@ struct ThreadBlock {
     std::atomic<EngineContexts*> contexts{nullptr};
 
     // What this thread made minus what it released (negative when it releases what others
-    // made); the process's live counts are the sum over all threads. Written by this thread
-    // only, read by any.
-    std::atomic<std::int64_t> arrays{0};
-    std::atomic<std::int64_t> bytes{0};
+    // made), arrays and bytes in one word: kArrayUnit per array plus the bytes, so that making
+    // or releasing an array with its data is one update. The process's live counts are the sum
+    // over all threads (sumOfThreadCounts). Written by this thread only, read by any; a word
+    // wraps, the sum is still right.
+    std::atomic<std::uint64_t> counts{0};
 
     ThreadBlock* prev = nullptr;
     ThreadBlock* next = nullptr;
@@ -58,10 +59,13 @@ inline ThreadBlock& threadBlock() {
     return newThreadBlock();
 }
 
-// Adds to a count of the calling thread's block; a plain load and store, as only this thread
-// writes it.
-inline void addTo(std::atomic<std::int64_t>& count, std::int64_t delta) noexcept {
-    count.store(count.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+// One array in ThreadBlock::counts. Live bytes stay below half of it (512 GiB).
+inline constexpr std::int64_t kArrayUnit = std::int64_t{1} << 40;
+
+// Adds to the counts of the calling thread's block (kArrayUnit per array, and bytes); a plain
+// load and store, as only this thread writes it.
+inline void addTo(std::atomic<std::uint64_t>& count, std::int64_t delta) noexcept {
+    count.store(count.load(std::memory_order_relaxed) + static_cast<std::uint64_t>(delta), std::memory_order_relaxed);
 }
 
 namespace slots {
