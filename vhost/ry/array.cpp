@@ -24,8 +24,8 @@ void Dims::reserve(std::size_t count) {
     const std::size_t capacity = std::max(count, 2 * m_capacity);
     auto* grown = new std::size_t[capacity];
     std::copy(begin(), end(), grown);
-    delete[] m_heap;
-    m_heap = grown;
+    if (onHeap()) delete[] m_data;
+    m_data = grown;
     m_capacity = capacity;
 }
 

@@ -62,20 +62,21 @@ public:
     }
     Dims& operator=(Dims&& other) noexcept {
         if (this != &other) {
-            delete[] m_heap;
+            if (onHeap()) delete[] m_data;
             take(other);
         }
         return *this;
     }
-    ~Dims() { delete[] m_heap; }
+    ~Dims() {
+        if (onHeap()) delete[] m_data;
+    }
 
     std::size_t size() const noexcept { return m_size; }
     bool empty() const noexcept { return m_size == 0; }
     // Whether the list took an allocation of its own (more than four dimensions, ever).
-    bool onHeap() const noexcept { return m_heap != nullptr; }
-    const std::size_t* heapPart() const noexcept { return m_heap; }
-    const std::size_t* data() const noexcept { return m_heap ? m_heap : m_inline; }
-    std::size_t* data() noexcept { return m_heap ? m_heap : m_inline; }
+    bool onHeap() const noexcept { return m_data != m_inline; }
+    const std::size_t* data() const noexcept { return m_data; }
+    std::size_t* data() noexcept { return m_data; }
     const std::size_t* begin() const noexcept { return data(); }
     const std::size_t* end() const noexcept { return data() + m_size; }
     std::size_t operator[](std::size_t i) const noexcept { return data()[i]; }
@@ -102,14 +103,18 @@ private:
     static bool equal(const Dims& a, const std::size_t* b, std::size_t n) noexcept;
     void assign(const std::size_t* values, std::size_t count);
     void reserve(std::size_t count);
-    // Moves the list out of `other`: the inline room is copied whole, which is cheaper than
-    // copying what it holds.
+    // Moves the list out of `other` (this one holds no allocation): the inline room is copied
+    // whole, which is cheaper than copying what it holds.
     void take(Dims& other) noexcept {
         m_size = other.m_size;
         m_capacity = other.m_capacity;
-        m_heap = other.m_heap;
-        for (std::size_t i = 0; i < kInline; ++i) m_inline[i] = other.m_inline[i];
-        other.m_heap = nullptr;
+        if (other.onHeap()) {
+            m_data = other.m_data;
+            other.m_data = other.m_inline;
+        } else {
+            m_data = m_inline;
+            for (std::size_t i = 0; i < kInline; ++i) m_inline[i] = other.m_inline[i];
+        }
         other.m_size = 0;
         other.m_capacity = kInline;
     }
@@ -118,7 +123,9 @@ private:
     std::size_t m_inline[kInline];
     std::size_t m_size = 0;
     std::size_t m_capacity = kInline;
-    std::size_t* m_heap = nullptr;
+    // The inline room or the allocation: read with no test (every query of a shape reads it).
+    // A list is never moved as bytes, so it may point into itself.
+    std::size_t* m_data = m_inline;
 };
 
 struct CellContent {
