@@ -60,8 +60,9 @@ void replacePart(ryArray* array, void* block, Part part, const char* function) {
     if (a->classId() != classId) return nullptr;
     const NumericData* data = a->numeric();
     if (!data || data->isComplex() != complex || a->numberOfElements() == 0) return nullptr;
-    // Data no other array shares is written in place: its record is the one just read.
-    if (data->heldByOneReference()) [[likely]]
+    // Data no other array shares is written in place: its record is the one just read. A plain
+    // array's record is never shared, which is one byte to test.
+    if (a->plain() || data->heldByOneReference()) [[likely]]
         return complex ? data->interleaved(Access::Write) : data->realOnly();
     NumericData* writable = a->writableNumeric();
     return complex ? writable->interleaved(Access::Write) : writable->realOnly();
