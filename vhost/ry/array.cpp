@@ -135,7 +135,7 @@ void ryArray_tag::releaseElements() noexcept {
 }
 
 const int* ryArray_tag::compatDims() const {
-    m_plain = false;
+    notPlain();
     m_compatDims.resize(m_dims.size());
     for (std::size_t i = 0; i < m_dims.size(); ++i)
         m_compatDims[i] = m_dims[i] > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(m_dims[i]);
@@ -145,7 +145,7 @@ const int* ryArray_tag::compatDims() const {
 void ryArray_tag::setDimensions(Dims dims) {
     normalize(dims);
     const std::size_t count = elementCount(dims);
-    m_plain = false;
+    notPlain();
     if (NumericData* data = m_data.get()) {
         if (count > data->count()) writableNumeric()->reserve(count);
     } else if (auto* c = cell()) {
@@ -174,7 +174,7 @@ NumericData* ryArray_tag::detachedNumeric() {
     if (!m_data.get()) return nullptr;
     if (m_data.use_count() > 1) {
         m_data = DataRef(new NumericData(*m_data));
-        m_plain = false;
+        notPlain();
     }
     return m_data.get();
 }

@@ -263,7 +263,7 @@ public:
     vhost::ry::NumericData* sharedNumeric() const noexcept { return m_data.get(); }
     // Another reference to the data record, for a shared copy; the only way one is made.
     vhost::ry::DataRef shareData() const noexcept {
-        m_plain = false;
+        notPlain();
         return m_data;
     }
 
@@ -286,11 +286,16 @@ public:
     // element. Every operation that could change one of these clears it for good (notPlain);
     // releasePlain and a free slot's form rely on it.
     bool plain() const noexcept { return m_plain; }
-    void notPlain() const noexcept { m_plain = false; }
+    // Written only while it is set: then the array is its record's only holder, so only its own
+    // user can get here, or several threads sharing it at once, whose stores are atomic. Once
+    // clear, it is only read.
+    void notPlain() const noexcept {
+        if (__atomic_load_n(&m_plain, __ATOMIC_RELAXED)) __atomic_store_n(&m_plain, false, __ATOMIC_RELAXED);
+    }
     // Makes the array an element of `parent` (or of nobody, with null).
     void setParent(ryArray_tag* parent) noexcept {
         m_parent = parent;
-        if (parent) m_plain = false;
+        if (parent) notPlain();
     }
 
 private:
