@@ -535,22 +535,11 @@ std::uint64_t start(std::shared_ptr<ModuleRequest> request, host::HostEngine& ho
     // The module's reference is taken first, so that this one can go to the queue as it is: the
     // request's count is touched once per owner.
     const std::uint64_t handle = handleFor(request);
-    ModuleRequests& record = request->record;
-    // Announced before the clear's flag is read, and the clear raises its flag before it waits
-    // for starts: either this start sees the clear, or the clear sees the request queued.
-    record.starting.fetch_add(1, std::memory_order_seq_cst);
-    struct Started {
-        ModuleRequests& record;
-        ~Started() { record.starting.fetch_sub(1, std::memory_order_release); }
-    };
-    if (record.closing.load(std::memory_order_seq_cst) > 0) {
-        record.starting.fetch_sub(1, std::memory_order_release);
-        // Not while counted as starting: its callback may clear the module once more.
-        request->cancel_callback(false);
-    } else {
-        const Started started{record};
-        host.submit(std::move(request), options);
-    }
+    // The clear's flag is read by the queue under its lock, and the clear raises it before it
+    // lists the queued requests under the same lock: either the request is refused here, or the
+    // clear finds it queued. The handle keeps a refused request.
+    ModuleRequest& started = *request;
+    if (!host.submit(std::move(request), options, &started.record.closing)) started.cancel_callback(false);
     return handle;
 }
 
@@ -657,8 +646,7 @@ void SettledRequests::settle(bool faulted) {
             all.modules.erase(fault);
         }
     }
-    // A start under way (on a thread of the module's) is either cancelled at once or queued.
-    while (record.starting.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    // A start under way (on a thread of the module's) is refused by the queue or listed here.
     const std::vector<std::shared_ptr<host::AsyncRequest>> outstanding = engineOf(m_module).requestsOf(m_module);
     for (const auto& each : outstanding) {
         auto& request = static_cast<ModuleRequest&>(*each);

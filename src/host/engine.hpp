@@ -382,8 +382,12 @@ public:
     // from other threads it is queued. The future yields exactly nlhs outputs or throws.
     virtual Future<Outputs> feval(const std::string& name, const Outputs& arguments, int nlhs,
                                   const RunOptions& options, bool flag, RequestID id) = 0;
-    // Queues `request` on the queue its options name; any thread, returns at once.
-    virtual void submit(std::shared_ptr<AsyncRequest> request, const RunOptions& options) = 0;
+    // Queues `request` on the queue its options name; any thread, returns at once. Unless
+    // `closed` (may be null) reads nonzero when the queue takes the request, in the same step: a
+    // thread that raises it and then lists the requests (requestsOf) finds every request not
+    // refused. False when refused: the request is not queued.
+    virtual bool submit(std::shared_ptr<AsyncRequest> request, const RunOptions& options,
+                        const std::atomic<int>* closed) = 0;
     // Signal thread: the requests of `owner` not settled yet, in the order they were submitted:
     // those still queued and those running on the signal thread (outer calls of this one).
     virtual std::vector<std::shared_ptr<AsyncRequest>> requestsOf(const void* owner) = 0;

@@ -164,13 +164,14 @@ public:
         }
     }
 
-    void submit(std::shared_ptr<host::AsyncRequest> request, const host::RunOptions& options) override {
+    bool submit(std::shared_ptr<host::AsyncRequest> request, const host::RunOptions& options,
+                const std::atomic<int>* closed) override {
         request->bind(*this);
         request->out = options.outStream();
         request->err = options.errStream();
         // Posted as it is, with no wrapper: the request is the one allocation it costs.
         host::AsyncRequest* raw = request.get();
-        m_engine.post(std::shared_ptr<void>(std::move(request), raw), &runQueued, &abandonQueued);
+        return m_engine.post(std::shared_ptr<void>(std::move(request), raw), &runQueued, &abandonQueued, closed);
     }
 
     std::vector<std::shared_ptr<host::AsyncRequest>> requestsOf(const void* owner) override {
