@@ -486,8 +486,16 @@ private:
 
 // Hands the outcome to the module's callbacks, unless the module's requests were abandoned.
 void ModuleRequest::complete() {
-    int pending = Pending;
-    if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
+    if (running()) {
+        // Run by the signal thread, the only one that abandons requests: nothing races the
+        // phase here, so it is read and written without a locked exchange.
+        if (phase.load(std::memory_order_relaxed) != Pending) return;
+        phase.store(Delivering, std::memory_order_relaxed);
+    } else {
+        // Cancelled or refused, maybe on another thread while the signal thread abandons it.
+        int pending = Pending;
+        if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
+    }
     ModuleOutcome ended;
     try {
         const std::span<host::data::Array> ran = outputs();
