@@ -12,6 +12,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -64,7 +65,7 @@ public:
     enum Phase : int { Pending, Delivering, Done, Abandoned };
 
     // `functionName`: the function a feval runs (empty for an eval).
-    ModuleRequest(void* engineHandle, const char* functionName)
+    ModuleRequest(void* engineHandle, std::string_view functionName)
         : AsyncRequest(functionName), module(engineHandle),
           record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
         owner = engineHandle;
@@ -302,7 +303,7 @@ struct Recycled {
 
 // One allocation per request: the request, its control block, the module's callbacks and task
 // handle.
-std::shared_ptr<ModuleRequest> newRequest(void* engine, const char* functionName = "") {
+std::shared_ptr<ModuleRequest> newRequest(void* engine, std::string_view functionName = {}) {
     return std::allocate_shared<ModuleRequest>(blocks::Recycled<ModuleRequest>(), engine, functionName);
 }
 
@@ -600,7 +601,7 @@ void waitForRequest(const host::Future<void>& task) {
 
 namespace {
 
-std::shared_ptr<ModuleRequest> fevalRequest(void* engine, const char* name, int nlhs, bool passThroughFlag,
+std::shared_ptr<ModuleRequest> fevalRequest(void* engine, std::string_view name, int nlhs, bool passThroughFlag,
                                             SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                             void* promise) {
     auto request = newRequest(engine, name);
@@ -701,12 +702,20 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
                                bool passThroughFlag, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                void* promise, void* outputStream, void* errorStream, ModuleWriteFcn writeFcn,
                                ModuleDeleterFcn deleterFcn) {
-    std::string problem = orb::capi::textProblem("the function name", functionName);
-    if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
-    if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
+    // The usual request, an ASCII name (valid UTF-8) and its inputs' list, passes in one look at
+    // each character; anything else takes the general checks, which say what is wrong.
+    std::size_t length = 0;
+    bool plain = functionName && nrhs >= 0 && (nrhs == 0 || prhs);
+    for (; plain && functionName[length]; ++length) plain = (static_cast<unsigned char>(functionName[length]) & 0x80) == 0;
+    if (!plain) [[unlikely]] {
+        std::string problem = orb::capi::textProblem("the function name", functionName);
+        if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
+        if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
+        length = std::strlen(functionName);
+    }
     // The inputs go straight into the request, one reference each.
-    auto request =
-        fevalRequest(engine, functionName, nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
+    auto request = fevalRequest(engine, {functionName, length}, nlhs, passThroughFlag, setOutputsFcn,
+                                setExceptionFcn, promise);
     for (int i = 0; i < nrhs; ++i) request->arguments.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(prhs[i])));
     return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }

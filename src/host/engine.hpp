@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -303,7 +304,7 @@ public:
     AsyncRequest() = default;
     // A function call's request, named as it is made: a name assigned over an empty one takes
     // the string's general replace.
-    explicit AsyncRequest(const char* functionName) : name(functionName) {}
+    explicit AsyncRequest(std::string_view functionName) : name(functionName) {}
     ~AsyncRequest() override = default;
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
