@@ -102,6 +102,11 @@ public:
 
 protected:
     void complete() override;
+
+private:
+    ModuleOutcome deliver();
+    ModuleOutcome deliverSuccess();
+    ModuleOutcome deliverOutputs(std::span<host::data::Array> ran);
 };
 
 // --- the room of requests -------------------------------------------------------------------
@@ -497,24 +502,19 @@ void ModuleRequest::complete() {
         int pending = Pending;
         if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
     }
-    ModuleOutcome ended;
+    const ModuleOutcome ended = deliver();
+    phase.store(Done, std::memory_order_release);
+    passOn(*this, ended);
+}
+
+// The outcome handed to the success callback, else (the request failed, or the success callback
+// threw) to the failure callback; how the callback that ran ended. Each outcome is made where it
+// is returned: nothing moved or assigned on the way.
+ModuleOutcome ModuleRequest::deliver() {
     try {
-        const std::span<host::data::Array> ran = outputs();
-        if (isEval) {
-            ended = callModuleCode([&] { onSuccessFcn(promise); });
-        } else {
-            // Up to 20 outputs are handed from the stack, each with the reference the engine made
-            // it with.
-            std::array<void*, 20> few;  // written before it is read
-            std::vector<void*> many(ran.size() > few.size() ? ran.size() : 0);
-            void** handed = many.empty() ? few.data() : many.data();
-            for (std::size_t i = 0; i < ran.size(); ++i) handed[i] = ran[i].handOver();
-            ended = callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
-        }
-        // A success callback that threw hears its own failure through the failure callback.
-        if (!faulted(ended)) ended.raise();
+        return deliverSuccess();
     } catch (...) {
-        ended = deliverFailure([&](int code, void* data) {
+        return deliverFailure([&](int code, void* data) {
             return callModuleCode([&] {
                 if (isEval) {
                     onErrorFcn(promise, code, data);
@@ -524,8 +524,24 @@ void ModuleRequest::complete() {
             });
         });
     }
-    phase.store(Done, std::memory_order_release);
-    passOn(*this, ended);
+}
+
+ModuleOutcome ModuleRequest::deliverSuccess() {
+    // Throws what the request failed with.
+    const std::span<host::data::Array> ran = outputs();
+    ModuleOutcome ended = isEval ? callModuleCode([&] { onSuccessFcn(promise); }) : deliverOutputs(ran);
+    // A success callback that threw hears its own failure through the failure callback.
+    if (!faulted(ended)) ended.raise();
+    return ended;
+}
+
+// Up to 20 outputs are handed from the stack, each with the reference the engine made it with.
+ModuleOutcome ModuleRequest::deliverOutputs(std::span<host::data::Array> ran) {
+    std::array<void*, 20> few;  // written before it is read
+    std::vector<void*> many(ran.size() > few.size() ? ran.size() : 0);
+    void** handed = many.empty() ? few.data() : many.data();
+    for (std::size_t i = 0; i < ran.size(); ++i) handed[i] = ran[i].handOver();
+    return callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
 }
 
 // The task handle: shared ownership of the request, through its task's view.
