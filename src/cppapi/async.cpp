@@ -12,6 +12,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -64,7 +65,7 @@ public:
     enum Phase : int { Pending, Delivering, Done, Abandoned };
 
     // `functionName`: the function a feval runs (empty for an eval).
-    ModuleRequest(void* engineHandle, const char* functionName)
+    ModuleRequest(void* engineHandle, std::string_view functionName)
         : AsyncRequest(functionName), module(engineHandle),
           record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
         owner = engineHandle;
@@ -101,127 +102,202 @@ public:
 
 protected:
     void complete() override;
+
+private:
+    ModuleOutcome deliver();
+    ModuleOutcome deliverSuccess();
+    ModuleOutcome deliverOutputs(std::span<host::data::Array> ran);
 };
 
 // --- the room of requests -------------------------------------------------------------------
 
 // A request is made on a module's thread and freed, most often, by the signal thread that ran
-// it last. Memory freed by another thread than the one that allocated it costs both threads the
-// allocator's shared lock, once per request; so a freed request's block is handed back here
-// instead, and the next request made on any thread takes it. At most about kKeptBlocks wait here
-// (each thread's batch in hand on top); past that a block goes back to the allocator. A thread
-// gives blocks a batch at a time with one exchange, and takes the blocks waiting all at once, so
-// the threads meet on the shared list once per batch and no block can be taken twice.
+// it last; a burst of requests started at once is freed in the order it was made. Memory freed
+// by another thread than the one that allocated it costs both threads the allocator's shared
+// lock, so requests come out of slabs of kSlabBlocks blocks: the thread that starts a slab hands
+// its blocks out in order, and the slab goes back (to a few spares, else to the allocator) when
+// the last of them is given back. A thread counts the blocks it gives back to one slab and
+// subtracts them with one operation when it gives a block of another slab (or ends), so each
+// side meets the other's writes once per slab, not once per request. Nothing is kept past the
+// requests alive but the slab each thread hands from or last gave to, and the spares.
 namespace blocks {
 
-struct FreeBlock {
-    FreeBlock* next;
-    std::size_t bytes;
+constexpr int kSlabBlocks = 64;
+constexpr std::size_t kSpareSlabs = 16;
+
+struct Slab {
+    // Blocks handed out and not counted back yet, plus one while a thread hands blocks from it.
+    // Alone on its line: the blocks after it are written while threads count.
+    alignas(64) std::atomic<int> holds;
 };
 
-constexpr int kKeptBlocks = 1024;
-constexpr int kBatch = 32;
-
-std::atomic<FreeBlock*> g_returned{nullptr};
-std::atomic<int> g_returnedCount{0};
-
-void freeChain(FreeBlock* head) noexcept {
-    while (FreeBlock* block = head) {
-        head = block->next;
-        ORB_UNPOISON(block, block->bytes);
-        ::operator delete(block, block->bytes);
-    }
-}
-
-// The blocks a thread took and has not used yet, and those it gave and has not handed back yet.
-// Plain data, so that reaching it costs no check of whether it was made; the closer, made the
-// first time the thread gives a block, frees what is left when the thread ends.
-struct Local {
-    FreeBlock* taken;
-    FreeBlock* given;
-    FreeBlock* givenLast;
-    int givenCount;
-    bool closerMade;
-    bool closed;  // blocks given by later thread-exit destructors go to the allocator
+// What precedes each block: its slab, or null for a block allocated alone (by a thread that has
+// ended its slabs). Sixteen bytes, so that the block keeps the allocator's alignment.
+struct alignas(16) Prefix {
+    Slab* slab;
 };
-thread_local Local t_local;
 
-struct LocalCloser {
-    ~LocalCloser() {
+// The slabs of one block size, and each thread's state for them: plain data, so that reaching
+// it costs no check of whether it was made; the closer, made the first time the thread starts
+// or counts back a slab, lets both slabs go when the thread ends.
+template <std::size_t Bytes>
+class Slabs {
+public:
+    static void* take() {
         Local& local = t_local;
-        local.closed = true;
-        freeChain(std::exchange(local.taken, nullptr));
-        freeChain(std::exchange(local.given, nullptr));
-        local.givenCount = 0;
+        if (local.remaining == 0) [[unlikely]] {
+            if (!startSlab(local)) return alone();
+        }
+        char* block = blockAt(local.handing, kSlabBlocks - local.remaining--);
+        ORB_UNPOISON(block + sizeof(Prefix), Bytes);
+        return block + sizeof(Prefix);
+    }
+
+    static void give(void* memory) noexcept {
+        char* block = static_cast<char*>(memory) - sizeof(Prefix);
+        Slab* const slab = reinterpret_cast<const Prefix*>(block)->slab;
+        if (!slab) {
+            ::operator delete(block, kStride);
+            return;
+        }
+        // A block given back is not a request: a use of the request after it was freed is
+        // still reported under the address sanitizer.
+        ORB_POISON(memory, Bytes);
+        Local& local = t_local;
+        if (slab == local.counting) {
+            ++local.counted;
+            return;
+        }
+        if (local.closed) {
+            letGo(slab, 1);
+            return;
+        }
+        if (local.counting) {
+            letGo(local.counting, local.counted);
+        } else if (!local.closerMade) {
+            makeCloser();
+        }
+        local.counting = slab;
+        local.counted = 1;
+    }
+
+private:
+    static constexpr std::size_t kStride = (sizeof(Prefix) + Bytes + 15) / 16 * 16;
+    static constexpr std::size_t kSlabBytes = sizeof(Slab) + kStride * kSlabBlocks;
+
+    struct Local {
+        Slab* handing;  // the slab this thread hands blocks from, with its hold
+        int remaining;  // its blocks not handed out yet
+        Slab* counting;  // the slab of the last block this thread gave back
+        int counted;     // blocks of it given back and not subtracted yet
+        bool closerMade;
+        bool closed;  // the thread is ending: blocks are allocated alone, counted back at once
+    };
+    static thread_local Local t_local;
+
+    struct Closer {
+        ~Closer() {
+            Local& local = t_local;
+            local.closed = true;
+            if (Slab* slab = std::exchange(local.counting, nullptr)) letGo(slab, local.counted);
+            if (Slab* slab = std::exchange(local.handing, nullptr)) letGo(slab, local.remaining + 1);
+            local.remaining = 0;
+        }
+    };
+    static void makeCloser() {
+        thread_local Closer closer;
+        (void)closer;
+        t_local.closerMade = true;
+    }
+
+    struct Spares {
+        std::mutex mutex;
+        std::vector<Slab*> slabs;
+    };
+    static Spares& spares() {
+        // Never destroyed: a request may be freed while the process exits.
+        static Spares* const instance = [] {
+            auto* made = new Spares;
+            made->slabs.reserve(kSpareSlabs);
+            return made;
+        }();
+        return *instance;
+    }
+
+    static char* blockAt(Slab* slab, int index) noexcept {
+        return reinterpret_cast<char*>(slab) + sizeof(Slab) + kStride * static_cast<std::size_t>(index);
+    }
+
+    static bool startSlab(Local& local) {
+        if (local.closed) return false;
+        if (!local.closerMade) makeCloser();
+        Slab* slab = nullptr;
+        {
+            Spares& all = spares();
+            std::lock_guard lock(all.mutex);
+            if (!all.slabs.empty()) {
+                slab = all.slabs.back();
+                all.slabs.pop_back();
+            }
+        }
+        if (!slab) {
+            slab = new (::operator new(kSlabBytes, std::align_val_t{alignof(Slab)})) Slab;
+            for (int i = 0; i < kSlabBlocks; ++i) {
+                char* block = blockAt(slab, i);
+                reinterpret_cast<Prefix*>(block)->slab = slab;
+                ORB_POISON(block + sizeof(Prefix), Bytes);
+            }
+        }
+        // Published to the threads that give blocks back with the requests made in them.
+        slab->holds.store(kSlabBlocks + 1, std::memory_order_relaxed);
+        if (local.handing) letGo(local.handing, 1);
+        local.handing = slab;
+        local.remaining = kSlabBlocks;
+        return true;
+    }
+
+    // Subtracts `count` from the slab's holds; the last one sends it back. Acquire and release:
+    // whoever sends the slab back has seen every write to its blocks.
+    static void letGo(Slab* slab, int count) noexcept {
+        if (slab->holds.fetch_sub(count, std::memory_order_acq_rel) != count) return;
+        {
+            Spares& all = spares();
+            std::lock_guard lock(all.mutex);
+            if (all.slabs.size() < kSpareSlabs) {
+                all.slabs.push_back(slab);
+                return;
+            }
+        }
+        ORB_UNPOISON(slab, kSlabBytes);
+        ::operator delete(slab, kSlabBytes, std::align_val_t{alignof(Slab)});
+    }
+
+    static void* alone() {
+        char* block = static_cast<char*>(::operator new(kStride));
+        reinterpret_cast<Prefix*>(block)->slab = nullptr;
+        return block + sizeof(Prefix);
     }
 };
 
-void makeCloser() {
-    thread_local LocalCloser closer;
-    (void)closer;
-    t_local.closerMade = true;
-}
-
-void* take(std::size_t bytes) {
-    Local& local = t_local;
-    if (!local.taken && !local.closed && g_returned.load(std::memory_order_relaxed)) {
-        local.taken = g_returned.exchange(nullptr, std::memory_order_acquire);
-        int count = 0;
-        for (const FreeBlock* block = local.taken; block; block = block->next) ++count;
-        g_returnedCount.fetch_sub(count, std::memory_order_relaxed);
-        if (!local.closerMade) makeCloser();
-    }
-    while (FreeBlock* block = local.taken) {
-        local.taken = block->next;
-        const std::size_t size = block->bytes;
-        ORB_UNPOISON(block, size);
-        if (size == bytes) return block;
-        ::operator delete(block, size);
-    }
-    return ::operator new(bytes);
-}
-
-// Hands the thread's batch to the shared list.
-void handBack(Local& local) noexcept {
-    g_returnedCount.fetch_add(local.givenCount, std::memory_order_relaxed);
-    FreeBlock* last = local.givenLast;
-    last->next = g_returned.load(std::memory_order_relaxed);
-    while (!g_returned.compare_exchange_weak(last->next, local.given, std::memory_order_release,
-                                             std::memory_order_relaxed)) {
-    }
-    local.given = nullptr;
-    local.givenLast = nullptr;
-    local.givenCount = 0;
-}
-
-void give(void* memory, std::size_t bytes) noexcept {
-    Local& local = t_local;
-    if (bytes < sizeof(FreeBlock) || local.closed ||
-        g_returnedCount.load(std::memory_order_relaxed) + local.givenCount >= kKeptBlocks) {
-        ::operator delete(memory, bytes);
-        return;
-    }
-    auto* block = static_cast<FreeBlock*>(memory);
-    block->bytes = bytes;
-    block->next = local.given;
-    if (!local.given) local.givenLast = block;
-    local.given = block;
-    // A block waiting here is not a request: a use of the request after it was freed is still
-    // reported under the address sanitizer. The link and size stay readable.
-    ORB_POISON(reinterpret_cast<char*>(block) + sizeof(FreeBlock), bytes - sizeof(FreeBlock));
-    if (!local.closerMade) makeCloser();
-    if (++local.givenCount == kBatch) handBack(local);
-}
+template <std::size_t Bytes>
+thread_local typename Slabs<Bytes>::Local Slabs<Bytes>::t_local;
 
 // The allocator of requests (with their control blocks, in one allocation).
 template <class T>
 struct Recycled {
     using value_type = T;
+    static_assert(alignof(T) <= alignof(Prefix), "a block keeps the alignment of what precedes it");
     Recycled() noexcept = default;
     template <class U>
     Recycled(const Recycled<U>&) noexcept {}
-    T* allocate(std::size_t n) { return static_cast<T*>(take(n * sizeof(T))); }
-    void deallocate(T* memory, std::size_t n) noexcept { give(memory, n * sizeof(T)); }
+    T* allocate(std::size_t n) {
+        if (n != 1) return static_cast<T*>(::operator new(n * sizeof(T)));
+        return static_cast<T*>(Slabs<sizeof(T)>::take());
+    }
+    void deallocate(T* memory, std::size_t n) noexcept {
+        if (n != 1) return ::operator delete(memory, n * sizeof(T));
+        Slabs<sizeof(T)>::give(memory);
+    }
     template <class U>
     bool operator==(const Recycled<U>&) const noexcept {
         return true;
@@ -232,7 +308,7 @@ struct Recycled {
 
 // One allocation per request: the request, its control block, the module's callbacks and task
 // handle.
-std::shared_ptr<ModuleRequest> newRequest(void* engine, const char* functionName = "") {
+std::shared_ptr<ModuleRequest> newRequest(void* engine, std::string_view functionName = {}) {
     return std::allocate_shared<ModuleRequest>(blocks::Recycled<ModuleRequest>(), engine, functionName);
 }
 
@@ -416,26 +492,29 @@ private:
 
 // Hands the outcome to the module's callbacks, unless the module's requests were abandoned.
 void ModuleRequest::complete() {
-    int pending = Pending;
-    if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
-    ModuleOutcome ended;
+    if (running()) {
+        // Run by the signal thread, the only one that abandons requests: nothing races the
+        // phase here, so it is read and written without a locked exchange.
+        if (phase.load(std::memory_order_relaxed) != Pending) return;
+        phase.store(Delivering, std::memory_order_relaxed);
+    } else {
+        // Cancelled or refused, maybe on another thread while the signal thread abandons it.
+        int pending = Pending;
+        if (!phase.compare_exchange_strong(pending, Delivering, std::memory_order_acq_rel)) return;
+    }
+    const ModuleOutcome ended = deliver();
+    phase.store(Done, std::memory_order_release);
+    passOn(*this, ended);
+}
+
+// The outcome handed to the success callback, else (the request failed, or the success callback
+// threw) to the failure callback; how the callback that ran ended. Each outcome is made where it
+// is returned: nothing moved or assigned on the way.
+ModuleOutcome ModuleRequest::deliver() {
     try {
-        const std::span<host::data::Array> ran = outputs();
-        if (isEval) {
-            ended = callModuleCode([&] { onSuccessFcn(promise); });
-        } else {
-            // Up to 20 outputs are handed from the stack, each with the reference the engine made
-            // it with.
-            std::array<void*, 20> few;  // written before it is read
-            std::vector<void*> many(ran.size() > few.size() ? ran.size() : 0);
-            void** handed = many.empty() ? few.data() : many.data();
-            for (std::size_t i = 0; i < ran.size(); ++i) handed[i] = ran[i].handOver();
-            ended = callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
-        }
-        // A success callback that threw hears its own failure through the failure callback.
-        if (!faulted(ended)) ended.raise();
+        return deliverSuccess();
     } catch (...) {
-        ended = deliverFailure([&](int code, void* data) {
+        return deliverFailure([&](int code, void* data) {
             return callModuleCode([&] {
                 if (isEval) {
                     onErrorFcn(promise, code, data);
@@ -445,8 +524,24 @@ void ModuleRequest::complete() {
             });
         });
     }
-    phase.store(Done, std::memory_order_release);
-    passOn(*this, ended);
+}
+
+ModuleOutcome ModuleRequest::deliverSuccess() {
+    // Throws what the request failed with.
+    const std::span<host::data::Array> ran = outputs();
+    ModuleOutcome ended = isEval ? callModuleCode([&] { onSuccessFcn(promise); }) : deliverOutputs(ran);
+    // A success callback that threw hears its own failure through the failure callback.
+    if (!faulted(ended)) ended.raise();
+    return ended;
+}
+
+// Up to 20 outputs are handed from the stack, each with the reference the engine made it with.
+ModuleOutcome ModuleRequest::deliverOutputs(std::span<host::data::Array> ran) {
+    std::array<void*, 20> few;  // written before it is read
+    std::vector<void*> many(ran.size() > few.size() ? ran.size() : 0);
+    void** handed = many.empty() ? few.data() : many.data();
+    for (std::size_t i = 0; i < ran.size(); ++i) handed[i] = ran[i].handOver();
+    return callModuleCode([&] { setOutputsFcn(promise, nlhs, passThroughFlag, handed); });
 }
 
 // The task handle: shared ownership of the request, through its task's view.
@@ -465,22 +560,11 @@ std::uint64_t start(std::shared_ptr<ModuleRequest> request, host::HostEngine& ho
     // The module's reference is taken first, so that this one can go to the queue as it is: the
     // request's count is touched once per owner.
     const std::uint64_t handle = handleFor(request);
-    ModuleRequests& record = request->record;
-    // Announced before the clear's flag is read, and the clear raises its flag before it waits
-    // for starts: either this start sees the clear, or the clear sees the request queued.
-    record.starting.fetch_add(1, std::memory_order_seq_cst);
-    struct Started {
-        ModuleRequests& record;
-        ~Started() { record.starting.fetch_sub(1, std::memory_order_release); }
-    };
-    if (record.closing.load(std::memory_order_seq_cst) > 0) {
-        record.starting.fetch_sub(1, std::memory_order_release);
-        // Not while counted as starting: its callback may clear the module once more.
-        request->cancel_callback(false);
-    } else {
-        const Started started{record};
-        host.submit(std::move(request), options);
-    }
+    // The clear's flag is read by the queue under its lock, and the clear raises it before it
+    // lists the queued requests under the same lock: either the request is refused here, or the
+    // clear finds it queued. The handle keeps a refused request.
+    ModuleRequest& started = *request;
+    if (!host.submit(std::move(request), options, &started.record.closing)) started.cancel_callback(false);
     return handle;
 }
 
@@ -533,7 +617,7 @@ void waitForRequest(const host::Future<void>& task) {
 
 namespace {
 
-std::shared_ptr<ModuleRequest> fevalRequest(void* engine, const char* name, int nlhs, bool passThroughFlag,
+std::shared_ptr<ModuleRequest> fevalRequest(void* engine, std::string_view name, int nlhs, bool passThroughFlag,
                                             SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                             void* promise) {
     auto request = newRequest(engine, name);
@@ -587,8 +671,7 @@ void SettledRequests::settle(bool faulted) {
             all.modules.erase(fault);
         }
     }
-    // A start under way (on a thread of the module's) is either cancelled at once or queued.
-    while (record.starting.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    // A start under way (on a thread of the module's) is refused by the queue or listed here.
     const std::vector<std::shared_ptr<host::AsyncRequest>> outstanding = engineOf(m_module).requestsOf(m_module);
     for (const auto& each : outstanding) {
         auto& request = static_cast<ModuleRequest&>(*each);
@@ -635,12 +718,20 @@ std::uint64_t orbApiFevalAsync(void* engine, int nlhs, int nrhs, void** prhs, co
                                bool passThroughFlag, SetOutputsFcn setOutputsFcn, SetExceptionFcn setExceptionFcn,
                                void* promise, void* outputStream, void* errorStream, ModuleWriteFcn writeFcn,
                                ModuleDeleterFcn deleterFcn) {
-    std::string problem = orb::capi::textProblem("the function name", functionName);
-    if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
-    if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
+    // The usual request, an ASCII name (valid UTF-8) and its inputs' list, passes in one look at
+    // each character; anything else takes the general checks, which say what is wrong.
+    std::size_t length = 0;
+    bool plain = functionName && nrhs >= 0 && (nrhs == 0 || prhs);
+    for (; plain && functionName[length]; ++length) plain = (static_cast<unsigned char>(functionName[length]) & 0x80) == 0;
+    if (!plain) [[unlikely]] {
+        std::string problem = orb::capi::textProblem("the function name", functionName);
+        if (problem.empty()) problem = orb::capi::arrayListProblem("inputs", nrhs, prhs);
+        if (!problem.empty()) return refusedRequest(engine, "orbApiFevalAsync", problem, setExceptionFcn, promise, nlhs);
+        length = std::strlen(functionName);
+    }
     // The inputs go straight into the request, one reference each.
-    auto request =
-        fevalRequest(engine, functionName, nlhs, passThroughFlag, setOutputsFcn, setExceptionFcn, promise);
+    auto request = fevalRequest(engine, {functionName, length}, nlhs, passThroughFlag, setOutputsFcn,
+                                setExceptionFcn, promise);
     for (int i = 0; i < nrhs; ++i) request->arguments.push_back(host::data::Array::share(static_cast<host::data::ArrayImpl*>(prhs[i])));
     return startWithStreams(engine, std::move(request), outputStream, errorStream, writeFcn, deleterFcn);
 }

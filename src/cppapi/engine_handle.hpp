@@ -27,14 +27,13 @@ enum OrbErrorCode : int {
 };
 
 // What the asynchronous services keep of a module's requests (async.cpp). Each field is written
-// by few threads and the starting ones stay on the starting thread's cache line. Records are
+// by few threads; the one every start reads shares no line with the one completions count. Records are
 // never freed, only passed on to later handles: a request may outlive its module's handle, and
 // what it does to the record then (count a completion for a moment) harms no later owner.
 struct ModuleRequests {
-    // Clears of the module in progress: requests started meanwhile are cancelled at once.
+    // Clears of the module in progress: requests started meanwhile are cancelled at once (the
+    // engine's queue reads it as it takes a request).
     std::atomic<int> closing{0};
-    // Starts in progress: a clear waits for them, so that it sees every request queued.
-    std::atomic<int> starting{0};
     // Completions running for cancels and refusals made off the engine's queue: a clear waits
     // for them, as they run the module's code.
     alignas(64) std::atomic<int> elsewhere{0};

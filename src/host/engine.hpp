@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -303,7 +304,7 @@ public:
     AsyncRequest() = default;
     // A function call's request, named as it is made: a name assigned over an empty one takes
     // the string's general replace.
-    explicit AsyncRequest(const char* functionName) : name(functionName) {}
+    explicit AsyncRequest(std::string_view functionName) : name(functionName) {}
     ~AsyncRequest() override = default;
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
@@ -382,8 +383,12 @@ public:
     // from other threads it is queued. The future yields exactly nlhs outputs or throws.
     virtual Future<Outputs> feval(const std::string& name, const Outputs& arguments, int nlhs,
                                   const RunOptions& options, bool flag, RequestID id) = 0;
-    // Queues `request` on the queue its options name; any thread, returns at once.
-    virtual void submit(std::shared_ptr<AsyncRequest> request, const RunOptions& options) = 0;
+    // Queues `request` on the queue its options name; any thread, returns at once. Unless
+    // `closed` (may be null) reads nonzero when the queue takes the request, in the same step: a
+    // thread that raises it and then lists the requests (requestsOf) finds every request not
+    // refused. False when refused: the request is not queued.
+    virtual bool submit(std::shared_ptr<AsyncRequest> request, const RunOptions& options,
+                        const std::atomic<int>* closed) = 0;
     // Signal thread: the requests of `owner` not settled yet, in the order they were submitted:
     // those still queued and those running on the signal thread (outer calls of this one).
     virtual std::vector<std::shared_ptr<AsyncRequest>> requestsOf(const void* owner) = 0;

@@ -77,16 +77,20 @@ bool Engine::takeNext(Posted& next) {
     return true;
 }
 
-void Engine::push(Posted posted) {
+bool Engine::push(Posted posted, const std::atomic<int>* closed) {
     bool first;
     {
         std::lock_guard lock(m_postedMutex);
+        // Ordered by the lock: raised before a lister's lock, it is seen here; else the lister
+        // finds this entry.
+        if (closed && closed->load(std::memory_order_relaxed) != 0) return false;
         first = m_posted.empty();
         m_posted.push_back(std::move(posted));
     }
     // A waiter sleeps only on an empty queue: the post that made it non-empty woke it, and the
     // posts after that find it awake or about to take the batch.
     if (first) m_postedChanged.notify_all();
+    return true;
 }
 
 void Engine::post(std::function<void()> task) {
@@ -101,6 +105,11 @@ void Engine::post(std::shared_ptr<PostedWork> work) {
 
 void Engine::post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon) {
     push(Posted{std::move(object), run, abandon});
+}
+
+bool Engine::post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon,
+                  const std::atomic<int>* closed) {
+    return push(Posted{std::move(object), run, abandon}, closed);
 }
 
 std::vector<std::shared_ptr<void>> Engine::pendingObjects(ObjectAction run) {

@@ -68,6 +68,10 @@ public:
     // abandon(object) instead when the engine goes first. No wrapper is made around it.
     using ObjectAction = void (*)(void* object);
     void post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon);
+    // The same, unless `closed` (may be null) reads nonzero under the queue's lock: a thread
+    // that raises it and then lists the pending objects finds every object not refused. False
+    // when refused (nothing posted).
+    bool post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon, const std::atomic<int>* closed);
     // Signal thread: the objects posted with `run` that have not been taken to run yet, in the
     // order they were posted.
     std::vector<std::shared_ptr<void>> pendingObjects(ObjectAction run);
@@ -116,7 +120,7 @@ private:
             if (abandonObject) abandonObject(object.get());
         }
     };
-    void push(Posted posted);
+    bool push(Posted posted, const std::atomic<int>* closed = nullptr);
     // Signal thread: the next piece of work, taken from the batch in hand or, when that is done,
     // from the queue as a new batch; false when there is none.
     bool takeNext(Posted& next);

@@ -95,12 +95,13 @@ const Builtin* findBuiltin(const std::string& name) {
     // and their entries never move, so a name once found stays found there; a miss is not kept,
     // as the name may be registered later.
     // The table's own entry, name and function, which lives as long as the process: plain
-    // pointers, as a thread-local with a destructor costs a second look-up on every call.
+    // pointers, as a thread-local with a destructor costs a second look-up on every call; in the
+    // initial-exec model (this library is loaded with the program), reached without a call.
     struct Last {
         const std::string* name;
         const Builtin* builtin;
     };
-    thread_local Last last{nullptr, nullptr};
+    thread_local Last last __attribute__((tls_model("initial-exec"))){nullptr, nullptr};
     if (last.builtin && name == *last.name) return last.builtin;
     ensureBuiltins();
     BuiltinRegistry& registry = builtinRegistry();

@@ -22,13 +22,14 @@ std::shared_ptr<const OutputSink> currentSink() {
     return g_sink;
 }
 
-// Both in one object: a library's thread-local costs a look-up per object reached, and every
-// request of an engine sets and restores both.
+// Both in one object, in the initial-exec model (this library is loaded with the program): every
+// request of an engine sets and restores both, and the general model costs a look-up call per
+// object reached.
 struct Redirection {
     const OutputSink* out;
     const OutputSink* err;
 };
-thread_local Redirection t_redirection{nullptr, nullptr};
+thread_local Redirection t_redirection __attribute__((tls_model("initial-exec"))){nullptr, nullptr};
 
 }  // namespace
 
