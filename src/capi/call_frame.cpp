@@ -60,14 +60,12 @@ namespace {
     platform::runModuleEntry(block, entry, nlhs, plhs, nrhs, prhs);
 }
 
-// PerEngine<CurrentOrbInfoPerEngine>::getOrCreate written into the frame: no call of the library's
-// own when the kept record is good. `stamp` is the calling engine's, taken as the call began.
-inline CurrentOrbInfoPerEngine& callRecord(platform::ThreadBlock& block, const host::storage::Stamp& stamp) {
-    // Field by field: comparing the structures whole takes their addresses, which puts the stamp
-    // through memory.
-    if (block.engineStamp.storage == stamp.storage && block.engineStamp.removals == stamp.removals) [[likely]]
-        return *static_cast<CurrentOrbInfoPerEngine*>(block.engineRecord);
-    return detail::findCallRecord(stamp);
+// PerEngine<CurrentOrbInfoPerEngine>::getOrCreate written into the frame: the engine's pinned
+// record, as the host's entry answered it.
+inline CurrentOrbInfoPerEngine& callRecord(void* pinned) {
+    if (pinned) [[likely]]
+        return *static_cast<CurrentOrbInfoPerEngine*>(pinned);
+    return detail::pinCallRecord();
 }
 
 // The host's part of one call: the allocation-list and array-list contexts, and, when the frame
@@ -78,7 +76,7 @@ class HostCallPart {
 public:
     HostCallPart(ryArray* const* entryInputs, int count) { host::ryEnterModuleCall(m_call, entryInputs, count); }
 
-    const host::storage::Stamp& stamp() const noexcept { return m_call.stamp; }
+    void* pinnedRecord() const noexcept { return m_call.pinned; }
     // Asking first is a plain load, where consuming the request is an exchange even when there
     // is none.
     void raiseIfInterrupted() const {
@@ -169,9 +167,9 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
 
 // The engine's record of what runs on it, found once for the trap flag and the current module,
 // with the trap flag cleared; an error leaves the contexts.
-[[gnu::always_inline]] inline CurrentOrbInfoPerEngine& enterEngineRecord(platform::ThreadBlock& block, HostCallPart& host) {
+[[gnu::always_inline]] inline CurrentOrbInfoPerEngine& enterEngineRecord(HostCallPart& host) {
     try {
-        CurrentOrbInfoPerEngine& engine = callRecord(block, host.stamp());
+        CurrentOrbInfoPerEngine& engine = callRecord(host.pinnedRecord());
         engine.trapFlag = false;
         return engine;
     } catch (...) {
@@ -190,7 +188,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     platform::ThreadBlock& block = platform::threadBlock();
     const LoadedModule target = site.ready;
     HostCallPart host(prhs, nrhs);
-    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
+    CurrentOrbInfoPerEngine& engine = enterEngineRecord(host);
 
     // Owned when set; a plain pointer, so that the call that raises nothing has nothing to destroy.
     host::UserException* replacement = nullptr;
@@ -227,7 +225,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     LoadedModule target = site.ready;
     const bool direct = target.strategy && target.strategy->plainEntry && nlhs >= 0;
     HostCallPart host(direct ? inputs : nullptr, nrhs);
-    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
+    CurrentOrbInfoPerEngine& engine = enterEngineRecord(host);
     if (!target.strategy) {
         try {
             target = site.ensureLoaded();

@@ -1,5 +1,5 @@
-// The runtime's per-thread state that every module call reads: the fault guard's chain and the
-// calling engine's call record, found last time. One variable, so that a call finds all of it
+// The runtime's per-thread state that every module call reads: the fault guard's chain. One
+// variable, so that a call finds all of it
 // with one thread-local access (a library's thread-local variables are reached through the
 // dynamic loader, once per variable and function).
 //
@@ -7,8 +7,6 @@
 // such libraries is small. GCC builds use the descriptor dialect, which makes the access a short
 // indirect call once resolved. Never allocates: plain data, zero at the start of every thread.
 #pragma once
-
-#include "host/storage.hpp"
 
 namespace orb::platform {
 
@@ -22,12 +20,6 @@ struct ThreadBlock {
     bool faultUnclaimed;
     // Set once the thread has its handlers and alternate stack.
     bool prepared;
-
-    // --- the engine's call record (capi/per_engine.cpp) ---
-    // The record found for the engine whose storage had `engineStamp` then; good while the
-    // calling engine's stamp is the same (same engine, no record removed since). Null: none yet.
-    void* engineRecord;
-    host::storage::Stamp engineStamp;
 };
 
 extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden")));

@@ -45,7 +45,7 @@ void markEntryInputs(ryArray* const* entryInputs, int count) noexcept {
 }
 
 [[gnu::noinline]] void enterModuleCallInGeneral(ryModuleCall& call, ryArray* const* entryInputs, int count) {
-    // The engine found once, for its contexts and its stamp alike.
+    // The engine found once, for its contexts and its pinned record alike.
     ThreadBlock& thread = threadBlock();
     vhost::Engine& engine = vhost::currentEngine();
     EngineContexts& contexts = engineContexts(thread);
@@ -57,7 +57,7 @@ void markEntryInputs(ryArray* const* entryInputs, int count) noexcept {
         contexts.restoreAllocList(call.contexts.blocks);
         throw;
     }
-    call.stamp = engine.storage().stamp();
+    call.pinned = engine.storage().pinned();
     call.interruptRequest = &vhost::ut::g_interruptRequest;
     // No impersonation on POSIX hosts: nothing to revert, nothing to restore.
     call.identity = nullptr;
@@ -89,7 +89,7 @@ void ryEnterModuleCall(ryModuleCall& call, ryArray* const* entryInputs, int coun
     if (!contexts.enterCallFromSpares(call.contexts.blocks, call.contexts.arrays)) [[unlikely]]
         return enterModuleCallInGeneral(call, entryInputs, count);
     call.contexts.engine = &contexts;
-    call.stamp = engine->storage().stamp();
+    call.pinned = engine->storage().pinned();
     call.interruptRequest = &vhost::ut::g_interruptRequest;
     call.identity = nullptr;
     if (entryInputs) markEntryInputs(entryInputs, count);
