@@ -179,7 +179,8 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
 }
 
 // The common shape, every step of the frame in one straight path: a module the site has ready,
-// with a plain C entry the frame calls itself, at most one output, a list of inputs. Nearly every
+// with a plain C entry the frame calls itself, at most one output, a list of inputs and one of
+// outputs. Nearly every
 // call has it, and the general path's tests of shape and its output holder cost each call about
 // twenty instructions more. The host marks the inputs and reverts the identity as it enters the
 // contexts, rather than in host calls of their own around the entry.
@@ -199,7 +200,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
             ryArray* held[kMinOutputEntries];
             held[0] = nullptr;
             platform::runModuleEntry(block, target.strategy->plainEntry, nlhs, held, nrhs, prhs);
-            if (held[0] && plhs) plhs[0] = held[0];
+            if (held[0]) plhs[0] = held[0];
         }
         host.raiseIfInterrupted();
     } catch (...) {
@@ -207,16 +208,12 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     }
     if (replacement) [[unlikely]]
         raiseReplacement(host, std::unique_ptr<host::UserException>(replacement));
-    if (plhs) {
-        host.leave(plhs, 1);
-    } else {
-        host.leaveKeepingNothing();
-    }
+    host.leave(plhs, 1);
     host.raiseIfInterrupted();
 }
 
 // Every other call: a module to load first, a strategy of its own, several outputs, a negative
-// count or no list of inputs.
+// count, no list of inputs or none of outputs.
 [[gnu::noinline]] void runGeneralCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     platform::ThreadBlock& block = platform::threadBlock();
     // A module may index its inputs without looking at nrhs first; give it a list to index.
@@ -262,7 +259,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
 // them, the outputs already the caller's.
 void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     const DispatchStrategy* ready = site.ready.strategy;
-    if (!ready || !ready->plainEntry || static_cast<unsigned>(nlhs) > 1 || !prhs) [[unlikely]]
+    if (!ready || !ready->plainEntry || static_cast<unsigned>(nlhs) > 1 || !prhs || !plhs) [[unlikely]]
         return runGeneralCall(site, nlhs, plhs, nrhs, prhs);
     runCommonCall(site, nlhs, plhs, nrhs, prhs);
 }

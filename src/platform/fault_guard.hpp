@@ -64,7 +64,8 @@ struct ArmedGuard {
 // The entry's arguments first, where the entry reads them: the trampoline moves none.
 extern "C" int orb_guard_call(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, ArmedGuard* armed,
                               CEntryPoint target) __attribute__((visibility("hidden")));
-// The handlers and the alternate stack of the calling thread, once.
+// Makes the calling thread's guard ready: its handlers and alternate stack once, and a fault
+// still unclaimed forgotten, as arming another guard does.
 [[gnu::cold]] void prepareGuardedThread(ThreadBlock& block);
 
 // Arms a guard in this frame around `call(&armed)`, a call through the trampoline, and answers
@@ -72,9 +73,8 @@ extern "C" int orb_guard_call(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs
 // handler, an exception here.
 template <class TrampolineCall>
 [[gnu::always_inline]] inline int runArmed(ThreadBlock& block, TrampolineCall call) {
-    if (!block.prepared) [[unlikely]]
+    if (block.guard != ThreadBlock::kReady) [[unlikely]]
         prepareGuardedThread(block);
-    block.faultUnclaimed = false;
     ArmedGuard armed;
     armed.previous = block.armed;
     block.armed = &armed;

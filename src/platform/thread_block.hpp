@@ -16,10 +16,14 @@ struct ThreadBlock {
     // --- the fault guard (posix/fault_guard.cpp) ---
     // The innermost armed guard of the thread; null outside module code.
     ArmedGuard* armed;
-    // A fault caught on this thread that no module's call has claimed yet (claimCaughtFault).
-    bool faultUnclaimed;
-    // Set once the thread has its handlers and alternate stack.
-    bool prepared;
+    // Where the thread's guard stands: arming one finds kReady, so that it tests one byte and
+    // writes nothing.
+    enum GuardState : unsigned char {
+        kUnprepared = 0,     // the thread has no handlers or alternate stack yet
+        kReady = 1,          // prepared, no fault waiting to be claimed
+        kFaultUnclaimed = 2  // a fault caught here that no module's call has claimed yet (claimCaughtFault)
+    };
+    GuardState guard;
 };
 
 extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden")));

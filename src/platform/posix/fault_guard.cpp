@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstddef>
 #include <mutex>
-#include <utility>
 
 #include <pthread.h>
 #include <sys/mman.h>
@@ -184,7 +183,7 @@ void onFault(int signal, siginfo_t* info, void* context) {
             machine->fpregs->mxcsr = 0x1f80;
         }
         block.armed = armed->previous;
-        block.faultUnclaimed = true;
+        block.guard = ThreadBlock::kFaultUnclaimed;
 #if defined(__SANITIZE_ADDRESS__)
         // What the sanitizer's own long jump does: the abandoned frames' poisoning goes.
         __asan_handle_no_return();
@@ -248,19 +247,21 @@ private:
 __attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuard& armed) {
     pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
     block.armed = armed.previous;
-    block.faultUnclaimed = true;
+    block.guard = ThreadBlock::kFaultUnclaimed;
     return armed.signal;
 }
 #endif
 
 }  // namespace
 
-// Once per thread; every later guarded call skips the call_once and the alternate stack's
-// initialisation check.
+// Once per thread, and after each caught fault; every other guarded call skips the call_once and
+// the alternate stack's initialisation check.
 void prepareGuardedThread(ThreadBlock& block) {
-    std::call_once(g_installOnce, installHandlers);
-    static thread_local AlternateStack stack;
-    block.prepared = true;
+    if (block.guard == ThreadBlock::kUnprepared) {
+        std::call_once(g_installOnce, installHandlers);
+        static thread_local AlternateStack stack;
+    }
+    block.guard = ThreadBlock::kReady;
 }
 
 #if defined(__x86_64__)
@@ -278,9 +279,8 @@ int runUnderFaultGuard(void (*fn)(void*), void* context) {
 // target's frame holds no object with a destructor: disarming on an exception is the handler's
 // job, and after a fault the landing disarms instead, because the jump skips the handler.
 #define ORB_RUN_GUARDED(...)                                        \
-    if (!block.prepared) [[unlikely]]                               \
+    if (block.guard != ThreadBlock::kReady) [[unlikely]]            \
         prepareGuardedThread(block);                                \
-    block.faultUnclaimed = false;                                   \
     ArmedGuard armed;                                               \
     armed.previous = block.armed;                                   \
     if (sigsetjmp(armed.jump, 0) != 0) [[unlikely]]                 \
@@ -309,6 +309,11 @@ int runEntryUnderFaultGuardOutOfLine(ThreadBlock& block, CEntryPoint entry, int 
 
 #endif
 
-bool claimCaughtFault() noexcept { return std::exchange(threadBlock().faultUnclaimed, false); }
+bool claimCaughtFault() noexcept {
+    ThreadBlock& block = threadBlock();
+    if (block.guard != ThreadBlock::kFaultUnclaimed) return false;
+    block.guard = ThreadBlock::kReady;
+    return true;
+}
 
 }  // namespace orb::platform
