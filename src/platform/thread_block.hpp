@@ -1,11 +1,9 @@
-// The runtime's per-thread state that every module call reads: the fault guard's chain. One
-// variable, so that a call finds all of it
-// with one thread-local access (a library's thread-local variables are reached through the
-// dynamic loader, once per variable and function).
-//
-// Not the initial-exec model: the library may be opened late, and the loader's static room for
-// such libraries is small. GCC builds use the descriptor dialect, which makes the access a short
-// indirect call once resolved. Never allocates: plain data, zero at the start of every thread.
+// The runtime's per-thread state that every module call reads: the fault guard's chain and state.
+// One variable of sixteen bytes in the initial-exec model, so that a call finds it with one load
+// from the thread register: in the default model each access is a call into the dynamic loader.
+// A library opened late gets its initial-exec variables from the loader's small static room,
+// which sixteen bytes beside the reference host's own fit (a host that opens the runtime with
+// dlopen still loads it). Never allocates: plain data, zero at the start of every thread.
 #pragma once
 
 namespace orb::platform {
@@ -26,10 +24,9 @@ struct ThreadBlock {
     GuardState guard;
 };
 
-extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden")));
+extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden"), tls_model("initial-exec")));
 
-// The compiler would compute the address again at every use (a call into the dynamic loader each
-// time) rather than keep it: the empty statement makes it a value it has to keep.
+// The address found once per function: the empty statement makes it a value the compiler keeps.
 inline ThreadBlock& threadBlock() noexcept {
     ThreadBlock* block = &t_threadBlock;
     __asm__("" : "+r"(block));
