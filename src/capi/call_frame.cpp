@@ -187,9 +187,10 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
 [[gnu::always_inline]] inline void runCommonCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     // The runtime's thread block, found once: a look-up is a call into the dynamic loader.
     platform::ThreadBlock& block = platform::threadBlock();
-    const LoadedModule target = site.ready;
     HostCallPart host(prhs, nrhs);
     CurrentOrbInfoPerEngine& engine = enterEngineRecord(host);
+    // Read after the host's entry, so that nothing of it is kept across that call.
+    const LoadedModule target = site.ready;
 
     // Owned when set; a plain pointer, so that the call that raises nothing has nothing to destroy.
     host::UserException* replacement = nullptr;

@@ -26,11 +26,6 @@ struct ThreadBlock {
 
 extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden"), tls_model("initial-exec")));
 
-// The address found once per function: the empty statement makes it a value the compiler keeps.
-inline ThreadBlock& threadBlock() noexcept {
-    ThreadBlock* block = &t_threadBlock;
-    __asm__("" : "+r"(block));
-    return *block;
-}
+inline ThreadBlock& threadBlock() noexcept { return t_threadBlock; }
 
 }  // namespace orb::platform
