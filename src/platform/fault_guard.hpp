@@ -69,8 +69,8 @@ extern "C" int orb_guard_call(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs
 [[gnu::cold]] void prepareGuardedThread(ThreadBlock& block);
 
 // Arms a guard in this frame around `call(&armed)`, a call through the trampoline, and answers
-// what it answers: 0, or the signal of a fault. Arming is three stores; a fault disarms in the
-// handler, an exception here.
+// what it answers: 0, or the signal of a fault. Arming is a test and two stores; a fault
+// disarms in the handler, an exception here.
 template <class TrampolineCall>
 [[gnu::always_inline]] inline int runArmed(ThreadBlock& block, TrampolineCall call) {
     if (block.guard != ThreadBlock::kReady) [[unlikely]]
