@@ -54,12 +54,14 @@ ORB_API bool claimCaughtFault() noexcept;
 // --- the inline part --------------------------------------------------------------------------
 
 #if defined(__x86_64__)
-// One armed guard, in the frame of the call it guards: where the trampoline's saved registers
-// are, and the guard that was armed before it (the caller's, when module code calls the host
-// which calls a module). The trampoline and its landing are in posix/fault_guard.cpp.
+// One armed guard, in the frame of the call it guards: where the trampoline's stack is, the guard
+// that was armed before it (the caller's, when module code calls the host which calls a module),
+// and the caller's registers as the trampoline found them (rbx, rbp, r12 to r15), which its
+// landing loads back after a fault. The trampoline and its landing are in posix/fault_guard.cpp.
 struct ArmedGuard {
     void* landingStack;
     ArmedGuard* previous;
+    void* registers[6];
 };
 // The entry's arguments first, where the entry reads them: the trampoline moves none.
 extern "C" int orb_guard_call(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, ArmedGuard* armed,
