@@ -260,7 +260,12 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
 // them, the outputs already the caller's.
 void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     const DispatchStrategy* ready = site.ready.strategy;
-    if (!ready || !ready->plainEntry || static_cast<unsigned>(nlhs) > 1 || !prhs || !plhs) [[unlikely]]
+    // One test each, not a combined flag.
+    if (!ready || !ready->plainEntry) [[unlikely]]
+        return runGeneralCall(site, nlhs, plhs, nrhs, prhs);
+    if (static_cast<unsigned>(nlhs) > 1) [[unlikely]]
+        return runGeneralCall(site, nlhs, plhs, nrhs, prhs);
+    if (!prhs || !plhs) [[unlikely]]
         return runGeneralCall(site, nlhs, plhs, nrhs, prhs);
     runCommonCall(site, nlhs, plhs, nrhs, prhs);
 }

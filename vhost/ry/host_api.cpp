@@ -91,7 +91,7 @@ void ryEnterModuleCall(ryModuleCall& call, ryArray* const* entryInputs, int coun
     call.contexts.engine = &contexts;
     call.pinned = engine->storage().pinned();
     call.interruptRequest = &vhost::ut::g_interruptRequest;
-    call.identity = nullptr;
+    // The identity is left unwritten: with no impersonation the leave never reads it.
     if (entryInputs) markEntryInputs(entryInputs, count);
 }
 
