@@ -5,6 +5,7 @@
 
 #include <boost/optional/bad_optional_access.hpp>
 
+#include "capi/call_frame_inline.hpp"
 #include "capi/message_ids.hpp"
 #include "capi/raise.hpp"
 #include "capi/scopes.hpp"
@@ -193,7 +194,7 @@ OrbFunctionHandle::~OrbFunctionHandle() = default;
 
 void OrbFunctionHandle::dispatch_file(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     FunctionCallSite site(*this);
-    capi::runModuleCall(site, nlhs, plhs, nrhs, prhs);
+    capi::detail::runModuleCallHere(site, nlhs, plhs, nrhs, prhs);
 }
 
 void OrbFunctionHandle::chooseDispatchStrategy() {
