@@ -79,20 +79,22 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
 // contexts, rather than in host calls of their own around the entry.
 [[gnu::always_inline]] inline void runCommonCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     platform::ThreadBlock& block = platform::threadBlock();
+    // The entry read where the shape test has the strategy at hand; the record after the host's
+    // entry, so that it is read from the site where it is used rather than kept across that call.
+    const platform::CEntryPoint entry = site.ready.strategy->plainEntry;
     HostCallPart host(prhs, nrhs);
     CurrentOrbInfoPerEngine& engine = enterEngineRecord(host);
-    // Read after the host's entry, so that nothing of it is kept across that call.
-    const LoadedModule target = site.ready;
+    impl_info_tag* const record = site.ready.record;
 
     // Owned when set; a plain pointer, so that the call that raises nothing has nothing to destroy.
     host::UserException* replacement = nullptr;
     try {
         {
-            CurrentModuleScope moduleScope(engine, target.record);
+            CurrentModuleScope moduleScope(engine, record);
             FloatingPointScope fpScope;
             ryArray* held[kMinOutputEntries];
             held[0] = nullptr;
-            platform::runModuleEntry(block, target.strategy->plainEntry, nlhs, held, nrhs, prhs);
+            platform::runModuleEntry(block, entry, nlhs, held, nrhs, prhs);
             if (held[0]) plhs[0] = held[0];
         }
         host.raiseIfInterrupted();
