@@ -39,7 +39,11 @@ namespace {
 
 // What both ends of a module call do with its inputs and identity.
 void markEntryInputs(ryArray* const* entryInputs, int count) noexcept {
-    for (int i = 0; i < count; ++i) {
+    if (count <= 0) return;
+    // The first input on its own: most calls have one, and the loop's bookkeeping is then all
+    // there is to it.
+    if (ryArray* input = entryInputs[0]) input->setReusable(false);
+    for (int i = 1; i < count; ++i) {
         if (ryArray* input = entryInputs[i]) input->setReusable(false);
     }
 }
