@@ -1,4 +1,5 @@
 #include "capi/call_frame.hpp"
+#include "capi/call_frame_inline.hpp"
 
 #include <algorithm>
 
@@ -60,40 +61,6 @@ namespace {
     platform::runModuleEntry(block, entry, nlhs, plhs, nrhs, prhs);
 }
 
-// PerEngine<CurrentOrbInfoPerEngine>::getOrCreate written into the frame: no call of the library's
-// own when the kept record is good. `stamp` is the calling engine's, taken as the call began.
-inline CurrentOrbInfoPerEngine& callRecord(platform::ThreadBlock& block, const host::storage::Stamp& stamp) {
-    // Field by field: comparing the structures whole takes their addresses, which puts the stamp
-    // through memory.
-    if (block.engineStamp.storage == stamp.storage && block.engineStamp.removals == stamp.removals) [[likely]]
-        return *static_cast<CurrentOrbInfoPerEngine*>(block.engineRecord);
-    return detail::findCallRecord(stamp);
-}
-
-// The host's part of one call: the allocation-list and array-list contexts, and, when the frame
-// calls the entry itself, the inputs marked and the identity reverted (host::ryEnterModuleCall).
-// One host call each way. Leaving is explicit, because what is kept depends on how the call
-// ended, and on shutdown the contexts are not left at all.
-class HostCallPart {
-public:
-    HostCallPart(ryArray* const* entryInputs, int count) { host::ryEnterModuleCall(m_call, entryInputs, count); }
-
-    const host::storage::Stamp& stamp() const noexcept { return m_call.stamp; }
-    // Asking first is a plain load, where consuming the request is an exchange even when there
-    // is none.
-    void raiseIfInterrupted() const {
-        if (m_call.interruptRequest->load(std::memory_order_relaxed)) [[unlikely]]
-            host::utInterruptState::ThrowIfInterruptPending();
-    }
-    // Everything the call allocated is freed, except `count` arrays of `keep` (and what the
-    // module made persistent); those move to the caller's context.
-    void leave(ryArray** keep, int count) { host::ryLeaveModuleCall(m_call, keep, count); }
-    void leaveKeepingNothing() { leave(nullptr, 0); }
-
-private:
-    host::ryModuleCall m_call;
-};
-
 // The protected part of the call: the module runs as the current module, with the caller's
 // floating-point state saved, writing into the holder. The scopes and the holder end here also
 // when the dispatch raises, before the exception leaves. `direct`: the host's part was entered
@@ -134,7 +101,7 @@ void callEntry(platform::CEntryPoint entry, int nlhs, ryArray** plhs, int nrhs, 
     callEntryInline(platform::threadBlock(), entry, nlhs, plhs, nrhs, prhs);
 }
 
-namespace {
+namespace detail {
 
 // The frame's catch handler, with the exception that left the module call (or the interrupt
 // check right after it) in flight: lets it go on, with the contexts left, or answers the error
@@ -167,59 +134,9 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     raiseError(*replacement);
 }
 
-// The engine's record of what runs on it, found once for the trap flag and the current module,
-// with the trap flag cleared; an error leaves the contexts.
-[[gnu::always_inline]] inline CurrentOrbInfoPerEngine& enterEngineRecord(platform::ThreadBlock& block, HostCallPart& host) {
-    try {
-        CurrentOrbInfoPerEngine& engine = callRecord(block, host.stamp());
-        engine.trapFlag = false;
-        return engine;
-    } catch (...) {
-        host.leaveKeepingNothing();
-        throw;
-    }
-}
-
-// The common shape, every step of the frame in one straight path: a module the site has ready,
-// with a plain C entry the frame calls itself, at most one output, a list of inputs. Nearly every
-// call has it, and the general path's tests of shape and its output holder cost each call about
-// twenty instructions more. The host marks the inputs and reverts the identity as it enters the
-// contexts, rather than in host calls of their own around the entry.
-[[gnu::always_inline]] inline void runCommonCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
-    // The runtime's thread block, found once: a look-up is a call into the dynamic loader.
-    platform::ThreadBlock& block = platform::threadBlock();
-    const LoadedModule target = site.ready;
-    HostCallPart host(prhs, nrhs);
-    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
-
-    // Owned when set; a plain pointer, so that the call that raises nothing has nothing to destroy.
-    host::UserException* replacement = nullptr;
-    try {
-        {
-            CurrentModuleScope moduleScope(engine, target.record);
-            FloatingPointScope fpScope;
-            ryArray* held[kMinOutputEntries];
-            held[0] = nullptr;
-            platform::runModuleEntry(block, target.strategy->plainEntry, nlhs, held, nrhs, prhs);
-            if (held[0] && plhs) plhs[0] = held[0];
-        }
-        host.raiseIfInterrupted();
-    } catch (...) {
-        replacement = failedCall(site, host).release();
-    }
-    if (replacement) [[unlikely]]
-        raiseReplacement(host, std::unique_ptr<host::UserException>(replacement));
-    if (plhs) {
-        host.leave(plhs, 1);
-    } else {
-        host.leaveKeepingNothing();
-    }
-    host.raiseIfInterrupted();
-}
-
 // Every other call: a module to load first, a strategy of its own, several outputs, a negative
-// count or no list of inputs.
-[[gnu::noinline]] void runGeneralCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
+// count, no list of inputs or none of outputs.
+void runGeneralCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     platform::ThreadBlock& block = platform::threadBlock();
     // A module may index its inputs without looking at nrhs first; give it a list to index.
     ryArray* noInputs[1] = {nullptr};
@@ -227,7 +144,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     LoadedModule target = site.ready;
     const bool direct = target.strategy && target.strategy->plainEntry && nlhs >= 0;
     HostCallPart host(direct ? inputs : nullptr, nrhs);
-    CurrentOrbInfoPerEngine& engine = enterEngineRecord(block, host);
+    CurrentOrbInfoPerEngine& engine = enterEngineRecord(host);
     if (!target.strategy) {
         try {
             target = site.ensureLoaded();
@@ -255,7 +172,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
     host.raiseIfInterrupted();
 }
 
-}  // namespace
+}  // namespace detail
 
 // The caller's elements are kept whatever the module did with them: a caller always has room for
 // at least one output, and null elements are skipped. The interrupt is checked as the module
@@ -263,10 +180,7 @@ std::unique_ptr<host::UserException> failedCall(ModuleCallSite& site, HostCallPa
 // the outputs with the contexts. One that arrives while the contexts are left is raised after
 // them, the outputs already the caller's.
 void runModuleCall(ModuleCallSite& site, int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
-    const DispatchStrategy* ready = site.ready.strategy;
-    if (!ready || !ready->plainEntry || static_cast<unsigned>(nlhs) > 1 || !prhs) [[unlikely]]
-        return runGeneralCall(site, nlhs, plhs, nrhs, prhs);
-    runCommonCall(site, nlhs, plhs, nrhs, prhs);
+    detail::runModuleCallHere(site, nlhs, plhs, nrhs, prhs);
 }
 
 }  // namespace orb::capi

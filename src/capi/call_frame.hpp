@@ -146,7 +146,8 @@ public:
     virtual ~ModuleCallSite() = default;
 
     // The module when the site knows, before the call, that it is loaded and may run as it is:
-    // the frame then calls it without asking ensureLoaded. Left empty, ensureLoaded decides.
+    // the frame then calls it without asking ensureLoaded. With its strategy left null (the
+    // record is then not read), ensureLoaded decides.
     LoadedModule ready;
 
     // Loads the module if it is not loaded, and answers its load record and strategy (the

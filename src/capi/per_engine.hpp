@@ -89,15 +89,15 @@ Record* PerEngine<Record>::find() {
     return host::storage::find<Record>(key());
 }
 
-// The call record is asked for by every module call and most services: the calling thread keeps
-// the one it found last with the storage's stamp (host::storage::currentStamp) and looks it up
-// again only when the stamp changed, i.e. on another engine or after a record left the storage.
+// The call record is asked for by every module call and most services: it is the engine's pinned
+// record (host::storage::pin), which the host answers without a look-up, and which a module
+// call's entry answers too.
 template <>
 ORB_API CurrentOrbInfoPerEngine& PerEngine<CurrentOrbInfoPerEngine>::getOrCreate();
 
 namespace detail {
-// The look-up behind the kept record, and the record kept with the stamp it was found under.
-CurrentOrbInfoPerEngine& findCallRecord(host::storage::Stamp stamp);
+// The look-up behind the pinned record, when none is pinned yet: found or made, and pinned.
+CurrentOrbInfoPerEngine& pinCallRecord();
 }  // namespace detail
 
 extern template class PerEngine<CurrentOrbInfoPerEngine>;

@@ -54,8 +54,7 @@ HOST_API void ryRestorePreviousAllocListContext(ryContextToken token);
 // The host's part of one module call, in one step each way: the call frame makes these around
 // every module call. Entering enters an allocation-list context, then an array-list context (as
 // the two calls above would), and answers, in `call`, what the frame reads during the call:
-// the calling engine's storage stamp (host::storage::currentStamp) and the host's interrupt
-// request. With `entryInputs` set, the frame calls the module's entry itself right after: the
+// the calling engine's pinned record (host::storage::pinned) and the host's interrupt request. With `entryInputs` set, the frame calls the module's entry itself right after: the
 // `count` inputs (null entries skipped) are marked not reusable (rySetReusable(input, false)),
 // and the thread runs with the process's own identity, not an impersonated one, until the leave
 // (as RevertImpersonationGuard would around the entry call). With `entryInputs` null, the
@@ -70,7 +69,8 @@ struct ryCallContexts {
 };
 struct ryModuleCall {
     ryCallContexts contexts;
-    storage::Stamp stamp;
+    // host::storage::pinned() of the calling engine.
+    void* pinned;
     // True while a user interrupt is pending (utInterruptState::IsInterruptPending): a safe point
     // reads it and, when set, calls utInterruptState::ThrowIfInterruptPending. Process-wide.
     const std::atomic<bool>* interruptRequest;

@@ -29,16 +29,13 @@ HOST_API void* findOrFail(Key id, const std::type_info& type);
 // Destroys the record; absent is not an error.
 HOST_API void erase(Key id, const std::type_info& type);
 
-// The calling engine's storage as it is now. Two equal stamps mean the same storage with no
-// record removed in between, so a record found under the first is still stored under the second:
-// a caller may keep a record it found together with the stamp and use it while the stamp holds,
-// without looking it up again. No two storages ever have the same `storage`, and no storage has 0.
-struct Stamp {
-    std::uint64_t storage;
-    std::uint64_t removals;
-    friend bool operator==(const Stamp&, const Stamp&) = default;
-};
-HOST_API Stamp currentStamp();
+// One record of the calling engine's storage, marked for a caller that reads it on nearly every
+// operation (the runtime's call record): `pin` marks `record`, which must be stored in the calling
+// engine's storage, in place of any record marked before; `pinned` answers the marked record, and
+// so does ryEnterModuleCall (host/ry.hpp). Null while none is marked, and again once the marked
+// record has left the storage (erase, the engine's end).
+HOST_API void pin(void* record);
+HOST_API void* pinned();
 
 // Whether the calling thread runs inside an engine context bound by the host (the thread of an
 // engine), as opposed to falling back to the default engine.

@@ -5,6 +5,7 @@
 
 #include <boost/optional/bad_optional_access.hpp>
 
+#include "capi/call_frame_inline.hpp"
 #include "capi/message_ids.hpp"
 #include "capi/raise.hpp"
 #include "capi/scopes.hpp"
@@ -36,10 +37,10 @@ class FunctionCallSite final : public capi::ModuleCallSite {
 public:
     explicit FunctionCallSite(OrbFunctionHandle& function) : m_function(function) {
         // A module that had a completion fault since the last call must be refused; the flag is
-        // set for the whole process, and a loaded module's call otherwise reads one field.
-        if (capi::DispatchStrategy* strategy = function.readyStrategy(); strategy && !cppapi::anyCallbackFault())
-            [[likely]]
-            ready = {function.loadRecord(), strategy};
+        // set for the whole process, and a loaded module's call otherwise reads one field. Each
+        // field written once, without a branch.
+        ready.record = function.loadRecord();
+        ready.strategy = cppapi::anyCallbackFault() ? nullptr : function.readyStrategy();
     }
 
     // Asked only when the module was not ready as the call began.
@@ -193,7 +194,7 @@ OrbFunctionHandle::~OrbFunctionHandle() = default;
 
 void OrbFunctionHandle::dispatch_file(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs) {
     FunctionCallSite site(*this);
-    capi::runModuleCall(site, nlhs, plhs, nrhs, prhs);
+    capi::detail::runModuleCallHere(site, nlhs, plhs, nrhs, prhs);
 }
 
 void OrbFunctionHandle::chooseDispatchStrategy() {

@@ -54,27 +54,29 @@ ORB_API bool claimCaughtFault() noexcept;
 // --- the inline part --------------------------------------------------------------------------
 
 #if defined(__x86_64__)
-// One armed guard, in the frame of the call it guards: where the trampoline's saved registers
-// are, and the guard that was armed before it (the caller's, when module code calls the host
-// which calls a module). The trampoline and its landing are in posix/fault_guard.cpp.
+// One armed guard, in the frame of the call it guards: where the trampoline's stack is, the guard
+// that was armed before it (the caller's, when module code calls the host which calls a module),
+// and the caller's registers as the trampoline found them (rbx, rbp, r12 to r15), which its
+// landing loads back after a fault. The trampoline and its landing are in posix/fault_guard.cpp.
 struct ArmedGuard {
     void* landingStack;
     ArmedGuard* previous;
+    void* registers[6];
 };
 // The entry's arguments first, where the entry reads them: the trampoline moves none.
 extern "C" int orb_guard_call(int nlhs, ryArray** plhs, int nrhs, ryArray** prhs, ArmedGuard* armed,
                               CEntryPoint target) __attribute__((visibility("hidden")));
-// The handlers and the alternate stack of the calling thread, once.
+// Makes the calling thread's guard ready: its handlers and alternate stack once, and a fault
+// still unclaimed forgotten, as arming another guard does.
 [[gnu::cold]] void prepareGuardedThread(ThreadBlock& block);
 
 // Arms a guard in this frame around `call(&armed)`, a call through the trampoline, and answers
-// what it answers: 0, or the signal of a fault. Arming is three stores; a fault disarms in the
-// handler, an exception here.
+// what it answers: 0, or the signal of a fault. Arming is a test and two stores; a fault
+// disarms in the handler, an exception here.
 template <class TrampolineCall>
 [[gnu::always_inline]] inline int runArmed(ThreadBlock& block, TrampolineCall call) {
-    if (!block.prepared) [[unlikely]]
+    if (block.guard != ThreadBlock::kReady) [[unlikely]]
         prepareGuardedThread(block);
-    block.faultUnclaimed = false;
     ArmedGuard armed;
     armed.previous = block.armed;
     block.armed = &armed;

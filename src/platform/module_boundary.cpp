@@ -13,7 +13,7 @@
 
 namespace orb::platform {
 
-__thread ThreadBlock t_threadBlock;
+__thread ThreadBlock t_threadBlock __attribute__((tls_model("initial-exec")));
 
 ModuleOutcome ModuleOutcome::fault(int signal) {
     ModuleOutcome outcome;

@@ -1,14 +1,10 @@
-// The runtime's per-thread state that every module call reads: the fault guard's chain and the
-// calling engine's call record, found last time. One variable, so that a call finds all of it
-// with one thread-local access (a library's thread-local variables are reached through the
-// dynamic loader, once per variable and function).
-//
-// Not the initial-exec model: the library may be opened late, and the loader's static room for
-// such libraries is small. GCC builds use the descriptor dialect, which makes the access a short
-// indirect call once resolved. Never allocates: plain data, zero at the start of every thread.
+// The runtime's per-thread state that every module call reads: the fault guard's chain and state.
+// One variable of sixteen bytes in the initial-exec model, so that a call finds it with one load
+// from the thread register: in the default model each access is a call into the dynamic loader.
+// A library opened late gets its initial-exec variables from the loader's small static room,
+// which sixteen bytes beside the reference host's own fit (a host that opens the runtime with
+// dlopen still loads it). Never allocates: plain data, zero at the start of every thread.
 #pragma once
-
-#include "host/storage.hpp"
 
 namespace orb::platform {
 
@@ -18,26 +14,18 @@ struct ThreadBlock {
     // --- the fault guard (posix/fault_guard.cpp) ---
     // The innermost armed guard of the thread; null outside module code.
     ArmedGuard* armed;
-    // A fault caught on this thread that no module's call has claimed yet (claimCaughtFault).
-    bool faultUnclaimed;
-    // Set once the thread has its handlers and alternate stack.
-    bool prepared;
-
-    // --- the engine's call record (capi/per_engine.cpp) ---
-    // The record found for the engine whose storage had `engineStamp` then; good while the
-    // calling engine's stamp is the same (same engine, no record removed since). Null: none yet.
-    void* engineRecord;
-    host::storage::Stamp engineStamp;
+    // Where the thread's guard stands: arming one finds kReady, so that it tests one byte and
+    // writes nothing.
+    enum GuardState : unsigned char {
+        kUnprepared = 0,     // the thread has no handlers or alternate stack yet
+        kReady = 1,          // prepared, no fault waiting to be claimed
+        kFaultUnclaimed = 2  // a fault caught here that no module's call has claimed yet (claimCaughtFault)
+    };
+    GuardState guard;
 };
 
-extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden")));
+extern __thread ThreadBlock t_threadBlock __attribute__((visibility("hidden"), tls_model("initial-exec")));
 
-// The compiler would compute the address again at every use (a call into the dynamic loader each
-// time) rather than keep it: the empty statement makes it a value it has to keep.
-inline ThreadBlock& threadBlock() noexcept {
-    ThreadBlock* block = &t_threadBlock;
-    __asm__("" : "+r"(block));
-    return *block;
-}
+inline ThreadBlock& threadBlock() noexcept { return t_threadBlock; }
 
 }  // namespace orb::platform

@@ -228,12 +228,13 @@ Engine* existingDefaultEngine() noexcept { return g_defaultEngine.load(std::memo
 
 }  // namespace vhost
 
-// Here rather than with the rest of the storage: every module call asks, and the bound engine is
-// one load away.
-host::storage::Stamp host::storage::currentStamp() {
+// Here rather than with the rest of the storage: most services ask, and the bound engine is one
+// load away.
+void* host::storage::pinned() {
     vhost::Engine* engine = vhost::detail::t_boundEngine;
     if (!engine) engine = vhost::detail::g_defaultEngine.load(std::memory_order_acquire);
     if (!engine) [[unlikely]]
         engine = &vhost::defaultEngine();
-    return engine->storage().stamp();
+    return engine->storage().pinned();
 }
+void host::storage::pin(void* record) { vhost::currentEngine().storage().pin(record); }

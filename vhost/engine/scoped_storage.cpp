@@ -79,6 +79,7 @@ void ScopedStorage::erase(Key key, std::type_index type) {
         doomed = std::move(it->second.record);
         m_records.erase(it);
         m_removals.fetch_add(1, std::memory_order_release);
+        if (doomed.get() == pinned()) pin(nullptr);
     }
 }
 
@@ -95,6 +96,7 @@ void ScopedStorage::clear() {
             doomed = std::move(newest->second.record);
             m_records.erase(newest);
             m_removals.fetch_add(1, std::memory_order_release);
+            if (doomed.get() == pinned()) pin(nullptr);
         }
     }
 }

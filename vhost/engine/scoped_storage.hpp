@@ -42,8 +42,10 @@ public:
     // Destroys every record, newest first, one at a time and outside the lock.
     void clear();
     std::size_t size() const;
-    // Its serial number and its count of removals so far (host::storage::currentStamp).
-    host::storage::Stamp stamp() const noexcept { return {m_serial, m_removals.load(std::memory_order_acquire)}; }
+    // The record marked for the runtime (host::storage::pin), or null: read on every module call,
+    // so without the lock. Cleared under the lock before the marked record is released.
+    void* pinned() const noexcept { return m_pinned.load(std::memory_order_acquire); }
+    void pin(void* record) noexcept { m_pinned.store(record, std::memory_order_release); }
 
 private:
     struct Entry {
@@ -61,6 +63,7 @@ private:
     // Records that have left (erase, clear); raised under the lock before a record is released,
     // so a thread's remembered finds from before that are not used again.
     std::atomic<std::uint64_t> m_removals{0};
+    std::atomic<void*> m_pinned{nullptr};
 };
 
 }  // namespace vhost

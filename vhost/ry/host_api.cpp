@@ -39,13 +39,17 @@ namespace {
 
 // What both ends of a module call do with its inputs and identity.
 void markEntryInputs(ryArray* const* entryInputs, int count) noexcept {
-    for (int i = 0; i < count; ++i) {
+    if (count <= 0) return;
+    // The first input on its own: most calls have one, and the loop's bookkeeping is then all
+    // there is to it.
+    if (ryArray* input = entryInputs[0]) input->setReusable(false);
+    for (int i = 1; i < count; ++i) {
         if (ryArray* input = entryInputs[i]) input->setReusable(false);
     }
 }
 
 [[gnu::noinline]] void enterModuleCallInGeneral(ryModuleCall& call, ryArray* const* entryInputs, int count) {
-    // The engine found once, for its contexts and its stamp alike.
+    // The engine found once, for its contexts and its pinned record alike.
     ThreadBlock& thread = threadBlock();
     vhost::Engine& engine = vhost::currentEngine();
     EngineContexts& contexts = engineContexts(thread);
@@ -57,7 +61,7 @@ void markEntryInputs(ryArray* const* entryInputs, int count) noexcept {
         contexts.restoreAllocList(call.contexts.blocks);
         throw;
     }
-    call.stamp = engine.storage().stamp();
+    call.pinned = engine.storage().pinned();
     call.interruptRequest = &vhost::ut::g_interruptRequest;
     // No impersonation on POSIX hosts: nothing to revert, nothing to restore.
     call.identity = nullptr;
@@ -89,9 +93,9 @@ void ryEnterModuleCall(ryModuleCall& call, ryArray* const* entryInputs, int coun
     if (!contexts.enterCallFromSpares(call.contexts.blocks, call.contexts.arrays)) [[unlikely]]
         return enterModuleCallInGeneral(call, entryInputs, count);
     call.contexts.engine = &contexts;
-    call.stamp = engine->storage().stamp();
+    call.pinned = engine->storage().pinned();
     call.interruptRequest = &vhost::ut::g_interruptRequest;
-    call.identity = nullptr;
+    // The identity is left unwritten: with no impersonation the leave never reads it.
     if (entryInputs) markEntryInputs(entryInputs, count);
 }
 

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstddef>
 #include <mutex>
-#include <utility>
 
 #include <pthread.h>
 #include <sys/mman.h>
@@ -22,26 +21,31 @@ namespace orb::platform {
 
 #if defined(__x86_64__)
 
-// On x86-64 a guarded call runs through a trampoline that keeps the caller's registers on the
-// stack and records where they are (ArmedGuard, fault_guard.hpp); a fault makes the handler
-// return into the trampoline's landing instead of to the faulting instruction. A jump buffer
-// (sigsetjmp) would save the same registers on every call, and its landing would have to put the
-// signal mask back itself; here the return from the handler restores the mask the faulting code
-// ran with.
+// On x86-64 a guarded call runs through a trampoline that copies the caller's registers into the
+// armed guard and records where its stack is (ArmedGuard, fault_guard.hpp); a fault makes the
+// handler return into the trampoline's landing instead of to the faulting instruction, which
+// loads the registers back. A jump buffer (sigsetjmp) would save the same registers on every
+// call, and its landing would have to put the signal mask back itself; here the return from the
+// handler restores the mask the faulting code ran with.
 //
 // orb_guard_call(a, b, c, d, armed, target) calls target(a, b, c, d) and answers 0, or the signal
-// of the fault that ended it (the handler's return lands in orb_guard_landing with it in eax).
-// The target's arguments come first, so that they are already where the target reads them.
-// orb_guard_call_context(context, -, -, -, armed, target) is the same call of target(context).
+// of the fault that ended it (the handler's return lands in orb_guard_landing with it in eax and
+// the armed guard in rdx). The target's arguments come first, so that they are already where the
+// target reads them. orb_guard_call_context(context, -, -, -, armed, target) is the same call of
+// target(context).
 extern "C" {
 int orb_guard_call_context(void* context, void*, void*, void*, ArmedGuard* armed, void (*target)(void*))
     __attribute__((visibility("hidden")));
 void orb_guard_landing() __attribute__((visibility("hidden")));
 }
 
-// The registers the callee must keep are pushed, the stack aligned for the call, its pointer
-// recorded; the unwind table describes every step, so that an exception thrown by the target
-// passes through to the caller's handler.
+static_assert(offsetof(ArmedGuard, landingStack) == 0 && offsetof(ArmedGuard, registers) == 16,
+              "the trampoline's offsets");
+
+// The registers the callee must keep are copied, not pushed: a target that returns has kept them
+// by its own contract, so only the landing after a fault reads the copies, and the usual return
+// pops nothing. The trampoline changes none of them, so the unwind table needs no rule for them:
+// an exception thrown by the target passes through to the caller's handler.
 __asm__(R"(
     .text
     .p2align 4
@@ -55,50 +59,30 @@ __asm__(R"(
 orb_guard_call:
 orb_guard_call_context:
     .cfi_startproc
-    pushq %rbp
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %rbp, 0
-    pushq %rbx
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %rbx, 0
-    pushq %r12
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r12, 0
-    pushq %r13
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r13, 0
-    pushq %r14
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r14, 0
-    pushq %r15
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r15, 0
+    movq %rbx, 16(%r8)
+    movq %rbp, 24(%r8)
+    movq %r12, 32(%r8)
+    movq %r13, 40(%r8)
+    movq %r14, 48(%r8)
+    movq %r15, 56(%r8)
     subq $8, %rsp
     .cfi_adjust_cfa_offset 8
     movq %rsp, (%r8)
     call *%r9
     xorl %eax, %eax
-orb_guard_landing:
     addq $8, %rsp
     .cfi_adjust_cfa_offset -8
-    popq %r15
+    ret
+    .cfi_adjust_cfa_offset 8
+orb_guard_landing:
+    movq 16(%rdx), %rbx
+    movq 24(%rdx), %rbp
+    movq 32(%rdx), %r12
+    movq 40(%rdx), %r13
+    movq 48(%rdx), %r14
+    movq 56(%rdx), %r15
+    addq $8, %rsp
     .cfi_adjust_cfa_offset -8
-    .cfi_restore %r15
-    popq %r14
-    .cfi_adjust_cfa_offset -8
-    .cfi_restore %r14
-    popq %r13
-    .cfi_adjust_cfa_offset -8
-    .cfi_restore %r13
-    popq %r12
-    .cfi_adjust_cfa_offset -8
-    .cfi_restore %r12
-    popq %rbx
-    .cfi_adjust_cfa_offset -8
-    .cfi_restore %rbx
-    popq %rbp
-    .cfi_adjust_cfa_offset -8
-    .cfi_restore %rbp
     ret
     .cfi_endproc
     .size orb_guard_call, . - orb_guard_call
@@ -175,6 +159,7 @@ void onFault(int signal, siginfo_t* info, void* context) {
         machine->gregs[REG_RSP] = reinterpret_cast<greg_t>(armed->landingStack);
         machine->gregs[REG_RIP] = reinterpret_cast<greg_t>(&orb_guard_landing);
         machine->gregs[REG_RAX] = signal;
+        machine->gregs[REG_RDX] = reinterpret_cast<greg_t>(armed);
         constexpr greg_t kDirectionFlag = 0x400;
         machine->gregs[REG_EFL] &= ~kDirectionFlag;
         if (machine->fpregs) {
@@ -184,7 +169,7 @@ void onFault(int signal, siginfo_t* info, void* context) {
             machine->fpregs->mxcsr = 0x1f80;
         }
         block.armed = armed->previous;
-        block.faultUnclaimed = true;
+        block.guard = ThreadBlock::kFaultUnclaimed;
 #if defined(__SANITIZE_ADDRESS__)
         // What the sanitizer's own long jump does: the abandoned frames' poisoning goes.
         __asan_handle_no_return();
@@ -248,19 +233,21 @@ private:
 __attribute__((noinline, cold)) int landAfterFault(ThreadBlock& block, ArmedGuard& armed) {
     pthread_sigmask(SIG_SETMASK, &armed.mask, nullptr);
     block.armed = armed.previous;
-    block.faultUnclaimed = true;
+    block.guard = ThreadBlock::kFaultUnclaimed;
     return armed.signal;
 }
 #endif
 
 }  // namespace
 
-// Once per thread; every later guarded call skips the call_once and the alternate stack's
-// initialisation check.
+// Once per thread, and after each caught fault; every other guarded call skips the call_once and
+// the alternate stack's initialisation check.
 void prepareGuardedThread(ThreadBlock& block) {
-    std::call_once(g_installOnce, installHandlers);
-    static thread_local AlternateStack stack;
-    block.prepared = true;
+    if (block.guard == ThreadBlock::kUnprepared) {
+        std::call_once(g_installOnce, installHandlers);
+        static thread_local AlternateStack stack;
+    }
+    block.guard = ThreadBlock::kReady;
 }
 
 #if defined(__x86_64__)
@@ -278,9 +265,8 @@ int runUnderFaultGuard(void (*fn)(void*), void* context) {
 // target's frame holds no object with a destructor: disarming on an exception is the handler's
 // job, and after a fault the landing disarms instead, because the jump skips the handler.
 #define ORB_RUN_GUARDED(...)                                        \
-    if (!block.prepared) [[unlikely]]                               \
+    if (block.guard != ThreadBlock::kReady) [[unlikely]]            \
         prepareGuardedThread(block);                                \
-    block.faultUnclaimed = false;                                   \
     ArmedGuard armed;                                               \
     armed.previous = block.armed;                                   \
     if (sigsetjmp(armed.jump, 0) != 0) [[unlikely]]                 \
@@ -309,6 +295,11 @@ int runEntryUnderFaultGuardOutOfLine(ThreadBlock& block, CEntryPoint entry, int 
 
 #endif
 
-bool claimCaughtFault() noexcept { return std::exchange(threadBlock().faultUnclaimed, false); }
+bool claimCaughtFault() noexcept {
+    ThreadBlock& block = threadBlock();
+    if (block.guard != ThreadBlock::kFaultUnclaimed) return false;
+    block.guard = ThreadBlock::kReady;
+    return true;
+}
 
 }  // namespace orb::platform
