@@ -4,6 +4,8 @@
 // module, trap flag, floating-point control state and context depths are as they were, nothing the
 // module allocated is still alive, the module clears (a locked one only once it unlocks), its next
 // load behaves as the row says, and a healthy module then answers a thousand calls.
+#include <dlfcn.h>
+
 #include <csignal>
 #include <cfenv>
 #include <cstdint>
@@ -175,18 +177,14 @@ protected:
         return function && function->loadRecord() ? function->loadRecord()->entry : nullptr;
     }
 
-    // Whether anything is mapped at `address` (a retired library's code still is; an unloaded
-    // one's is not), read from the process's map without asking the system loader.
+    // Whether the system loader still holds a library at `address` (a retired library it does;
+    // an unloaded one it does not). Its own record of the ranges is asked: not the process's map,
+    // where an unloaded module's range may already hold a later mapping (the allocator's, under
+    // the address sanitizer often at once), and not the library, whose retired pages may no
+    // longer be readable.
     static bool addressMapped(const void* address) {
-        const auto wanted = reinterpret_cast<std::uintptr_t>(address);
-        std::ifstream maps("/proc/self/maps");
-        for (std::string line; std::getline(maps, line);) {
-            const auto dash = line.find('-');
-            const auto start = std::stoull(line.substr(0, dash), nullptr, 16);
-            const auto end = std::stoull(line.substr(dash + 1), nullptr, 16);
-            if (wanted >= start && wanted < end) return true;
-        }
-        return false;
+        dl_find_object found;
+        return _dl_find_object(const_cast<void*>(address), &found) == 0;
     }
 
     static void expectOutcome(const Outcome& seen, const Outcome& wanted) {
