@@ -103,10 +103,6 @@ void Engine::post(std::shared_ptr<PostedWork> work) {
                 [](void* work) { static_cast<PostedWork*>(work)->abandon(); }});
 }
 
-void Engine::post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon) {
-    push(Posted{std::move(object), run, abandon});
-}
-
 bool Engine::post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon,
                   const std::atomic<int>* closed) {
     return push(Posted{std::move(object), run, abandon}, closed);

@@ -65,13 +65,12 @@ public:
     void post(std::function<void()> task);
     void post(std::shared_ptr<PostedWork> work);
     // An object of the poster's with what to do with it: run(object) when its turn comes,
-    // abandon(object) instead when the engine goes first. No wrapper is made around it.
+    // abandon(object) instead when the engine goes first. No wrapper is made around it. Refused
+    // (false, nothing posted) when `closed` is given and reads nonzero under the queue's lock: a
+    // thread that raises it and then lists the pending objects finds every object not refused.
     using ObjectAction = void (*)(void* object);
-    void post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon);
-    // The same, unless `closed` (may be null) reads nonzero under the queue's lock: a thread
-    // that raises it and then lists the pending objects finds every object not refused. False
-    // when refused (nothing posted).
-    bool post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon, const std::atomic<int>* closed);
+    bool post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon,
+              const std::atomic<int>* closed = nullptr);
     // Signal thread: the objects posted with `run` that have not been taken to run yet, in the
     // order they were posted.
     std::vector<std::shared_ptr<void>> pendingObjects(ObjectAction run);

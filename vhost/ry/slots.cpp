@@ -192,7 +192,7 @@ ThreadCounts sumOfThreadCounts() noexcept {
     // Rounded to the nearest array: the bytes of a sum read while threads count may be a little
     // below zero.
     const auto total = static_cast<std::int64_t>(sum);
-    const std::int64_t arrays = (total + kArrayUnit / 2) >> 40;
+    const std::int64_t arrays = (total + kArrayUnit / 2) >> kArrayShift;
     return ThreadCounts{arrays, total - arrays * kArrayUnit};
 }
 

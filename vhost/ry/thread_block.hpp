@@ -60,7 +60,8 @@ inline ThreadBlock& threadBlock() {
 }
 
 // One array in ThreadBlock::counts. Live bytes stay below half of it (512 GiB).
-inline constexpr std::int64_t kArrayUnit = std::int64_t{1} << 40;
+inline constexpr int kArrayShift = 40;
+inline constexpr std::int64_t kArrayUnit = std::int64_t{1} << kArrayShift;
 
 // Adds to the counts of the calling thread's block (kArrayUnit per array, and bytes); a plain
 // load and store, as only this thread writes it.
