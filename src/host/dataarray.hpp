@@ -79,11 +79,40 @@ Array createArrayFromRyArray(const ryArray* array);
 Array adoptRyArray(ryArray* array);
 ryArray* createRyArray(const Array& array);
 void releaseRyArray(ryArray* array);
+struct HostForm;
+
+// What keeps a borrowed host form alive (see borrowRyArray). Let go of on the thread that
+// borrowed, before the array's last reference goes: the borrows of the thread that owns an
+// array's form count in plain words only that thread touches.
+class FormKeep {
+public:
+    FormKeep() noexcept = default;
+    FormKeep(FormKeep&& other) noexcept
+        : m_own(std::exchange(other.m_own, nullptr)), m_shared(std::move(other.m_shared)) {}
+    FormKeep& operator=(FormKeep&& other) noexcept {
+        reset();
+        m_own = std::exchange(other.m_own, nullptr);
+        m_shared = std::move(other.m_shared);
+        return *this;
+    }
+    ~FormKeep() { reset(); }
+    void reset() noexcept {
+        if (m_own) letGo(std::exchange(m_own, nullptr));
+        m_shared.reset();
+    }
+
+private:
+    friend const ryArray* borrowRyArray(const Array& array, FormKeep& keep);
+    static void letGo(HostForm* form) noexcept;
+    HostForm* m_own = nullptr;                 // a form of the owning thread's
+    std::shared_ptr<const HostForm> m_shared;  // any other thread's
+};
+
 // The host form of `array` to read during one call, without a copy: the host array a numeric,
 // char, object or function array holds, or for a cell or struct a form made once and kept while
 // no data array's content changes. Valid while `array` lives and `keep` is held; the caller
 // reads it and never takes it over (destroys, stores or returns it). Passing the same input to
 // many requests converts it once.
-const ryArray* borrowRyArray(const Array& array, std::shared_ptr<const void>& keep);
+const ryArray* borrowRyArray(const Array& array, FormKeep& keep);
 
 }  // namespace host::data

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/dataarray.hpp"
@@ -201,7 +202,7 @@ TEST_F(DataArrays, ReferenceCountsBalanceOverSharingAndConversion) {
 
 // A container's borrowed host form is kept between calls: after any change of the container, of
 // a container inside it, or of the data of an element it holds, it is what a fresh conversion
-// gives, and a form borrowed before the change stays whole while it is held.
+// gives on any thread, and a form borrowed before the change stays whole while it is held.
 TEST_F(DataArrays, ABorrowedHostFormFollowsEveryChangeOfItsContentAndOutlivesItsHolders) {
     const Live live;
     {
@@ -219,14 +220,18 @@ TEST_F(DataArrays, ABorrowedHostFormFollowsEveryChangeOfItsContentAndOutlivesIts
         };
         for (const auto& [change, apply] : changes) {
             SCOPED_TRACE(change);
-            std::shared_ptr<const void> before;
+            host::data::FormKeep before;
             const ryArray* old = host::data::borrowRyArray(outer, before);
             const host::ryUnique oldCopy = host::do_deep_copy(old);
             apply();
-            std::shared_ptr<const void> after;
+            host::data::FormKeep after;
             const ryArray* now = host::data::borrowRyArray(outer, after);
             ryArray* fresh = host::data::createRyArray(outer);
             expectSame(now, fresh);
+            std::thread([&] {  // another thread than the one whose form it is
+                host::data::FormKeep there;
+                expectSame(host::data::borrowRyArray(outer, there), fresh);
+            }).join();
             expectSame(old, oldCopy.get());
             host::data::releaseRyArray(fresh);
         }

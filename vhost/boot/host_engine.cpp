@@ -38,7 +38,7 @@ namespace {
 // outputs would be freed on whichever thread let the request go last.
 struct RequestRoom {
     vhost::lang::Arguments arrays;
-    std::vector<std::shared_ptr<const void>> keep;
+    std::vector<host::data::FormKeep> keep;
     host::Outputs outputs;
 };
 

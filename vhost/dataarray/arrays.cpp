@@ -11,11 +11,11 @@
 #include "vhost/dataarray/impl.hpp"
 #include "vhost/ry/array.hpp"
 #include "vhost/ry/lifetime.hpp"
+#include "vhost/ry/thread_block.hpp"
 #include "host/poison.hpp"
 
 namespace vhost::data {
 namespace {
-std::atomic<std::size_t> g_live{0};
 // Counts changes of content that a container's host form could hold: an element set, or the
 // data of an array written while something else may hold it. One counter for all arrays, as an
 // element has no way back to the containers holding it.
@@ -23,7 +23,13 @@ std::atomic<std::uint64_t> g_contentChanges{0};
 void contentChanged() noexcept { g_contentChanges.fetch_add(1, std::memory_order_acq_rel); }
 }  // namespace
 
-std::size_t liveArrayCount() noexcept { return g_live.load(); }
+// Each thread counts what it makes and frees in its own block of the array library; the sum over
+// all threads, ended ones included, is exact while none of them makes or frees one.
+std::size_t liveArrayCount() noexcept { return static_cast<std::size_t>(vhost::ry::sumOfThreadCounts().dataArrays); }
+
+namespace {
+void countArrays(std::int64_t delta) noexcept { vhost::ry::addTo(vhost::ry::threadBlock().dataArrays, delta); }
+}  // namespace
 
 }  // namespace vhost::data
 
@@ -91,20 +97,21 @@ void ArrayImpl::operator delete(void* memory, std::size_t bytes) noexcept {
 
 ArrayImpl::ArrayImpl(ArrayType t, ry::Dims d) : type(t), dims(std::move(d)) {
     ry::normalize(dims);
-    ++vhost::data::g_live;
+    vhost::data::countArrays(1);
 }
 
 // Two dimensions (nearly every host array) are copied in place rather than through the list's
 // general copy.
 ArrayImpl::ArrayImpl(ArrayType t, const ry::Dims& d, Normalized)
     : type(t), dims(d.size() == 2 ? ry::Dims(d[0], d[1]) : ry::Dims(d)) {
-    ++vhost::data::g_live;
+    vhost::data::countArrays(1);
 }
 
 ArrayImpl::~ArrayImpl() {
     for (ArrayImpl* e : elements) release(e);
     if (host) ry::destroy(host);
-    --vhost::data::g_live;
+    delete ownForm;  // its borrows were let go before the array's last reference
+    vhost::data::countArrays(-1);
 }
 
 std::size_t ArrayImpl::count() const { return ry::elementCount(dims); }
@@ -115,8 +122,12 @@ void addRef(ArrayImpl* impl) noexcept {
     if (impl) impl->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
+// A count of one is the caller's reference alone, and no thread takes one without holding one
+// (an element's through its container's): read with acquire, it frees without the locked update.
 void release(ArrayImpl* impl) noexcept {
-    if (impl && impl->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete impl;
+    if (!impl) return;
+    if (impl->refs.load(std::memory_order_acquire) == 1 || impl->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete impl;
 }
 
 Array Array::adopt(ArrayImpl* impl) noexcept {
@@ -283,13 +294,17 @@ Array createArrayFromRyArray(const ryArray* array) {
 }
 
 Array adoptRyArray(ryArray* array) {
-    host::ryUnique owned(array);
     if (!array) throw std::invalid_argument("no host array to convert");
     // Held as it is only when nothing else has a say in it: a copy would start the same way.
-    const bool plain = !isContainer(array) && !array->m_context && !array->m_parent &&
-                       array->scope() == ryTEMPORARY_SCOPE && !array->reusable();
-    if (!plain) return createArrayFromRyArray(array);
-    const ArrayType type = leafType(array);
+    const bool plain = !array->m_context && !array->m_parent && array->scope() == ryTEMPORARY_SCOPE && !array->reusable();
+    // A call's output is nearly always a real numeric array (a double scalar, say): its type is
+    // its class's code, with no look-up of the general table.
+    const ryClassID cls = array->classId();
+    if (plain && cls >= ryDOUBLE_CLASS && cls <= ryUINT64_CLASS && !array->isComplex()) [[likely]]
+        return holding(static_cast<ArrayType>(cls), array);
+    host::ryUnique owned(array);
+    if (!plain || isContainer(array)) return createArrayFromRyArray(array);
+    const ArrayType type = leafType(array);  // may refuse it: `owned` destroys it then
     return holding(type, owned.release());
 }
 
@@ -327,27 +342,54 @@ void releaseRyArray(ryArray* array) {
     if (array) ry::destroy(array);
 }
 
-const ryArray* borrowRyArray(const Array& array, std::shared_ptr<const void>& keep) {
+namespace {
+// Made of `array` as it is now, tagged with `generation`.
+HostForm* newForm(const Array& array, std::uint64_t generation) {
+    ryArray* made = createRyArray(array);
+    try {
+        return new HostForm(made, generation);
+    } catch (...) {
+        ry::destroy(made);
+        throw;
+    }
+}
+}  // namespace
+
+const ryArray* borrowRyArray(const Array& array, FormKeep& keep) {
     const ArrayImpl& impl = checked(array.impl());
     if (impl.host) return impl.host;
     if (impl.type != ArrayType::CELL && impl.type != ArrayType::STRUCT)
         throw std::invalid_argument("data array type has no host array form");
+    keep.reset();
     // Read before the form is made: a change made meanwhile leaves the form out of date.
     const std::uint64_t generation = vhost::data::g_contentChanges.load(std::memory_order_acquire);
+    const void* const self = &ry::threadBlock();
+    const void* owner = impl.formOwner.load(std::memory_order_relaxed);
+    if (!owner && impl.formOwner.compare_exchange_strong(owner, self, std::memory_order_relaxed)) owner = self;
+    if (owner == self) {
+        HostForm* form = impl.ownForm;
+        if (!form || form->generation != generation) {
+            HostForm* fresh = newForm(array, generation);
+            if (form && form->holds == 0) delete form;
+            else if (form) form->replaced = true;
+            impl.ownForm = form = fresh;
+        }
+        ++form->holds;
+        keep.m_own = form;
+        return form->array;
+    }
     std::shared_ptr<const HostForm> form = impl.hostForm.load(std::memory_order_acquire);
     if (!form || form->generation != generation) {
-        ryArray* made = createRyArray(array);
-        try {
-            form = std::make_shared<const HostForm>(made, generation);
-        } catch (...) {
-            ry::destroy(made);
-            throw;
-        }
+        form = std::shared_ptr<const HostForm>(newForm(array, generation));
         impl.hostForm.store(form, std::memory_order_release);
     }
     const ryArray* host = form->array;
-    keep = std::move(form);
+    keep.m_shared = std::move(form);
     return host;
+}
+
+void FormKeep::letGo(HostForm* form) noexcept {
+    if (--form->holds == 0 && form->replaced) delete form;
 }
 
 }  // namespace host::data

@@ -31,6 +31,10 @@ struct HostForm {
     HostForm& operator=(const HostForm&) = delete;
     ryArray* const array;
     const std::uint64_t generation;
+    // A form of the owning thread's (ArrayImpl::ownForm): its borrows not let go yet, and whether
+    // a newer form took its place (the last of them destroys it then). That thread's alone.
+    std::uint32_t holds = 0;
+    bool replaced = false;
 };
 
 struct ArrayImpl {
@@ -61,7 +65,12 @@ struct ArrayImpl {
     std::vector<std::string> fields;
     std::vector<std::u16string> strings;
     // Cells and structs: their host form once one was borrowed, kept while no content changes.
-    // Shared: a form replaced while a call reads it lives until that call lets it go.
+    // The first thread to borrow one owns `ownForm` and counts its borrows in the form, in plain
+    // words: the engine's thread borrowing each request's inputs takes no locked operation. Other
+    // threads share `hostForm`. Either way a form replaced while a call reads it lives until that
+    // call lets it go.
+    mutable std::atomic<const void*> formOwner{nullptr};
+    mutable HostForm* ownForm = nullptr;
     mutable std::atomic<std::shared_ptr<const HostForm>> hostForm;
 };
 

@@ -45,6 +45,7 @@ struct Shared {
     // All threads' blocks, and the counts of threads that have ended.
     ThreadBlock* blocks = nullptr;
     std::uint64_t endedCounts = 0;
+    std::uint64_t endedDataArrays = 0;
     platform::ThreadExitHook exitHook{[](void* block) { endThreadBlock(static_cast<ThreadBlock*>(block)); }};
 };
 
@@ -170,6 +171,7 @@ void endThreadBlock(ThreadBlock* block) noexcept {
         }
     }
     s.endedCounts += block->counts.load(std::memory_order_relaxed);
+    s.endedDataArrays += block->dataArrays.load(std::memory_order_relaxed);
     if (block->prev) block->prev->next = block->next;
     else s.blocks = block->next;
     if (block->next) block->next->prev = block->prev;
@@ -188,12 +190,16 @@ ThreadCounts sumOfThreadCounts() noexcept {
     slots::Shared& s = slots::shared();
     std::lock_guard lock(s.mutex);
     std::uint64_t sum = s.endedCounts;
-    for (const ThreadBlock* b = s.blocks; b; b = b->next) sum += b->counts.load(std::memory_order_relaxed);
+    std::uint64_t dataArrays = s.endedDataArrays;
+    for (const ThreadBlock* b = s.blocks; b; b = b->next) {
+        sum += b->counts.load(std::memory_order_relaxed);
+        dataArrays += b->dataArrays.load(std::memory_order_relaxed);
+    }
     // Rounded to the nearest array: the bytes of a sum read while threads count may be a little
     // below zero.
     const auto total = static_cast<std::int64_t>(sum);
     const std::int64_t arrays = (total + kArrayUnit / 2) >> kArrayShift;
-    return ThreadCounts{arrays, total - arrays * kArrayUnit};
+    return ThreadCounts{arrays, total - arrays * kArrayUnit, static_cast<std::int64_t>(dataArrays)};
 }
 
 }  // namespace vhost::ry

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/host_api.hpp"
 #include "vhost/ry/slots.hpp"
 
 namespace vhost::ry {
@@ -42,14 +43,17 @@ struct ThreadBlock {
     // over all threads (sumOfThreadCounts). Written by this thread only, read by any; a word
     // wraps, the sum is still right.
     std::atomic<std::uint64_t> counts{0};
+    // The same for the data arrays' implementation objects (their library counts them here, as
+    // one shared count cost every array made and freed a locked update of a contended line).
+    std::atomic<std::uint64_t> dataArrays{0};
 
     ThreadBlock* prev = nullptr;
     ThreadBlock* next = nullptr;
 };
 
-extern __thread ThreadBlock* t_threadBlock __attribute__((tls_model("initial-exec")));
+extern HOST_API __thread ThreadBlock* t_threadBlock __attribute__((tls_model("initial-exec")));
 
-ThreadBlock& newThreadBlock();
+HOST_API ThreadBlock& newThreadBlock();
 // Every thread that keeps `contexts` as its engine's forgets them; for the contexts' destructor.
 void forgetContexts(const EngineContexts* contexts) noexcept;
 
@@ -113,7 +117,8 @@ inline void give(Kind kind, void* slot) noexcept { give(threadBlock(), kind, slo
 struct ThreadCounts {
     std::int64_t arrays = 0;
     std::int64_t bytes = 0;
+    std::int64_t dataArrays = 0;
 };
-ThreadCounts sumOfThreadCounts() noexcept;
+HOST_API ThreadCounts sumOfThreadCounts() noexcept;
 
 }  // namespace vhost::ry
