@@ -84,15 +84,26 @@ void* ArrayImpl::operator new(std::size_t bytes) {
     return block;
 }
 
-void ArrayImpl::operator delete(void* memory, std::size_t bytes) noexcept {
+namespace {
+// The block of an implementation object destroyed: kept for the thread's next one, or freed.
+inline void recycle(void* memory) noexcept {
     ImplStore& store = t_implStore;
-    if (bytes != sizeof(ArrayImpl) || store.closed || store.count == kKeptImpls) {
-        ::operator delete(memory, bytes);
+    if (store.closed || store.count == kKeptImpls) {
+        ::operator delete(memory, sizeof(ArrayImpl));
         return;
     }
     ORB_POISON(memory, sizeof(ArrayImpl));
     store.blocks[store.count++] = memory;
     if (!store.closerMade) makeCloser();
+}
+}  // namespace
+
+void ArrayImpl::operator delete(void* memory, std::size_t bytes) noexcept {
+    if (bytes != sizeof(ArrayImpl)) {
+        ::operator delete(memory, bytes);
+        return;
+    }
+    recycle(memory);
 }
 
 ArrayImpl::ArrayImpl(ArrayType t, ry::Dims d) : type(t), dims(std::move(d)) {
@@ -108,9 +119,12 @@ ArrayImpl::ArrayImpl(ArrayType t, const ry::Dims& d, Normalized)
 }
 
 ArrayImpl::~ArrayImpl() {
-    for (ArrayImpl* e : elements) release(e);
-    if (host) ry::destroy(host);
-    delete ownForm;  // its borrows were let go before the array's last reference
+    if (host) {
+        ry::destroy(host);
+    } else {
+        for (ArrayImpl* e : elements) release(e);
+        delete ownForm;  // its borrows were let go before the array's last reference
+    }
     vhost::data::countArrays(-1);
 }
 
@@ -126,8 +140,10 @@ void addRef(ArrayImpl* impl) noexcept {
 // (an element's through its container's): read with acquire, it frees without the locked update.
 void release(ArrayImpl* impl) noexcept {
     if (!impl) return;
-    if (impl->refs.load(std::memory_order_acquire) == 1 || impl->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        delete impl;
+    if (impl->refs.load(std::memory_order_acquire) == 1 || impl->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        impl->~ArrayImpl();  // what delete does, with the store of freed blocks reached in line
+        recycle(impl);
+    }
 }
 
 Array Array::adopt(ArrayImpl* impl) noexcept {
