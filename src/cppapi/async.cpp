@@ -773,9 +773,12 @@ bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt) {
 }
 
 // The handle lives in its request: emptying it may free both (reset leaves the member empty
-// before it lets go of the request).
+// before it lets go of the request). With it the module gives up every way to reach the request.
 void orbApiDestroyTaskHandle(void* taskHandle) {
-    if (taskHandle) static_cast<OrbTaskHandle*>(taskHandle)->future.reset();
+    auto* handle = static_cast<OrbTaskHandle*>(taskHandle);
+    if (!handle || !handle->future) return;
+    if (host::TaskReference* task = handle->future->taskReference().get()) static_cast<ModuleRequest*>(task)->detach();
+    handle->future.reset();
 }
 
 void orbApiToWaitForPendingfevalEvalToComplete(void* taskHandle) {

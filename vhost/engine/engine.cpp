@@ -69,12 +69,25 @@ bool Engine::takeNext(Posted& next) {
         m_taken.clear();
         if (m_taken.capacity() > kKeptRoom) std::vector<Posted>().swap(m_taken);
         m_next = 0;
-        std::lock_guard lock(m_postedMutex);
-        if (m_posted.empty()) return false;
-        m_taken.swap(m_posted);
+        ObjectAction atEnd;
+        void* context;
+        {
+            std::lock_guard lock(m_postedMutex);
+            atEnd = m_batchEnd;
+            context = m_batchEndContext;
+            if (!m_posted.empty()) m_taken.swap(m_posted);
+        }
+        if (atEnd) atEnd(context);
+        if (m_taken.empty()) return false;
     }
     next = std::move(m_taken[m_next++]);
     return true;
+}
+
+void Engine::setBatchEnd(ObjectAction atEnd, void* context) {
+    std::lock_guard lock(m_postedMutex);
+    m_batchEnd = atEnd;
+    m_batchEndContext = context;
 }
 
 bool Engine::push(Posted posted, const std::atomic<int>* closed) {
@@ -120,10 +133,10 @@ std::vector<std::shared_ptr<void>> Engine::pendingObjects(ObjectAction run) {
 
 bool Engine::runPosted() {
     EngineActivity serving(*this, {});
+    EngineScope scope(*this);
     bool ran = false;
     Posted next;
     while (takeNext(next)) {
-        EngineScope scope(*this);
         next.run();
         next = Posted{};
         ran = true;
