@@ -70,10 +70,11 @@ public:
           record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
         owner = engineHandle;
     }
-    // The module's streams look at the phase when they go: they go first.
+    // The module's streams look at the phase when they go: they go first (a request settled let
+    // them go already).
     ~ModuleRequest() override {
-        out.reset();
-        err.reset();
+        if (out) out.reset();
+        if (err) err.reset();
     }
 
     bool abandoned() const noexcept { return phase.load(std::memory_order_acquire) == Abandoned; }

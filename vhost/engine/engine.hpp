@@ -128,6 +128,9 @@ private:
     // Signal thread: the next piece of work, taken from the batch in hand or, when that is done,
     // from the queue as a new batch; false when there is none.
     bool takeNext(Posted& next);
+    // Signal thread, the batch in hand has run: takes the queue's work as the next batch; false
+    // when there was none.
+    bool takeBatch();
 
     std::mutex m_postedMutex;
     std::condition_variable m_postedChanged;
