@@ -280,6 +280,8 @@ private:
             error = std::current_exception();
         }
         if (error) [[unlikely]] {
+            // What the room borrowed goes before the request lets its inputs go.
+            room.releaseInputs();
             request.ranWith(std::move(error));
             return;
         }
