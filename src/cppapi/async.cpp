@@ -70,10 +70,11 @@ public:
           record(*static_cast<OrbFunctionImpl*>(engineHandle)->requests) {
         owner = engineHandle;
     }
-    // The module's streams look at the phase when they go: they go first.
+    // The module's streams look at the phase when they go: they go first (a request settled let
+    // them go already).
     ~ModuleRequest() override {
-        out.reset();
-        err.reset();
+        if (out) out.reset();
+        if (err) err.reset();
     }
 
     bool abandoned() const noexcept { return phase.load(std::memory_order_acquire) == Abandoned; }
@@ -773,9 +774,12 @@ bool orbApiCancelFevalWithCompletion(void* taskHandle, bool allowInterrupt) {
 }
 
 // The handle lives in its request: emptying it may free both (reset leaves the member empty
-// before it lets go of the request).
+// before it lets go of the request). With it the module gives up every way to reach the request.
 void orbApiDestroyTaskHandle(void* taskHandle) {
-    if (taskHandle) static_cast<OrbTaskHandle*>(taskHandle)->future.reset();
+    auto* handle = static_cast<OrbTaskHandle*>(taskHandle);
+    if (!handle || !handle->future) return;
+    if (host::TaskReference* task = handle->future->taskReference().get()) static_cast<ModuleRequest*>(task)->detach();
+    handle->future.reset();
 }
 
 void orbApiToWaitForPendingfevalEvalToComplete(void* taskHandle) {

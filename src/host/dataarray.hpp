@@ -27,6 +27,8 @@ struct ArrayImpl;  // opaque; reference counted
 
 void addRef(ArrayImpl* impl) noexcept;
 void release(ArrayImpl* impl) noexcept;  // destroys at zero
+// Lets go of `count` references at once (a thread that counted the ones it dropped).
+void release(ArrayImpl* impl, std::uint64_t count) noexcept;
 
 // One owned reference. Wrapping an existing implementation adds a reference.
 class Array {

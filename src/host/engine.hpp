@@ -148,6 +148,14 @@ public:
             publish();
         }
     }
+    // Settles a state no other thread can reach any more (nothing is left that could wait for
+    // it): plain stores, no locked operation.
+    void setValueUnwatched()
+        requires std::is_void_v<T>
+    {
+        if (m_flags.load(std::memory_order_relaxed) & kClaimed) throw std::logic_error("the outcome of a request was settled twice");
+        m_flags.store(kClaimed | kReady, std::memory_order_release);
+    }
     void setException(std::exception_ptr error) {
         claim();
         m_error = std::move(error);
@@ -281,6 +289,14 @@ public:
         ++m_count;
     }
     const data::Array* data() const noexcept { return m_many.empty() ? m_few.data() : m_many.data(); }
+    // Hands each array's reference to `take` (an ArrayImpl* it then owns), leaving the list empty.
+    template <class Take>
+    void handOver(Take&& take) noexcept {
+        data::Array* arrays = m_many.empty() ? m_few.data() : m_many.data();
+        for (std::size_t i = 0; i < m_count; ++i) take(arrays[i].handOver());
+        m_many.clear();
+        m_count = 0;
+    }
     std::size_t size() const noexcept { return m_count; }
     void clear() noexcept {
         for (std::size_t i = 0; i < m_count && i < m_few.size(); ++i) m_few[i] = data::Array();
@@ -343,12 +359,23 @@ public:
     // Whether it is running now (on the engine's signal thread).
     bool running() const noexcept { return state() == State::Running; }
 
+    // The caller's, once it keeps no way to reach the request: it can no longer cancel, refuse
+    // or wait for it. Any thread, after its last use of the request.
+    void detach() noexcept { m_detached.store(true, std::memory_order_release); }
+
     // The engine's side (HostEngine implementations): binds the request to `engine` when it is
     // submitted; claims it for running (false when it left the queue first); settles it with the
     // work's outcome once the work has run.
     void bind(HostEngine& engine) noexcept { m_engine = &engine; }
     HostEngine* engine() const noexcept { return m_engine; }
-    bool claim() noexcept { return leaveQueue(State::Running); }
+    bool claim() noexcept {
+        if (detached()) {
+            if (m_state.load(std::memory_order_relaxed) != State::Queued) return false;
+            m_state.store(State::Running, std::memory_order_relaxed);
+            return true;
+        }
+        return leaveQueue(State::Running);
+    }
     inline void ran(std::span<data::Array> outputs);
     inline void ranWith(std::exception_ptr error);
 
@@ -365,10 +392,22 @@ private:
         State queued = State::Queued;
         return m_state.compare_exchange_strong(queued, next, std::memory_order_acq_rel);
     }
-    inline void finish();
+    // Whether the signal thread alone reaches the request now, so that claiming and settling it
+    // need no locked operation. Other threads reach a request only through what its caller
+    // holds (the task handle of a module): cancelling it, refusing it while waiting for it,
+    // waiting, and asking its state or who holds the engine. A caller that detached has given
+    // all of that up, and the acquire here sees whatever it did to the request before (a cancel,
+    // a refusal). What is left is the signal thread's own: running it, listing an owner's
+    // requests for a clear (requestsOf, whose cancels and abandons run there too), and
+    // abandoning the queue when the engine ends. So once detached, the request's state and task
+    // are read and written by one thread, and plain loads and stores do what the locked
+    // exchanges did against the others.
+    bool detached() const noexcept { return m_detached.load(std::memory_order_acquire); }
+    inline void finish(bool unwatched = false);
 
     HostEngine* m_engine = nullptr;
     std::atomic<State> m_state{State::Queued};
+    std::atomic<bool> m_detached{false};
     std::atomic<bool> m_cancelRequested{false};
     std::atomic<bool> m_allowInterrupt{false};
     std::span<data::Array> m_outputs;
@@ -401,16 +440,20 @@ public:
 
 // AsyncRequest is defined here whole: it holds data arrays, which belong to a library of their
 // own, so each side that uses it compiles it.
-inline void AsyncRequest::finish() {
+inline void AsyncRequest::finish(bool unwatched) {
     // The work's inputs and streams go before the completion runs: a module's stream is
     // released while its code is certainly there, and a task handle the module keeps does not
-    // keep the inputs alive.
+    // keep the inputs alive. (The engine may have taken the inputs' references already.)
     arguments.clear();
     out.reset();
     err.reset();
     try {
         complete();
-        m_task.setValue();
+        if (unwatched) {
+            m_task.setValueUnwatched();
+        } else {
+            m_task.setValue();
+        }
     } catch (...) {
         m_task.setException(std::current_exception());
     }
@@ -418,14 +461,14 @@ inline void AsyncRequest::finish() {
 
 inline void AsyncRequest::ran(std::span<data::Array> outputs) {
     m_outputs = outputs;
-    finish();
+    finish(detached());
     m_outputs = {};
     m_state.store(State::Done, std::memory_order_release);
 }
 
 inline void AsyncRequest::ranWith(std::exception_ptr error) {
     m_error = std::move(error);
-    finish();
+    finish(detached());
     m_state.store(State::Done, std::memory_order_release);
 }
 

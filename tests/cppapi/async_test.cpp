@@ -22,6 +22,7 @@
 #include "cppapi/variables.hpp"
 #include "host/i18n.hpp"
 #include "support/orb_tool.hpp"
+#include "vhost/dataarray/impl.hpp"
 #include "vhost/dispatcher/dispatcher.hpp"
 #include "vhost/engine/engine.hpp"
 #include "vhost/lang/interpreter.hpp"
@@ -178,10 +179,14 @@ TEST_F(AsyncTest, RequestsStillQueuedWhenTheirEngineGoesAreReportedCancelledOnce
 TEST_F(AsyncTest, AReleasedHandleStillGetsItsCallbackOnceAndFailingCallbacksReachTheWaiter) {
     host::data::ArrayFactory factory;
     Outcome released;
+    const std::size_t live = vhost::data::liveArrayCount();
     orbApiDestroyTaskHandle(start("size", 1, {factory.createCellArray({2, 2})}, released));
     m_engine.runPosted();
     EXPECT_EQ(released.successes, 1);
     EXPECT_EQ(released.failures, 0);
+    // The input, held by the request alone, is gone once the engine has run what was posted: only
+    // the output is left.
+    EXPECT_EQ(vhost::data::liveArrayCount(), live + 1);
 
     // A success callback that throws becomes a failure with code 9 and its text; a failure
     // callback that throws ends in the waiter.

@@ -57,6 +57,9 @@ TEST_F(LangTest, UnterminatedStatementsShowTheirResult) {
 TEST_F(LangTest, ErrorsCarryTheirIdentifiers) {
     const std::vector<std::pair<const char*, const char*>> cases{
         {"y = undefinedThing;", "VELTRA:undefinedFunction"},
+        // A name one character off the built-in found just before is not that built-in.
+        {"x = numel(1); y = numex(1);", "VELTRA:undefinedFunction"},
+        {"x = ValueBox(1); y = ValueBax(1);", "VELTRA:undefinedFunction"},
         {"x = [1 2; 3];", "VELTRA:dimensionMismatch"},
         {"x = (1;", "VELTRA:parse"},
         {"x = 1 == 1", "VELTRA:parse"},

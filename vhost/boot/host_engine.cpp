@@ -6,8 +6,9 @@
 // distributor's RuntimeException; anything else leaves unchanged.
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <exception>
 #include <memory>
-#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string_view>
@@ -48,12 +49,15 @@ struct RequestRoom {
 struct Rooms {
     std::vector<std::unique_ptr<RequestRoom>> levels;
     std::size_t inUse = 0;
+    // Whether the next level has its room already; grow() makes it.
+    bool ready() const noexcept { return inUse < levels.size(); }
+    void grow() { levels.push_back(std::make_unique<RequestRoom>()); }
 };
 
 class Room {
 public:
     explicit Room(Rooms& rooms) : m_rooms(rooms) {
-        if (m_rooms.inUse == m_rooms.levels.size()) m_rooms.levels.push_back(std::make_unique<RequestRoom>());
+        if (!m_rooms.ready()) m_rooms.grow();
         m_room = m_rooms.levels[m_rooms.inUse++].get();
     }
     Room(const Room&) = delete;
@@ -145,9 +149,44 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
     }
 }
 
+// The references to requests' inputs that the signal thread lets go of, counted while they are
+// of one array (the same input sent with request after request) and subtracted from its count in
+// one step when another array comes. The starting thread writes the count as it takes a
+// reference for each request; let go one at a time, the count's line would cross back to the
+// signal thread with every request. An array is kept no longer than the batch of posted work:
+// the engine subtracts what it counted when the batch in hand has run (so before it goes idle or
+// waits), before it lists a module's requests for a clear, and when it ends.
+class InputDrops {
+public:
+    InputDrops() = default;
+    InputDrops(const InputDrops&) = delete;
+    InputDrops& operator=(const InputDrops&) = delete;
+    ~InputDrops() { subtract(); }
+
+    void drop(host::data::ArrayImpl* array) noexcept {
+        if (array == m_array) {
+            ++m_count;
+            return;
+        }
+        subtract();
+        if (!array) return;
+        m_array = array;
+        m_count = 1;
+    }
+    void subtract() noexcept {
+        if (m_array) host::data::release(std::exchange(m_array, nullptr), std::exchange(m_count, 0));
+    }
+
+private:
+    host::data::ArrayImpl* m_array = nullptr;
+    std::uint64_t m_count = 0;
+};
+
 class LanguageEngine final : public host::HostEngine {
 public:
-    explicit LanguageEngine(Engine& engine) : m_engine(engine) {}
+    explicit LanguageEngine(Engine& engine) : m_engine(engine) {
+        m_engine.setBatchEnd([](void* self) { static_cast<LanguageEngine*>(self)->m_drops.subtract(); }, this);
+    }
 
     host::Future<host::Outputs> feval(const std::string& name, const host::Outputs& arguments, int nlhs,
                                       const host::RunOptions& options, bool /*flag*/,
@@ -156,6 +195,7 @@ public:
             throw std::logic_error("a synchronous request must come from the engine's signal thread");
         }
         try {
+            EngineScope scope(m_engine);
             Room room(m_rooms);
             runFeval(room, name, arguments, nlhs, options.outStream().get(), options.errStream().get());
             return host::Future<host::Outputs>::ready(std::move(room.outputs()));
@@ -175,10 +215,13 @@ public:
     }
 
     std::vector<std::shared_ptr<host::AsyncRequest>> requestsOf(const void* owner) override {
+        // The module's requests are settled next: no input of theirs is kept beyond.
+        m_drops.subtract();
         std::vector<std::shared_ptr<host::AsyncRequest>> found;
         // Those running here are outer calls of the caller's: alive until it returns to them.
-        for (host::AsyncRequest* running : m_running)
-            if (running->owner == owner) found.emplace_back(std::shared_ptr<void>(), running);
+        for (const Running* running = m_innermost; running; running = running->outer)
+            if (running->request.owner == owner) found.emplace_back(std::shared_ptr<void>(), &running->request);
+        std::reverse(found.begin(), found.end());
         for (const std::shared_ptr<void>& posted : m_engine.pendingObjects(&runQueued)) {
             auto* request = static_cast<host::AsyncRequest*>(posted.get());
             if (request->owner == owner) found.emplace_back(posted, request);
@@ -190,41 +233,68 @@ public:
     std::string heldBy() const override { return m_engine.heldBy(); }
 
 private:
-    // Signal thread: runs a queued request unless it left the queue first.
+    // A queued request running on the signal thread, linked from its frame to the one it runs
+    // inside (nested requests run when a request waits).
+    struct Running {
+        Running(Running*& innermost, host::AsyncRequest& running) noexcept
+            : request(running), outer(innermost), head(innermost) {
+            head = this;
+        }
+        ~Running() { head = outer; }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+        host::AsyncRequest& request;
+        Running* const outer;
+        Running*& head;
+    };
+
+    // Signal thread, inside runPosted (which binds the engine): runs a queued request unless it
+    // left the queue first.
     static void runQueued(void* object) {
         auto& request = *static_cast<host::AsyncRequest*>(object);
         if (!request.claim()) return;
-        auto& self = static_cast<LanguageEngine&>(*request.engine());
-        self.m_running.push_back(&request);
-        // Made inside the try block: a request claimed is settled, whatever fails.
-        std::optional<Room> room;
+        static_cast<LanguageEngine&>(*request.engine()).run(request);
+    }
+    void run(host::AsyncRequest& request) {
+        // A request claimed is settled, whatever fails; only a nesting level never reached
+        // before makes the room allocate.
+        if (!m_rooms.ready()) [[unlikely]] {
+            try {
+                m_rooms.grow();
+            } catch (...) {
+                request.ranWith(std::current_exception());
+                return;
+            }
+        }
+        Room room(m_rooms);
         std::exception_ptr error;
         try {
-            room.emplace(self.m_rooms);
+            const Running running(m_innermost, request);
             if (request.isEval) {
-                self.runEval(request.text, request.out.get(), request.err.get());
+                runEval(request.text, request.out.get(), request.err.get());
             } else {
-                self.runFeval(*room, request.name, {request.arguments.data(), request.arguments.size()},
-                              request.nlhs, request.out.get(), request.err.get());
+                runFeval(room, request.name, {request.arguments.data(), request.arguments.size()}, request.nlhs,
+                         request.out.get(), request.err.get());
             }
         } catch (...) {
             error = std::current_exception();
         }
-        self.m_running.pop_back();
-        if (error) {
+        if (error) [[unlikely]] {
+            // What the room borrowed goes before the request lets its inputs go.
+            room.releaseInputs();
             request.ranWith(std::move(error));
-        } else {
-            request.ran(room->outputs());
+            return;
         }
+        request.arguments.handOver([this](host::data::ArrayImpl* input) { m_drops.drop(input); });
+        request.ran(room.outputs());
     }
     // The engine goes with the request still queued: it hears "cancelled" while the code its
     // completion calls is still there.
     static void abandonQueued(void* object) { static_cast<host::AsyncRequest*>(object)->cancel_callback(false); }
 
-    // Runs `name`, its outputs into the room's.
+    // Runs `name`, its outputs into the room's; the engine bound already.
     void runFeval(Room& room, const std::string& name, std::span<const host::data::Array> arguments, int nlhs,
                   host::u16streambuf* out, host::u16streambuf* err) {
-        EngineScope scope(m_engine);
         const vhost::lang::Builtin* builtin = vhost::lang::findBuiltin(name);
         const vhost::lang::Arguments& arrays = builtin ? room.borrow(arguments) : room.copy(arguments);
         vhost::lang::Values outputs = reportingRuntimeErrors(name, [&] {
@@ -251,10 +321,11 @@ private:
 
     Engine& m_engine;
     RequestStreams m_streams;
-    // The queued requests running now on the signal thread, outermost first.
-    std::vector<host::AsyncRequest*> m_running;
+    // The innermost queued request running now on the signal thread.
+    Running* m_innermost = nullptr;
     // The rooms requests run in, kept (Room).
     Rooms m_rooms;
+    InputDrops m_drops;
 };
 
 }  // namespace

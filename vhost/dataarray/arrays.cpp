@@ -456,3 +456,13 @@ std::size_t fieldIndex(const host::data::ArrayImpl& impl, const std::string& nam
 }
 
 }  // namespace vhost::data
+
+// --- references let go of together -----------------------------------------------------------
+
+namespace host::data {
+
+void release(ArrayImpl* impl, std::uint64_t count) noexcept {
+    if (impl && count != 0 && impl->refs.fetch_sub(count, std::memory_order_acq_rel) == count) delete impl;
+}
+
+}  // namespace host::data

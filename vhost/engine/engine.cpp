@@ -63,18 +63,33 @@ Engine::~Engine() {
 }
 
 bool Engine::takeNext(Posted& next) {
-    // A batch larger than this gives its room back once it has run.
-    constexpr std::size_t kKeptRoom = 1024;
-    if (m_next == m_taken.size()) {
-        m_taken.clear();
-        if (m_taken.capacity() > kKeptRoom) std::vector<Posted>().swap(m_taken);
-        m_next = 0;
-        std::lock_guard lock(m_postedMutex);
-        if (m_posted.empty()) return false;
-        m_taken.swap(m_posted);
-    }
+    if (m_next == m_taken.size() && !takeBatch()) return false;
     next = std::move(m_taken[m_next++]);
     return true;
+}
+
+bool Engine::takeBatch() {
+    // A batch larger than this gives its room back once it has run.
+    constexpr std::size_t kKeptRoom = 1024;
+    m_taken.clear();
+    if (m_taken.capacity() > kKeptRoom) std::vector<Posted>().swap(m_taken);
+    m_next = 0;
+    ObjectAction atEnd;
+    void* context;
+    {
+        std::lock_guard lock(m_postedMutex);
+        atEnd = m_batchEnd;
+        context = m_batchEndContext;
+        if (!m_posted.empty()) m_taken.swap(m_posted);
+    }
+    if (atEnd) atEnd(context);
+    return !m_taken.empty();
+}
+
+void Engine::setBatchEnd(ObjectAction atEnd, void* context) {
+    std::lock_guard lock(m_postedMutex);
+    m_batchEnd = atEnd;
+    m_batchEndContext = context;
 }
 
 bool Engine::push(Posted posted, const std::atomic<int>* closed) {
@@ -120,12 +135,13 @@ std::vector<std::shared_ptr<void>> Engine::pendingObjects(ObjectAction run) {
 
 bool Engine::runPosted() {
     EngineActivity serving(*this, {});
+    EngineScope scope(*this);
     bool ran = false;
-    Posted next;
-    while (takeNext(next)) {
-        EngineScope scope(*this);
+    while (m_next < m_taken.size() || takeBatch()) {
+        // Moved out of the batch: a nested call (a task that waits and pumps) may finish the
+        // batch and clear it while this one runs.
+        Posted next = std::move(m_taken[m_next++]);
         next.run();
-        next = Posted{};
         ran = true;
     }
     return ran;

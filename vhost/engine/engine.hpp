@@ -80,6 +80,11 @@ public:
     // task that waits and pumps) goes on with the batch in hand, so the order stays the order
     // of posting.
     bool runPosted();
+    // Called on the signal thread each time the batch of posted work in hand has run, after the
+    // queue was asked for more (so before the signal thread goes idle or waits), and as the
+    // engine ends: for work that gathers something over a batch and settles it at once (null:
+    // nothing). Any thread; one at a time.
+    void setBatchEnd(ObjectAction atEnd, void* context);
     // Signal thread: runs posted work as it arrives until `done` answers true. `done` is asked
     // after each piece of work and whenever notifyWaiters is called.
     void pumpUntil(const std::function<bool()>& done);
@@ -123,6 +128,9 @@ private:
     // Signal thread: the next piece of work, taken from the batch in hand or, when that is done,
     // from the queue as a new batch; false when there is none.
     bool takeNext(Posted& next);
+    // Signal thread, the batch in hand has run: takes the queue's work as the next batch; false
+    // when there was none.
+    bool takeBatch();
 
     std::mutex m_postedMutex;
     std::condition_variable m_postedChanged;
@@ -134,6 +142,9 @@ private:
     std::vector<Posted> m_taken;
     std::size_t m_next = 0;
     std::uint64_t m_wakeups = 0;
+    // setBatchEnd's, under m_postedMutex: read as the queue is asked for the next batch.
+    ObjectAction m_batchEnd = nullptr;
+    void* m_batchEndContext = nullptr;
     // The signal thread's innermost activity (EngineActivity), its own.
     const EngineActivity* m_activity = nullptr;
     // heldBy()'s answer, written by the signal thread only and read by any thread: the sequence
