@@ -561,11 +561,16 @@ std::uint64_t start(std::shared_ptr<ModuleRequest> request, host::HostEngine& ho
     // The module's reference is taken first, so that this one can go to the queue as it is: the
     // request's count is touched once per owner.
     const std::uint64_t handle = handleFor(request);
-    // The clear's flag is read by the queue under its lock, and the clear raises it before it
-    // lists the queued requests under the same lock: either the request is refused here, or the
-    // clear finds it queued. The handle keeps a refused request.
+    // The clear raises its flag, then lists the queued requests; the queue links the request,
+    // then reads the flag: either the request is refused here, or the clear finds it queued, or
+    // both. A refused request is cancelled here, as one being settled elsewhere than on the
+    // queue's thread: if the clear found it too, the one of the two cancels that takes it runs
+    // the completion, and the clear waits for this one. The handle keeps a refused request.
     ModuleRequest& started = *request;
-    if (!host.submit(std::move(request), options, &started.record.closing)) started.cancel_callback(false);
+    if (!host.submit(std::move(request), options, &started.record.closing)) {
+        const CompletingElsewhere completing(started.record);
+        started.cancel_callback(false);
+    }
     return handle;
 }
 

@@ -30,6 +30,7 @@
 #include "host/dataarray.hpp"
 #include "host/exceptions.hpp"
 #include "host/host_api.hpp"
+#include "host/queue_link.hpp"
 
 namespace host {
 
@@ -337,6 +338,8 @@ public:
     RequestID id = 0;
     // Whose request it is (HostEngine::requestsOf); the engine gives it no meaning.
     const void* owner = nullptr;
+    // The engine's, while the request is queued: its entry in the engine's queue.
+    QueueLink queueEntry;
 
     // The request's outcome while complete() runs: the outputs (none for an eval), which
     // complete() may take over (they are the engine's room and gone once it returns), or the
@@ -423,9 +426,10 @@ public:
     virtual Future<Outputs> feval(const std::string& name, const Outputs& arguments, int nlhs,
                                   const RunOptions& options, bool flag, RequestID id) = 0;
     // Queues `request` on the queue its options name; any thread, returns at once. Unless
-    // `closed` (may be null) reads nonzero when the queue takes the request, in the same step: a
-    // thread that raises it and then lists the requests (requestsOf) finds every request not
-    // refused. False when refused: the request is not queued.
+    // `closed` (may be null) reads nonzero once the queue took the request: a thread that raises
+    // it and then lists the requests (requestsOf) finds every request not refused. False when
+    // refused: the request may still be queued, and the caller cancels it (cancel_callback), so
+    // that the queue skips it and its completion hears "cancelled" once, wherever it runs.
     virtual bool submit(std::shared_ptr<AsyncRequest> request, const RunOptions& options,
                         const std::atomic<int>* closed) = 0;
     // Signal thread: the requests of `owner` not settled yet, in the order they were submitted:

@@ -211,7 +211,11 @@ public:
         request->err = options.errStream();
         // Posted as it is, with no wrapper: the request is the one allocation it costs.
         host::AsyncRequest* raw = request.get();
-        return m_engine.post(std::shared_ptr<void>(std::move(request), raw), &runQueued, &abandonQueued, closed);
+        host::QueueLink& entry = raw->queueEntry;
+        entry.object = std::shared_ptr<void>(std::move(request), raw);
+        entry.run = &runQueued;
+        entry.abandon = &abandonQueued;
+        return m_engine.post(entry, closed);
     }
 
     std::vector<std::shared_ptr<host::AsyncRequest>> requestsOf(const void* owner) override {

@@ -18,6 +18,15 @@ std::atomic<Engine*> g_defaultEngine{nullptr};
 namespace {
 
 std::atomic<std::uint64_t> g_nextEngineId{1};
+
+// A moment's wait in a loop that looks at memory another thread writes.
+inline void pauseBriefly() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 using detail::g_defaultEngine;
 using detail::t_boundEngine;
 
@@ -60,97 +69,127 @@ Engine::~Engine() {
         next.abandon();
         next = Posted{};
     }
+    batchesRun();
 }
 
 bool Engine::takeNext(Posted& next) {
-    if (m_next == m_taken.size() && !takeBatch()) return false;
-    next = std::move(m_taken[m_next++]);
+    host::QueueLink* entry = unlinkOldest();
+    if (!entry) return false;
+    next = Posted{std::move(entry->object), entry->run, entry->abandon};
+    if (entry->madeByQueue) delete entry;
     return true;
 }
 
-bool Engine::takeBatch() {
-    // A batch larger than this gives its room back once it has run.
-    constexpr std::size_t kKeptRoom = 1024;
-    m_taken.clear();
-    if (m_taken.capacity() > kKeptRoom) std::vector<Posted>().swap(m_taken);
-    m_next = 0;
-    ObjectAction atEnd;
-    void* context;
-    {
-        std::lock_guard lock(m_postedMutex);
-        atEnd = m_batchEnd;
-        context = m_batchEndContext;
-        if (!m_posted.empty()) m_taken.swap(m_posted);
+host::QueueLink* Engine::unlinkOldest() noexcept {
+    host::QueueLink* oldest = m_oldest;
+    host::QueueLink* after = oldest->next.load(std::memory_order_acquire);
+    if (oldest == &m_empty) {
+        if (!after) return nullptr;
+        m_oldest = oldest = after;
+        after = after->next.load(std::memory_order_acquire);
     }
-    if (atEnd) atEnd(context);
-    return !m_taken.empty();
+    if (after) {
+        m_oldest = after;
+        return oldest;
+    }
+    // `oldest` is the last entry linked, unless a post has exchanged itself in and not linked
+    // it yet: then it waits for that.
+    if (m_newest.load(std::memory_order_acquire) != oldest) return nullptr;
+    // The queue's own entry goes in behind it, so that the newest entry is never one taken.
+    m_empty.next.store(nullptr, std::memory_order_relaxed);
+    host::QueueLink* before = m_newest.exchange(&m_empty, std::memory_order_acq_rel);
+    before->next.store(&m_empty, std::memory_order_release);
+    after = oldest->next.load(std::memory_order_acquire);
+    if (!after) return nullptr;  // a post came between: it links `oldest` to its entry soon
+    m_oldest = after;
+    return oldest;
+}
+
+void Engine::batchesRun() {
+    if (const ObjectAction atEnd = m_batchEnd.load(std::memory_order_acquire))
+        atEnd(m_batchEndContext.load(std::memory_order_relaxed));
 }
 
 void Engine::setBatchEnd(ObjectAction atEnd, void* context) {
-    std::lock_guard lock(m_postedMutex);
-    m_batchEnd = atEnd;
-    m_batchEndContext = context;
+    m_batchEndContext.store(context, std::memory_order_relaxed);
+    m_batchEnd.store(atEnd, std::memory_order_release);
 }
 
-bool Engine::push(Posted posted, const std::atomic<int>* closed) {
-    bool first;
-    {
-        std::lock_guard lock(m_postedMutex);
-        // Ordered by the lock: raised before a lister's lock, it is seen here; else the lister
-        // finds this entry.
-        if (closed && closed->load(std::memory_order_relaxed) != 0) return false;
-        first = m_posted.empty();
-        m_posted.push_back(std::move(posted));
-    }
-    // A waiter sleeps only on an empty queue: the post that made it non-empty woke it, and the
-    // posts after that find it awake or about to take the batch.
-    if (first) m_postedChanged.notify_all();
-    return true;
+void Engine::link(host::QueueLink& entry) noexcept {
+    entry.next.store(nullptr, std::memory_order_relaxed);
+    host::QueueLink* before = m_newest.exchange(&entry, std::memory_order_seq_cst);
+    before->next.store(&entry, std::memory_order_release);
+    // A signal thread sleeps only after it saw the queue empty (both ends at the queue's own
+    // entry) under the mutex: taking the mutex here means it is either not asleep yet (and will
+    // see this entry) or asleep and notified. Behind an entry of work, it is awake.
+    if (before != &m_empty) return;
+    { std::lock_guard lock(m_postedMutex); }
+    m_postedChanged.notify_all();
 }
 
 void Engine::post(std::function<void()> task) {
     using Task = std::function<void()>;
-    push(Posted{std::make_shared<Task>(std::move(task)), [](void* task) { (*static_cast<Task*>(task))(); }, nullptr});
+    auto* entry = new host::QueueLink{std::make_shared<Task>(std::move(task)),
+                                      [](void* task) { (*static_cast<Task*>(task))(); }, nullptr, nullptr, true};
+    link(*entry);
 }
 
 void Engine::post(std::shared_ptr<PostedWork> work) {
-    push(Posted{std::move(work), [](void* work) { static_cast<PostedWork*>(work)->run(); },
-                [](void* work) { static_cast<PostedWork*>(work)->abandon(); }});
+    auto* entry = new host::QueueLink{std::move(work), [](void* work) { static_cast<PostedWork*>(work)->run(); },
+                                      [](void* work) { static_cast<PostedWork*>(work)->abandon(); }, nullptr, true};
+    link(*entry);
 }
 
-bool Engine::post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon,
-                  const std::atomic<int>* closed) {
-    return push(Posted{std::move(object), run, abandon}, closed);
+bool Engine::post(host::QueueLink& entry, const std::atomic<int>* closed) {
+    link(entry);
+    // Linked, then the flag read, both in the one order of all such operations; a clear raises
+    // the flag, then lists the queue: either this sees the flag, or the clear finds the entry.
+    return !closed || closed->load(std::memory_order_seq_cst) == 0;
 }
 
 std::vector<std::shared_ptr<void>> Engine::pendingObjects(ObjectAction run) {
     std::vector<std::shared_ptr<void>> found;
-    for (std::size_t i = m_next; i < m_taken.size(); ++i)
-        if (m_taken[i].runObject == run) found.push_back(m_taken[i].object);
-    std::lock_guard lock(m_postedMutex);
-    for (const Posted& posted : m_posted)
-        if (posted.runObject == run) found.push_back(posted.object);
+    // Everything linked in up to the newest entry now; an entry exchanged in and not linked yet
+    // is waited for, a moment.
+    const host::QueueLink* const newest = m_newest.load(std::memory_order_seq_cst);
+    for (const host::QueueLink* entry = m_oldest;;) {
+        if (entry != &m_empty && entry->run == run) found.push_back(entry->object);
+        if (entry == newest) break;
+        const host::QueueLink* after;
+        while (!(after = entry->next.load(std::memory_order_acquire))) pauseBriefly();
+        entry = after;
+    }
     return found;
 }
 
 bool Engine::runPosted() {
+    // Looks at the queue this many times more (a pause between looks) before it counts as empty.
+    constexpr int kLooksWhenEmpty = 64;
     EngineActivity serving(*this, {});
     EngineScope scope(*this);
     bool ran = false;
-    while (m_next < m_taken.size() || takeBatch()) {
-        // Moved out of the batch: a nested call (a task that waits and pumps) may finish the
-        // batch and clear it while this one runs.
-        Posted next = std::move(m_taken[m_next++]);
-        next.run();
-        ran = true;
+    for (;;) {
+        Posted next;
+        while (takeNext(next)) {
+            next.run();
+            next = Posted{};
+            ran = true;
+        }
+        int look = ran ? 0 : kLooksWhenEmpty;
+        while (look < kLooksWhenEmpty && queueEmpty()) {
+            pauseBriefly();
+            ++look;
+        }
+        if (look == kLooksWhenEmpty && queueEmpty()) break;
     }
+    batchesRun();
     return ran;
 }
 
 void Engine::notifyWaiters() {
     {
         std::lock_guard lock(m_postedMutex);
-        ++m_wakeups;
+        m_wakeups.fetch_add(1, std::memory_order_relaxed);
     }
     m_postedChanged.notify_all();
 }
@@ -158,15 +197,11 @@ void Engine::notifyWaiters() {
 void Engine::pumpUntil(const std::function<bool()>& done) {
     EngineActivity serving(*this, {});
     for (;;) {
-        std::uint64_t seen;
-        {
-            std::lock_guard lock(m_postedMutex);
-            seen = m_wakeups;
-        }
+        const std::uint64_t seen = m_wakeups.load(std::memory_order_acquire);
         if (done()) return;
         if (runPosted()) continue;
         std::unique_lock lock(m_postedMutex);
-        m_postedChanged.wait(lock, [&] { return m_wakeups != seen || !m_posted.empty(); });
+        m_postedChanged.wait(lock, [&] { return m_wakeups.load(std::memory_order_relaxed) != seen || !queueEmpty(); });
     }
 }
 

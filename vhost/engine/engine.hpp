@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/host_api.hpp"
+#include "host/queue_link.hpp"
 #include "vhost/engine/scoped_storage.hpp"
 
 namespace host {
@@ -64,26 +65,26 @@ public:
     // waits for a future (host::pumpWhileWaiting). Tasks run in the order they were posted.
     void post(std::function<void()> task);
     void post(std::shared_ptr<PostedWork> work);
-    // An object of the poster's with what to do with it: run(object) when its turn comes,
-    // abandon(object) instead when the engine goes first. No wrapper is made around it. Refused
-    // (false, nothing posted) when `closed` is given and reads nonzero under the queue's lock: a
-    // thread that raises it and then lists the pending objects finds every object not refused.
-    using ObjectAction = void (*)(void* object);
-    bool post(std::shared_ptr<void> object, ObjectAction run, ObjectAction abandon,
-              const std::atomic<int>* closed = nullptr);
+    // An object of the poster's, with room for its queue entry inside it (`link`: the object,
+    // holding itself while queued, and what to do with it: run when its turn comes, abandon
+    // instead when the engine goes first). No wrapper is made around it. Refused (false) when
+    // `closed` is given and reads nonzero once the entry is linked: a thread that raises it and
+    // then lists the pending objects finds every object not refused. A refused entry may stay
+    // queued; the caller settles the object so that its run does nothing.
+    using ObjectAction = host::QueueLink::Action;
+    bool post(host::QueueLink& link, const std::atomic<int>* closed = nullptr);
     // Signal thread: the objects posted with `run` that have not been taken to run yet, in the
     // order they were posted.
     std::vector<std::shared_ptr<void>> pendingObjects(ObjectAction run);
     // Signal thread: runs the work posted so far (and what that work posts); false when there
-    // was none. Work is taken from the queue a batch at a time, so posting threads and the signal
-    // thread meet on the queue's lock once per batch rather than once per task; a nested call (a
-    // task that waits and pumps) goes on with the batch in hand, so the order stays the order
-    // of posting.
+    // was none. Work is taken from the queue one piece at a time, in the order of posting, also
+    // by a nested call (a task that waits and pumps). With the queue found empty it looks again
+    // for a moment before it returns: posts that follow each other closely find it running, not
+    // gone idle and to be woken.
     bool runPosted();
-    // Called on the signal thread each time the batch of posted work in hand has run, after the
-    // queue was asked for more (so before the signal thread goes idle or waits), and as the
-    // engine ends: for work that gathers something over a batch and settles it at once (null:
-    // nothing). Any thread; one at a time.
+    // Called on the signal thread each time runPosted returns (so before the signal thread goes
+    // idle or waits), and as the engine ends: for work that gathers something over the posted
+    // work it runs and settles it at once (null: nothing). Any thread; one at a time.
     void setBatchEnd(ObjectAction atEnd, void* context);
     // Signal thread: runs posted work as it arrives until `done` answers true. `done` is asked
     // after each piece of work and whenever notifyWaiters is called.
@@ -124,27 +125,34 @@ private:
             if (abandonObject) abandonObject(object.get());
         }
     };
-    bool push(Posted posted, const std::atomic<int>* closed = nullptr);
-    // Signal thread: the next piece of work, taken from the batch in hand or, when that is done,
-    // from the queue as a new batch; false when there is none.
+    // Links `entry` in as the newest, waking a signal thread that may sleep.
+    void link(host::QueueLink& entry) noexcept;
+    // Signal thread: the oldest entry taken out of the queue; null when there is none (or the
+    // one posted next is not linked yet).
+    host::QueueLink* unlinkOldest() noexcept;
+    bool queueEmpty() const noexcept { return m_newest.load(std::memory_order_acquire) == m_oldest; }
+    // Signal thread: the next piece of work, taken from the queue; false when there is none.
     bool takeNext(Posted& next);
-    // Signal thread, the batch in hand has run: takes the queue's work as the next batch; false
-    // when there was none.
-    bool takeBatch();
+    // Signal thread: the posted work has run and the queue is empty (setBatchEnd).
+    void batchesRun();
 
+    // The entries posted and not taken yet, oldest first, each linked to the one posted after
+    // it. A posting thread exchanges itself in as the newest, then links the entry before it to
+    // its own; the signal thread takes from the oldest end alone. An entry of the queue's own
+    // (m_empty) stands at the oldest end whenever the queue has been emptied, so that the newest
+    // entry is never one taken already: the queue is empty when both ends are it.
+    std::atomic<host::QueueLink*> m_newest{&m_empty};
+    host::QueueLink* m_oldest = &m_empty;
+    host::QueueLink m_empty;
+    // For a signal thread that sleeps: it waits on the condition under the mutex only after it
+    // found the queue empty, and a post that found it empty takes the mutex before it notifies.
     std::mutex m_postedMutex;
     std::condition_variable m_postedChanged;
-    // Vectors, not lists: the two are swapped batch for batch and keep their room (up to a
-    // limit), so posting and running allocate nothing once they have grown. Room allocated by a
-    // posting thread and freed by the signal thread would cost both the allocator's shared lock.
-    std::vector<Posted> m_posted;
-    // The batch taken from m_posted, run up to m_next; the signal thread's alone.
-    std::vector<Posted> m_taken;
-    std::size_t m_next = 0;
-    std::uint64_t m_wakeups = 0;
-    // setBatchEnd's, under m_postedMutex: read as the queue is asked for the next batch.
-    ObjectAction m_batchEnd = nullptr;
-    void* m_batchEndContext = nullptr;
+    // Raised by notifyWaiters under the mutex; read without it by the signal thread.
+    std::atomic<std::uint64_t> m_wakeups{0};
+    // setBatchEnd's: the context is stored before the action, the action read before it.
+    std::atomic<ObjectAction> m_batchEnd{nullptr};
+    std::atomic<void*> m_batchEndContext{nullptr};
     // The signal thread's innermost activity (EngineActivity), its own.
     const EngineActivity* m_activity = nullptr;
     // heldBy()'s answer, written by the signal thread only and read by any thread: the sequence
