@@ -138,13 +138,15 @@ private:
     // limit), so posting and running allocate nothing once they have grown. Room allocated by a
     // posting thread and freed by the signal thread would cost both the allocator's shared lock.
     std::vector<Posted> m_posted;
-    // The batch taken from m_posted, run up to m_next; the signal thread's alone.
-    std::vector<Posted> m_taken;
-    std::size_t m_next = 0;
     std::uint64_t m_wakeups = 0;
     // setBatchEnd's, under m_postedMutex: read as the queue is asked for the next batch.
     ObjectAction m_batchEnd = nullptr;
     void* m_batchEndContext = nullptr;
+    // The batch taken from m_posted, run up to m_next; the signal thread's alone, on a cache line
+    // of its own: it is written for every piece of work while posting threads write the lock
+    // and the queue beside it.
+    alignas(64) std::vector<Posted> m_taken;
+    std::size_t m_next = 0;
     // The signal thread's innermost activity (EngineActivity), its own.
     const EngineActivity* m_activity = nullptr;
     // heldBy()'s answer, written by the signal thread only and read by any thread: the sequence
