@@ -140,13 +140,15 @@ private:
     // it. A posting thread exchanges itself in as the newest, then links the entry before it to
     // its own; the signal thread takes from the oldest end alone. An entry of the queue's own
     // (m_empty) stands at the oldest end whenever the queue has been emptied, so that the newest
-    // entry is never one taken already: the queue is empty when both ends are it.
-    std::atomic<host::QueueLink*> m_newest{&m_empty};
-    host::QueueLink* m_oldest = &m_empty;
+    // entry is never one taken already: the queue is empty when both ends are it. The two ends
+    // on cache lines of their own: one is written by every post, the other for every piece of
+    // work run.
+    alignas(64) std::atomic<host::QueueLink*> m_newest{&m_empty};
+    alignas(64) host::QueueLink* m_oldest = &m_empty;
     host::QueueLink m_empty;
     // For a signal thread that sleeps: it waits on the condition under the mutex only after it
     // found the queue empty, and a post that found it empty takes the mutex before it notifies.
-    std::mutex m_postedMutex;
+    alignas(64) std::mutex m_postedMutex;
     std::condition_variable m_postedChanged;
     // Raised by notifyWaiters under the mutex; read without it by the signal thread.
     std::atomic<std::uint64_t> m_wakeups{0};
