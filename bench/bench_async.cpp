@@ -32,7 +32,9 @@ using host::data::ArrayImpl;
 // Counts answers; the worker waits for a number of them. The waiter is woken once, by the answer
 // it waits for: woken by each answer, it would charge the thread that answers a wake-up per answer
 // (a tenth of the engine's time samples over a burst) that is the benchmark's, not the queue's.
-class Answers {
+// On cache lines of its own: it lives in the worker's stack frame, whose other lines the worker
+// writes as it starts requests while the answering thread takes the lock.
+class alignas(64) Answers {
 public:
     void add(double value) {
         std::unique_lock lock(m_mutex);
@@ -73,6 +75,7 @@ private:
     long m_count = 0;
     double m_last = 0;
     bool m_failed = false;
+    char m_apart[64];  // nothing of the frame's after it on its last line
 };
 
 // --- the engine on its own signal thread ------------------------------------------------------
