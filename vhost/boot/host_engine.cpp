@@ -153,8 +153,8 @@ auto reportingRuntimeErrors(const std::string& name, Body&& body) {
 // of one array (the same input sent with request after request) and subtracted from its count in
 // one step when another array comes. The starting thread writes the count as it takes a
 // reference for each request; let go one at a time, the count's line would cross back to the
-// signal thread with every request. An array is kept no longer than the batch of posted work:
-// the engine subtracts what it counted when the batch in hand has run (so before it goes idle or
+// signal thread with every request. An array is kept no longer than the run of posted work: the
+// engine subtracts what it counted when it has run what was posted (so before it goes idle or
 // waits), before it lists a module's requests for a clear, and when it ends.
 class InputDrops {
 public:

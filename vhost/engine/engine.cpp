@@ -69,7 +69,7 @@ Engine::~Engine() {
         next.abandon();
         next = Posted{};
     }
-    batchesRun();
+    postedRun();
 }
 
 bool Engine::takeNext(Posted& next) {
@@ -105,7 +105,7 @@ host::QueueLink* Engine::unlinkOldest() noexcept {
     return oldest;
 }
 
-void Engine::batchesRun() {
+void Engine::postedRun() {
     if (const ObjectAction atEnd = m_batchEnd.load(std::memory_order_acquire))
         atEnd(m_batchEndContext.load(std::memory_order_relaxed));
 }
@@ -182,7 +182,7 @@ bool Engine::runPosted() {
         }
         if (look == kLooksWhenEmpty && queueEmpty()) break;
     }
-    batchesRun();
+    postedRun();
     return ran;
 }
 

@@ -134,7 +134,7 @@ private:
     // Signal thread: the next piece of work, taken from the queue; false when there is none.
     bool takeNext(Posted& next);
     // Signal thread: the posted work has run and the queue is empty (setBatchEnd).
-    void batchesRun();
+    void postedRun();
 
     // The entries posted and not taken yet, oldest first, each linked to the one posted after
     // it. A posting thread exchanges itself in as the newest, then links the entry before it to
