@@ -163,25 +163,18 @@ std::vector<std::shared_ptr<void>> Engine::pendingObjects(ObjectAction run) {
 }
 
 bool Engine::runPosted() {
-    // Looks at the queue this many times more (a pause between looks) before it counts as empty.
-    constexpr int kLooksWhenEmpty = 64;
     EngineActivity serving(*this, {});
     EngineScope scope(*this);
     bool ran = false;
-    for (;;) {
+    // Until the queue is empty: an entry exchanged in and not linked yet is waited for.
+    do {
         Posted next;
         while (takeNext(next)) {
             next.run();
             next = Posted{};
             ran = true;
         }
-        int look = ran ? 0 : kLooksWhenEmpty;
-        while (look < kLooksWhenEmpty && queueEmpty()) {
-            pauseBriefly();
-            ++look;
-        }
-        if (look == kLooksWhenEmpty && queueEmpty()) break;
-    }
+    } while (!queueEmpty());
     postedRun();
     return ran;
 }

@@ -78,9 +78,7 @@ public:
     std::vector<std::shared_ptr<void>> pendingObjects(ObjectAction run);
     // Signal thread: runs the work posted so far (and what that work posts); false when there
     // was none. Work is taken from the queue one piece at a time, in the order of posting, also
-    // by a nested call (a task that waits and pumps). With the queue found empty it looks again
-    // for a moment before it returns: posts that follow each other closely find it running, not
-    // gone idle and to be woken.
+    // by a nested call (a task that waits and pumps).
     bool runPosted();
     // Called on the signal thread each time runPosted returns (so before the signal thread goes
     // idle or waits), and as the engine ends: for work that gathers something over the posted
