@@ -187,7 +187,9 @@ TEST(CallFrame, EachCallRunsInItsOwnContextsAndLeavesThemHoweverItEnds) {
         runModuleCall(ok, 1, out, 1, &input);
         EXPECT_EQ(depthInside, 1u);
         // A plain entry's inputs are marked by the frame; a strategy of its own marks them itself.
-        if (readyEntry) EXPECT_FALSE(inputReusable) << "the caller's inputs are not the module's to reuse";
+        if (readyEntry) {
+            EXPECT_FALSE(inputReusable) << "the caller's inputs are not the module's to reuse";
+        }
         EXPECT_EQ(vhost::ry::arrayListDepth(), 0u);
         EXPECT_EQ(liveArrays(), before + 1);
         host::destroyArray(out[0]);

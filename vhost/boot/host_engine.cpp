@@ -185,7 +185,7 @@ private:
 class LanguageEngine final : public host::HostEngine {
 public:
     explicit LanguageEngine(Engine& engine) : m_engine(engine) {
-        m_engine.setBatchEnd([](void* self) { static_cast<LanguageEngine*>(self)->m_drops.subtract(); }, this);
+        m_engine.setRunEnd([](void* self) { static_cast<LanguageEngine*>(self)->m_drops.subtract(); }, this);
     }
 
     host::Future<host::Outputs> feval(const std::string& name, const host::Outputs& arguments, int nlhs,

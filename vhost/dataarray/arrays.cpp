@@ -136,15 +136,19 @@ void addRef(ArrayImpl* impl) noexcept {
     if (impl) impl->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
-// A count of one is the caller's reference alone, and no thread takes one without holding one
-// (an element's through its container's): read with acquire, it frees without the locked update.
-void release(ArrayImpl* impl) noexcept {
-    if (!impl) return;
-    if (impl->refs.load(std::memory_order_acquire) == 1 || impl->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+// A count equal to the references let go is the caller's alone, and no thread takes one without
+// holding one (an element's through its container's): read with acquire, it frees without the
+// locked update.
+void release(ArrayImpl* impl, std::uint64_t count) noexcept {
+    if (!impl || count == 0) return;
+    if (impl->refs.load(std::memory_order_acquire) == count ||
+        impl->refs.fetch_sub(count, std::memory_order_acq_rel) == count) {
         impl->~ArrayImpl();  // what delete does, with the store of freed blocks reached in line
         recycle(impl);
     }
 }
+
+void release(ArrayImpl* impl) noexcept { release(impl, 1); }
 
 Array Array::adopt(ArrayImpl* impl) noexcept {
     Array a;
@@ -456,13 +460,3 @@ std::size_t fieldIndex(const host::data::ArrayImpl& impl, const std::string& nam
 }
 
 }  // namespace vhost::data
-
-// --- references let go of together -----------------------------------------------------------
-
-namespace host::data {
-
-void release(ArrayImpl* impl, std::uint64_t count) noexcept {
-    if (impl && count != 0 && impl->refs.fetch_sub(count, std::memory_order_acq_rel) == count) delete impl;
-}
-
-}  // namespace host::data

@@ -106,13 +106,13 @@ host::QueueLink* Engine::unlinkOldest() noexcept {
 }
 
 void Engine::postedRun() {
-    if (const ObjectAction atEnd = m_batchEnd.load(std::memory_order_acquire))
-        atEnd(m_batchEndContext.load(std::memory_order_relaxed));
+    if (const ObjectAction atEnd = m_runEnd.load(std::memory_order_acquire))
+        atEnd(m_runEndContext.load(std::memory_order_relaxed));
 }
 
-void Engine::setBatchEnd(ObjectAction atEnd, void* context) {
-    m_batchEndContext.store(context, std::memory_order_relaxed);
-    m_batchEnd.store(atEnd, std::memory_order_release);
+void Engine::setRunEnd(ObjectAction atEnd, void* context) {
+    m_runEndContext.store(context, std::memory_order_relaxed);
+    m_runEnd.store(atEnd, std::memory_order_release);
 }
 
 void Engine::link(host::QueueLink& entry) noexcept {

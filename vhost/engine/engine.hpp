@@ -83,7 +83,7 @@ public:
     // Called on the signal thread each time runPosted returns (so before the signal thread goes
     // idle or waits), and as the engine ends: for work that gathers something over the posted
     // work it runs and settles it at once (null: nothing). Any thread; one at a time.
-    void setBatchEnd(ObjectAction atEnd, void* context);
+    void setRunEnd(ObjectAction atEnd, void* context);
     // Signal thread: runs posted work as it arrives until `done` answers true. `done` is asked
     // after each piece of work and whenever notifyWaiters is called.
     void pumpUntil(const std::function<bool()>& done);
@@ -131,7 +131,7 @@ private:
     bool queueEmpty() const noexcept { return m_newest.load(std::memory_order_acquire) == m_oldest; }
     // Signal thread: the next piece of work, taken from the queue; false when there is none.
     bool takeNext(Posted& next);
-    // Signal thread: the posted work has run and the queue is empty (setBatchEnd).
+    // Signal thread: the posted work has run and the queue is empty (setRunEnd).
     void postedRun();
 
     // The entries posted and not taken yet, oldest first, each linked to the one posted after
@@ -150,9 +150,9 @@ private:
     std::condition_variable m_postedChanged;
     // Raised by notifyWaiters under the mutex; read without it by the signal thread.
     std::atomic<std::uint64_t> m_wakeups{0};
-    // setBatchEnd's: the context is stored before the action, the action read before it.
-    std::atomic<ObjectAction> m_batchEnd{nullptr};
-    std::atomic<void*> m_batchEndContext{nullptr};
+    // setRunEnd's: the context is stored before the action, the action read before it.
+    std::atomic<ObjectAction> m_runEnd{nullptr};
+    std::atomic<void*> m_runEndContext{nullptr};
     // The signal thread's innermost activity (EngineActivity), its own.
     const EngineActivity* m_activity = nullptr;
     // heldBy()'s answer, written by the signal thread only and read by any thread: the sequence

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <map>
@@ -86,27 +84,6 @@ Values callRecord(host::HostFunctionHandleFile& function, int nargout, const Arg
     return result;
 }
 
-// Whether two names are equal. The short ones (nearly every function name) are compared as two
-// overlapping words each, without a call: a queue of requests compares the name of each with the
-// last one found.
-bool sameName(const std::string& a, const std::string& b) noexcept {
-    const std::size_t n = a.size();
-    if (n != b.size()) return false;
-    const char* p = a.data();
-    const char* q = b.data();
-    const auto same = [&]<class Word>(Word, std::size_t last) {
-        Word x, y, u, v;
-        std::memcpy(&x, p, sizeof x);
-        std::memcpy(&y, q, sizeof y);
-        std::memcpy(&u, p + last, sizeof u);
-        std::memcpy(&v, q + last, sizeof v);
-        return x == y && u == v;
-    };
-    if (n >= 8 && n <= 16) return same(std::uint64_t{}, n - 8);
-    if (n >= 4 && n < 8) return same(std::uint32_t{}, n - 4);
-    return std::memcmp(p, q, n) == 0;
-}
-
 }  // namespace
 
 void registerBuiltin(const std::string& name, Builtin function) {
@@ -128,7 +105,7 @@ const Builtin* findBuiltin(const std::string& name) {
         const Builtin* builtin;
     };
     thread_local Last last __attribute__((tls_model("initial-exec"))){nullptr, nullptr};
-    if (last.builtin && sameName(name, *last.name)) return last.builtin;
+    if (last.builtin && name == *last.name) return last.builtin;
     ensureBuiltins();
     BuiltinRegistry& registry = builtinRegistry();
     std::lock_guard lock(registry.mutex);
